@@ -1,0 +1,54 @@
+# orbimg: the project's front door.
+#   make            Release build in build/
+#   make test       dependencies, build, all tests
+#   make sanitize   AddressSanitizer + UndefinedBehaviorSanitizer build in build-asan/, all tests
+#   make tsan       ThreadSanitizer build in build-tsan/, the threaded tests
+#   make bench      benchmarks (Release, with OpenCV comparisons when available)
+#   make demo       build and run the demo
+#   make install    install under PREFIX (default /usr/local)
+
+MAKEFLAGS += --no-print-directory
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+PREFIX ?= /usr/local
+CMAKE_FLAGS ?=
+TSAN_LABELS ?= platform|filter|display
+
+.PHONY: all deps build test sanitize tsan bench demo install clean
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+build: deps
+	@cmake -S . -B build -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS) >/dev/null
+	@cmake --build build -j $(JOBS)
+
+test: build
+	ctest --test-dir build --output-on-failure -j $(JOBS)
+
+sanitize: deps
+	@cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORBIMG_SANITIZE=address,undefined $(CMAKE_FLAGS) >/dev/null
+	@cmake --build build-asan -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+		ctest --test-dir build-asan --output-on-failure -j $(JOBS)
+
+tsan: deps
+	@cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORBIMG_SANITIZE=thread -DORBIMG_BUILD_TOOLS=OFF $(CMAKE_FLAGS) >/dev/null
+	@cmake --build build-tsan -j $(JOBS)
+	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j $(JOBS) -L "$(TSAN_LABELS)"
+
+bench:
+	@scripts/install-deps.sh --bench
+	@cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DORBIMG_BUILD_BENCH=ON $(CMAKE_FLAGS) >/dev/null
+	@cmake --build build -j $(JOBS) --target orbimg_bench
+	./build/bench/orbimg_bench $(BENCH_ARGS)
+
+demo: build
+	./build/examples/star_levels
+
+install: build
+	cmake --install build --prefix $(PREFIX)
+
+clean:
+	rm -rf build build-asan build-tsan

@@ -1,0 +1,20 @@
+// orbimg: image processing for astrophotography.
+//
+// The one header a host program needs: every exported class, the platform
+// stand-ins (framework, GDI, global memory, parallel loops) and the image
+// core stand-ins (CImage, CVmImage, CVmManager, CParallel, CRegistry).
+#pragma once
+
+#include "platform/wintypes.h"
+#include "platform/afx.h"
+#include "platform/gdi.h"
+#include "platform/ppl.h"
+
+#include "imagecore/image.h"
+#include "imagecore/registry.h"
+
+#include "image/fpoint.h"
+#include "image/smallclasses.h"
+#include "image/kelimage.h"
+
+#include "filter/filterproc.h"

@@ -1,0 +1,100 @@
+// Helpers shared by the tests: small images filled from lists or functions,
+// and exact float comparison.
+#pragma once
+
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <initializer_list>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "orbimg.h"
+
+namespace orbimg::test {
+
+/// A float image of the given size and planes (levels 0 .. 255).
+inline CKelImage MakeImage(int width, int height, int planes = 1)
+{
+    return CKelImage(width, height, planes, -32, 1.0, 0.0, 1);
+}
+
+/// Sets every sample of a plane from f(x, y).
+inline void Fill(CKelImage& img, int plane, const std::function<float(int, int)>& f)
+{
+    for (int y = 0; y < img.GetHeight(); ++y) {
+        float* row = img.GetImageAdr(0, y, plane, 0, nullptr);
+        for (int x = 0; x < img.GetWidth(); ++x) {
+            row[x] = f(x, y);
+        }
+    }
+}
+
+/// Sets the samples of a plane from a row-major list (width x height values).
+inline void Fill(CKelImage& img, int plane, std::initializer_list<float> values)
+{
+    auto it = values.begin();
+    for (int y = 0; y < img.GetHeight(); ++y) {
+        float* row = img.GetImageAdr(0, y, plane, 0, nullptr);
+        for (int x = 0; x < img.GetWidth() && it != values.end(); ++x, ++it) {
+            row[x] = *it;
+        }
+    }
+}
+
+/// The sample at (x, y) of a plane.
+inline float At(const CKelImage& img, int x, int y, int plane = 0)
+{
+    return *img.GetImageAdr(x, y, plane, 1, nullptr);
+}
+
+/// The samples of a plane, row-major.
+inline std::vector<float> Samples(const CKelImage& img, int plane = 0)
+{
+    std::vector<float> out;
+    for (int y = 0; y < img.GetHeight(); ++y) {
+        const float* row = img.GetImageAdr(0, y, plane, 1, nullptr);
+        out.insert(out.end(), row, row + img.GetWidth());
+    }
+    return out;
+}
+
+/// Bit patterns equal (so NaN equals NaN and -0 differs from +0).
+inline bool SameBits(float a, float b)
+{
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+inline bool SameBits(double a, double b)
+{
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+/// Path of a file in tests/reference.
+inline std::string ReferencePath(const std::string& name)
+{
+    return std::string(ORBIMG_TEST_REFERENCE_DIR) + "/" + name;
+}
+
+/// Whitespace-separated numbers of a reference file (lines starting with #
+/// are comments).
+inline std::vector<double> ReadNumbers(const std::string& name)
+{
+    std::ifstream in(ReferencePath(name));
+    std::vector<double> out;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line[0] == '#') {
+            continue;
+        }
+        std::istringstream words(line);
+        double v;
+        while (words >> v) {
+            out.push_back(v);
+        }
+    }
+    return out;
+}
+
+}  // namespace orbimg::test
