@@ -30,7 +30,7 @@ test: build
 sanitize: deps
 	@cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORBIMG_SANITIZE=address,undefined $(CMAKE_FLAGS) >/dev/null
 	@cmake --build build-asan -j $(JOBS)
-	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:allocator_may_return_null=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 		ctest --test-dir build-asan --output-on-failure -j $(JOBS)
 
 tsan: deps

@@ -16,13 +16,17 @@ int ClampPlanes(int planes) { return std::clamp(planes, 0, CImage::kMaxPlanes); 
 
 int BytesOf(int bitsPixel) { return (bitsPixel < 0 ? -bitsPixel : bitsPixel) / 8; }
 
-// Total bytes of a store, or false when the product overflows.
+// Stores above this are refused outright (no system holds them, and asking
+// the allocator for them may abort under a sanitizer).
+constexpr std::size_t kMaxStoreBytes = std::size_t{1} << 40;
+
+// Total bytes of a store, or false when the product overflows the limit.
 bool StoreBytes(int width, int height, int planes, int bytes, std::size_t* total)
 {
     std::size_t t = 0;
     if (__builtin_mul_overflow(static_cast<std::size_t>(width), static_cast<std::size_t>(height), &t) ||
         __builtin_mul_overflow(t, static_cast<std::size_t>(planes), &t) ||
-        __builtin_mul_overflow(t, static_cast<std::size_t>(bytes), &t)) {
+        __builtin_mul_overflow(t, static_cast<std::size_t>(bytes), &t) || t > kMaxStoreBytes) {
         return false;
     }
     *total = t;

@@ -1,0 +1,120 @@
+// GDI and global-memory stand-ins: validation, ownership rules and leak counts.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "orbimg.h"
+
+namespace {
+
+std::vector<unsigned char> Header(int width, int height, int bits)
+{
+    std::vector<unsigned char> block(sizeof(BITMAPINFOHEADER) + 256 * sizeof(RGBQUAD), 0);
+    auto* h = reinterpret_cast<BITMAPINFOHEADER*>(block.data());
+    h->biSize = sizeof(BITMAPINFOHEADER);
+    h->biWidth = width;
+    h->biHeight = height;
+    h->biPlanes = 1;
+    h->biBitCount = static_cast<WORD>(bits);
+    h->biCompression = BI_RGB;
+    return block;
+}
+
+class GdiTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_gdi = GdiLiveObjectCount();
+        m_global = GlobalLiveBlockCount();
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(GdiLiveObjectCount(), m_gdi);
+        EXPECT_EQ(GlobalLiveBlockCount(), m_global);
+    }
+
+private:
+    int m_gdi = 0;
+    int m_global = 0;
+};
+
+}  // namespace
+
+TEST_F(GdiTest, WindowDepthReachesCompatibleDc)
+{
+    CWnd wnd(16);
+    CPaintDC paint(&wnd);
+    EXPECT_EQ(GetDeviceCaps(paint.GetSafeHdc(), BITSPIXEL), 16);
+    HDC memory = CreateCompatibleDC(paint.GetSafeHdc());
+    ASSERT_NE(memory, nullptr);
+    EXPECT_EQ(GetDeviceCaps(memory, BITSPIXEL), 16);
+    EXPECT_EQ(GetDeviceCaps(memory, PLANES), 1);
+    EXPECT_TRUE(DeleteDC(memory));
+    EXPECT_FALSE(DeleteDC(memory));  // already gone
+    EXPECT_EQ(GetDeviceCaps(memory, BITSPIXEL), 0);
+}
+
+TEST_F(GdiTest, DibSectionBitsZeroedAndSelectedBitmapKept)
+{
+    auto header = Header(3, 2, 24);
+    void* bits = nullptr;
+    HBITMAP bm = CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(header.data()), DIB_RGB_COLORS, &bits,
+                                  nullptr, 0);
+    ASSERT_NE(bm, nullptr);
+    ASSERT_NE(bits, nullptr);
+    const auto* b = static_cast<const unsigned char*>(bits);
+    for (int i = 0; i < 12 * 2; ++i) {  // stride 12
+        EXPECT_EQ(b[i], 0);
+    }
+    CDC dc;
+    ASSERT_TRUE(dc.Attach(CreateCompatibleDC(nullptr)));
+    HDC extra = CreateCompatibleDC(nullptr);
+    EXPECT_FALSE(dc.Attach(extra));  // one DC at a time
+    EXPECT_FALSE(dc.Attach(nullptr));
+    DeleteDC(extra);
+    EXPECT_EQ(SelectObject(dc.GetSafeHdc(), bm), nullptr);
+    EXPECT_FALSE(DeleteObject(bm));  // still selected
+    EXPECT_TRUE(dc.DeleteDC());
+    EXPECT_TRUE(DeleteObject(bm));
+    EXPECT_FALSE(DeleteObject(bm));
+}
+
+TEST_F(GdiTest, InvalidOrHugeDibSectionsFailWithoutLeaks)
+{
+    void* bits = reinterpret_cast<void*>(1);
+    auto bad = Header(0, 5, 32);
+    EXPECT_EQ(CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(bad.data()), 0, &bits, nullptr, 0), nullptr);
+    EXPECT_EQ(bits, nullptr);
+    auto depth = Header(5, 5, 12);
+    EXPECT_EQ(CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(depth.data()), 0, &bits, nullptr, 0), nullptr);
+    auto huge = Header(100000, 100000, 32);  // 40 GB
+    EXPECT_EQ(CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(huge.data()), 0, &bits, nullptr, 0), nullptr);
+    EXPECT_EQ(CreateDIBSection(nullptr, nullptr, 0, &bits, nullptr, 0), nullptr);
+}
+
+TEST_F(GdiTest, GlobalBlocksLockAndFill)
+{
+    HGLOBAL zero = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 10);
+    HGLOBAL raw = GlobalAlloc(GMEM_MOVEABLE, 10);
+    ASSERT_NE(zero, nullptr);
+    ASSERT_NE(raw, nullptr);
+    EXPECT_EQ(GlobalSize(zero), 10u);
+    auto* z = static_cast<unsigned char*>(GlobalLock(zero));
+    auto* r = static_cast<unsigned char*>(GlobalLock(raw));
+    for (int i = 0; i < 10; ++i) {
+        EXPECT_EQ(z[i], 0);
+        EXPECT_EQ(r[i], 0xCD);  // unwritten bytes are visible
+    }
+    EXPECT_EQ(GlobalLock(zero), z);
+    EXPECT_TRUE(GlobalUnlock(zero));   // still locked once
+    EXPECT_FALSE(GlobalUnlock(zero));  // now unlocked
+    EXPECT_FALSE(GlobalUnlock(zero));  // nothing to release
+    GlobalUnlock(raw);
+    EXPECT_EQ(GlobalFree(zero), nullptr);
+    EXPECT_EQ(GlobalFree(raw), nullptr);
+    EXPECT_EQ(GlobalFree(raw), raw);  // double free refused
+    EXPECT_EQ(GlobalLock(raw), nullptr);
+    EXPECT_EQ(GlobalSize(raw), 0u);
+    EXPECT_EQ(GlobalAlloc(GMEM_MOVEABLE, std::size_t{1} << 33), nullptr);
+}
