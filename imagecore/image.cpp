@@ -397,9 +397,10 @@ double CImage::GetPixel(int x, int y, int plane) const
 
 int CImage::GetMinMax(int plane, double* min, double* max) const
 {
-    double lo = 0.0;
-    double hi = 0.0;
-    bool any = false;
+    // NaN fails both comparisons, so it never moves an extreme; a plane with
+    // no other sample leaves lo above hi.
+    double lo = std::numeric_limits<double>::infinity();
+    double hi = -std::numeric_limits<double>::infinity();
     for (int y = 0; y < m_height; ++y) {
         const unsigned char* row = GetImageAdr(0, y, plane, 1, nullptr);
         if (!row) {
@@ -407,41 +408,29 @@ int CImage::GetMinMax(int plane, double* min, double* max) const
         }
         if (m_bitsPixel == -32) {
             const float* s = reinterpret_cast<const float*>(row);
+            float rowLo = std::numeric_limits<float>::infinity();
+            float rowHi = -std::numeric_limits<float>::infinity();
             for (int x = 0; x < m_width; ++x) {
-                const float v = s[x];
-                if (std::isnan(v)) {
-                    continue;
-                }
-                if (!any) {
-                    lo = hi = v;
-                    any = true;
-                } else {
-                    lo = v < lo ? v : lo;
-                    hi = v > hi ? v : hi;
-                }
+                rowLo = s[x] < rowLo ? s[x] : rowLo;
+                rowHi = s[x] > rowHi ? s[x] : rowHi;
             }
+            lo = std::min(lo, static_cast<double>(rowLo));
+            hi = std::max(hi, static_cast<double>(rowHi));
         } else {
-            const int bytes = GetBytesPixel();
+            const std::size_t bytes = static_cast<std::size_t>(GetBytesPixel());
             for (int x = 0; x < m_width; ++x) {
-                const double v = DecodeStored(row + static_cast<std::size_t>(x) * static_cast<std::size_t>(bytes));
-                if (std::isnan(v)) {
-                    continue;
-                }
-                if (!any) {
-                    lo = hi = v;
-                    any = true;
-                } else {
-                    lo = std::min(lo, v);
-                    hi = std::max(hi, v);
-                }
+                const double v = DecodeStored(row + static_cast<std::size_t>(x) * bytes);
+                lo = v < lo ? v : lo;
+                hi = v > hi ? v : hi;
             }
         }
     }
+    const bool any = lo <= hi;
     if (min) {
-        *min = lo;
+        *min = any ? lo : 0.0;
     }
     if (max) {
-        *max = hi;
+        *max = any ? hi : 0.0;
     }
     return any ? 1 : 0;
 }
