@@ -6,6 +6,7 @@
 #include <climits>
 #include <cmath>
 #include <cstddef>
+#include <optional>
 #include <span>
 #include <utility>
 #include <vector>
@@ -261,6 +262,28 @@ void WriteSingleSample(const CKelImage& image, int x, int y, const Outputs& out)
     }
 }
 
+/// Clears the outputs and measures each plane of the clamped rectangle with
+/// measure(plane, box), which gives the plane's statistics or nothing. With
+/// `single`, a rectangle of area 1 as given reads its one sample instead.
+template <class Measure>
+void MeasureRect(CKelImage& image, const CRect& rect, bool single, const Outputs& out, Measure&& measure)
+{
+    out.Clear();
+    if (single && IsSingleSample(rect)) {
+        WriteSingleSample(image, rect.left, rect.top, out);
+        return;
+    }
+    const Box box = ClampRect(image, rect);
+    if (box.Empty()) {
+        return;
+    }
+    for (int p = 0; p < MeasuredPlanes(image); ++p) {
+        if (const std::optional<Stats> s = measure(p, box)) {
+            out.Write(p, *s);
+        }
+    }
+}
+
 }  // namespace
 
 void CImgPixelInfo::Calc(CPoint pt, int size, double* max, double* min, double* mean, double* stddev,
@@ -275,18 +298,9 @@ void CImgPixelInfo::Calc(CPoint pt, int size, double* max, double* min, double* 
 
 void CImgPixelInfo::Calc(CRect rect, double* max, double* min, double* mean, double* stddev, double* median)
 {
-    const Outputs out{max, min, mean, stddev, median};
-    out.Clear();
-    if (IsSingleSample(rect)) {
-        WriteSingleSample(*this, rect.left, rect.top, out);
-        return;
-    }
-    const Box box = ClampRect(*this, rect);
-    if (box.Empty()) {
-        return;
-    }
     std::vector<float> values;
-    for (int p = 0; p < MeasuredPlanes(*this); ++p) {
+    const Outputs out{max, min, mean, stddev, median};
+    MeasureRect(*this, rect, true, out, [&](int p, const Box& box) -> std::optional<Stats> {
         // Pass 1, in row order: extremes and sum (and the values to select
         // the median from). Starting from -inf / +inf, the first finite
         // sample becomes both extremes.
@@ -315,7 +329,7 @@ void CImgPixelInfo::Calc(CRect rect, double* max, double* min, double* mean, dou
             }
         });
         if (count == 0) {
-            continue;
+            return std::nullopt;
         }
         const double m = sum / static_cast<double>(count);
 
@@ -341,33 +355,24 @@ void CImgPixelInfo::Calc(CRect rect, double* max, double* min, double* mean, dou
             std::nth_element(values.begin(), mid, values.end());
             med = *mid;
         }
-        out.Write(p, {hi, lo, m, std::sqrt(squares / static_cast<double>(count)), med});
-    }
+        return Stats{hi, lo, m, std::sqrt(squares / static_cast<double>(count)), med};
+    });
 }
 
 void CImgPixelInfo::CalcSky(CRect rect, double* max, double* min, double* mean, double* stddev, double* median)
 {
-    const Outputs out{max, min, mean, stddev, median};
-    out.Clear();
-    if (IsSingleSample(rect)) {
-        WriteSingleSample(*this, rect.left, rect.top, out);
-        return;
-    }
-    const Box box = ClampRect(*this, rect);
-    if (box.Empty()) {
-        return;
-    }
     std::vector<float> values;
-    for (int p = 0; p < MeasuredPlanes(*this); ++p) {
+    const Outputs out{max, min, mean, stddev, median};
+    MeasureRect(*this, rect, true, out, [&](int p, const Box& box) -> std::optional<Stats> {
         values.clear();
         VisitBox(*this, box, p, FiniteInto(values));
         const std::size_t kept = values.size() / 2;
         if (kept == 0) {
-            continue;
+            return std::nullopt;
         }
         SelectSorted(values, 0, kept - 1);
-        out.Write(p, KeptStats(std::span<const float>(values.data(), kept)));
-    }
+        return KeptStats(std::span<const float>(values.data(), kept));
+    });
 }
 
 void CImgPixelInfo::CalcSky(int x, int y, int radius, double upper, double lower, double* max, double* min,
@@ -388,20 +393,16 @@ void CImgPixelInfo::CalcSky(int x, int y, int radius, double upper, double lower
 void CImgPixelInfo::CalcSky(CRect rect, double upper, double lower, double* max, double* min, double* mean,
                             double* stddev, double* median)
 {
-    const Outputs out{max, min, mean, stddev, median};
-    out.Clear();
-    const Box box = ClampRect(*this, rect);
-    if (box.Empty()) {
-        return;
-    }
     std::vector<float> values;
-    for (int p = 0; p < MeasuredPlanes(*this); ++p) {
+    const Outputs out{max, min, mean, stddev, median};
+    MeasureRect(*this, rect, false, out, [&](int p, const Box& box) -> std::optional<Stats> {
         values.clear();
         VisitBox(*this, box, p, FiniteInto(values));
-        if (!values.empty()) {
-            out.Write(p, TrimmedStats(values, upper, lower));
+        if (values.empty()) {
+            return std::nullopt;
         }
-    }
+        return TrimmedStats(values, upper, lower);
+    });
 }
 
 void CImgPixelInfo::CalcStar(int x, int y, int radius, double upper, double lower, double* max, double* min,

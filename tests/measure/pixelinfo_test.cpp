@@ -375,7 +375,8 @@ TEST(PixelInfo, MatchesThePythonReference)
         }
         for (int p = 0; p < planes; ++p) {
             for (int s = 0; s < 5; ++s) {
-                EXPECT_TRUE(SameBits(o[s][p], d[k + 7 + 6 * p + s])) << "query " << q << " plane " << p << " stat " << s;
+                EXPECT_TRUE(SameBits(o[s][p], d[k + 7 + 6 * p + s]))
+                    << "query " << q << " plane " << p << " stat " << s;
             }
             if (kind == 4) {
                 EXPECT_TRUE(SameBits(o[6][p], d[k + 7 + 6 * p + 5])) << "query " << q << " plane " << p;
