@@ -169,7 +169,7 @@ auto FiniteInto(std::vector<float>& out)
 /// Truncation toward zero to an integer, saturating; NaN gives 0.
 long long TruncSaturate(double v)
 {
-    if (!(v == v)) {
+    if (std::isnan(v)) {
         return 0;
     }
     if (v >= 9.0e18) {

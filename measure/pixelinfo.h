@@ -56,7 +56,9 @@ public:
     /// Statistics of the box around `pt`: with h = size / 2 (truncated), the
     /// rectangle (x - h, y - h, x + 1 + h, y + 1 + h), measured as
     /// Calc(CRect). Odd sizes give a size x size box, even sizes the box of
-    /// side size + 1, sizes 0 and 1 the point alone.
+    /// side size + 1, sizes 0 and 1 the point alone. Negative sizes give a
+    /// reversed rectangle (-2 and -3: the one pixel at x + 1, y + 1; below:
+    /// nothing). Coordinates past the int range saturate.
     void Calc(CPoint pt, int size, double* max, double* min, double* mean, double* stddev, double* median);
 
     /// Statistics of the pixels of the clamped rectangle. When the rectangle

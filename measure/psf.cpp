@@ -110,17 +110,24 @@ CPoint PSF::ClimbToPeak(CPoint pt)
 int PSF::GetBase(CPoint peak, double* base)
 {
     const double top = GetPixelValue(peak);
+    if (!std::isfinite(top)) {
+        return 0;
+    }
     std::array<double, kRays.size() * kSamplesPerRay> samples;
     std::size_t n = 0;
     for (const Ray& ray : kRays) {
         const int size = ray.vertical ? m_image->GetHeight() : m_image->GetWidth();
         const int fixed = ray.vertical ? peak.x : peak.y;
-        auto at = [&](int c) { return GetPixelValue(ray.vertical ? CPoint(fixed, c) : CPoint(c, fixed)); };
+        // Only called with 0 <= c < size.
+        auto at = [&](long long c) {
+            const int i = static_cast<int>(c);
+            return GetPixelValue(ray.vertical ? CPoint(fixed, i) : CPoint(i, fixed));
+        };
 
         // Descent: outward while the profile does not rise. Toward smaller
         // coordinates the walk ends at 0 without reading it; toward larger
-        // ones it ends at the size.
-        int c = (ray.vertical ? peak.y : peak.x) + ray.step;
+        // ones it ends at the size. (64-bit: the skip may step past the size.)
+        long long c = (ray.vertical ? peak.y : peak.x) + ray.step;
         double prev = top;
         while (ray.step < 0 ? c > 0 : c < size) {
             const double v = at(c);
@@ -156,6 +163,9 @@ int PSF::GetFWHM(CPoint peak, double base, double* fwhm)
 {
     const double top = GetPixelValue(peak);
     const double half = (top + base) * 0.5;
+    if (!std::isfinite(half)) {
+        return 0;
+    }
     std::array<double, kRays.size()> edge;
     for (std::size_t r = 0; r < kRays.size(); ++r) {
         const Ray& ray = kRays[r];
