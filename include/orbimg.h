@@ -18,3 +18,6 @@
 #include "image/kelimage.h"
 
 #include "filter/filterproc.h"
+
+#include "measure/psf.h"
+#include "measure/pixelinfo.h"

@@ -1,0 +1,259 @@
+// PSF: the checkerboard worked example, refusals, the limit setting, the
+// getters and the climb.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "measure_support.h"
+
+using orbimg::detail::PsfAccess;
+using orbimg::test::CheckerStar;
+using orbimg::test::CrossStar;
+using orbimg::test::MakeImage;
+using orbimg::test::SameBits;
+
+namespace {
+
+constexpr double kWorkedFwhm = 1.9800000000000004;
+
+class PsfTest : public ::testing::Test {
+protected:
+    void TearDown() override { CRegistry::Clear(); }
+};
+
+TEST_F(PsfTest, WorkedExampleFromPeakAndFromAside)
+{
+    for (const CPoint start : {CPoint(10, 10), CPoint(12, 12)}) {
+        CKelImage img = CheckerStar(21, 21, 10, 10);
+        PSF psf(&img);
+        EXPECT_EQ(PsfAccess::Climb(psf, start), CPoint(10, 10));
+        double base = -1.0;
+        ASSERT_EQ(PsfAccess::Base(psf, CPoint(10, 10), &base), 1);
+        EXPECT_EQ(base, 1.0);
+        double f = -1.0;
+        ASSERT_EQ(PsfAccess::Fwhm(psf, CPoint(10, 10), base, &f), 1);
+        EXPECT_TRUE(SameBits(f, kWorkedFwhm));
+
+        ASSERT_EQ(psf.Add(start), 1);
+        EXPECT_EQ(psf.GetCount(), 1);
+        const double kept = std::sqrt(kWorkedFwhm) * 0.4246609;
+        double mean = 0.0;
+        double median = 0.0;
+        ASSERT_EQ(psf.GetMeanPSF(&mean), 1);
+        ASSERT_EQ(psf.GetMedianPSF(&median), 1);
+        EXPECT_TRUE(SameBits(mean, kept));
+        EXPECT_TRUE(SameBits(median, kept));
+        double fwhm = 0.0;
+        ASSERT_EQ(psf.GetMeanFWHM(&fwhm), 1);
+        const double back = kept * 2.354820045829508;
+        EXPECT_TRUE(SameBits(fwhm, back * back));
+        EXPECT_NEAR(fwhm, kWorkedFwhm, 1e-15);
+    }
+}
+
+TEST_F(PsfTest, ColourStarIsMeasuredOnThePlaneMean)
+{
+    const CKelImage mono = CheckerStar(21, 21, 10, 10);
+    CKelImage img = MakeImage(21, 21, 3);
+    const float gain[3] = {0.5f, 1.0f, 1.5f};
+    for (int p = 0; p < 3; ++p) {
+        orbimg::test::Fill(img, p, [&](int x, int y) { return orbimg::test::At(mono, x, y) * gain[p]; });
+    }
+    PSF psf(&img);
+    ASSERT_EQ(psf.Add(CPoint(12, 12)), 1);
+    double p = 0.0;
+    psf.GetMeanPSF(&p);
+    EXPECT_TRUE(SameBits(p, std::sqrt(kWorkedFwhm) * 0.4246609));
+}
+
+TEST_F(PsfTest, ConversionsRoundTrip)
+{
+    CKelImage img = MakeImage(4, 4);
+    PSF psf(&img);
+    EXPECT_TRUE(SameBits(PsfAccess::ToFwhm(psf, PsfAccess::ToPsf(psf, 7.3)), 7.3000000000000025));
+    EXPECT_EQ(PsfAccess::ToPsf(psf, 4.0), 2.0 * 0.4246609);
+}
+
+TEST_F(PsfTest, StarsAtTheEdgesAreRefused)
+{
+    // The star's peak on the first or last column or row: a half-height
+    // walk cannot start or runs off the image.
+    for (const CPoint at : {CPoint(0, 10), CPoint(20, 10), CPoint(10, 0), CPoint(10, 20)}) {
+        CKelImage img = CheckerStar(21, 21, at.x, at.y);
+        PSF psf(&img);
+        EXPECT_EQ(PsfAccess::Climb(psf, at), at);
+        EXPECT_EQ(psf.Add(at), 0) << at.x << "," << at.y;
+        EXPECT_EQ(psf.GetCount(), 0);
+    }
+    CKelImage img = CheckerStar(21, 21, 10, 10);
+    PSF psf(&img);
+    for (const CPoint out : {CPoint(-1, 5), CPoint(21, 5), CPoint(5, -1), CPoint(5, 21), CPoint(INT_MIN, INT_MAX)}) {
+        EXPECT_EQ(psf.Add(out), 0);
+    }
+    PSF none(nullptr);
+    EXPECT_EQ(none.Add(CPoint(0, 0)), 0);
+    EXPECT_EQ(psf.GetCount(), 0);
+}
+
+TEST_F(PsfTest, NoSkySamplesMeansRefusal)
+{
+    // Flat image, and a star on a constant sky: equal values never stop a
+    // descent, so every ray runs to the edge.
+    CKelImage flat = MakeImage(15, 15);
+    orbimg::test::Fill(flat, 0, [](int, int) { return 5.0f; });
+    CKelImage star = flat;
+    *star.GetImageAdr(7, 7, 0, 0, nullptr) = 100.0f;
+    // Descents that stop one pixel from the edge leave nothing to gather.
+    CKelImage near = MakeImage(7, 7);
+    *near.GetImageAdr(3, 3, 0, 0, nullptr) = 100.0f;
+    for (const CPoint rise : {CPoint(1, 3), CPoint(5, 3), CPoint(3, 1), CPoint(3, 5)}) {
+        *near.GetImageAdr(rise.x, rise.y, 0, 0, nullptr) = 5.0f;
+    }
+    for (CKelImage* img : {&flat, &star, &near}) {
+        PSF psf(img);
+        const CPoint c(img->GetWidth() / 2, img->GetHeight() / 2);
+        double base = -1.0;
+        EXPECT_EQ(PsfAccess::Base(psf, c, &base), 0);
+        EXPECT_EQ(base, -1.0);
+        EXPECT_EQ(psf.Add(c), 0);
+    }
+}
+
+TEST_F(PsfTest, LimitIsExclusiveAndComesFromTheSetting)
+{
+    // A cross star of FWHM exactly 20 (crossing value at half height).
+    CKelImage twenty = CrossStar(61, 61, {{30, 30, 10, 50.5f}});
+    CKelImage below = CrossStar(61, 61, {{30, 30, 10, 50.0f}});  // 19.98
+    {
+        PSF psf(&twenty);
+        EXPECT_EQ(PsfAccess::Limit(psf), 20.0);
+        double f = 0.0;
+        ASSERT_EQ(PsfAccess::Fwhm(psf, CPoint(30, 30), 1.0, &f), 1);
+        EXPECT_EQ(f, 20.0);
+        EXPECT_EQ(psf.Add(CPoint(30, 30)), 0);
+        PSF ok(&below);
+        EXPECT_EQ(ok.Add(CPoint(30, 30)), 1);
+    }
+    CRegistry::Write(CString(L"Psf"), CString(L"Max"), std::nextafter(20.0, 30.0));
+    PSF raised(&twenty);
+    EXPECT_EQ(raised.Add(CPoint(30, 30)), 1);
+
+    CRegistry::Write(CString(L"Psf"), CString(L"Max"), kWorkedFwhm);
+    CKelImage worked = CheckerStar(21, 21, 10, 10);
+    PSF tight(&worked);
+    EXPECT_EQ(tight.Add(CPoint(10, 10)), 0);  // equal to the limit
+    CRegistry::Write(CString(L"Psf"), CString(L"Max"), 0.5);
+    EXPECT_EQ(PsfAccess::Limit(tight), kWorkedFwhm);  // read once, at construction
+    CRegistry::Write(CString(L"Psf"), CString(L"Max"), std::nextafter(kWorkedFwhm, 3.0));
+    PSF loose(&worked);
+    EXPECT_EQ(loose.Add(CPoint(10, 10)), 1);
+}
+
+TEST_F(PsfTest, GettersRefuseValuesOutsideTheirRange)
+{
+    // Neighbours far below the sky put the crossings almost at the next
+    // pixel: a FWHM of about 1e-4 (PSF value 0.0042) or 1e-13 (1.3e-7).
+    CKelImage narrow = CheckerStar(21, 21, 10, 10, -1e6f);
+    CKelImage needle = CheckerStar(21, 21, 10, 10, -1e15f);
+    double v = 7.0;
+    PSF tiny(&needle);
+    ASSERT_EQ(tiny.Add(CPoint(10, 10)), 1);
+    EXPECT_EQ(tiny.GetMeanPSF(&v), 0);  // not above 1e-6
+    EXPECT_EQ(tiny.GetMedianPSF(&v), 0);
+    EXPECT_EQ(v, 7.0);
+    // The getters compare the PSF value, not the FWHM, with the limit.
+    CRegistry::Write(CString(L"Psf"), CString(L"Max"), 0.003);
+    PSF psf(&narrow);
+    ASSERT_EQ(psf.Add(CPoint(10, 10)), 1);
+    EXPECT_EQ(psf.GetMeanPSF(&v), 0);
+    EXPECT_EQ(psf.GetMeanFWHM(&v), 0);
+    EXPECT_EQ(v, 0.0);
+    v = 7.0;
+    EXPECT_EQ(psf.GetMedianFWHM(&v), 0);
+    EXPECT_EQ(v, 0.0);
+    EXPECT_EQ(psf.GetCount(), 1);
+}
+
+TEST_F(PsfTest, GettersOnAnEmptyObject)
+{
+    CKelImage img = MakeImage(4, 4);
+    PSF psf(&img);
+    double v = 7.0;
+    EXPECT_EQ(psf.GetMeanPSF(&v), 0);
+    EXPECT_EQ(psf.GetMedianPSF(&v), 0);
+    EXPECT_EQ(v, 7.0);
+    EXPECT_EQ(psf.GetMeanFWHM(&v), 0);
+    EXPECT_EQ(v, 0.0);
+    v = 7.0;
+    EXPECT_EQ(psf.GetMedianFWHM(&v), 0);
+    EXPECT_EQ(v, 0.0);
+}
+
+TEST_F(PsfTest, MedianSortsTheKeptValues)
+{
+    // FWHM 2w for crossing values at exactly half height: 14, 6, 18, 10.
+    CKelImage img = CrossStar(250, 250, {{30, 30, 7, 50.5f}, {90, 90, 3, 50.5f}, {150, 150, 9, 50.5f},
+                                         {210, 210, 5, 50.5f}});
+    PSF psf(&img);
+    for (const int c : {30, 90, 150, 210}) {
+        ASSERT_EQ(psf.Add(CPoint(c + 1, c + 1)), 1);  // climbs to (c, c)
+    }
+    const double p14 = std::sqrt(14.0) * 0.4246609;
+    std::vector<double> added = {p14, std::sqrt(6.0) * 0.4246609, std::sqrt(18.0) * 0.4246609,
+                                 std::sqrt(10.0) * 0.4246609};
+    EXPECT_EQ(PsfAccess::Values(psf), added);
+    double mean = 0.0;
+    ASSERT_EQ(psf.GetMeanPSF(&mean), 1);
+    EXPECT_TRUE(SameBits(mean, (((added[0] + added[1]) + added[2]) + added[3]) / 4));
+    double median = 0.0;
+    ASSERT_EQ(psf.GetMedianPSF(&median), 1);
+    EXPECT_EQ(median, p14);  // index 2 of four
+    EXPECT_EQ(PsfAccess::Values(psf), (std::vector<double>{added[1], added[3], added[0], added[2]}));
+    double f = 0.0;
+    ASSERT_EQ(psf.GetMedianFWHM(&f), 1);
+    EXPECT_NEAR(f, 14.0, 1e-13);
+}
+
+TEST_F(PsfTest, ClimbKeepsTheFirstOfEqualNeighbours)
+{
+    CKelImage img = MakeImage(12, 12);
+    *img.GetImageAdr(5, 5, 0, 0, nullptr) = 50.0f;
+    *img.GetImageAdr(6, 5, 0, 0, nullptr) = 50.0f;
+    PSF psf(&img);
+    EXPECT_EQ(PsfAccess::Climb(psf, CPoint(4, 5)), CPoint(5, 5));
+    EXPECT_EQ(PsfAccess::Climb(psf, CPoint(7, 5)), CPoint(6, 5));
+    EXPECT_EQ(PsfAccess::Climb(psf, CPoint(5, 6)), CPoint(5, 5));  // smallest x', then y'
+    EXPECT_EQ(PsfAccess::Climb(psf, CPoint(0, 0)), CPoint(0, 0));  // flat: stays
+}
+
+TEST_F(PsfTest, BlankSamplesOnTheWalksRefuseTheStar)
+{
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    // Climb neighbourhood, descent, background sample; a blank elsewhere is
+    // harmless. Plane 1 only on a colour image.
+    for (const float blank : {nan, inf, -inf}) {
+        for (const CPoint at : {CPoint(11, 11), CPoint(7, 10), CPoint(10, 13), CPoint(2, 10), CPoint(0, 0)}) {
+            const CKelImage mono = CheckerStar(21, 21, 10, 10);
+            CKelImage img = MakeImage(21, 21, 3);
+            for (int p = 0; p < 3; ++p) {
+                orbimg::test::Fill(img, p, [&](int x, int y) { return orbimg::test::At(mono, x, y); });
+            }
+            *img.GetImageAdr(at.x, at.y, 1, 0, nullptr) = blank;
+            PSF psf(&img);
+            EXPECT_EQ(psf.Add(CPoint(10, 10)), at == CPoint(0, 0) ? 1 : 0) << at.x << "," << at.y;
+        }
+    }
+    // A blank on the half-height walk only (base given directly).
+    CKelImage img = CheckerStar(21, 21, 10, 10);
+    *img.GetImageAdr(10, 11, 0, 0, nullptr) = nan;
+    PSF psf(&img);
+    double f = -1.0;
+    EXPECT_EQ(PsfAccess::Fwhm(psf, CPoint(10, 10), 1.0, &f), 0);
+    EXPECT_EQ(f, -1.0);
+}
+
+}  // namespace

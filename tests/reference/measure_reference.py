@@ -1,0 +1,165 @@
+#!/usr/bin/python3
+# Reference statistics for CImgPixelInfo (tests/measure/pixelinfo_test.cpp).
+#
+# Writes measure_reference.txt: a small three-plane float32 image with a
+# star and a few blank samples, then queries with their expected outputs.
+# Sums run one value at a time in double (as the library does), so the
+# results are exact to the bit. Run: /usr/bin/python3 measure_reference.py
+import math
+import os
+
+import numpy as np
+
+W, H, P = 17, 13, 3
+rng = np.random.default_rng(20240611)
+img = np.empty((P, H, W), dtype=np.float32)
+yy, xx = np.mgrid[0:H, 0:W]
+for p in range(P):
+    sky = 1000.0 + 40.0 * p + rng.normal(0.0, 15.0, size=(H, W))
+    star = 600.0 * (1.0 - 0.2 * p) * np.exp(-((xx - 8.3) ** 2 + (yy - 6.2) ** 2) / (2 * 1.6 ** 2))
+    img[p] = (sky + star).astype(np.float32)
+# A few repeated values, so ties are sorted too.
+img[0, 1, 1:5] = img[0, 1, 0]
+# Blanks: (plane, x, y, kind) with kind 0 NaN, 1 +inf, 2 -inf.
+blanks = [(1, 3, 4, 0), (2, 10, 2, 1), (0, 12, 9, 2), (1, 8, 7, 0)]
+values = img.astype(np.float64)
+for p, x, y, kind in blanks:
+    values[p, y, x] = [math.nan, math.inf, -math.inf][kind]
+
+
+def finite(seq):
+    return [v for v in seq if math.isfinite(v)]
+
+
+def kept_stats(kept):
+    mx = mn = kept[0]
+    s = 0.0
+    for v in kept:
+        if v > mx:
+            mx = v
+        if v < mn:
+            mn = v
+        s += v
+    mean = s / len(kept)
+    ss = 0.0
+    for v in kept:
+        ss += (v - mean) * (v - mean)
+    return [mx, mn, mean, math.sqrt(ss / len(kept)), kept[len(kept) // 2]]
+
+
+def clamp_rect(l, t, r, b):
+    return (min(max(l, 0), W), min(max(t, 0), H), min(max(r, 0), W), min(max(b, 0), H))
+
+
+def rect_samples(p, l, t, r, b):
+    l, t, r, b = clamp_rect(l, t, r, b)
+    return finite(values[p, y, x] for y in range(t, b) for x in range(l, r))
+
+
+def circle_samples(p, cx, cy, rad):
+    out = []
+    for y in range(max(cy - rad, 0), min(cy + rad, H)):
+        for x in range(max(cx - rad, 0), min(cx + rad, W)):
+            if (x - cx) ** 2 + (y - cy) ** 2 < rad * rad:
+                out.append(values[p, y, x])
+    return finite(out)
+
+
+def trunc(v):
+    return 0 if math.isnan(v) else int(v)
+
+
+def trimmed(vals, upper, lower):
+    s = sorted(vals)
+    n = len(s)
+    lo = min(max(trunc(n * (1 - lower) * 0.5), 0), n // 2)
+    hi = min(max(trunc(n * (upper + 1) * 0.5), n // 2 + 1), n - 1)
+    return kept_stats(s[lo:hi + 1])
+
+
+def single(p, x, y):
+    v = values[p, y, x] if 0 <= x < W and 0 <= y < H else math.nan
+    return [v, v, v, 0.0, v] if math.isfinite(v) else None
+
+
+def calc(p, l, t, r, b):
+    if (r - l) * (b - t) == 1:
+        return single(p, l, t)
+    vals = rect_samples(p, l, t, r, b)
+    if not vals:
+        return None
+    mx, mn = max(vals), min(vals)
+    s = 0.0
+    for v in vals:
+        s += v
+    mean = s / len(vals)
+    ss = 0.0
+    for v in vals:
+        ss += (v - mean) * (v - mean)
+    return [mx, mn, mean, math.sqrt(ss / len(vals)), sorted(vals)[len(vals) // 2]]
+
+
+def sky_dark(p, l, t, r, b):
+    if (r - l) * (b - t) == 1:
+        return single(p, l, t)
+    vals = sorted(rect_samples(p, l, t, r, b))
+    m = len(vals) // 2
+    return kept_stats(vals[:m]) if m else None
+
+
+def star(p, cx, cy, rad, upper, lower):
+    vals = circle_samples(p, cx, cy, rad)
+    if not vals:
+        return None
+    st = trimmed(vals, upper, lower)
+    threshold = (st[4] + max(vals)) * 0.5
+    count = sum(1 for v in vals if v > threshold)
+    return st + [2.0 * math.sqrt(count / 3.141592653589793)]
+
+
+# kind: 0 Calc(rect), 1 CalcSky(rect), 2 CalcSky(rect, upper, lower),
+# 3 CalcSky(x, y, radius, upper, lower), 4 CalcStar(x, y, radius, upper, lower)
+queries = [
+    (0, 0, 0, 17, 13, 0, 0), (0, 2, 3, 9, 8, 0, 0), (0, -3, -2, 4, 5, 0, 0), (0, 15, 11, 20, 20, 0, 0),
+    (0, 5, 5, 6, 6, 0, 0), (0, 9, 8, 8, 7, 0, 0),
+    (1, 0, 0, 17, 13, 0, 0), (1, 2, 3, 9, 8, 0, 0), (1, -3, -2, 4, 5, 0, 0), (1, 10, 2, 11, 3, 0, 0),
+    (2, 0, 0, 17, 13, 0.5, 0.5), (2, 2, 3, 9, 8, 1, 1), (2, 1, 1, 12, 10, 0, 0), (2, 3, 2, 16, 13, 0.3, 0.8),
+    (2, 0, 0, 17, 13, 0.9, 0.1), (2, 0, 0, 3, 1, 0.5, 0.5),
+    (3, 8, 6, 5, 0.5, 0.5), (3, 8, 6, 3, 1, 1), (3, 1, 1, 4, 0.5, 0.5), (3, 16, 12, 6, 0.2, 0.7),
+    (3, 8, 6, 1, 0.5, 0.5),
+    (4, 8, 6, 5, 0.5, 0.5), (4, 8, 6, 4, 0.8, 0.2), (4, 2, 10, 3, 1, 1), (4, 8, 6, 2, 0, 0),
+]
+# Circles have no fourth coordinate: d is written as 0.
+queries = [q if len(q) == 7 else q[:4] + (0,) + q[4:] for q in queries]
+
+lines = ["# W H P", f"{W} {H} {P}", "# blanks: count, then plane x y kind (0 NaN, 1 +inf, 2 -inf)",
+         " ".join([str(len(blanks))] + [f"{p} {x} {y} {k}" for p, x, y, k in blanks]),
+         "# samples, plane by plane, row-major (blanks written as 0)"]
+for p in range(P):
+    for y in range(H):
+        lines.append(" ".join(repr(float(v)) if math.isfinite(values[p, y, x]) else "0"
+                              for x, v in enumerate(img[p, y])))
+lines.append("# queries: kind a b c d upper lower, then per plane max min mean stddev median diameter")
+lines.append(str(len(queries)))
+for q in queries:
+    kind, a, b, c, d, up, lo = q
+    out = []
+    for p in range(P):
+        if kind == 0:
+            r = calc(p, a, b, c, d)
+        elif kind == 1:
+            r = sky_dark(p, a, b, c, d)
+        elif kind == 2:
+            vals = rect_samples(p, a, b, c, d)
+            r = trimmed(vals, up, lo) if vals else None
+        elif kind == 3:
+            vals = circle_samples(p, a, b, c)
+            r = trimmed(vals, up, lo) if vals else None
+        else:
+            r = star(p, a, b, c, up, lo)
+        r = (r or [0.0] * 5) + ([0.0] if len(r or []) < 6 else [])
+        out += r
+    lines.append(" ".join(repr(float(v)) for v in list(q) + out))
+
+with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "measure_reference.txt"), "w") as f:
+    f.write("\n".join(lines) + "\n")
