@@ -140,9 +140,9 @@ inline void MakeImageFits(const std::string& path, int bitpix, std::vector<long>
         if (keywords) {
             keywords(f, status);
         }
-        long first[3] = {1, 1, 1};
+        std::vector<long> first(axes.size(), 1);
         std::vector<double> copy(samples);
-        fits_write_pix(f, TDOUBLE, first, static_cast<LONGLONG>(copy.size()), copy.data(), status);
+        fits_write_pix(f, TDOUBLE, first.data(), static_cast<LONGLONG>(copy.size()), copy.data(), status);
     });
 }
 
