@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -52,7 +53,7 @@ bool WriteTestPng(const std::string& path, int width, int height, int colorType,
     for (int y = 0; y < height; ++y) {
         rows[y] = bytes.data() + y * rowBytes;
     }
-    bool ok = false;
+    volatile bool ok = false;
     if (!setjmp(png_jmpbuf(png))) {
         png_init_io(png, file);
         png_set_IHDR(png, info, width, height, depth, colorType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
@@ -238,8 +239,8 @@ std::vector<unsigned char> MakeDib(int width, int height, int bitCount, const st
     h.biClrUsed = clrUsed;
     std::vector<unsigned char> dib(sizeof h + table.size() * sizeof(RGBQUAD) + rows.size());
     std::memcpy(dib.data(), &h, sizeof h);
-    std::memcpy(dib.data() + sizeof h, table.data(), table.size() * sizeof(RGBQUAD));
-    std::memcpy(dib.data() + sizeof h + table.size() * sizeof(RGBQUAD), rows.data(), rows.size());
+    std::copy(table.begin(), table.end(), reinterpret_cast<RGBQUAD*>(dib.data() + sizeof h));
+    std::copy(rows.begin(), rows.end(), dib.begin() + static_cast<std::ptrdiff_t>(sizeof h + table.size() * sizeof(RGBQUAD)));
     return dib;
 }
 
