@@ -14,29 +14,15 @@ namespace {
 
 using test::MakeFits;
 using test::MakeImageFits;
+using test::At;
+using test::ReadError;
 using test::ScratchDir;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-float At(const ImageFile& file, int x, int y, int plane = 0)
-{
-    return *file.image->GetImageAdr(x, y, plane, 1, nullptr);
-}
-
 bool SameBits(float a, float b)
 {
     return std::memcmp(&a, &b, sizeof a) == 0;
-}
-
-/// The message of the ToolError that loading `path` throws ("" when none).
-std::string ReadError(const std::string& path)
-{
-    try {
-        LoadImageFile(path);
-    } catch (const ToolError& e) {
-        return e.what();
-    }
-    return "";
 }
 
 std::string Contains(const std::string& text, const std::string& part)

@@ -17,12 +17,9 @@
 namespace orbimg::tool {
 namespace {
 
+using test::At;
+using test::ReadError;
 using test::ScratchDir;
-
-float At(const ImageFile& file, int x, int y, int plane = 0)
-{
-    return *file.image->GetImageAdr(x, y, plane, 1, nullptr);
-}
 
 /// Writes a PNG with libpng: `samples` are the interleaved samples, top row
 /// first, 8 or 16 bits (16-bit ones as host integers).
@@ -96,16 +93,6 @@ void WriteTestJpeg(const std::string& path, int width, int height, int channels,
     jpeg_finish_compress(&cinfo);
     jpeg_destroy_compress(&cinfo);
     std::fclose(file);
-}
-
-std::string ReadError(const std::string& path)
-{
-    try {
-        LoadImageFile(path);
-    } catch (const ToolError& e) {
-        return e.what();
-    }
-    return "";
 }
 
 TEST(PngRead, GreyAndRgbAtBothDepths)

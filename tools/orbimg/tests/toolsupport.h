@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "imagefile.h"
 #include "tool.h"
 
 namespace orbimg::tool::test {
@@ -99,6 +100,23 @@ inline RunResult RunProgram(const std::string& arguments, const ScratchDir& dir)
     std::filesystem::remove(outFile);
     std::filesystem::remove(errFile);
     return result;
+}
+
+/// Sample (x, y) of a plane of a loaded image.
+inline float At(const ImageFile& file, int x, int y, int plane = 0)
+{
+    return *file.image->GetImageAdr(x, y, plane, 1, nullptr);
+}
+
+/// The message of the ToolError that loading `path` throws ("" when none).
+inline std::string ReadError(const std::string& path)
+{
+    try {
+        LoadImageFile(path);
+    } catch (const ToolError& e) {
+        return e.what();
+    }
+    return "";
 }
 
 inline std::string ReadText(const std::string& path)
