@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "options.h"
 #include "planestats.h"
@@ -171,6 +172,10 @@ void CheckImageSize(const std::string& path, long long width, long long height, 
 
 ImageFile LoadImageFile(const std::string& path)
 {
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error)) {
+        ReadFailure(path, "it is a directory");
+    }
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file) {
         ReadFailure(path, std::strerror(errno));

@@ -156,6 +156,7 @@ TEST(Cli, EveryBadInputGetsOneLineAndStatusOne)
         {"four.fits", "NAXIS = 4; only 2 axes (mono) or 3 axes with 3 colour planes are images"},
         {"pair.fits", "a cube of 2 planes (NAXIS3 = 2); only 1 (mono) or 3 (colour) planes are images"},
         {"zero.fits", "zero-size image (an axis of length 0)"},
+        {"", "it is a directory"},
     };
     for (const auto& [name, reason] : cases) {
         const auto r = RunTool({"info", dir / name});
