@@ -208,12 +208,7 @@ ImageFile ReadFitsFile(const std::string& path)
             }
         }
     }
-    image.SetOrgFileName(std::wstring(path.begin(), path.end()).c_str());
-    image.SetOrgFileFormat(L"FITS");
-    image.SetOrgBitsPixel(hdu->bitpix);
-    image.SetOrgPlanes(planes);
-    image.SetOrgWidth(width);
-    image.SetOrgHeight(height);
+    SetOrigin(image, path, "FITS", hdu->bitpix);
     SetLevelsToData(image);
     return result;
 }

@@ -212,6 +212,16 @@ ImageFile LoadImageFile(const std::string& path)
     ReadFailure(path, "not a FITS, PNG or JPEG file");
 }
 
+void SetOrigin(CKelImage& image, const std::string& path, const std::string& format, int bits)
+{
+    image.SetOrgFileName(std::wstring(path.begin(), path.end()).c_str());
+    image.SetOrgFileFormat(std::wstring(format.begin(), format.end()).c_str());
+    image.SetOrgBitsPixel(bits);
+    image.SetOrgPlanes(image.GetPlanes());
+    image.SetOrgWidth(image.GetWidth());
+    image.SetOrgHeight(image.GetHeight());
+}
+
 void SetLevelsToData(CKelImage& image)
 {
     for (int p = 0; p < image.GetPlanes(); ++p) {

@@ -102,6 +102,10 @@ ImageFile ReadJpegFile(const std::string& path);
 /// NaN samples are written as NaN. Throws ToolError for an empty image.
 void WriteFitsFile(const std::string& path, const CKelImage& image, const FitsHeader& header);
 
+/// Records in the image where it came from: file name, format ("FITS",
+/// "PNG", "JPEG"), bits per sample (BITPIX for FITS), planes and size.
+void SetOrigin(CKelImage& image, const std::string& path, const std::string& format, int bits);
+
 /// Sets each plane's display levels to its finite extremes (see above).
 void SetLevelsToData(CKelImage& image);
 

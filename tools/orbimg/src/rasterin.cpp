@@ -47,14 +47,7 @@ ImageFile MakeRasterImage(const std::string& path, const char* format, int width
     result.bitDepth = depth;
     result.hdu = 0;
     result.image = std::make_unique<CKelImage>(width, height, planes, -32, 1.0, 0.0, 1);
-    CKelImage& image = *result.image;
-    const std::string name(path);
-    image.SetOrgFileName(std::wstring(name.begin(), name.end()).c_str());
-    image.SetOrgFileFormat(std::strcmp(format, "PNG") == 0 ? L"PNG" : L"JPEG");
-    image.SetOrgBitsPixel(depth);
-    image.SetOrgPlanes(planes);
-    image.SetOrgWidth(width);
-    image.SetOrgHeight(height);
+    SetOrigin(*result.image, path, format, depth);
     return result;
 }
 

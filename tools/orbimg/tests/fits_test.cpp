@@ -47,6 +47,8 @@ TEST(FitsRead, EveryBitpixWithTheBottomRowLast)
         ASSERT_EQ(f.image->GetHeight(), 2);
         EXPECT_EQ(f.image->GetPlanes(), 1);
         EXPECT_EQ(f.image->GetBitsPixel(), -32);
+        EXPECT_EQ(f.image->GetOrgBitsPixel(), bitpix);
+        EXPECT_EQ(std::wstring(f.image->GetOrgFileFormat()), L"FITS");
         // Library row 0 is the top: FITS row 2.
         EXPECT_EQ(At(f, 0, 0), 4.0f) << bitpix;
         EXPECT_EQ(At(f, 2, 0), 6.0f);
