@@ -1,0 +1,124 @@
+// The commands of the orbimg tool: their table, their parsed plans and their
+// entry points.
+//
+// Each command parses its words into a plan (checking every option value),
+// then carries the plan out. Checks that need the image itself (a rectangle
+// inside the frame, a colour plane of a mono image) are made once the image
+// is loaded.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "coords.h"
+#include "options.h"
+#include "tool.h"
+
+namespace orbimg::tool {
+
+struct CommandSpec {
+    std::string name;
+    std::string summary;                ///< one line for the command list
+    std::string usage;                  ///< "orbimg info FILE..."
+    std::string description;            ///< paragraphs after the usage line
+    std::vector<OptionSpec> options;
+    int (*run)(const ParsedArgs& args, Context& ctx) = nullptr;
+};
+
+/// Every command, in the order `orbimg --help` lists them.
+const std::vector<CommandSpec>& Commands();
+/// The command of that name, or null.
+const CommandSpec* FindCommand(const std::string& name);
+/// The help text of a command.
+std::string CommandHelp(const CommandSpec& command);
+/// The help text of the tool.
+std::string ToolHelp();
+
+/// Throws UsageError unless the command got between min and max positional
+/// words (max < 0: no limit).
+void RequirePositional(const ParsedArgs& args, const std::string& command, int min, int max,
+                       const std::string& what);
+/// Reports that a command's work is not built in yet; returns kExitNotAvailable.
+int NotAvailable(Context& ctx, const std::string& command);
+
+// ---- info ----
+CommandSpec InfoCommand();
+int RunInfo(const ParsedArgs& args, Context& ctx);
+
+// ---- render ----
+enum class AutoLevelMethod { Range, Mean, Median };
+struct RenderPlan {
+    std::string input;
+    std::string output;
+    bool bmp = false;                      ///< else PNG
+    AutoLevelMethod method = AutoLevelMethod::Median;
+    double low = 0.0;                      ///< method parameters (defaults per method)
+    double high = 0.0;
+    bool perPlane = false;
+    std::optional<FitsRect> rect;          ///< the window measured
+    std::optional<std::pair<double, double>> levels;  ///< explicit levels: no method
+    int depth = 24;                        ///< 8 or 24 bits per pixel
+};
+/// Default low and high parameters of each auto-level method.
+std::pair<double, double> DefaultLevelParameters(AutoLevelMethod method);
+CommandSpec RenderCommand();
+RenderPlan ParseRender(const ParsedArgs& args);
+
+// ---- histogram ----
+struct HistogramPlan {
+    std::string input;
+    std::optional<std::string> output;     ///< a PNG plot; none: a text table
+    int bins = 256;
+    bool log = false;
+    char plane = 'L';                      ///< 'R', 'G', 'B' or 'L' (luminance, or the plane of a mono image)
+};
+CommandSpec HistogramCommand();
+HistogramPlan ParseHistogram(const ParsedArgs& args);
+
+// ---- stars ----
+struct StarsPlan {
+    std::string input;
+    std::vector<FitsPoint> at;             ///< stars given by position
+    std::optional<int> autoCount;          ///< --auto N
+    std::optional<std::string> csv;
+};
+CommandSpec StarsCommand();
+StarsPlan ParseStars(const ParsedArgs& args);
+
+// ---- focus ----
+struct FocusPlan {
+    std::vector<std::string> inputs;
+    std::optional<FitsRect> rect;
+};
+CommandSpec FocusCommand();
+FocusPlan ParseFocus(const ParsedArgs& args);
+
+// ---- transform ----
+/// One step of a transform, applied in the order given on the command line.
+struct TransformStep {
+    enum class Kind { Flip, Bin, Resample, Canvas, Bright } kind = Kind::Flip;
+    bool vertical = true;                  ///< Flip: v (top to bottom) or h (left to right)
+    int binX = 1, binY = 1;                ///< Bin
+    bool roundUp = false;                  ///< Bin: keep partial blocks at the right and bottom
+    bool scaleLevels = false;              ///< Bin: multiply the levels by binX x binY
+    PixelSize size;                        ///< Resample, Canvas
+    bool bicubic = false;                  ///< Resample
+    int anchor = 4;                        ///< Canvas: 0..8, row by row from the top left
+    double fill = 0.0;                     ///< Canvas: on the 0..255 display scale
+    double bright = 0.0, contrast = 0.0, pivot = 128.0;  ///< Bright
+};
+struct TransformPlan {
+    std::string input;
+    std::string output;
+    std::vector<TransformStep> steps;
+};
+CommandSpec TransformCommand();
+TransformPlan ParseTransform(const ParsedArgs& args);
+
+// ---- demo ----
+CommandSpec DemoCommand();
+int RunDemo(const ParsedArgs& args, Context& ctx);
+
+}  // namespace orbimg::tool

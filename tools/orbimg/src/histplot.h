@@ -1,0 +1,51 @@
+// Histograms as the `histogram` command shows them: a text table, or a PNG
+// plot with axes, tick labels and the display levels marked.
+//
+// Conventions
+//   - A histogram is `bins` counts over the value window lo..hi: bin i covers
+//     lo + i (hi - lo) / bins up to the next edge. The counts come as the
+//     library fills them (already logarithmic when asked for).
+//   - Plot: white background, black axes; each series a filled outline in
+//     its colour (see SeriesColour); each marker a dashed vertical line.
+//     Columns that cover several bins show the largest; the y axis runs from
+//     0 to the largest count of all series. Values outside lo..hi put a
+//     marker on the nearer edge.
+#pragma once
+
+#include <array>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "dibfile.h"
+
+namespace orbimg::tool {
+
+struct HistogramSeries {
+    char name = 'L';          ///< 'R', 'G', 'B' or 'L': the colour it is drawn in
+    std::vector<int> counts;  ///< one per bin
+};
+
+struct HistogramMarker {
+    double value = 0.0;       ///< in sample units
+    char series = 'L';        ///< drawn in that series' colour
+};
+
+struct HistogramPlot {
+    double lo = 0.0;
+    double hi = 1.0;
+    std::vector<HistogramSeries> series;
+    std::vector<HistogramMarker> markers;  ///< the display levels, say
+};
+
+/// Colour of a series name: R red, G green, B blue, anything else dark grey.
+std::array<unsigned char, 3> SeriesColour(char name);
+
+/// The table: a comment line, then per bin its lower and upper edge and the
+/// count of each series (%.6g edges).
+void PrintHistogramTable(const HistogramPlot& plot, const std::string& title, std::ostream& out);
+
+/// Draws the plot into an RGB raster of width x height (at least 160 x 100).
+Raster DrawHistogram(const HistogramPlot& plot, int width = 800, int height = 400);
+
+}  // namespace orbimg::tool

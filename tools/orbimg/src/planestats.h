@@ -1,0 +1,40 @@
+// Statistics of one plane, computed by the tool itself (the figures `orbimg
+// info` prints before any library measurement).
+//
+// Conventions
+//   - Only finite samples count; NaN and infinite samples are counted as
+//     blank and otherwise ignored.
+//   - mean: sum of the samples in double, in row order, divided by the
+//     count. std dev: the population standard deviation (divided by the
+//     count, not count - 1), from a second pass about the mean, in double.
+//   - median: the sample at index count / 2 of the sorted finite samples,
+//     the upper of the two middle ones for an even count (as the library's
+//     own medians).
+//   - A plane without finite samples has count 0 and every figure NaN.
+#pragma once
+
+#include <optional>
+#include <utility>
+
+#include "orbimg.h"
+
+namespace orbimg::tool {
+
+struct PlaneStats {
+    long long finite = 0;  ///< samples that count
+    long long blank = 0;   ///< NaN or infinite samples
+    double min = 0.0;
+    double max = 0.0;
+    double mean = 0.0;
+    double stddev = 0.0;
+    double median = 0.0;
+};
+
+/// Statistics of one plane of the whole image. `withMedian` false skips the
+/// median (which copies and partly sorts the plane); it is then NaN.
+PlaneStats MeasurePlane(const CKelImage& image, int plane, bool withMedian = true);
+
+/// Least and greatest finite sample of a plane; nothing when there is none.
+std::optional<std::pair<float, float>> FiniteExtremes(const CKelImage& image, int plane);
+
+}  // namespace orbimg::tool

@@ -1,0 +1,220 @@
+// The command line: help, errors and exit codes, `info` against golden text,
+// the commands that are not built in yet, and the demo.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "commands.h"
+#include "imagefile.h"
+#include "toolsupport.h"
+
+namespace orbimg::tool {
+namespace {
+
+using test::MakeImageFits;
+using test::RunProgram;
+using test::RunTool;
+using test::ScratchDir;
+
+/// Replaces every occurrence of `from` in `text`.
+std::string ReplaceAll(std::string text, const std::string& from, const std::string& to)
+{
+    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+        text.replace(at, from.size(), to);
+    }
+    return text;
+}
+
+std::size_t Lines(const std::string& text)
+{
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+/// The two files of the golden `info` output.
+void MakeInfoFiles(const ScratchDir& dir)
+{
+    std::vector<double> mono;
+    for (int i = 1; i <= 19; ++i) {
+        mono.push_back(100.0 * i);
+    }
+    mono.push_back(65535.0);
+    MakeImageFits(dir / "mono.fits", USHORT_IMG, {5, 4}, mono);
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    MakeImageFits(dir / "colour.fits", FLOAT_IMG, {3, 2, 3},
+                  {1, 2, 3, 4, 5, 6, 0.5, nan, 2.5, 3.5, 4.5, 5.5, -1, -2, -3, -4, -5, -6});
+}
+
+TEST(Cli, InfoMatchesTheGoldenText)
+{
+    ScratchDir dir;
+    MakeInfoFiles(dir);
+    const auto r = RunTool({"info", dir / "mono.fits", dir / "colour.fits"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    const std::string golden = test::ReadText(std::string(ORBIMG_TOOL_GOLDEN_DIR) + "/info.txt");
+    EXPECT_EQ(ReplaceAll(r.out, dir.Path().string(), "DIR"), golden);
+}
+
+TEST(Cli, InfoGoesOnPastABadFile)
+{
+    ScratchDir dir;
+    MakeInfoFiles(dir);
+    const auto r = RunTool({"info", dir / "missing.fits", dir / "mono.fits"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "orbimg: cannot read '" + (dir / "missing.fits") + "': No such file or directory\n");
+    EXPECT_EQ(r.out.rfind(dir / "mono.fits", 0), 0u);
+}
+
+TEST(Cli, HelpTexts)
+{
+    const auto top = RunTool({"--help"});
+    EXPECT_EQ(top.status, 0);
+    for (const auto& command : Commands()) {
+        EXPECT_NE(top.out.find("\n  " + command.name + " "), std::string::npos) << command.name;
+        const auto help = RunTool({command.name, "--help"});
+        EXPECT_EQ(help.status, 0);
+        EXPECT_EQ(help.out.rfind("Usage: orbimg " + command.name, 0), 0u) << help.out;
+        EXPECT_NE(help.out.find("-h, --help"), std::string::npos);
+        for (const auto& option : command.options) {
+            EXPECT_NE(help.out.find(option.name), std::string::npos) << option.name;
+        }
+        EXPECT_EQ(RunTool({"help", command.name}).out, help.out);
+    }
+    EXPECT_EQ(RunTool({"render", "x.fits", "--method", "nonsense", "-h"}).status, 0);
+    const auto none = RunTool({});
+    EXPECT_EQ(none.status, 2);
+    EXPECT_NE(none.err.find("Usage: orbimg <command>"), std::string::npos);
+}
+
+TEST(Cli, BadCommandLinesExitWithTwoAndOneLine)
+{
+    const std::vector<std::vector<std::string>> bad = {
+        {"frobnicate"},
+        {"info"},
+        {"info", "--bins", "3", "a.fits"},
+        {"render", "a.fits", "-o", "a.png", "--depth", "12"},
+        {"render", "a.fits", "-o", "a.tiff"},
+        {"histogram", "a.fits", "--bins", "1"},
+        {"histogram", "a.fits", "--bins"},
+        {"stars", "a.fits", "--auto", "-3"},
+        {"stars", "a.fits", "--at", "12;5"},
+        {"focus", "a.fits", "--rect", "1,2,3"},
+        {"transform", "a.fits", "-o", "b.fits", "--resample", "0x10"},
+        {"transform", "a.fits", "-o", "b.fits", "--canvas", "10x10", "--fill", "bright"},
+        {"demo", "a", "b"},
+    };
+    for (const auto& args : bad) {
+        const auto r = RunTool(args);
+        EXPECT_EQ(r.status, 2) << args.back();
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(Lines(r.err), 1u) << r.err;
+        EXPECT_EQ(r.err.rfind("orbimg: ", 0), 0u) << r.err;
+    }
+    EXPECT_EQ(RunTool({"histogram", "a.fits", "--bins", "x"}).err,
+              "orbimg: bad value for --bins: 'x' (expected a whole number from 2 to 65536)\n");
+    EXPECT_EQ(RunTool({"frobnicate"}).err, "orbimg: unknown command 'frobnicate' (see 'orbimg --help')\n");
+}
+
+TEST(Cli, CommandsNotBuiltInYetSaySo)
+{
+    ScratchDir dir;
+    const std::vector<std::vector<std::string>> later = {
+        {"render", "a.fits", "-o", dir / "a.png", "--method", "range", "--low", "0.2"},
+        {"histogram", "a.fits", "-o", dir / "h.png", "--log"},
+        {"stars", "a.fits", "--auto", "20", "--csv", dir / "s.csv"},
+        {"focus", "a.fits", "b.fits"},
+        {"transform", "a.fits", "-o", dir / "b.fits", "--flip", "v"},
+    };
+    for (const auto& args : later) {
+        const auto r = RunTool(args);
+        EXPECT_EQ(r.status, kExitNotAvailable);
+        EXPECT_EQ(r.err, "orbimg: " + args[0] + ": not available yet in this build\n");
+    }
+    EXPECT_TRUE(dir.Files().empty());
+}
+
+TEST(Cli, EveryBadInputGetsOneLineAndStatusOne)
+{
+    ScratchDir dir;
+    test::WriteText(dir / "text.fits", "SIMPLE? no.\n");
+    MakeImageFits(dir / "whole.fits", FLOAT_IMG, {50, 50}, std::vector<double>(2500, 3.0));
+    std::filesystem::copy_file(dir / "whole.fits", dir / "cut.fits");
+    std::filesystem::resize_file(dir / "cut.fits", 2880 + 2880);
+    MakeImageFits(dir / "line.fits", FLOAT_IMG, {5}, {1, 2, 3, 4, 5});
+    MakeImageFits(dir / "four.fits", FLOAT_IMG, {2, 2, 1, 1}, {1, 2, 3, 4});
+    MakeImageFits(dir / "pair.fits", FLOAT_IMG, {2, 2, 2}, std::vector<double>(8, 1.0));
+    test::MakeFits(dir / "zero.fits", [](fitsfile* f, int* status) {
+        long axes[2] = {4, 0};
+        fits_create_img(f, SHORT_IMG, 2, axes, status);
+    });
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"missing.fits", "No such file or directory"},
+        {"text.fits", "not a FITS file"},
+        {"cut.fits", "truncated FITS file: the data ends before the image does"},
+        {"line.fits", "NAXIS = 1: a one-dimensional array is not an image"},
+        {"four.fits", "NAXIS = 4; only 2 axes (mono) or 3 axes with 3 colour planes are images"},
+        {"pair.fits", "a cube of 2 planes (NAXIS3 = 2); only 1 (mono) or 3 (colour) planes are images"},
+        {"zero.fits", "zero-size image (an axis of length 0)"},
+        {"", "it is a directory"},
+    };
+    for (const auto& [name, reason] : cases) {
+        const auto r = RunTool({"info", dir / name});
+        EXPECT_EQ(r.status, 1) << name;
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "orbimg: cannot read '" + (dir / name) + "': " + reason + "\n");
+    }
+}
+
+TEST(Cli, TheProgramItself)
+{
+    ScratchDir dir;
+    MakeInfoFiles(dir);
+    const auto info = RunProgram("info '" + (dir / "mono.fits") + "'", dir);
+    EXPECT_EQ(info.status, 0);
+    EXPECT_NE(info.out.find("5 x 4, 1 plane (mono)"), std::string::npos) << info.out;
+    const auto missing = RunProgram("info '" + (dir / "nope.fits") + "'", dir);
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.err, "orbimg: cannot read '" + (dir / "nope.fits") + "': No such file or directory\n");
+    EXPECT_EQ(RunProgram("render x.fits -o y.png --depth 7", dir).status, 2);
+    EXPECT_EQ(RunProgram("--version", dir).out.rfind("orbimg ", 0), 0u);
+    // Results that cannot be written are a failure too.
+    const std::string full =
+        std::string("'") + ORBIMG_TOOL_EXE + "' info '" + (dir / "mono.fits") + "' >/dev/full 2>/dev/null";
+    const int raw = std::system(full.c_str());
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 1) << raw;
+}
+
+TEST(Cli, DemoWritesTheSampleField)
+{
+    ScratchDir dir;
+    const std::string out = dir / "demo";
+    const auto r = RunTool({"demo", out});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find(out + "/sample.fits"), std::string::npos);
+    std::vector<std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(out)) {
+        files.push_back(entry.path().filename().string());
+    }
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::string>{"sample-stars.csv", "sample.fits"}));
+
+    const ImageFile sample = LoadImageFile(out + "/sample.fits");
+    EXPECT_EQ(sample.image->GetWidth(), 3000);
+    EXPECT_EQ(sample.image->GetHeight(), 2000);
+    EXPECT_EQ(sample.image->GetPlanes(), 3);
+    EXPECT_EQ(sample.header.Value("STARFWHM"), "3.000");
+    for (int p = 0; p < 3; ++p) {
+        EXPECT_EQ(sample.image->GetLevelMax(p), 65535.0);
+    }
+    const std::string stars = test::ReadText(out + "/sample-stars.csv");
+    EXPECT_EQ(Lines(stars), 1u + 1506u);
+
+    test::WriteText(dir / "plain", "x");
+    const auto blocked = RunTool({"demo", dir / "plain"});
+    EXPECT_EQ(blocked.status, 1);
+    EXPECT_EQ(blocked.err.rfind("orbimg: cannot create directory '" + (dir / "plain") + "'", 0), 0u) << blocked.err;
+}
+
+}  // namespace
+}  // namespace orbimg::tool

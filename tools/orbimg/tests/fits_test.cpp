@@ -1,0 +1,408 @@
+// FITS input and output through cfitsio.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "imagefile.h"
+#include "safeoutput.h"
+#include "toolsupport.h"
+
+namespace orbimg::tool {
+namespace {
+
+using test::MakeFits;
+using test::MakeImageFits;
+using test::At;
+using test::ReadError;
+using test::ScratchDir;
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+bool SameBits(float a, float b)
+{
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+std::string Contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos ? "" : "'" + text + "' lacks '" + part + "'";
+}
+
+// FITS order: row 1 (the bottom of the picture) first.
+const std::vector<double> kSix = {1, 2, 3, 4, 5, 6};
+
+TEST(FitsRead, EveryBitpixWithTheBottomRowLast)
+{
+    ScratchDir dir;
+    for (const int bitpix : {BYTE_IMG, SHORT_IMG, LONG_IMG, LONGLONG_IMG, FLOAT_IMG, DOUBLE_IMG}) {
+        const std::string path = dir / ("b" + std::to_string(bitpix + 100) + ".fits");
+        MakeImageFits(path, bitpix, {3, 2}, kSix);
+        const ImageFile f = LoadImageFile(path);
+        EXPECT_EQ(f.format, "FITS");
+        EXPECT_EQ(f.bitDepth, bitpix);
+        EXPECT_EQ(f.hdu, 1);
+        ASSERT_EQ(f.image->GetWidth(), 3);
+        ASSERT_EQ(f.image->GetHeight(), 2);
+        EXPECT_EQ(f.image->GetPlanes(), 1);
+        EXPECT_EQ(f.image->GetBitsPixel(), -32);
+        EXPECT_EQ(f.image->GetOrgBitsPixel(), bitpix);
+        EXPECT_EQ(std::wstring(f.image->GetOrgFileFormat()), L"FITS");
+        // Library row 0 is the top: FITS row 2.
+        EXPECT_EQ(At(f, 0, 0), 4.0f) << bitpix;
+        EXPECT_EQ(At(f, 2, 0), 6.0f);
+        EXPECT_EQ(At(f, 0, 1), 1.0f);
+        EXPECT_EQ(At(f, 2, 1), 3.0f);
+        EXPECT_EQ(f.image->GetLevelMin(0), 1.0);
+        EXPECT_EQ(f.image->GetLevelMax(0), 6.0);
+    }
+}
+
+TEST(FitsRead, ScalingIsApplied)
+{
+    ScratchDir dir;
+    const std::string scaled = dir / "scaled.fits";
+    MakeImageFits(scaled, SHORT_IMG, {2, 2}, {100.0, 100.5, -50.0, 8000.25}, [](fitsfile* f, int* status) {
+        fits_write_key_dbl(f, "BSCALE", 0.25, -15, "", status);
+        fits_write_key_dbl(f, "BZERO", 100.0, -15, "", status);
+        fits_set_bscale(f, 0.25, 100.0, status);
+    });
+    const ImageFile s = LoadImageFile(scaled);
+    EXPECT_EQ(s.bscale, 0.25);
+    EXPECT_EQ(s.bzero, 100.0);
+    EXPECT_EQ(At(s, 0, 1), 100.0f);
+    EXPECT_EQ(At(s, 1, 1), 100.5f);
+    EXPECT_EQ(At(s, 0, 0), -50.0f);
+    EXPECT_EQ(At(s, 1, 0), 8000.25f);
+
+    // Unsigned 16-bit: BITPIX 16 with BZERO 32768.
+    const std::string unsigned16 = dir / "u16.fits";
+    MakeImageFits(unsigned16, USHORT_IMG, {4, 1}, {0, 1, 32768, 65535});
+    const ImageFile u = LoadImageFile(unsigned16);
+    EXPECT_EQ(u.bitDepth, 16);
+    EXPECT_EQ(u.bzero, 32768.0);
+    EXPECT_EQ(At(u, 0, 0), 0.0f);
+    EXPECT_EQ(At(u, 2, 0), 32768.0f);
+    EXPECT_EQ(At(u, 3, 0), 65535.0f);
+}
+
+TEST(FitsRead, ColourCubeAndSinglePlaneCube)
+{
+    ScratchDir dir;
+    const std::string cube = dir / "cube.fits";
+    // 2 x 2 x 3: plane p holds 10 p + the FITS pixel number.
+    std::vector<double> samples;
+    for (int p = 0; p < 3; ++p) {
+        for (int i = 1; i <= 4; ++i) {
+            samples.push_back(10 * p + i);
+        }
+    }
+    MakeImageFits(cube, FLOAT_IMG, {2, 2, 3}, samples);
+    const ImageFile c = LoadImageFile(cube);
+    ASSERT_EQ(c.image->GetPlanes(), 3);
+    EXPECT_TRUE(c.image->IsColor());
+    for (int p = 0; p < 3; ++p) {
+        EXPECT_EQ(At(c, 0, 1, p), 10.0f * p + 1);  // FITS (1, 1)
+        EXPECT_EQ(At(c, 1, 0, p), 10.0f * p + 4);  // FITS (2, 2)
+        EXPECT_EQ(c.image->GetLevelMin(p), 10.0 * p + 1);
+        EXPECT_EQ(c.image->GetLevelMax(p), 10.0 * p + 4);
+    }
+
+    const std::string single = dir / "single.fits";
+    MakeImageFits(single, SHORT_IMG, {2, 2, 1}, {1, 2, 3, 4});
+    const ImageFile s = LoadImageFile(single);
+    EXPECT_EQ(s.image->GetPlanes(), 1);
+    EXPECT_EQ(At(s, 0, 0), 3.0f);
+}
+
+TEST(FitsRead, FirstImageExtensionAndTileCompression)
+{
+    ScratchDir dir;
+    const std::string ext = dir / "ext.fits";
+    MakeFits(ext, [](fitsfile* f, int* status) {
+        fits_create_img(f, SHORT_IMG, 0, nullptr, status);
+        fits_write_key_str(f, "TELESCOP", "RC8", "", status);
+        long axes[2] = {3, 2};
+        fits_create_img(f, FLOAT_IMG, 2, axes, status);
+        fits_write_key_str(f, "OBJECT", "M 27", "target", status);
+        long first[2] = {1, 1};
+        float samples[6] = {1, 2, 3, 4, 5, 6};
+        fits_write_pix(f, TFLOAT, first, 6, samples, status);
+    });
+    const ImageFile e = LoadImageFile(ext);
+    EXPECT_EQ(e.hdu, 2);
+    EXPECT_FALSE(e.compressed);
+    EXPECT_EQ(At(e, 0, 0), 4.0f);
+    EXPECT_EQ(e.header.Value("OBJECT"), "'M 27    '");
+    EXPECT_FALSE(e.header.Value("XTENSION"));
+
+    const std::string packed = dir / "rice.fits";
+    std::vector<short> values(16 * 8);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        values[i] = static_cast<short>(i * 37 % 1000 - 300);
+    }
+    MakeFits(packed, [&](fitsfile* f, int* status) {
+        fits_set_compression_type(f, RICE_1, status);
+        long axes[2] = {16, 8};
+        fits_create_img(f, SHORT_IMG, 2, axes, status);
+        fits_write_key_dbl(f, "EXPTIME", 120.0, -6, "[s]", status);
+        long first[2] = {1, 1};
+        fits_write_pix(f, TSHORT, first, static_cast<LONGLONG>(values.size()), values.data(), status);
+    });
+    const ImageFile r = LoadImageFile(packed);
+    EXPECT_EQ(r.hdu, 2);
+    EXPECT_TRUE(r.compressed);
+    EXPECT_EQ(r.bitDepth, 16);
+    for (int k = 1; k <= 8; ++k) {
+        for (int x = 0; x < 16; ++x) {
+            ASSERT_EQ(At(r, x, 8 - k), values[(k - 1) * 16 + x]) << x << "," << k;
+        }
+    }
+    EXPECT_TRUE(r.header.Value("EXPTIME"));
+    for (const auto& card : r.header.Cards()) {
+        EXPECT_NE(card[0], 'Z') << card;
+        EXPECT_NE(card.rfind("TTYPE", 0), 0u) << card;
+    }
+    EXPECT_FALSE(r.header.Value("EXTNAME"));
+}
+
+TEST(FitsRead, BlanksBecomeNaN)
+{
+    ScratchDir dir;
+    const std::string floats = dir / "nan.fits";
+    MakeImageFits(floats, FLOAT_IMG, {3, 1}, {kNaN, 7.0, -2.0});
+    const ImageFile f = LoadImageFile(floats);
+    EXPECT_TRUE(std::isnan(At(f, 0, 0)));
+    EXPECT_EQ(At(f, 1, 0), 7.0f);
+    EXPECT_EQ(f.image->GetLevelMin(0), -2.0);
+    EXPECT_EQ(f.image->GetLevelMax(0), 7.0);
+
+    const std::string ints = dir / "blank.fits";
+    MakeImageFits(ints, SHORT_IMG, {3, 1}, {-32768.0, 5.0, 6.0}, [](fitsfile* f, int* status) {
+        fits_write_key_lng(f, "BLANK", -32768, "undefined", status);
+    });
+    const ImageFile i = LoadImageFile(ints);
+    EXPECT_TRUE(std::isnan(At(i, 0, 0)));
+    EXPECT_EQ(At(i, 1, 0), 5.0f);
+    EXPECT_EQ(i.image->GetLevelMin(0), 5.0);
+}
+
+TEST(FitsRead, LevelsOfPlanesWithoutRange)
+{
+    ScratchDir dir;
+    const std::string path = dir / "flat.fits";
+    // Plane 0 flat at 9, plane 1 all NaN, plane 2 ordinary.
+    MakeImageFits(path, FLOAT_IMG, {2, 1, 3}, {9, 9, kNaN, kNaN, 1, 3});
+    const ImageFile f = LoadImageFile(path);
+    EXPECT_EQ(f.image->GetLevelMin(0), 9.0);
+    EXPECT_EQ(f.image->GetLevelMax(0), 10.0);
+    EXPECT_EQ(f.image->GetLevelMin(1), 0.0);
+    EXPECT_EQ(f.image->GetLevelMax(1), 1.0);
+    EXPECT_EQ(f.image->GetLevelMin(2), 1.0);
+    EXPECT_EQ(f.image->GetLevelMax(2), 3.0);
+}
+
+TEST(FitsRead, BadFilesAreReportedClearly)
+{
+    ScratchDir dir;
+    EXPECT_EQ(ReadError(dir / "missing.fits"), "cannot read '" + (dir / "missing.fits") + "': No such file or directory");
+
+    test::WriteText(dir / "text.fits", "hello, this is not FITS\n");
+    EXPECT_EQ(ReadError(dir / "text.fits"), "cannot read '" + (dir / "text.fits") + "': not a FITS file");
+    test::WriteText(dir / "notes.txt", "hello\n");
+    EXPECT_EQ(Contains(ReadError(dir / "notes.txt"), "not a FITS, PNG or JPEG file"), "");
+    test::WriteText(dir / "empty.fits", "");
+    EXPECT_EQ(Contains(ReadError(dir / "empty.fits"), "empty"), "");
+
+    // Data cut short, and a header cut short.
+    MakeImageFits(dir / "whole.fits", FLOAT_IMG, {100, 100}, std::vector<double>(10000, 1.0));
+    std::filesystem::copy_file(dir / "whole.fits", dir / "short-data.fits");
+    std::filesystem::resize_file(dir / "short-data.fits", 2880 + 8000);
+    EXPECT_EQ(Contains(ReadError(dir / "short-data.fits"), "truncated FITS file"), "");
+    std::filesystem::copy_file(dir / "whole.fits", dir / "short-header.fits");
+    std::filesystem::resize_file(dir / "short-header.fits", 400);
+    EXPECT_EQ(Contains(ReadError(dir / "short-header.fits"), "FITS header"), "");
+
+    MakeImageFits(dir / "naxis1.fits", FLOAT_IMG, {5}, {1, 2, 3, 4, 5});
+    EXPECT_EQ(Contains(ReadError(dir / "naxis1.fits"), "NAXIS = 1"), "");
+    MakeImageFits(dir / "naxis4.fits", FLOAT_IMG, {2, 2, 3, 2}, std::vector<double>(24, 1.0));
+    EXPECT_EQ(Contains(ReadError(dir / "naxis4.fits"), "NAXIS = 4"), "");
+    MakeImageFits(dir / "two.fits", FLOAT_IMG, {2, 2, 2}, std::vector<double>(8, 1.0));
+    EXPECT_EQ(Contains(ReadError(dir / "two.fits"), "a cube of 2 planes"), "");
+    MakeFits(dir / "zero.fits", [](fitsfile* f, int* status) {
+        long axes[2] = {0, 5};
+        fits_create_img(f, FLOAT_IMG, 2, axes, status);
+    });
+    EXPECT_EQ(Contains(ReadError(dir / "zero.fits"), "zero-size image"), "");
+    MakeFits(dir / "none.fits", [](fitsfile* f, int* status) { fits_create_img(f, SHORT_IMG, 0, nullptr, status); });
+    EXPECT_EQ(Contains(ReadError(dir / "none.fits"), "no image in the file"), "");
+}
+
+TEST(FitsWrite, RoundTripKeepsSamplesOrientationAndKeywords)
+{
+    ScratchDir dir;
+    const std::string in = dir / "in.fits";
+    std::vector<double> samples;
+    for (int p = 0; p < 3; ++p) {
+        for (int i = 0; i < 12; ++i) {
+            samples.push_back(i == 5 && p == 1 ? kNaN : 0.1 * i + p * 1000.0 + 1.0 / 3.0);
+        }
+    }
+    MakeImageFits(in, FLOAT_IMG, {4, 3, 3}, samples, [](fitsfile* f, int* status) {
+        fits_write_key_str(f, "OBJECT", "NGC 7000", "target", status);
+        fits_write_key_dbl(f, "EXPTIME", 300.0, -6, "[s] exposure", status);
+        fits_write_comment(f, "taken at the dark site", status);
+        fits_write_history(f, "calibrated", status);
+    });
+    const ImageFile a = LoadImageFile(in);
+    const std::string out = dir / "out.fits";
+    WriteFitsFile(out, *a.image, a.header);
+    const ImageFile b = LoadImageFile(out);
+    ASSERT_EQ(b.image->GetWidth(), 4);
+    ASSERT_EQ(b.image->GetHeight(), 3);
+    ASSERT_EQ(b.image->GetPlanes(), 3);
+    for (int p = 0; p < 3; ++p) {
+        for (int y = 0; y < 3; ++y) {
+            for (int x = 0; x < 4; ++x) {
+                EXPECT_TRUE(SameBits(At(a, x, y, p), At(b, x, y, p))) << x << "," << y << "," << p;
+            }
+        }
+    }
+    // FITS pixel (1, 1) of the output is FITS pixel (1, 1) of the input.
+    int status = 0;
+    fitsfile* f = nullptr;
+    fits_open_diskfile(&f, out.c_str(), READONLY, &status);
+    float first = 0;
+    long pixel[3] = {1, 1, 1};
+    fits_read_pix(f, TFLOAT, pixel, 1, nullptr, &first, nullptr, &status);
+    int bitpix = 0;
+    fits_get_img_type(f, &bitpix, &status);
+    fits_close_file(f, &status);
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(first, static_cast<float>(1.0 / 3.0));
+    EXPECT_EQ(bitpix, FLOAT_IMG);
+
+    EXPECT_EQ(b.header.Value("OBJECT"), "'NGC 7000'");
+    EXPECT_EQ(b.header.Value("EXPTIME"), a.header.Value("EXPTIME"));
+    int comments = 0;
+    int standard = 0;
+    for (const auto& card : b.header.Cards()) {
+        comments += card.find("taken at the dark site") != std::string::npos;
+        standard += card.find("Astronomy") != std::string::npos;
+    }
+    EXPECT_EQ(comments, 1);
+    EXPECT_EQ(standard, 1);  // cfitsio's standard COMMENT, not repeated from the input
+    EXPECT_EQ(b.header.Cards().size(), a.header.Cards().size());
+}
+
+TEST(FitsWrite, StructuralKeywordsFollowTheNewImage)
+{
+    ScratchDir dir;
+    const std::string in = dir / "u16.fits";
+    MakeImageFits(in, USHORT_IMG, {3, 2}, kSix, [](fitsfile* f, int* status) {
+        fits_write_key_lng(f, "BLANK", 0, "", status);
+        fits_write_key_str(f, "FILTER", "Ha", "", status);
+    });
+    const ImageFile a = LoadImageFile(in);
+    EXPECT_FALSE(a.header.Value("BZERO"));
+    EXPECT_FALSE(a.header.Value("BLANK"));
+    // A 5 x 4 result written with the 3 x 2 input's cards.
+    CKelImage bigger(5, 4, 1, -32, 1.0, 0.0, 1);
+    *bigger.GetImageAdr(4, 0, 0, 0, nullptr) = 65535.0f;
+    const std::string out = dir / "big.fits";
+    WriteFitsFile(out, bigger, a.header);
+
+    int status = 0;
+    fitsfile* f = nullptr;
+    fits_open_diskfile(&f, out.c_str(), READONLY, &status);
+    long axes[2] = {0, 0};
+    int naxis = 0;
+    int bitpix = 0;
+    fits_get_img_param(f, 2, &bitpix, &naxis, axes, &status);
+    char value[FLEN_VALUE] = {};
+    int missing = 0;
+    fits_read_keyword(f, "BZERO", value, nullptr, &missing);
+    fits_close_file(f, &status);
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(bitpix, FLOAT_IMG);
+    EXPECT_EQ(axes[0], 5);
+    EXPECT_EQ(axes[1], 4);
+    EXPECT_EQ(missing, KEY_NO_EXIST);
+    const ImageFile b = LoadImageFile(out);
+    EXPECT_EQ(b.header.Value("FILTER"), "'Ha      '");
+    EXPECT_EQ(At(b, 4, 0), 65535.0f);  // the top-right pixel stays top right
+}
+
+TEST(FitsWrite, FailuresLeaveNoFile)
+{
+    ScratchDir dir;
+    CKelImage image(3, 2, 1, -32, 1.0, 0.0, 1);
+    const FitsHeader none;
+    test::WriteText(dir / "plain", "x");
+    for (const std::string& path : {dir / "no-such-dir/out.fits", dir / "plain/out.fits", dir.Path().string()}) {
+        try {
+            WriteFitsFile(path, image, none);
+            ADD_FAILURE() << path;
+        } catch (const ToolError& e) {
+            EXPECT_EQ(std::string(e.what()).rfind("cannot write '" + path + "': ", 0), 0u) << e.what();
+        }
+    }
+    EXPECT_EQ(dir.Files(), std::vector<std::string>{"plain"});
+    CKelImage empty;
+    EXPECT_THROW(WriteFitsFile(dir / "empty.fits", empty, none), ToolError);
+    EXPECT_EQ(dir.Files(), std::vector<std::string>{"plain"});
+}
+
+TEST(SafeOutput, ReplacesOnlyOnSuccess)
+{
+    ScratchDir dir;
+    const std::string path = dir / "result.txt";
+    test::WriteText(path, "old");
+    EXPECT_THROW(WriteFileSafely(path,
+                                 [](std::FILE* out) {
+                                     std::fputs("half of the new", out);
+                                     throw ToolError("the writer failed");
+                                 }),
+                 ToolError);
+    EXPECT_EQ(test::ReadText(path), "old");
+    EXPECT_EQ(dir.Files(), std::vector<std::string>{"result.txt"});
+
+    WriteFileSafely(path, [](std::FILE* out) { std::fputs("new", out); });
+    EXPECT_EQ(test::ReadText(path), "new");
+    EXPECT_EQ(dir.Files(), std::vector<std::string>{"result.txt"});
+
+    {
+        SafeOutput abandoned(dir / "never.txt");
+        std::fputs("x", abandoned.Stream());
+    }
+    EXPECT_EQ(dir.Files(), std::vector<std::string>{"result.txt"});
+}
+
+TEST(FitsHeader, CardsKeywordsAndValues)
+{
+    FitsHeader h;
+    h.Add("NAXIS1  =                   10");
+    h.Add("BZERO   =                32768");
+    h.Add(FitsCard("EXPTIME", "30.5", "[s]"));
+    h.Add(FitsCard("OBJECT", FitsString("Bob's nebula"), "a / in the comment"));
+    h.Add("ZTILE1  =                   10");
+    h.Add("HISTORY dark subtracted");
+    ASSERT_EQ(h.Cards().size(), 3u);
+    for (const auto& card : h.Cards()) {
+        EXPECT_EQ(card.size(), 80u);
+    }
+    EXPECT_EQ(h.Cards()[0].substr(0, 30), "EXPTIME =                 30.5");
+    EXPECT_EQ(h.Value("EXPTIME"), "30.5");
+    EXPECT_EQ(h.Value("OBJECT"), "'Bob''s nebula'");
+    EXPECT_FALSE(h.Value("HISTORY"));
+    h.Remove("EXPTIME");
+    EXPECT_EQ(h.Cards().size(), 2u);
+    EXPECT_TRUE(FitsHeader::IsStructural("NAXIS3"));
+    EXPECT_TRUE(FitsHeader::IsStructural("CHECKSUM"));
+    EXPECT_FALSE(FitsHeader::IsStructural("NAXISX"));
+    EXPECT_FALSE(FitsHeader::IsStructural("OBJECT"));
+}
+
+}  // namespace
+}  // namespace orbimg::tool

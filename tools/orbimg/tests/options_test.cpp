@@ -1,0 +1,247 @@
+// Coordinates and command-line parsing.
+#include <gtest/gtest.h>
+
+#include "commands.h"
+#include "coords.h"
+#include "options.h"
+
+namespace orbimg::tool {
+namespace {
+
+TEST(Coordinates, FitsPixelsMapToLibraryRowsFromTheBottom)
+{
+    // 4 x 3 image: FITS (1, 1) is the bottom-left pixel = library (0, 2).
+    const CfPoint bottomLeft = FitsToLibrary(FitsPoint{1.0, 1.0}, 3);
+    EXPECT_EQ(bottomLeft.x, 0.0);
+    EXPECT_EQ(bottomLeft.y, 2.0);
+    const CfPoint topRight = FitsToLibrary(FitsPoint{4.0, 3.0}, 3);
+    EXPECT_EQ(topRight.x, 3.0);
+    EXPECT_EQ(topRight.y, 0.0);
+    EXPECT_EQ(FitsRowToLibrary(1, 3), 2);
+    EXPECT_EQ(FitsRowToLibrary(3, 3), 0);
+}
+
+TEST(Coordinates, ConversionsAreExactInversesForFractionalPositions)
+{
+    for (const double fx : {0.5, 1.0, 17.25, 3000.0}) {
+        for (const double fy : {0.5, 1.0, 1999.75, 2000.0}) {
+            const CfPoint lib = FitsToLibrary(FitsPoint{fx, fy}, 2000);
+            const FitsPoint back = LibraryToFits(lib.x, lib.y, 2000);
+            EXPECT_EQ(back.x, fx);
+            EXPECT_EQ(back.y, fy);
+        }
+    }
+    // Half a pixel up in FITS is half a pixel up (smaller y) in the library.
+    EXPECT_EQ(FitsToLibrary(FitsPoint{2.0, 2.5}, 10).y, 7.5);
+}
+
+TEST(Coordinates, RectanglesCoverTheSamePixelsInBothSystems)
+{
+    // FITS columns 2..4, rows 1..2 of a 5 x 4 image: library rows 2..3.
+    const CRect r = FitsRectToLibrary(FitsRect{4, 2, 2, 1}, 5, 4);
+    EXPECT_EQ(r, CRect(1, 2, 4, 4));
+    const FitsRect back = LibraryRectToFits(r, 4);
+    EXPECT_EQ(back.x0, 2);
+    EXPECT_EQ(back.y0, 1);
+    EXPECT_EQ(back.x1, 4);
+    EXPECT_EQ(back.y1, 2);
+    // The whole image, and a single pixel.
+    EXPECT_EQ(FitsRectToLibrary(FitsRect{1, 1, 5, 4}, 5, 4), CRect(0, 0, 5, 4));
+    EXPECT_EQ(FitsRectToLibrary(FitsRect{5, 4, 5, 4}, 5, 4), CRect(4, 0, 5, 1));
+}
+
+TEST(Coordinates, RectanglesOutsideTheImageAreRefused)
+{
+    EXPECT_THROW(FitsRectToLibrary(FitsRect{0, 1, 3, 3}, 5, 4), UsageError);
+    EXPECT_THROW(FitsRectToLibrary(FitsRect{1, 1, 6, 3}, 5, 4), UsageError);
+    EXPECT_THROW(FitsRectToLibrary(FitsRect{1, 1, 3, 5}, 5, 4), UsageError);
+}
+
+TEST(OptionValues, NumbersAreCheckedWhole)
+{
+    EXPECT_EQ(ParseNumber("2.5", "--low"), 2.5);
+    EXPECT_EQ(ParseNumber("-1e3", "--low"), -1000.0);
+    for (const char* bad : {"", "abc", "1.5x", " 1", "nan", "inf", "1e999"}) {
+        EXPECT_THROW(ParseNumber(bad, "--low"), UsageError) << bad;
+    }
+    EXPECT_EQ(ParseInt("64", "--bins", 2, 65536), 64);
+    for (const char* bad : {"1", "65537", "2.0", "0x10", "-", "99999999999999"}) {
+        EXPECT_THROW(ParseInt(bad, "--bins", 2, 65536), UsageError) << bad;
+    }
+    EXPECT_THROW(ParseNumber("300", "--fill", 0, 255), UsageError);
+}
+
+TEST(OptionValues, MessagesNameTheOptionAndTheValue)
+{
+    try {
+        ParseInt("many", "--bins", 2, 65536);
+        FAIL();
+    } catch (const UsageError& e) {
+        EXPECT_STREQ(e.what(), "bad value for --bins: 'many' (expected a whole number from 2 to 65536)");
+    }
+}
+
+TEST(OptionValues, ShapedValues)
+{
+    const FitsPoint p = ParsePoint("12.5,-3", "--at");
+    EXPECT_EQ(p.x, 12.5);
+    EXPECT_EQ(p.y, -3.0);
+    EXPECT_THROW(ParsePoint("12", "--at"), UsageError);
+    EXPECT_THROW(ParsePoint("1,2,3", "--at"), UsageError);
+
+    const PixelSize s = ParseSize("640x480", "--resample", 1 << 20);
+    EXPECT_EQ(s.width, 640);
+    EXPECT_EQ(s.height, 480);
+    EXPECT_EQ(ParseSize("2X3", "--bin", 10).height, 3);
+    for (const char* bad : {"0x5", "5x0", "5", "x5", "-2x3", "2x3x4", "11x2"}) {
+        EXPECT_THROW(ParseSize(bad, "--bin", 10), UsageError) << bad;
+    }
+
+    const FitsRect r = ParseRect("10,20,30,40", "--rect");
+    EXPECT_EQ(r.x0, 10);
+    EXPECT_EQ(r.y1, 40);
+    EXPECT_THROW(ParseRect("10,20,30", "--rect"), UsageError);
+    EXPECT_THROW(ParseRect("1.5,2,3,4", "--rect"), UsageError);
+
+    const auto range = ParseRange("-5,100", "--levels");
+    EXPECT_EQ(range.first, -5.0);
+    EXPECT_EQ(range.second, 100.0);
+    EXPECT_THROW(ParseRange("100,100", "--levels"), UsageError);
+    EXPECT_THROW(ParseRange("100,5", "--levels"), UsageError);
+
+    EXPECT_EQ(ParseChoice("MEAN", "--method", {"range", "mean", "median"}), "mean");
+    EXPECT_THROW(ParseChoice("avg", "--method", {"range", "mean", "median"}), UsageError);
+    EXPECT_EQ(LowerExtension("dir.v2/Out.PNG"), ".png");
+    EXPECT_EQ(LowerExtension("dir.v2/out"), "");
+}
+
+TEST(ParseArgs, OptionsValuesAndPositionals)
+{
+    const std::vector<OptionSpec> specs = {
+        {"--output", "-o", OptionValue::Required, "OUT", ""},
+        {"--log", "", OptionValue::None, "", ""},
+        {"--fill", "", OptionValue::Required, "V", ""},
+        {"--auto", "", OptionValue::OptionalCount, "N", ""},
+        {"--at", "", OptionValue::Points, "X,Y", ""},
+    };
+    EXPECT_THROW(ParseArgs(specs, {"in.fits", "--bins=3"}, "t"), UsageError);
+
+    const ParsedArgs b = ParseArgs(specs, {"in.fits", "-o", "x.png", "--fill", "-5", "--log", "--output=y.png"}, "t");
+    ASSERT_EQ(b.positional.size(), 1u);
+    EXPECT_EQ(b.positional[0], "in.fits");
+    EXPECT_EQ(b.Value("--output"), "y.png");  // the last use wins
+    EXPECT_EQ(b.Value("--fill"), "-5");
+    EXPECT_TRUE(b.Has("--log"));
+    EXPECT_FALSE(b.help);
+
+    const ParsedArgs c = ParseArgs(specs, {"--auto", "f.fits", "--at", "1,2", "3.5,4", "g.fits", "--", "--log"}, "t");
+    EXPECT_EQ(c.positional, (std::vector<std::string>{"f.fits", "g.fits", "--log"}));
+    EXPECT_TRUE(c.Has("--auto"));
+    EXPECT_FALSE(c.Value("--auto"));
+    EXPECT_EQ(c.Values("--at"), (std::vector<std::string>{"1,2", "3.5,4"}));
+
+    const ParsedArgs d = ParseArgs(specs, {"f.fits", "--auto", "30", "-h"}, "t");
+    EXPECT_EQ(d.Value("--auto"), "30");
+    EXPECT_TRUE(d.help);
+
+    EXPECT_THROW(ParseArgs(specs, {"f.fits", "-o"}, "t"), UsageError);
+    EXPECT_THROW(ParseArgs(specs, {"f.fits", "--at", "x"}, "t"), UsageError);
+    EXPECT_THROW(ParseArgs(specs, {"f.fits", "--log=1"}, "t"), UsageError);
+}
+
+ParsedArgs Parse(const std::string& command, const std::vector<std::string>& words)
+{
+    return ParseArgs(FindCommand(command)->options, words, command);
+}
+
+TEST(CommandPlans, Render)
+{
+    const RenderPlan p = ParseRender(Parse("render", {"a.fits", "-o", "a.BMP", "--method", "mean", "--high", "3"}));
+    EXPECT_TRUE(p.bmp);
+    EXPECT_EQ(p.method, AutoLevelMethod::Mean);
+    EXPECT_EQ(p.low, DefaultLevelParameters(AutoLevelMethod::Mean).first);
+    EXPECT_EQ(p.high, 3.0);
+    EXPECT_EQ(p.depth, 24);
+    EXPECT_EQ(ParseRender(Parse("render", {"a.fits", "-o", "a.png", "--palette"})).depth, 8);
+    const RenderPlan l = ParseRender(Parse("render", {"a.fits", "-o", "a.png", "--levels", "100,2000"}));
+    ASSERT_TRUE(l.levels);
+    EXPECT_EQ(l.levels->second, 2000.0);
+
+    for (const auto& bad : std::vector<std::vector<std::string>>{
+             {"a.fits"},
+             {"a.fits", "-o", "a.jpg"},
+             {"a.fits", "-o", "a.png", "--method", "best"},
+             {"a.fits", "-o", "a.png", "--depth", "16"},
+             {"a.fits", "-o", "a.png", "--levels", "1,2", "--method", "mean"},
+             {"a.fits", "-o", "a.png", "--palette", "--depth", "24"},
+             {"a.fits", "b.fits", "-o", "a.png"},
+         }) {
+        EXPECT_THROW(ParseRender(Parse("render", bad)), UsageError) << bad.back();
+    }
+}
+
+TEST(CommandPlans, HistogramStarsFocus)
+{
+    const HistogramPlan h = ParseHistogram(Parse("histogram", {"a.fits", "--bins", "64", "--plane", "g", "--log"}));
+    EXPECT_EQ(h.bins, 64);
+    EXPECT_EQ(h.plane, 'G');
+    EXPECT_TRUE(h.log);
+    EXPECT_FALSE(h.output);
+    EXPECT_THROW(ParseHistogram(Parse("histogram", {"a.fits", "-o", "h.bmp"})), UsageError);
+    EXPECT_THROW(ParseHistogram(Parse("histogram", {"a.fits", "--plane", "X"})), UsageError);
+
+    const StarsPlan s = ParseStars(Parse("stars", {"a.fits", "--at", "10,20", "--at", "30.5,40"}));
+    ASSERT_EQ(s.at.size(), 2u);
+    EXPECT_EQ(s.at[1].x, 30.5);
+    EXPECT_EQ(ParseStars(Parse("stars", {"a.fits", "--auto"})).autoCount, 50);
+    EXPECT_EQ(ParseStars(Parse("stars", {"a.fits", "--auto", "7", "--csv", "s.csv"})).autoCount, 7);
+    EXPECT_THROW(ParseStars(Parse("stars", {"a.fits"})), UsageError);
+    EXPECT_THROW(ParseStars(Parse("stars", {"a.fits", "--auto", "--at", "1,1"})), UsageError);
+    EXPECT_THROW(ParseStars(Parse("stars", {"a.fits", "--auto=0"})), UsageError);
+
+    const FocusPlan f = ParseFocus(Parse("focus", {"a.fits", "b.fits", "--rect", "1,1,100,100"}));
+    EXPECT_EQ(f.inputs.size(), 2u);
+    ASSERT_TRUE(f.rect);
+    EXPECT_THROW(ParseFocus(Parse("focus", {"--rect", "1,1,100,100"})), UsageError);
+}
+
+TEST(CommandPlans, TransformStepsKeepTheirOrder)
+{
+    using Kind = TransformStep::Kind;
+    const TransformPlan t = ParseTransform(Parse(
+        "transform", {"a.fits", "-o", "b.fit", "--bin", "2x3", "--flip", "h", "--round-up", "--contrast", "64",
+                      "--canvas", "100x50", "--anchor", "8", "--fill", "255", "--bright", "-10"}));
+    ASSERT_EQ(t.steps.size(), 4u);
+    EXPECT_EQ(t.steps[0].kind, Kind::Bin);
+    EXPECT_EQ(t.steps[0].binX, 2);
+    EXPECT_EQ(t.steps[0].binY, 3);
+    EXPECT_TRUE(t.steps[0].roundUp);
+    EXPECT_FALSE(t.steps[0].scaleLevels);
+    EXPECT_EQ(t.steps[1].kind, Kind::Flip);
+    EXPECT_FALSE(t.steps[1].vertical);
+    EXPECT_EQ(t.steps[2].kind, Kind::Bright);
+    EXPECT_EQ(t.steps[2].contrast, 64.0);
+    EXPECT_EQ(t.steps[2].bright, -10.0);
+    EXPECT_EQ(t.steps[2].pivot, 128.0);
+    EXPECT_EQ(t.steps[3].kind, Kind::Canvas);
+    EXPECT_EQ(t.steps[3].size.width, 100);
+    EXPECT_EQ(t.steps[3].anchor, 8);
+    EXPECT_EQ(t.steps[3].fill, 255.0);
+
+    for (const auto& bad : std::vector<std::vector<std::string>>{
+             {"a.fits", "-o", "b.fits"},
+             {"a.fits", "-o", "b.png", "--flip", "v"},
+             {"a.fits", "-o", "b.fits", "--flip", "d"},
+             {"a.fits", "-o", "b.fits", "--flip", "v", "--flip", "h"},
+             {"a.fits", "-o", "b.fits", "--bin", "0x2"},
+             {"a.fits", "-o", "b.fits", "--flip", "v", "--bicubic"},
+             {"a.fits", "-o", "b.fits", "--canvas", "10x10", "--anchor", "9"},
+             {"a.fits", "-o", "b.fits", "--resample", "10x"},
+             {"a.fits", "-o", "b.fits", "--bright", "x"},
+         }) {
+        EXPECT_THROW(ParseTransform(Parse("transform", bad)), UsageError) << bad.back();
+    }
+}
+
+}  // namespace
+}  // namespace orbimg::tool
