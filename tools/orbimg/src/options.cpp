@@ -77,9 +77,9 @@ bool LooksLikePoint(const std::string& word)
 
 const OptionSpec* FindSpec(const std::vector<OptionSpec>& specs, const std::string& word)
 {
-    for (const auto& spec : specs) {
-        if (word == spec.name || (!spec.alias.empty() && word == spec.alias)) {
-            return &spec;
+    for (const auto& option : specs) {
+        if (word == option.name || (!option.alias.empty() && word == option.alias)) {
+            return &option;
         }
     }
     return nullptr;
@@ -144,16 +144,16 @@ ParsedArgs ParseArgs(const std::vector<OptionSpec>& specs, const std::vector<std
             name = word.substr(0, eq);
             inlineValue = word.substr(eq + 1);
         }
-        const OptionSpec* spec = FindSpec(specs, name);
-        if (!spec) {
+        const OptionSpec* option = FindSpec(specs, name);
+        if (!option) {
             throw UsageError("unknown option '" + name + "' for '" + command + "' (see 'orbimg " + command +
                              " --help')");
         }
-        OptionUse use{spec->name, {}};
-        switch (spec->value) {
+        OptionUse use{option->name, {}};
+        switch (option->value) {
         case OptionValue::None:
             if (inlineValue) {
-                throw UsageError("option " + spec->name + " takes no value");
+                throw UsageError("option " + option->name + " takes no value");
             }
             break;
         case OptionValue::Required:
@@ -162,7 +162,7 @@ ParsedArgs ParseArgs(const std::vector<OptionSpec>& specs, const std::vector<std
             } else if (i + 1 < args.size()) {
                 use.values.push_back(args[++i]);
             } else {
-                throw UsageError("option " + spec->name + " needs a value (" + spec->metavar + ")");
+                throw UsageError("option " + option->name + " needs a value (" + option->metavar + ")");
             }
             break;
         case OptionValue::OptionalCount:
@@ -180,7 +180,7 @@ ParsedArgs ParseArgs(const std::vector<OptionSpec>& specs, const std::vector<std
                 use.values.push_back(args[++i]);
             }
             if (use.values.empty()) {
-                throw UsageError("option " + spec->name + " needs at least one " + spec->metavar);
+                throw UsageError("option " + option->name + " needs at least one " + option->metavar);
             }
             break;
         }
