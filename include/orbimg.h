@@ -18,3 +18,9 @@
 #include "image/kelimage.h"
 
 #include "filter/filterproc.h"
+
+#include "transform/imgflip.h"
+#include "transform/imgresize.h"
+#include "transform/imgresolution.h"
+#include "transform/imgsoftbinning.h"
+#include "transform/imgbright.h"
