@@ -87,8 +87,8 @@ BENCHMARK(ResolutionBicubic)->Arg(500)->Unit(benchmark::kMillisecond)->UseRealTi
 
 #ifdef ORBIMG_HAVE_OPENCV
 // cv::resize of the frame's three planes (wrapped, not copied) to the same
-// size. Arguments: per mille of the size; OpenCV threads (1, or 0 for
-// OpenCV's default); 1 to give every call fresh output planes, as
+// size. Arguments: per mille of the size; OpenCV threads (1, or 0 for one
+// per processor); 1 to give every call fresh output planes, as
 // CImgResolution gets a fresh store from ChangeSize on every call (first
 // touch of new pages included), 0 to reuse the outputs of the previous call.
 void OpenCvResize(benchmark::State& state, int interpolation)
@@ -98,7 +98,7 @@ void OpenCvResize(benchmark::State& state, int interpolation)
     const int height = static_cast<int>(src.GetHeight() * state.range(0) / 1000);
     const bool fresh = state.range(2) != 0;
     const int previous = cv::getNumThreads();
-    cv::setNumThreads(state.range(1) == 1 ? 1 : -1);
+    cv::setNumThreads(state.range(1) == 1 ? 1 : cv::getNumberOfCPUs());
     cv::Mat planes[3];
     cv::Mat out[3];
     for (int p = 0; p < 3; ++p) {

@@ -49,7 +49,11 @@ public:
     /// float). Indices past an edge are mirrored about the edge sample
     /// (-1 reads 1, H reads H - 2); on a source below 3 pixels along an axis
     /// a mirrored index that is still outside is clamped to the nearest edge.
-    /// Results, failure and `reserved` as Bilinear.
+    /// At the same size bilinear copies every sample exactly; bicubic adds
+    /// each neighbour with a weight of about -2.8e-17, which vanishes in the
+    /// float result unless a neighbour is some 1e8 times larger than the
+    /// sample (a NaN or infinite neighbour spreads to the sample). Results,
+    /// failure and `reserved` as Bilinear.
     int Bicubic(CKelImage* src, int width, int height, int reserved);
 
 private:

@@ -3,28 +3,26 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "transform/transformrows.h"
 
 namespace {
 
-// Adds one source row of `width` samples into the destination row: sample X
-// takes columns X bin .. X bin + bin - 1, one at a time, stopping at the end of
-// the source row.
-void AddRow(float* __restrict dst, const float* __restrict src, int dstWidth, int width, int bin)
+// Adds one source row into the sums of `count` whole blocks: sample X takes
+// columns X bin .. X bin + bin - 1, one at a time, left to right.
+ORBIMG_ROW_KERNEL void AddBlocks(float* __restrict dst, const float* __restrict src, int count, int bin)
 {
-    // Blocks that lie wholly inside the source row.
-    const int whole = std::min(dstWidth, width / bin);
     if (bin == 1) {
-        for (int x = 0; x < whole; ++x) {
+        for (int x = 0; x < count; ++x) {
             dst[x] += src[x];
         }
     } else if (bin == 2) {
-        for (int x = 0; x < whole; ++x) {
+        for (int x = 0; x < count; ++x) {
             dst[x] = (dst[x] + src[2 * x]) + src[2 * x + 1];
         }
     } else {
-        for (int x = 0; x < whole; ++x) {
+        for (int x = 0; x < count; ++x) {
             const float* block = src + static_cast<std::size_t>(x) * static_cast<std::size_t>(bin);
             float sum = dst[x];
             for (int k = 0; k < bin; ++k) {
@@ -33,11 +31,39 @@ void AddRow(float* __restrict dst, const float* __restrict src, int dstWidth, in
             dst[x] = sum;
         }
     }
-    // A partial block at the right edge (kept when rounding up).
+}
+
+// 2 x 2 blocks of rows a and b in one pass: the same sums, in the same order,
+// as clearing the row and adding a, then b.
+ORBIMG_ROW_KERNEL void SumTwoByTwo(float* __restrict dst, const float* __restrict a, const float* __restrict b,
+                                   int count)
+{
+    for (int x = 0; x < count; ++x) {
+        dst[x] = (((0.0f + a[2 * x]) + a[2 * x + 1]) + b[2 * x]) + b[2 * x + 1];
+    }
+}
+
+// One destination row from its source rows (at most binY, fewer at the
+// bottom edge when rounding up): every sample the sum from 0.0 of its block,
+// row by row, each row left to right. Columns past the last whole block form
+// one partial block when the row has room for it.
+void BinRow(float* dst, const std::vector<const float*>& rows, int dstWidth, int width, int bin)
+{
+    const int whole = std::min(dstWidth, width / bin);
+    if (bin == 2 && rows.size() == 2) {
+        SumTwoByTwo(dst, rows[0], rows[1], whole);
+    } else {
+        std::fill(dst, dst + whole, 0.0f);
+        for (const float* row : rows) {
+            AddBlocks(dst, row, whole, bin);
+        }
+    }
     if (whole < dstWidth) {
-        float sum = dst[whole];
-        for (long long c = static_cast<long long>(whole) * bin; c < width; ++c) {
-            sum += src[c];
+        float sum = 0.0f;
+        for (const float* row : rows) {
+            for (long long c = static_cast<long long>(whole) * bin; c < width; ++c) {
+                sum += row[c];
+            }
         }
         dst[whole] = sum;
     }
@@ -72,14 +98,17 @@ int CImgSoftBinning::Do(int binX, int binY, int roundUp, int scaleLevels, CKelIm
     if (!ChangeSize(newWidth, newHeight, nullptr, nullptr)) {
         return 0;
     }
+    std::vector<const float*> rows;
+    rows.reserve(static_cast<std::size_t>(std::min(binY, height)));
     for (int p = 0; p < GetPlanes(); ++p) {
         int r = 0;
         for (int y = 0; y < newHeight; ++y) {
-            const orbimg::detail::LockedRow dst(*this, y, p);
-            std::fill(dst.get(), dst.get() + newWidth, 0.0f);
+            rows.clear();
             for (int k = 0; k < binY && r < height; ++k, ++r) {
-                AddRow(dst.get(), src->GetImageAdr(0, r, p, 1, nullptr), newWidth, width, binX);
+                rows.push_back(src->GetImageAdr(0, r, p, 1, nullptr));
             }
+            const orbimg::detail::LockedRow dst(*this, y, p);
+            BinRow(dst.get(), rows, newWidth, width, binX);
         }
     }
     if (scaleLevels) {

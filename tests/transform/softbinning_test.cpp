@@ -62,9 +62,10 @@ TEST(SoftBinning, BlockSumAndItsOrder)
     Fill(order, 0, {1e8f, 1.0f, -1e8f, 1.0f});
     EXPECT_EQ(At(Binned(order, 2, 2, 0, 0), 0, 0), 1.0f);
     // A sum of -0.0 samples starts from +0.0.
-    CKelImage zeros = MakeImage(2, 1, 1);
-    Fill(zeros, 0, {-0.0f, -0.0f});
+    CKelImage zeros = MakeImage(2, 2, 1);
+    Fill(zeros, 0, {-0.0f, -0.0f, -0.0f, -0.0f});
     EXPECT_TRUE(SameBits(At(Binned(zeros, 2, 1, 0, 0), 0, 0), 0.0f));
+    EXPECT_TRUE(SameBits(At(Binned(zeros, 2, 2, 0, 0), 0, 0), 0.0f));
 }
 
 TEST(SoftBinning, MatchesBlockSumsForManyBins)
