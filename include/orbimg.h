@@ -21,3 +21,9 @@
 
 #include "measure/psf.h"
 #include "measure/pixelinfo.h"
+
+#include "transform/imgflip.h"
+#include "transform/imgresize.h"
+#include "transform/imgresolution.h"
+#include "transform/imgsoftbinning.h"
+#include "transform/imgbright.h"

@@ -1,0 +1,181 @@
+// CImgSoftBinning: block sums, rounding up or down, level scaling, order of
+// the float sums, locks and refusals.
+#include "transformtest.h"
+
+namespace orbimg::test {
+namespace {
+
+CImgSoftBinning Binned(const CKelImage& src, int binX, int binY, int roundUp, int scaleLevels,
+                       int* result = nullptr)
+{
+    CImgSoftBinning op;
+    op = src;
+    CKelImage source = src;
+    const int r = op.Do(binX, binY, roundUp, scaleLevels, &source, 0);
+    if (result) {
+        *result = r;
+    }
+    EXPECT_EQ(Locks(op), 0);
+    return op;
+}
+
+// Block sum added row by row, left to right, in float, from 0.
+float BlockSum(const CKelImage& src, int x0, int y0, int binX, int binY, int p)
+{
+    float sum = 0.0f;
+    for (int y = y0; y < y0 + binY && y < src.GetHeight(); ++y) {
+        for (int x = x0; x < x0 + binX && x < src.GetWidth(); ++x) {
+            sum += At(src, x, y, p);
+        }
+    }
+    return sum;
+}
+
+TEST(SoftBinning, FiveByFiveByTwo)
+{
+    CKelImage src = MakeImage(5, 5, 1);
+    Fill(src, 0, [](int x, int y) { return static_cast<float>(10 * y + x); });
+    const CImgSoftBinning down = Binned(src, 2, 2, 0, 0);
+    ASSERT_EQ(down.GetWidth(), 2);
+    ASSERT_EQ(down.GetHeight(), 2);
+    EXPECT_EQ(At(down, 0, 0), 0 + 1 + 10 + 11);
+    EXPECT_EQ(At(down, 1, 1), 22 + 23 + 32 + 33);
+
+    const CImgSoftBinning up = Binned(src, 2, 2, 1, 0);
+    ASSERT_EQ(up.GetWidth(), 3);
+    ASSERT_EQ(up.GetHeight(), 3);
+    EXPECT_EQ(At(up, 1, 1), 22 + 23 + 32 + 33);
+    EXPECT_EQ(At(up, 2, 2), 44);            // the single sample (4, 4)
+    EXPECT_EQ(At(up, 2, 0), 4 + 14);        // column 4, rows 0 and 1
+    EXPECT_EQ(At(up, 0, 2), 40 + 41);       // row 4, columns 0 and 1
+    EXPECT_EQ(At(up, 1, 2), 42 + 43);
+}
+
+TEST(SoftBinning, BlockSumAndItsOrder)
+{
+    CKelImage four = MakeImage(2, 2, 1);
+    Fill(four, 0, {1, 2, 3, 4});
+    EXPECT_EQ(At(Binned(four, 2, 2, 0, 0), 0, 0), 10.0f);
+    // Row by row, left to right, in float: ((1e8 + 1) - 1e8) + 1 = 1, where
+    // a column-first order would give 2.
+    CKelImage order = MakeImage(2, 2, 1);
+    Fill(order, 0, {1e8f, 1.0f, -1e8f, 1.0f});
+    EXPECT_EQ(At(Binned(order, 2, 2, 0, 0), 0, 0), 1.0f);
+    // A sum of -0.0 samples starts from +0.0.
+    CKelImage zeros = MakeImage(2, 2, 1);
+    Fill(zeros, 0, {-0.0f, -0.0f, -0.0f, -0.0f});
+    EXPECT_TRUE(SameBits(At(Binned(zeros, 2, 1, 0, 0), 0, 0), 0.0f));
+    EXPECT_TRUE(SameBits(At(Binned(zeros, 2, 2, 0, 0), 0, 0), 0.0f));
+}
+
+TEST(SoftBinning, MatchesBlockSumsForManyBins)
+{
+    const CKelImage src = RandomImage(13, 11, 3, 1, true);
+    for (int binX = 1; binX <= 6; ++binX) {
+        for (int binY = 1; binY <= 5; ++binY) {
+            for (int roundUp = 0; roundUp < 2; ++roundUp) {
+                const CImgSoftBinning out = Binned(src, binX, binY, roundUp, 0);
+                const int w = roundUp ? (13 + binX - 1) / binX : 13 / binX;
+                const int h = roundUp ? (11 + binY - 1) / binY : 11 / binY;
+                ASSERT_EQ(out.GetWidth(), w);
+                ASSERT_EQ(out.GetHeight(), h);
+                for (int p = 0; p < 3; ++p) {
+                    for (int y = 0; y < h; ++y) {
+                        for (int x = 0; x < w; ++x) {
+                            ASSERT_TRUE(SameSample(At(out, x, y, p), BlockSum(src, x * binX, y * binY, binX, binY, p)))
+                                << binX << "x" << binY << " roundUp " << roundUp << " at " << x << "," << y;
+                        }
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST(SoftBinning, OneByOneCopies)
+{
+    CKelImage src = RandomImage(6, 4, 3, 2);
+    src.SetLevel(2, 100.0, 1000.0);
+    const CImgSoftBinning out = Binned(src, 1, 1, 0, 1);
+    EXPECT_TRUE(SameImage(out, src));
+    EXPECT_EQ(out.GetLevelMin(2), 100.0);
+    EXPECT_EQ(out.GetLevelMax(2), 1000.0);
+}
+
+TEST(SoftBinning, ScalesLevels)
+{
+    CKelImage src = RandomImage(6, 4, 3, 3);
+    src.SetLevel(0, 100.0, 1000.0);
+    src.SetLevel(1, -10.0, 20.0);
+    src.SetLevel(2, 0.0, 255.0);
+    const CImgSoftBinning scaled = Binned(src, 2, 2, 0, 1);
+    EXPECT_EQ(scaled.GetLevelMin(0), 400.0);
+    EXPECT_EQ(scaled.GetLevelMax(0), 4000.0);
+    EXPECT_EQ(scaled.GetLevelMin(1), -40.0);
+    EXPECT_EQ(scaled.GetLevelMax(1), 80.0);
+    EXPECT_EQ(scaled.GetLevelRange(2), 1020.0);
+    const CImgSoftBinning plain = Binned(src, 3, 2, 0, 0);
+    EXPECT_EQ(plain.GetLevelMax(0), 1000.0);
+    EXPECT_EQ(Binned(src, 3, 2, 0, 1).GetLevelMax(0), 6000.0);
+}
+
+TEST(SoftBinning, BinLargerThanTheImage)
+{
+    const CKelImage src = RandomImage(5, 3, 3, 4);
+    const CImgSoftBinning all = Binned(src, 8, 100, 1, 0);
+    ASSERT_EQ(all.GetWidth(), 1);
+    ASSERT_EQ(all.GetHeight(), 1);
+    for (int p = 0; p < 3; ++p) {
+        EXPECT_EQ(At(all, 0, 0, p), BlockSum(src, 0, 0, 5, 3, p));
+    }
+    // Without rounding up the new size is 0: ChangeSize fails, points reset.
+    CImgSoftBinning op;
+    op = src;
+    op.SetStdCtr(1.0, 1.0);
+    CKelImage source = src;
+    EXPECT_EQ(op.Do(8, 2, 0, 0, &source, 0), 0);
+    EXPECT_EQ(op.GetStdCtr().x, -1.0);
+    EXPECT_TRUE(SameImage(op, src));
+}
+
+TEST(SoftBinning, RefusedArgumentsChangeNothing)
+{
+    CKelImage src = RandomImage(6, 4, 3, 5);
+    src.SetLevel(0, 100.0, 1000.0);
+    CKelImage wider = RandomImage(7, 4, 3, 6);
+    CKelImage mono = RandomImage(6, 4, 1, 7);
+    const struct {
+        int binX;
+        int binY;
+        CKelImage* src;
+    } cases[] = {{0, 2, nullptr}, {2, 0, nullptr}, {-1, 1, nullptr}, {2, 2, &wider}, {2, 2, &mono}};
+    for (const auto& c : cases) {
+        CImgSoftBinning op;
+        op = src;
+        op.SetStdCtr(1.0, 1.0);
+        CKelImage source = src;
+        EXPECT_EQ(op.Do(c.binX, c.binY, 1, 1, c.src ? c.src : &source, 0), 0);
+        EXPECT_EQ(op.GetStdCtr().x, 1.0);
+        EXPECT_EQ(op.GetLevelMax(0), 1000.0);
+        EXPECT_TRUE(SameImage(op, src));
+    }
+    CImgSoftBinning op;
+    op = src;
+    EXPECT_EQ(op.Do(2, 2, 0, 0, nullptr, 0), 0);
+    EXPECT_TRUE(SameImage(op, src));
+}
+
+TEST(SoftBinning, ResetsPointsAndTakesItselfAsSource)
+{
+    const CKelImage src = RandomImage(9, 7, 3, 8);
+    CImgSoftBinning self;
+    self = src;
+    self.SetStdCtr(2.0, 2.0);
+    ASSERT_EQ(self.Do(3, 2, 1, 0, &self, 0), 1);
+    EXPECT_EQ(self.GetStdCtr().y, -1.0);
+    EXPECT_TRUE(SameImage(self, Binned(src, 3, 2, 1, 0)));
+    EXPECT_EQ(Locks(self), 0);
+}
+
+}  // namespace
+}  // namespace orbimg::test

@@ -1,0 +1,290 @@
+// Resolution change: bicubic resampling.
+//
+// Each destination sample is the weighted mean of up to 4 x 4 source samples
+// in double: for source rows j = iy - 1 .. iy + 2 (outer) and columns
+// i = ix - 1 .. ix + 2 (inner), w = wx x wy is added to the weight sum and
+// sample x w to the accumulator; taps at distance 2 or more, or of weight 0,
+// are left out. The result is (float) accumulator / (float) weight sum.
+//
+// The taps of a column depend on the column only and those of a row on the
+// row only, so both are worked out once: columns once per call, rows once per
+// destination row, where a row tap that is left out is simply not visited.
+// The four source rows of every plane are fetched once per destination row,
+// and the samples each column reads from a source row are gathered once per
+// source row into contiguous arrays (one per column tap), shared by the
+// destination rows that read that source row. A column tap that is left out
+// is masked to +0.0 instead of skipped: both sums start at +0.0, a sum that
+// starts at +0.0 is never -0.0 (round to nearest), so adding +0.0 leaves it
+// bit for bit as skipping does, and the mask is applied to the product, so a
+// NaN or infinite sample behind it never reaches the sum. When no column uses
+// its fourth tap (every column falls on a whole source position, as in an
+// integer reduction) that tap is not visited at all. The per-pixel
+// arithmetic, its order and its precision are those of the pixel-by-pixel
+// computation, so the results are identical to it.
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "transform/imgresolution.h"
+#include "transform/transformrows.h"
+
+namespace {
+
+// The cubic convolution kernel with a = -0.1 at distance t (0 <= t < 2).
+double Kernel(double t)
+{
+    const double t2 = t * t;
+    if (t < 1.0) {
+        return (1.0 - t2 * 2.9) + (t2 * 1.9) * t;
+    }
+    return ((0.4 - t * 0.8) + t2 * 0.5) - (t2 * 0.1) * t;
+}
+
+// Index j mirrored once about the edge sample it lies beyond, without
+// repeating it (-1 reads 1, size reads size - 2); on an axis below 3 samples
+// the mirrored index can still fall outside, and is then clamped to the
+// nearest edge.
+int Mirror(int j, int size)
+{
+    if (j < 0) {
+        j = -j;
+    } else if (j > size - 1) {
+        j = 2 * (size - 1) - j;
+    }
+    return std::clamp(j, 0, size - 1);
+}
+
+// +0.0 where the mask is 0, v unchanged where it is all ones.
+inline double Masked(double v, std::uint64_t mask)
+{
+    return std::bit_cast<double>(std::bit_cast<std::uint64_t>(v) & mask);
+}
+
+// The four taps of position s = n x scale along an axis of `size` samples:
+// source indices whole - 1 .. whole + 2, mirrored; a tap is used when its
+// distance is below 2 and its weight is not 0.
+struct Taps {
+    int index[4];
+    double weight[4];
+    bool used[4];
+};
+
+Taps AxisTaps(int n, double scale, int size)
+{
+    const double s = static_cast<double>(n) * scale;
+    const int whole = static_cast<int>(s);
+    Taps taps{};
+    for (int k = 0; k < 4; ++k) {
+        const int j = whole - 1 + k;
+        const double d = std::fabs(static_cast<double>(j) - s);
+        const double w = (d < 2.0) ? Kernel(d) : 0.0;
+        taps.index[k] = Mirror(j, size);
+        taps.weight[k] = w;
+        taps.used[k] = d < 2.0 && w != 0.0;
+    }
+    return taps;
+}
+
+// The column taps of every destination column, one array per tap, and the
+// number of taps visited (3 when no column uses its fourth).
+struct ColumnTaps {
+    std::vector<int> index[4];
+    std::vector<double> weight[4];
+    std::vector<std::uint64_t> mask[4];
+    int count = 3;
+
+    ColumnTaps(int width, double scale, int size)
+    {
+        for (int k = 0; k < 4; ++k) {
+            index[k].resize(width);
+            weight[k].resize(width);
+            mask[k].resize(width);
+        }
+        for (int x = 0; x < width; ++x) {
+            const Taps t = AxisTaps(x, scale, size);
+            for (int k = 0; k < 4; ++k) {
+                index[k][x] = t.index[k];
+                weight[k][x] = t.weight[k];
+                mask[k][x] = t.used[k] ? ~std::uint64_t{0} : 0;
+            }
+            count = t.used[3] ? 4 : count;
+        }
+    }
+};
+
+// The used row taps of one destination row, in order.
+struct RowTaps {
+    int count = 0;
+    int index[4] = {0, 0, 0, 0};
+    double weight[4] = {0.0, 0.0, 0.0, 0.0};
+
+    RowTaps(int y, double scale, int size)
+    {
+        const Taps t = AxisTaps(y, scale, size);
+        for (int k = 0; k < 4; ++k) {
+            if (t.used[k]) {
+                index[count] = t.index[k];
+                weight[count] = t.weight[k];
+                ++count;
+            }
+        }
+    }
+};
+
+// The samples every column reads from one source row: tap i of column x at
+// [i x width + x].
+ORBIMG_ROW_KERNEL void GatherTaps(float* __restrict out, const float* __restrict src, const ColumnTaps& c, int width)
+{
+    for (int i = 0; i < c.count; ++i) {
+        const int* __restrict index = c.index[i].data();
+        float* __restrict to = out + static_cast<std::size_t>(i) * static_cast<std::size_t>(width);
+        for (int x = 0; x < width; ++x) {
+            to[x] = src[index[x]];
+        }
+    }
+}
+
+// Gathered source rows of one plane, the least recently used replaced first.
+// A destination row reads at most 4 source rows, so with 5 entries the rows
+// of the current destination row are never replaced while it needs them.
+class TapCache {
+public:
+    TapCache(int width, int taps) : m_width(width)
+    {
+        for (Entry& e : m_entries) {
+            e.samples.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(taps));
+        }
+    }
+
+    const float* Get(int row, const float* src, const ColumnTaps& columns)
+    {
+        ++m_clock;
+        Entry* oldest = &m_entries[0];
+        for (Entry& e : m_entries) {
+            if (e.row == row) {
+                e.used = m_clock;
+                return e.samples.data();
+            }
+            oldest = (e.used < oldest->used) ? &e : oldest;
+        }
+        GatherTaps(oldest->samples.data(), src, columns, m_width);
+        oldest->row = row;
+        oldest->used = m_clock;
+        return oldest->samples.data();
+    }
+
+private:
+    struct Entry {
+        int row = -1;
+        unsigned long long used = 0;
+        std::vector<float> samples;
+    };
+    int m_width;
+    unsigned long long m_clock = 0;
+    Entry m_entries[5];
+};
+
+// The arrays one destination row of one plane reads.
+struct RowInput {
+    const float* taps[4][4];  // [row tap][column tap] -> gathered samples
+    const double* wx[4];
+    const std::uint64_t* mask[4];
+    double wy[4];
+};
+
+// Sum over R row taps (outer) and C column taps (inner), in order, of
+// Masked(value(t, i, x) x w, mask) with w = wx x wy; value is the sample, or
+// 1 for the weight sum (`Samples` false, where the product is w itself).
+template <int R, int C, bool Samples>
+inline __attribute__((always_inline)) double TapSum(const RowInput& in, const float* const (&g)[4][4], int x)
+{
+    double sum = 0.0;
+    for (int t = 0; t < R; ++t) {
+        for (int i = 0; i < C; ++i) {
+            const double w = in.wx[i][x] * in.wy[t];
+            if constexpr (Samples) {
+                sum += Masked(static_cast<double>(g[t][i][x]) * w, in.mask[i][x]);
+            } else {
+                sum += Masked(w, in.mask[i][x]);
+            }
+        }
+    }
+    return sum;
+}
+
+// The weight sum of every column of a destination row, as float.
+template <int R, int C>
+ORBIMG_ROW_KERNEL void WeightSums(float* __restrict sums, const RowInput& in, int width)
+{
+    const float* const(&g)[4][4] = in.taps;
+    for (int x = 0; x < width; ++x) {
+        sums[x] = static_cast<float>(TapSum<R, C, false>(in, g, x));
+    }
+}
+
+// One destination row of one plane.
+template <int R, int C>
+ORBIMG_ROW_KERNEL void CubicRow(float* __restrict dst, const RowInput& in, const float* __restrict sums, int width)
+{
+    const float* g[4][4];
+    for (int t = 0; t < 4; ++t) {
+        for (int i = 0; i < 4; ++i) {
+            g[t][i] = in.taps[t][i];
+        }
+    }
+    for (int x = 0; x < width; ++x) {
+        dst[x] = static_cast<float>(TapSum<R, C, true>(in, g, x)) / sums[x];
+    }
+}
+
+using SumsKernel = void (*)(float*, const RowInput&, int);
+using RowKernel = void (*)(float*, const RowInput&, const float*, int);
+
+// Kernels by [row taps 0..4][column taps 3 or 4].
+template <int R>
+constexpr SumsKernel kSums[2] = {WeightSums<R, 3>, WeightSums<R, 4>};
+constexpr const SumsKernel* kSumsByRows[5] = {kSums<0>, kSums<1>, kSums<2>, kSums<3>, kSums<4>};
+template <int R>
+constexpr RowKernel kRows[2] = {CubicRow<R, 3>, CubicRow<R, 4>};
+constexpr const RowKernel* kRowsByRows[5] = {kRows<0>, kRows<1>, kRows<2>, kRows<3>, kRows<4>};
+
+}  // namespace
+
+void CImgResolution::DoBicubic(CKelImage* src, int width, int height)
+{
+    const int w = src->GetWidth();
+    const int h = src->GetHeight();
+    const int planes = GetPlanes();
+    const ColumnTaps columns(width, static_cast<double>(w) / static_cast<double>(width), w);
+    const double yScale = static_cast<double>(h) / static_cast<double>(height);
+    const int columnKernel = columns.count - 3;
+
+    std::vector<TapCache> caches(planes, TapCache(width, columns.count));
+    std::vector<float> sums(width);
+    RowInput in{};
+    for (int i = 0; i < 4; ++i) {
+        in.wx[i] = columns.weight[i].data();
+        in.mask[i] = columns.mask[i].data();
+    }
+    for (int y = 0; y < height; ++y) {
+        const RowTaps rowTaps(y, yScale, h);
+        for (int t = 0; t < rowTaps.count; ++t) {
+            in.wy[t] = rowTaps.weight[t];
+        }
+        kSumsByRows[rowTaps.count][columnKernel](sums.data(), in, width);
+
+        const orbimg::detail::LockedRows dst(*this, y);
+        for (int p = 0; p < planes; ++p) {
+            for (int t = 0; t < rowTaps.count; ++t) {
+                const int row = rowTaps.index[t];
+                const float* gathered = caches[p].Get(row, src->GetImageAdr(0, row, p, 1, nullptr), columns);
+                for (int i = 0; i < columns.count; ++i) {
+                    in.taps[t][i] = gathered + static_cast<std::size_t>(i) * static_cast<std::size_t>(width);
+                }
+            }
+            kRowsByRows[rowTaps.count][columnKernel](dst.get(p), in, sums.data(), width);
+        }
+    }
+}

@@ -1,0 +1,121 @@
+// Soft binning: sums of binX x binY blocks.
+#include "transform/imgsoftbinning.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "transform/transformrows.h"
+
+namespace {
+
+// Adds one source row into the sums of `count` whole blocks: sample X takes
+// columns X bin .. X bin + bin - 1, one at a time, left to right.
+ORBIMG_ROW_KERNEL void AddBlocks(float* __restrict dst, const float* __restrict src, int count, int bin)
+{
+    if (bin == 1) {
+        for (int x = 0; x < count; ++x) {
+            dst[x] += src[x];
+        }
+    } else if (bin == 2) {
+        for (int x = 0; x < count; ++x) {
+            dst[x] = (dst[x] + src[2 * x]) + src[2 * x + 1];
+        }
+    } else {
+        for (int x = 0; x < count; ++x) {
+            const float* block = src + static_cast<std::size_t>(x) * static_cast<std::size_t>(bin);
+            float sum = dst[x];
+            for (int k = 0; k < bin; ++k) {
+                sum += block[k];
+            }
+            dst[x] = sum;
+        }
+    }
+}
+
+// 2 x 2 blocks of rows a and b in one pass: the same sums, in the same order,
+// as clearing the row and adding a, then b.
+ORBIMG_ROW_KERNEL void SumTwoByTwo(float* __restrict dst, const float* __restrict a, const float* __restrict b,
+                                   int count)
+{
+    for (int x = 0; x < count; ++x) {
+        dst[x] = (((0.0f + a[2 * x]) + a[2 * x + 1]) + b[2 * x]) + b[2 * x + 1];
+    }
+}
+
+// One destination row from its source rows (at most binY, fewer at the
+// bottom edge when rounding up): every sample the sum from 0.0 of its block,
+// row by row, each row left to right. Columns past the last whole block form
+// one partial block when the row has room for it.
+void BinRow(float* dst, const std::vector<const float*>& rows, int dstWidth, int width, int bin)
+{
+    const int whole = std::min(dstWidth, width / bin);
+    if (bin == 2 && rows.size() == 2) {
+        SumTwoByTwo(dst, rows[0], rows[1], whole);
+    } else {
+        std::fill(dst, dst + whole, 0.0f);
+        for (const float* row : rows) {
+            AddBlocks(dst, row, whole, bin);
+        }
+    }
+    if (whole < dstWidth) {
+        float sum = 0.0f;
+        for (const float* row : rows) {
+            for (long long c = static_cast<long long>(whole) * bin; c < width; ++c) {
+                sum += row[c];
+            }
+        }
+        dst[whole] = sum;
+    }
+}
+
+// Size of the binned axis: size / bin in double, rounded up or down.
+int BinnedSize(int size, int bin, bool roundUp)
+{
+    const double q = static_cast<double>(size) / static_cast<double>(bin);
+    return static_cast<int>(roundUp ? std::ceil(q) : std::floor(q));
+}
+
+}  // namespace
+
+CImgSoftBinning::~CImgSoftBinning() = default;
+
+int CImgSoftBinning::Do(int binX, int binY, int roundUp, int scaleLevels, CKelImage* src, int reserved)
+{
+    if (binX < 1 || binY < 1 || !src || !orbimg::detail::SameGeometry(*src, *this)) {
+        return 0;
+    }
+    if (src == this) {
+        // Re-dimensioning discards the samples: work from a copy.
+        CKelImage copy(*this);
+        return Do(binX, binY, roundUp, scaleLevels, &copy, reserved);
+    }
+    Init();
+    const int width = GetWidth();
+    const int height = GetHeight();
+    const int newWidth = BinnedSize(width, binX, roundUp != 0);
+    const int newHeight = BinnedSize(height, binY, roundUp != 0);
+    if (!ChangeSize(newWidth, newHeight, nullptr, nullptr)) {
+        return 0;
+    }
+    std::vector<const float*> rows;
+    rows.reserve(static_cast<std::size_t>(std::min(binY, height)));
+    for (int p = 0; p < GetPlanes(); ++p) {
+        int r = 0;
+        for (int y = 0; y < newHeight; ++y) {
+            rows.clear();
+            for (int k = 0; k < binY && r < height; ++k, ++r) {
+                rows.push_back(src->GetImageAdr(0, r, p, 1, nullptr));
+            }
+            const orbimg::detail::LockedRow dst(*this, y, p);
+            BinRow(dst.get(), rows, newWidth, width, binX);
+        }
+    }
+    if (scaleLevels) {
+        const double f = static_cast<double>(static_cast<long long>(binX) * binY);
+        for (int p = 0; p < GetPlanes(); ++p) {
+            SetLevel(p, f * GetLevelMin(p), f * GetLevelMax(p));
+        }
+    }
+    return 1;
+}
