@@ -2,6 +2,18 @@
 #include "filter/filterproc.h"
 #include "image/kelimage.h"
 
+#include <algorithm>
+
+namespace {
+
+constexpr int kExSlots = 6;
+
+bool IsColourPlane(int plane) { return plane >= 0 && plane <= 2; }
+
+}  // namespace
+
+// ---- CFilterProcEx ------------------------------------------------------------
+
 CFilterProcEx::CFilterProcEx() : m_current(&m_proc[0]) {}
 
 CFilterProcEx::CFilterProcEx(const CFilterProcEx& /*other*/) : m_current(&m_proc[0]) {}
@@ -15,7 +27,18 @@ CFilterProcEx& CFilterProcEx::operator=(const CFilterProcEx& other)
     return *this;
 }
 
-void CFilterProcEx::SetPln(int plane) { m_current = &m_proc[(plane >= 0 && plane <= 2) ? plane : 0]; }
+int CFilterProcEx::Make(CKelImage* image, CFilterMatrix* matrix, int plane, int normalise)
+{
+    if (!IsColourPlane(plane)) {
+        return 0;
+    }
+    if (!m_proc[plane].IsEmpty()) {
+        return 1;
+    }
+    return m_proc[plane].MakeBuf(image, matrix, plane, normalise);
+}
+
+void CFilterProcEx::SetPln(int plane) { m_current = &m_proc[IsColourPlane(plane) ? plane : 0]; }
 
 void CFilterProcEx::Clear()
 {
@@ -24,10 +47,26 @@ void CFilterProcEx::Clear()
     }
 }
 
-void CKelImage::SetFilterProcPln(int plane)
+float CFilterProcEx::Calc(int x, int y) { return m_current->Calc(x, y); }
+
+float CFilterProcEx::Calc(int x, int y, int plane) { return IsColourPlane(plane) ? m_proc[plane].Calc(x, y) : 0.0f; }
+
+int CFilterProcEx::CalcRow(int x, int y, int count, float* out) { return m_current->CalcRow(x, y, count, out); }
+
+// ---- CKelImage filter slots ---------------------------------------------------
+
+int CKelImage::MakeFilterProc(CKelImage* image, CFilterMatrix* matrix, int plane, int normalise)
 {
-    m_curFilterProc = &m_filterProc[(plane >= 0 && plane <= 2) ? plane : 0];
+    if (!IsColourPlane(plane)) {
+        return 0;
+    }
+    if (!m_filterProc[plane].IsEmpty()) {
+        return 1;
+    }
+    return m_filterProc[plane].MakeBuf(image, matrix, plane, normalise);
 }
+
+void CKelImage::SetFilterProcPln(int plane) { m_curFilterProc = &m_filterProc[IsColourPlane(plane) ? plane : 0]; }
 
 void CKelImage::ClearFilterProc()
 {
@@ -37,4 +76,47 @@ void CKelImage::ClearFilterProc()
     for (CFilterProcEx& ex : m_filterProcEx) {
         ex.Clear();
     }
+}
+
+int CKelImage::MakeFilterProcEx(int index, CKelImage* image, CFilterMatrix* matrix, int plane, int normalise)
+{
+    if (index < 0 || index >= kExSlots) {
+        return 0;
+    }
+    return m_filterProcEx[index].Make(image, matrix, plane, normalise);
+}
+
+void CKelImage::SetFilterProcPlnEx(int index, int plane)
+{
+    if (index >= 0 && index < kExSlots) {
+        m_filterProcEx[index].SetPln(plane);
+    }
+}
+
+float CKelImage::CalcFilterProc(int x, int y) { return m_curFilterProc->Calc(x, y); }
+
+float CKelImage::CalcFilterProc(int x, int y, int plane)
+{
+    return IsColourPlane(plane) ? m_filterProc[plane].Calc(x, y) : 0.0f;
+}
+
+float CKelImage::CalcFilterProcEx(int index, int x, int y)
+{
+    return (index >= 0 && index < kExSlots) ? m_filterProcEx[index].Calc(x, y) : 0.0f;
+}
+
+float CKelImage::CalcFilterProcEx(int index, int x, int y, int plane)
+{
+    return (index >= 0 && index < kExSlots) ? m_filterProcEx[index].Calc(x, y, plane) : 0.0f;
+}
+
+int CKelImage::CalcFilterProcExRow(int index, int x, int y, int count, float* out)
+{
+    if (index < 0 || index >= kExSlots) {
+        if (out && count > 0) {
+            std::fill_n(out, count, 0.0f);
+        }
+        return 0;
+    }
+    return m_filterProcEx[index].CalcRow(x, y, count, out);
 }

@@ -18,3 +18,6 @@
 #include "image/kelimage.h"
 
 #include "filter/filterproc.h"
+#include "filter/filtermatrix.h"
+
+#include "measure/focus.h"
