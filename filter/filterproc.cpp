@@ -10,15 +10,18 @@
 #include "imagecore/image.h"
 #include "platform/afx.h"
 
-// One thread's ring: size slots of width floats; slot (head + k) mod size
-// holds the horizontally filtered row lastRow - r + k while positioned.
+// One thread's ring: m_slots slots of m_width floats holding the
+// horizontally filtered rows top .. top + held - 1, row top in slot head and
+// the next ones after it (wrapping).
 struct CFilterProc::Ring {
-    std::unique_ptr<float[]> rows;  ///< m_ringFloats floats
-    std::unique_ptr<float[]> pad;   ///< one source row with r clamped columns on each side
+    std::unique_ptr<float[]> rows;           ///< m_ringFloats floats
+    std::unique_ptr<float[]> pad;            ///< a source row with r clamped columns on each side
+    std::unique_ptr<const float*[]> window;  ///< scratch: one pointer per slot
     int padFloats = 0;
-    int lastRow = 0;
+    int held = 0;  ///< 0: nothing held (not positioned)
     int head = 0;
-    bool positioned = false;
+    long long top = 0;
+    int lastRow = 0;  ///< the row ProcHorizontal positioned on
 };
 
 namespace {
@@ -26,19 +29,19 @@ namespace {
 // Columns per block of the row kernels: one block of sums stays in L1.
 constexpr int kBlock = 1024;
 
-// The row kernels below add products tap by tap to a block of sums, taps in
-// the outer loop and columns in the inner one, so the compiler vectorises
-// across columns while every column keeps its own sum in tap order: results
-// are bit for bit those of the plain loop over taps. Up to four taps are
-// folded into one pass over the block (((s + k0 a) + k1 b) + ...), which is
-// the same order with fewer loads and stores of the sums.
+// The row kernels below keep, for every output value, the sum of its taps in
+// tap order, in float, from 0.0: results are bit for bit those of the plain
+// loop over taps. They vectorise across columns (and across output rows),
+// never across taps.
 #if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
 #define ORBIMG_ROW_KERNEL __attribute__((target_clones("avx512f", "avx2", "default")))
 #else
 #define ORBIMG_ROW_KERNEL
 #endif
 
-// sum[i] = (((sum[i] + k[0] src[0][i]) + k[1] src[1][i]) + ...), taps 0..n-1 (n <= 4).
+// sum[i] = (((sum[i] + k[0] src[0][i]) + k[1] src[1][i]) + ...), taps 0..n-1
+// (n <= 4): up to four taps in one pass over the sums, the same order with
+// fewer loads and stores of them.
 ORBIMG_ROW_KERNEL
 void AddTaps(float* __restrict sum, const float* const* src, const float* k, int taps, int count)
 {
@@ -86,11 +89,10 @@ void AddTaps(float* __restrict sum, const float* const* src, const float* k, int
     }
 }
 
-// out[i] = sum over t = 0..taps-1 of k[t] x row(t)[i], in float from 0.0 in
-// tap order, for i = 0..count-1, where row(t) = rowOf(t) (a pointer to the
-// first column). Works through kBlock columns at a time.
-template <typename RowOf>
-void CombineRows(float* out, int count, const float* k, int taps, RowOf rowOf)
+// out[i] = sum over t = 0..taps-1 of k[t] x src[t][i], in float from 0.0 in
+// tap order, for i = 0..count-1: taps in the outer loop, columns in the
+// inner one, kBlock columns at a time.
+void CombineRows(float* out, int count, const float* k, int taps, const float* const* src)
 {
     for (int c0 = 0; c0 < count; c0 += kBlock) {
         const int n = std::min(kBlock, count - c0);
@@ -98,11 +100,72 @@ void CombineRows(float* out, int count, const float* k, int taps, RowOf rowOf)
         std::fill_n(sum, n, 0.0f);
         for (int t = 0; t < taps; t += 4) {
             const int group = std::min(4, taps - t);
-            const float* src[4] = {};
+            const float* block[4] = {};
             for (int g = 0; g < group; ++g) {
-                src[g] = rowOf(t + g) + c0;
+                block[g] = src[t + g] + c0;
             }
-            AddTaps(sum, src, k + t, group, n);
+            AddTaps(sum, block, k + t, group, n);
+        }
+    }
+}
+
+// Four output rows at once: out[o][i] = sum over t = 0..size-1 of k[t] x
+// src[o + t][i] for o = 0..3 (src holds size + 3 rows), size >= 3. Each
+// source row is read once for all four outputs; the sums of a strip of 16
+// columns stay in registers, each in tap order from 0.0.
+using Vec16 = float __attribute__((vector_size(64)));
+
+// By reference: a 64-byte vector passed by value would depend on the target.
+inline void Load16(Vec16& v, const float* p) { std::memcpy(&v, p, sizeof v); }
+
+inline void Store16(float* p, const Vec16& v) { std::memcpy(p, &v, sizeof v); }
+
+static_assert(CFilterProc::kRowsAtOnce == 4, "CombineFourRows combines four rows");
+
+ORBIMG_ROW_KERNEL
+void CombineFourRows(float* const* out, const float* const* src, const float* k, int size, int count)
+{
+    int c = 0;
+    for (; c + 16 <= count; c += 16) {
+        Vec16 a0 = {}, a1 = {}, a2 = {}, a3 = {};
+        Vec16 v;
+        Load16(v, src[0] + c);
+        a0 = a0 + k[0] * v;
+        Load16(v, src[1] + c);
+        a0 = a0 + k[1] * v;
+        a1 = a1 + k[0] * v;
+        Load16(v, src[2] + c);
+        a0 = a0 + k[2] * v;
+        a1 = a1 + k[1] * v;
+        a2 = a2 + k[0] * v;
+        for (int s = 3; s < size; ++s) {
+            Load16(v, src[s] + c);
+            a0 = a0 + k[s] * v;
+            a1 = a1 + k[s - 1] * v;
+            a2 = a2 + k[s - 2] * v;
+            a3 = a3 + k[s - 3] * v;
+        }
+        Load16(v, src[size] + c);
+        a1 = a1 + k[size - 1] * v;
+        a2 = a2 + k[size - 2] * v;
+        a3 = a3 + k[size - 3] * v;
+        Load16(v, src[size + 1] + c);
+        a2 = a2 + k[size - 1] * v;
+        a3 = a3 + k[size - 2] * v;
+        Load16(v, src[size + 2] + c);
+        a3 = a3 + k[size - 1] * v;
+        Store16(out[0] + c, a0);
+        Store16(out[1] + c, a1);
+        Store16(out[2] + c, a2);
+        Store16(out[3] + c, a3);
+    }
+    for (; c < count; ++c) {
+        for (int o = 0; o < 4; ++o) {
+            float sum = 0.0f;
+            for (int t = 0; t < size; ++t) {
+                sum += k[t] * src[o + t][c];
+            }
+            out[o][c] = sum;
         }
     }
 }
@@ -145,6 +208,7 @@ void CFilterProc::Init()
     m_kernel.reset();
     m_radius = 0;
     m_size = 0;
+    m_slots = 0;
     m_image = nullptr;
     m_matrix = nullptr;
     m_ringFloats = 0;
@@ -168,8 +232,9 @@ int CFilterProc::MakeBuf(CKelImage* image, CFilterMatrix* matrix, int plane, int
     }
     const int radius = matrix->GetRadius();
     const int size = matrix->GetSize();
+    const int slots = size + kRowsAtOnce - 1;
     const int width = image->GetWidth();
-    const long long ringFloats = static_cast<long long>(size) * width;
+    const long long ringFloats = static_cast<long long>(slots) * width;
     if (ringFloats > 0x7fffffffLL) {
         Empty();
         return 0;
@@ -190,20 +255,22 @@ int CFilterProc::MakeBuf(CKelImage* image, CFilterMatrix* matrix, int plane, int
         }
     }
 
-    // Rings: kept when their size is unchanged (they are refilled before any
-    // read), else dropped; each thread makes its own on first use.
-    if (!m_rings || ringFloats != m_ringFloats || threadCount != m_threadCount) {
+    // Rings: kept when their geometry is unchanged (emptied: they are
+    // refilled before any read), else dropped; each thread makes its own on
+    // first use.
+    if (!m_rings || ringFloats != m_ringFloats || slots != m_slots || threadCount != m_threadCount) {
         m_rings = std::make_unique<std::unique_ptr<Ring>[]>(static_cast<std::size_t>(threadCount));
     } else {
         for (int t = 0; t < threadCount; ++t) {
             if (m_rings[t]) {
-                m_rings[t]->positioned = false;
+                m_rings[t]->held = 0;
             }
         }
     }
     m_kernel = std::move(kernel);
     m_radius = radius;
     m_size = size;
+    m_slots = slots;
     m_image = image;
     m_matrix = matrix;
     m_ringFloats = static_cast<int>(ringFloats);
@@ -228,6 +295,7 @@ CFilterProc::Ring* CFilterProc::ThreadRing()
     if (!ring) {
         auto fresh = std::make_unique<Ring>();
         fresh->rows = std::make_unique_for_overwrite<float[]>(static_cast<std::size_t>(m_ringFloats));
+        fresh->window = std::make_unique<const float*[]>(static_cast<std::size_t>(m_slots));
         ring = std::move(fresh);
     }
     const int padFloats = m_width + 2 * m_radius;
@@ -257,47 +325,77 @@ void CFilterProc::LoadRow(Ring& ring, int slot, long long row)
         return;
     }
 
-    // The source row with clamped columns: pad[i] = sample[clamp(i - r)].
-    float* pad = ring.pad.get();
+    // Columns 0 .. a - 1 and b .. width - 1 reach past the image's edges and
+    // read a copy of their source columns with the edge samples repeated
+    // (pad); the columns between read the row itself.
     const int r = m_radius;
-    for (int i = 0; i < ring.padFloats; ++i) {
-        if (i >= r && i - r < imageWidth) {
-            // The run of columns inside the image.
-            const int run = std::min(ring.padFloats - i, imageWidth - (i - r));
-            std::memcpy(pad + i, src + (i - r), static_cast<std::size_t>(run) * sizeof(float));
-            i += run - 1;
-        } else {
-            pad[i] = src[i < r ? 0 : imageWidth - 1];
+    const int a = std::min(r, m_width);
+    const int b = std::clamp(imageWidth - r, a, m_width);
+    float* pad = ring.pad.get();
+    const float** shifted = ring.window.get();  // m_slots >= m_size entries
+    // Output columns c0 .. c1 - 1, where tap j of column c reads base[c - c0 + j].
+    auto filterSpan = [&](int c0, int c1, const float* base) {
+        for (int j = 0; j < m_size; ++j) {
+            shifted[j] = base + j;
         }
+        CombineRows(out + c0, c1 - c0, m_kernel.get(), m_size, shifted);
+    };
+    auto fillPad = [&](int firstColumn, int count) {
+        for (int i = 0; i < count; ++i) {
+            pad[i] = src[std::clamp(firstColumn + i, 0, imageWidth - 1)];
+        }
+    };
+    if (a > 0) {
+        fillPad(-r, a + 2 * r);
+        filterSpan(0, a, pad);
+    }
+    if (b > a) {
+        filterSpan(a, b, src + (a - r));
+    }
+    if (m_width > b) {
+        fillPad(b - r, m_width - b + 2 * r);
+        filterSpan(b, m_width, pad);
     }
     m_image->Unlock(handle);
-
-    CombineRows(out, m_width, m_kernel.get(), m_size, [pad](int j) { return pad + j; });
 }
 
-void CFilterProc::Position(Ring& ring, int y)
+void CFilterProc::Position(Ring& ring, long long first, long long last)
 {
-    if (ring.positioned && ring.lastRow == y) {
+    const long long bottom = ring.top + ring.held - 1;
+    if (ring.held > 0 && first >= ring.top && last <= bottom) {
         return;
     }
-    const long long down = static_cast<long long>(y) - ring.lastRow;
-    const long long r = m_radius;
-    if (ring.positioned && down > 0 && down <= m_size) {
-        // Slide down: the `down` oldest slots take the new bottom rows.
-        for (int i = 0; i < down; ++i) {
-            LoadRow(ring, (ring.head + i) % m_size, y + r - down + 1 + i);
+    if (ring.held > 0 && first >= ring.top && bottom + 1 >= first) {
+        // Slide down: append the rows below, dropping the oldest when full.
+        for (long long row = bottom + 1; row <= last; ++row) {
+            if (ring.held == m_slots) {
+                ring.head = (ring.head + 1 == m_slots) ? 0 : ring.head + 1;
+                ++ring.top;
+                --ring.held;
+            }
+            LoadRow(ring, (ring.head + ring.held) % m_slots, row);
+            ++ring.held;
         }
-        ring.head = static_cast<int>((ring.head + down) % m_size);
-    } else {
-        // Any other move refills the whole window from slot 0.
-        ring.positioned = false;
-        for (int i = 0; i < m_size; ++i) {
-            LoadRow(ring, i, y - r + i);
-        }
-        ring.head = 0;
+        return;
     }
-    ring.lastRow = y;
-    ring.positioned = true;
+    // Any other move refills the window from slot 0.
+    ring.held = 0;
+    ring.head = 0;
+    ring.top = first;
+    for (long long row = first; row <= last; ++row) {
+        LoadRow(ring, ring.held, row);
+        ++ring.held;
+    }
+}
+
+void CFilterProc::WindowRows(Ring& ring, long long first, int count, int x)
+{
+    int slot = static_cast<int>((ring.head + (first - ring.top)) % m_slots);
+    const std::size_t width = static_cast<std::size_t>(m_width);
+    for (int i = 0; i < count; ++i) {
+        ring.window[i] = ring.rows.get() + static_cast<std::size_t>(slot) * width + x;
+        slot = (slot + 1 == m_slots) ? 0 : slot + 1;
+    }
 }
 
 // ---- values -------------------------------------------------------------------
@@ -308,23 +406,28 @@ int CFilterProc::ProcHorizontal(int /*x*/, int y)
     if (!ring) {
         return 0;
     }
-    Position(*ring, y);
+    Position(*ring, static_cast<long long>(y) - m_radius, static_cast<long long>(y) + m_radius);
+    ring->lastRow = y;
     return 1;
 }
 
 float CFilterProc::ProcVertical(int x)
 {
     Ring* ring = ThreadRing();
-    if (!ring || !ring->positioned || x < 0 || x >= m_width) {
+    if (!ring || ring->held == 0 || x < 0 || x >= m_width) {
         return 0.0f;
+    }
+    const long long first = static_cast<long long>(ring->lastRow) - m_radius;
+    if (first < ring->top || first + m_size > ring->top + ring->held) {
+        return 0.0f;  // not positioned on lastRow (cannot happen after ProcHorizontal)
     }
     const float* rows = ring->rows.get();
     const float* kernel = m_kernel.get();
     float sum = 0.0f;
-    int slot = ring->head;
+    int slot = static_cast<int>((ring->head + (first - ring->top)) % m_slots);
     for (int k = 0; k < m_size; ++k) {
         sum += kernel[k] * rows[static_cast<std::size_t>(slot) * static_cast<std::size_t>(m_width) + x];
-        slot = (slot + 1 == m_size) ? 0 : slot + 1;
+        slot = (slot + 1 == m_slots) ? 0 : slot + 1;
     }
     return sum;
 }
@@ -340,31 +443,45 @@ float CFilterProc::Calc(int x, int y)
     return ProcVertical(x);
 }
 
-int CFilterProc::CalcRow(int x, int y, int count, float* out)
+int CFilterProc::CalcRows(int x, int y, int count, int rows, float* out)
 {
-    if (count < 1 || !out) {
+    if (count < 1 || rows < 1 || !out) {
         return m_rings ? 1 : 0;
     }
+    const std::size_t stride = static_cast<std::size_t>(count);
     // Columns x .. x + count - 1 that lie in 0 .. width - 1: [lo, hi).
     const long long end = static_cast<long long>(x) + count;
     const int lo = static_cast<int>(std::clamp<long long>(x, 0, m_width));
     const int hi = static_cast<int>(std::clamp<long long>(end, lo, m_width));
     Ring* ring = (m_rings && hi > lo) ? ThreadRing() : nullptr;
     if (!ring) {
-        std::fill_n(out, count, 0.0f);
+        std::fill_n(out, stride * static_cast<std::size_t>(rows), 0.0f);
         return m_rings ? 1 : 0;
     }
-    std::fill_n(out, lo - x, 0.0f);
-    std::fill_n(out + (hi - x), static_cast<int>(end - hi), 0.0f);
-
-    Position(*ring, y);
-    const float* rows = ring->rows.get();
-    const int head = ring->head;
-    const int size = m_size;
-    const std::size_t width = static_cast<std::size_t>(m_width);
-    CombineRows(out + (lo - x), hi - lo, m_kernel.get(), size, [&](int k) {
-        const int slot = (head + k) % size;
-        return rows + static_cast<std::size_t>(slot) * width + lo;
-    });
+    const int before = static_cast<int>(lo - static_cast<long long>(x));
+    const int after = static_cast<int>(end - hi);
+    const float* kernel = m_kernel.get();
+    for (int j = 0; j < rows;) {
+        const long long row = static_cast<long long>(y) + j;
+        const int n = std::min(kRowsAtOnce, rows - j);
+        Position(*ring, row - m_radius, row + m_radius + n - 1);
+        WindowRows(*ring, row - m_radius, m_size + n - 1, lo);
+        float* lines[kRowsAtOnce];
+        for (int o = 0; o < n; ++o) {
+            float* line = out + static_cast<std::size_t>(j + o) * stride;
+            std::fill_n(line, before, 0.0f);
+            std::fill_n(line + (hi - x), after, 0.0f);
+            lines[o] = line + before;
+        }
+        if (n == kRowsAtOnce && m_size >= 3) {
+            CombineFourRows(lines, ring->window.get(), kernel, m_size, hi - lo);
+        } else {
+            for (int o = 0; o < n; ++o) {
+                CombineRows(lines[o], hi - lo, kernel, m_size, ring->window.get() + o);
+            }
+        }
+        ring->lastRow = static_cast<int>(row + n - 1);
+        j += n;
+    }
     return 1;
 }

@@ -12,13 +12,15 @@
 //     when m >= H: -1 -> 1, -2 -> 2 at the top, H -> H - 1, H + 1 -> H - 2
 //     at the bottom. Any row index lands inside the image (it mirrors as
 //     often as needed), so images lower than r + 1 rows are fine.
-//   - Each thread that calls Calc keeps its own ring of 2r + 1 horizontally
-//     filtered rows, indexed by CParallel::GetThreadNum() and allocated on the
-//     thread's first use; any number of threads may call Calc at once. A
-//     thread moving down by k <= 2r + 1 rows filters k new rows; asking for
-//     the same row again filters none; any other move (up, or further down)
-//     refills the whole window. A value never depends on the order in which
-//     pixels were asked for.
+//   - Each thread that calls Calc keeps its own ring of horizontally
+//     filtered rows (the 2r + 1 rows around the row asked for, and up to
+//     kRowsAtOnce - 1 more below it for CalcRows), indexed by
+//     CParallel::GetThreadNum() and allocated on the thread's first use; any
+//     number of threads may call Calc at once. A thread moving down by
+//     k <= 2r + 1 rows filters k new rows; asking for a row whose window the
+//     ring holds filters none; any other move (up past the rows held, or
+//     further down) refills the whole window. A value never depends on the
+//     order in which pixels were asked for.
 //   - Rows are read with a read-only lock that is released by its handle
 //     right after the row is filtered; no other lock on the image is touched.
 //   - Building (MakeBuf), emptying and copying are for one thread at a time
@@ -69,11 +71,17 @@ public:
     /// the processor is empty; nothing is read then. A row that can no longer
     /// be fetched (the image shrank since MakeBuf) filters to 0.0.
     float Calc(int x, int y);
-    /// The values Calc(x + i, y) gives for i = 0 .. count - 1, written to
-    /// out[i], bit for bit the same, computed a whole row at a time. Returns 1
-    /// for a built processor; 0 (every value 0.0) when it is empty. Nothing
-    /// is written for count below 1 or a null out.
-    int CalcRow(int x, int y, int count, float* out);
+    /// The values Calc(x + i, y + j) gives, bit for bit, for i = 0 .. count - 1
+    /// and j = 0 .. rows - 1, written to out[j x count + i]; computed whole
+    /// rows at a time (kRowsAtOnce rows per pass over the ring), so it is
+    /// much faster than Calc per pixel. Columns outside 0 .. GetWidth() - 1
+    /// give 0.0. Returns 1 for a built processor; 0 (every value 0.0) when it
+    /// is empty. Nothing is written when count or rows is below 1 or out is
+    /// null.
+    int CalcRows(int x, int y, int count, int rows, float* out);
+
+    /// Rows CalcRows combines in one pass over the ring.
+    static constexpr int kRowsAtOnce = 4;
 
     /// Row length of the rings: the image width at MakeBuf; 50 when empty.
     int GetWidth() const { return m_width; }
@@ -97,11 +105,16 @@ private:
     /// Fills ring slot `slot` with image row `row` (mirrored), filtered
     /// horizontally.
     void LoadRow(Ring& ring, int slot, long long row);
-    /// Positions `ring` on row y, filtering the rows it lacks.
-    void Position(Ring& ring, int y);
+    /// Makes `ring` hold rows first .. last (at most m_slots of them),
+    /// filtering the rows it lacks.
+    void Position(Ring& ring, long long first, long long last);
+    /// Pointers to column x of window rows first, first + 1, ... (count of
+    /// them), which the ring must hold.
+    void WindowRows(Ring& ring, long long first, int count, int x);
 
     int m_radius = 0;
     int m_size = 0;
+    int m_slots = 0;  ///< rows per ring: m_size + kRowsAtOnce - 1
     CKelImage* m_image = nullptr;
     CFilterMatrix* m_matrix = nullptr;
     int m_ringFloats = 0;
@@ -135,8 +148,8 @@ public:
     float Calc(int x, int y);
     /// Calc of processor `plane`; 0.0 for a plane outside 0..2.
     float Calc(int x, int y, int plane);
-    /// CalcRow of the current processor.
-    int CalcRow(int x, int y, int count, float* out);
+    /// CalcRows of the current processor.
+    int CalcRows(int x, int y, int count, int rows, float* out);
 
 private:
     CFilterProc m_proc[3];

@@ -51,7 +51,10 @@ float CFilterProcEx::Calc(int x, int y) { return m_current->Calc(x, y); }
 
 float CFilterProcEx::Calc(int x, int y, int plane) { return IsColourPlane(plane) ? m_proc[plane].Calc(x, y) : 0.0f; }
 
-int CFilterProcEx::CalcRow(int x, int y, int count, float* out) { return m_current->CalcRow(x, y, count, out); }
+int CFilterProcEx::CalcRows(int x, int y, int count, int rows, float* out)
+{
+    return m_current->CalcRows(x, y, count, rows, out);
+}
 
 // ---- CKelImage filter slots ---------------------------------------------------
 
@@ -110,13 +113,13 @@ float CKelImage::CalcFilterProcEx(int index, int x, int y, int plane)
     return (index >= 0 && index < kExSlots) ? m_filterProcEx[index].Calc(x, y, plane) : 0.0f;
 }
 
-int CKelImage::CalcFilterProcExRow(int index, int x, int y, int count, float* out)
+int CKelImage::CalcFilterProcExRows(int index, int x, int y, int count, int rows, float* out)
 {
     if (index < 0 || index >= kExSlots) {
-        if (out && count > 0) {
-            std::fill_n(out, count, 0.0f);
+        if (out && count > 0 && rows > 0) {
+            std::fill_n(out, static_cast<std::size_t>(count) * static_cast<std::size_t>(rows), 0.0f);
         }
         return 0;
     }
-    return m_filterProcEx[index].CalcRow(x, y, count, out);
+    return m_filterProcEx[index].CalcRows(x, y, count, rows, out);
 }

@@ -182,10 +182,10 @@ protected:
     float GetMaxPixel(int plane, CRect* rect, int& x, int& y);
     /// Largest of hist[0 .. bins - 1]; 0 for bins below 1.
     int GetHeightOfHistogram(int* hist, int bins);
-    /// CalcRow(x, y, count, out) of extended slot `index` (its current
-    /// processor): count values of row y from column x, as CalcFilterProcEx
-    /// gives them; 0 (values 0.0) for an index outside 0..5.
-    int CalcFilterProcExRow(int index, int x, int y, int count, float* out);
+    /// CalcRows(x, y, count, rows, out) of extended slot `index` (its current
+    /// processor): the values CalcFilterProcEx gives, whole rows at a time;
+    /// 0 (values 0.0) for an index outside 0..5.
+    int CalcFilterProcExRows(int index, int x, int y, int count, int rows, float* out);
 
 private:
     HDIB GetDib8Mono(BITMAPINFOHEADER* header) const;

@@ -132,7 +132,7 @@ TEST_F(FilterProc, ArgumentsOutsideGiveZero)
     CFilterProc empty;
     EXPECT_EQ(empty.Calc(1, 1), 0.0f);
     float row[4] = {9, 9, 9, 9};
-    EXPECT_EQ(empty.CalcRow(0, 1, 4, row), 0);
+    EXPECT_EQ(empty.CalcRows(0, 1, 4, 1, row), 0);
     EXPECT_EQ(row[0] + row[3], 0.0f);
 
     CFilterProc proc(&img, &m, 0);
@@ -146,11 +146,11 @@ TEST_F(FilterProc, ArgumentsOutsideGiveZero)
     }
     // A row that overhangs both ends: zeros outside, Calc's values inside.
     float wide[10];
-    ASSERT_EQ(proc.CalcRow(-2, 3, 10, wide), 1);
+    ASSERT_EQ(proc.CalcRows(-2, 3, 10, 1, wide), 1);
     for (int i = 0; i < 10; ++i) {
         EXPECT_TRUE(SameBits(wide[i], proc.Calc(i - 2, 3))) << i;
     }
-    EXPECT_EQ(proc.CalcRow(INT_MAX - 1, 3, 4, row), 1);
+    EXPECT_EQ(proc.CalcRows(INT_MAX - 1, 3, 4, 1, row), 1);
     EXPECT_EQ(row[0] + row[1] + row[2] + row[3], 0.0f);
 }
 
@@ -166,13 +166,44 @@ TEST_F(FilterProc, WideRowsMatchThePlainLoopBitForBit)
         m.GetCoef()[29 * 59 + 3] = -0.25f;  // uneven kernel
         CFilterProc proc(&img, &m, 1);
         const std::vector<float> k = RefKernel(m, true);
-        std::vector<float> row(static_cast<std::size_t>(width));
-        for (int y : {0, 4, 8}) {
-            ASSERT_EQ(proc.CalcRow(0, y, width, row.data()), 1);
+        std::vector<float> rows(static_cast<std::size_t>(width) * 9);
+        ASSERT_EQ(proc.CalcRows(0, 0, width, 9, rows.data()), 1);  // 4 + 4 + 1 rows
+        for (int y = 0; y < 9; ++y) {
             for (int x = 0; x < width; x += (x < 40 || x > width - 40) ? 1 : 7) {
                 const float ref = RefValue(img, 1, k, x, y);
                 ASSERT_TRUE(SameBits(proc.Calc(x, y), ref)) << width << " " << x << "," << y;
-                ASSERT_TRUE(SameBits(row[static_cast<std::size_t>(x)], ref)) << width << " " << x << "," << y;
+                ASSERT_TRUE(SameBits(rows[static_cast<std::size_t>(y * width + x)], ref))
+                    << width << " " << x << "," << y;
+            }
+        }
+    }
+}
+
+TEST_F(FilterProc, RowsAtOnceEqualCalc)
+{
+    // Every radius path (one tap, three taps, longer), column spans that
+    // overhang the image, row spans across both edges, any number of rows.
+    CKelImage img = MakeImage(23, 10);
+    FillRandom(img, 0, 31);
+    for (int r : {0, 1, 2, 4}) {
+        CFilterMatrix m;
+        m.MakeGaussian(r, 1.1);
+        CFilterProc rows(&img, &m, 0);
+        CFilterProc single(&img, &m, 0);
+        for (int y : {-6, -1, 0, 3, 8, 12}) {
+            for (int n : {1, 2, 3, 4, 5, 9}) {
+                for (int x : {-3, 0, 5}) {
+                    const int count = 21;
+                    std::vector<float> out(static_cast<std::size_t>(count * n), -1.0f);
+                    ASSERT_EQ(rows.CalcRows(x, y, count, n, out.data()), 1);
+                    for (int j = 0; j < n; ++j) {
+                        for (int i = 0; i < count; ++i) {
+                            ASSERT_TRUE(SameBits(out[static_cast<std::size_t>(j * count + i)],
+                                                 single.Calc(x + i, y + j)))
+                                << "r " << r << " at " << x + i << "," << y + j;
+                        }
+                    }
+                }
             }
         }
     }
@@ -238,8 +269,11 @@ TEST_F(FilterProc, SlidingDownFiltersOnlyTheNewRows)
     }
     EXPECT_TRUE(SameBits(proc.Calc(2, 6), RefValue(mixed, 0, k, 2, 6)));
     EXPECT_TRUE(SameBits(proc.Calc(4, 6), RefValue(mixed, 0, k, 4, 6)));
-    // An upward step refills the whole window from the changed image.
-    EXPECT_TRUE(SameBits(proc.Calc(2, 5), RefValue(img, 0, k, 2, 5)));
+    // A step up within the rows the ring still holds reads nothing; one
+    // past them refills the whole window from the changed image.
+    EXPECT_TRUE(SameBits(proc.Calc(2, 5), RefValue(before, 0, k, 2, 5)));
+    EXPECT_TRUE(SameBits(proc.Calc(2, 1), RefValue(img, 0, k, 2, 1)));
+    EXPECT_TRUE(SameBits(proc.Calc(2, 2), RefValue(img, 0, k, 2, 2)));
 }
 
 TEST_F(FilterProc, NormaliseOnAndOff)
@@ -353,7 +387,7 @@ TEST_F(FilterProc, LocksAreReleasedOneByOne)
     CFilterProc proc(&img, &m, 0);
     for (int y = 0; y < 9; ++y) {
         float row[9];
-        proc.CalcRow(0, y, 9, row);
+        proc.CalcRows(0, y, 9, 1, row);
         proc.Calc(4, 8 - y);
     }
     EXPECT_EQ(img.GetVmImage()->GetLockCount(), 1);
@@ -404,7 +438,8 @@ TEST_F(FilterProc, ConcurrentThreadsGiveTheSingleThreadValues)
                     const int y = (t % 2 == 0) ? i : 40 - i;
                     const int yy = (t == 3) ? (i * 17) % 41 : y;
                     if (t == 2) {
-                        shared.CalcRow(0, yy, 37, out.data() + yy * 37);
+                        const int n = std::min(3, 41 - yy);  // several rows at once
+                        shared.CalcRows(0, yy, 37, n, out.data() + yy * 37);
                         continue;
                     }
                     for (int x = 0; x < 37; ++x) {

@@ -91,7 +91,7 @@ TEST_F(FilterSlots, ProcExOnItsOwn)
     EXPECT_EQ(ex.Make(&f.image, &f.narrow, 0, 1), 1);
     EXPECT_TRUE(SameBits(ex.Calc(1, 1), f.Ref(f.narrow, 0, 1, 1)));
     float row[9];
-    ASSERT_EQ(ex.CalcRow(0, 7, 9, row), 1);
+    ASSERT_EQ(ex.CalcRows(0, 7, 9, 1, row), 1);
     for (int x = 0; x < 9; ++x) {
         EXPECT_TRUE(SameBits(row[x], ex.Calc(x, 7))) << x;
     }
