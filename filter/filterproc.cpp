@@ -32,18 +32,15 @@ constexpr int kBlock = 1024;
 // The row kernels below keep, for every output value, the sum of its taps in
 // tap order, in float, from 0.0: results are bit for bit those of the plain
 // loop over taps. They vectorise across columns (and across output rows),
-// never across taps.
-#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
-#define ORBIMG_ROW_KERNEL __attribute__((target_clones("avx512f", "avx2", "default")))
-#else
-#define ORBIMG_ROW_KERNEL
-#endif
+// never across taps. Their bodies are compiled for several instruction sets
+// (RowKernels, below) and picked once at run time; separate mul and add
+// instructions in every one (no fused multiply-add).
+#define ORBIMG_INLINE inline __attribute__((always_inline))
 
 // sum[i] = (((sum[i] + k[0] src[0][i]) + k[1] src[1][i]) + ...), taps 0..n-1
 // (n <= 4): up to four taps in one pass over the sums, the same order with
 // fewer loads and stores of them.
-ORBIMG_ROW_KERNEL
-void AddTaps(float* __restrict sum, const float* const* src, const float* k, int taps, int count)
+ORBIMG_INLINE void AddTapsBody(float* __restrict sum, const float* const* src, const float* k, int taps, int count)
 {
     switch (taps) {
     case 4: {
@@ -89,26 +86,6 @@ void AddTaps(float* __restrict sum, const float* const* src, const float* k, int
     }
 }
 
-// out[i] = sum over t = 0..taps-1 of k[t] x src[t][i], in float from 0.0 in
-// tap order, for i = 0..count-1: taps in the outer loop, columns in the
-// inner one, kBlock columns at a time.
-void CombineRows(float* out, int count, const float* k, int taps, const float* const* src)
-{
-    for (int c0 = 0; c0 < count; c0 += kBlock) {
-        const int n = std::min(kBlock, count - c0);
-        float* sum = out + c0;
-        std::fill_n(sum, n, 0.0f);
-        for (int t = 0; t < taps; t += 4) {
-            const int group = std::min(4, taps - t);
-            const float* block[4] = {};
-            for (int g = 0; g < group; ++g) {
-                block[g] = src[t + g] + c0;
-            }
-            AddTaps(sum, block, k + t, group, n);
-        }
-    }
-}
-
 // Four output rows at once: out[o][i] = sum over t = 0..size-1 of k[t] x
 // src[o + t][i] for o = 0..3 (src holds size + 3 rows), size >= 3. Each
 // source row is read once for all four outputs; the sums of a strip of 16
@@ -116,14 +93,13 @@ void CombineRows(float* out, int count, const float* k, int taps, const float* c
 using Vec16 = float __attribute__((vector_size(64)));
 
 // By reference: a 64-byte vector passed by value would depend on the target.
-inline void Load16(Vec16& v, const float* p) { std::memcpy(&v, p, sizeof v); }
+ORBIMG_INLINE void Load16(Vec16& v, const float* p) { std::memcpy(&v, p, sizeof v); }
 
-inline void Store16(float* p, const Vec16& v) { std::memcpy(p, &v, sizeof v); }
+ORBIMG_INLINE void Store16(float* p, const Vec16& v) { std::memcpy(p, &v, sizeof v); }
 
 static_assert(CFilterProc::kRowsAtOnce == 4, "CombineFourRows combines four rows");
 
-ORBIMG_ROW_KERNEL
-void CombineFourRows(float* const* out, const float* const* src, const float* k, int size, int count)
+ORBIMG_INLINE void CombineFourRowsBody(float* const* out, const float* const* src, const float* k, int size, int count)
 {
     int c = 0;
     for (; c + 16 <= count; c += 16) {
@@ -166,6 +142,69 @@ void CombineFourRows(float* const* out, const float* const* src, const float* k,
                 sum += k[t] * src[o + t][c];
             }
             out[o][c] = sum;
+        }
+    }
+}
+
+// The kernels for one instruction set.
+struct RowKernels {
+    void (*addTaps)(float* __restrict sum, const float* const* src, const float* k, int taps, int count);
+    void (*combineFourRows)(float* const* out, const float* const* src, const float* k, int size, int count);
+};
+
+#define ORBIMG_ROW_KERNELS(attributes, suffix)                                                              \
+    attributes void AddTaps##suffix(float* __restrict sum, const float* const* src, const float* k, int taps, \
+                                    int count)                                                                \
+    {                                                                                                         \
+        AddTapsBody(sum, src, k, taps, count);                                                                \
+    }                                                                                                         \
+    attributes void CombineFourRows##suffix(float* const* out, const float* const* src, const float* k,        \
+                                            int size, int count)                                              \
+    {                                                                                                         \
+        CombineFourRowsBody(out, src, k, size, count);                                                        \
+    }
+
+ORBIMG_ROW_KERNELS(, Plain)
+#if defined(__GNUC__) && defined(__x86_64__)
+ORBIMG_ROW_KERNELS(__attribute__((target("avx2"))), Avx2)
+ORBIMG_ROW_KERNELS(__attribute__((target("avx512f"))), Avx512)
+#endif
+
+/// The widest kernels the processor runs, chosen on first use.
+const RowKernels& Kernels()
+{
+    static const RowKernels kernels = [] {
+#if defined(__GNUC__) && defined(__x86_64__)
+        __builtin_cpu_init();
+        if (__builtin_cpu_supports("avx512f")) {
+            return RowKernels{AddTapsAvx512, CombineFourRowsAvx512};
+        }
+        if (__builtin_cpu_supports("avx2")) {
+            return RowKernels{AddTapsAvx2, CombineFourRowsAvx2};
+        }
+#endif
+        return RowKernels{AddTapsPlain, CombineFourRowsPlain};
+    }();
+    return kernels;
+}
+
+// out[i] = sum over t = 0..taps-1 of k[t] x src[t][i], in float from 0.0 in
+// tap order, for i = 0..count-1: taps in the outer loop, columns in the
+// inner one, kBlock columns at a time.
+void CombineRows(float* out, int count, const float* k, int taps, const float* const* src)
+{
+    const RowKernels& kernels = Kernels();
+    for (int c0 = 0; c0 < count; c0 += kBlock) {
+        const int n = std::min(kBlock, count - c0);
+        float* sum = out + c0;
+        std::fill_n(sum, n, 0.0f);
+        for (int t = 0; t < taps; t += 4) {
+            const int group = std::min(4, taps - t);
+            const float* block[4] = {};
+            for (int g = 0; g < group; ++g) {
+                block[g] = src[t + g] + c0;
+            }
+            kernels.addTaps(sum, block, k + t, group, n);
         }
     }
 }
@@ -474,7 +513,7 @@ int CFilterProc::CalcRows(int x, int y, int count, int rows, float* out)
             lines[o] = line + before;
         }
         if (n == kRowsAtOnce && m_size >= 3) {
-            CombineFourRows(lines, ring->window.get(), kernel, m_size, hi - lo);
+            Kernels().combineFourRows(lines, ring->window.get(), kernel, m_size, hi - lo);
         } else {
             for (int o = 0; o < n; ++o) {
                 CombineRows(lines[o], hi - lo, kernel, m_size, ring->window.get() + o);
