@@ -23,6 +23,9 @@
 //     order in which pixels were asked for.
 //   - Rows are read with a read-only lock that is released by its handle
 //     right after the row is filtered; no other lock on the image is touched.
+//   - Every store into a ring is checked against the ring's bounds; one
+//     outside (never in normal use) is dropped and the message box "Over!"
+//     is shown.
 //   - Building (MakeBuf), emptying and copying are for one thread at a time
 //     and must not overlap a Calc.
 //   - A copy (copy constructor or assignment) starts empty: processors never
@@ -60,16 +63,18 @@ public:
     /// (row r) of `matrix`; when `normalise` is non-zero the kernel is divided
     /// by its sum (taken in float, in tap order), unless that sum is 0.0. The
     /// image and matrix are not owned; the kernel is copied, the image must
-    /// outlive the processor's use. Rings of the same size (2r + 1 rows of
-    /// the image width) are kept from an earlier build and refilled before
-    /// use. Returns 1; returns 0 and leaves the processor empty when image or
-    /// matrix is null, the matrix is empty, the image has no samples or
-    /// `plane` is not one of its planes.
+    /// outlive the processor's use. Rings of the same geometry (radius and
+    /// image width) are kept from an earlier build and refilled before use.
+    /// Returns 1; returns 0 and leaves the processor empty when image or
+    /// matrix is null, the matrix is empty, the image has no samples,
+    /// `plane` is not one of its planes or a ring would pass 2^31 floats.
     int MakeBuf(CKelImage* image, CFilterMatrix* matrix, int plane, int normalise);
     /// The filtered value of (x, y) on the raw scale of the plane. Any y is
     /// accepted (rows mirror). 0.0 when x is outside 0 .. GetWidth() - 1 or
     /// the processor is empty; nothing is read then. A row that can no longer
-    /// be fetched (the image shrank since MakeBuf) filters to 0.0.
+    /// be fetched (the image shrank since MakeBuf) filters to 0.0. A thread's
+    /// first call allocates its ring (std::bad_alloc on failure);
+    /// CParallel::GetThreadNum's exception passes through.
     float Calc(int x, int y);
     /// The values Calc(x + i, y + j) gives, bit for bit, for i = 0 .. count - 1
     /// and j = 0 .. rows - 1, written to out[j x count + i]; computed whole

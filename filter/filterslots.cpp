@@ -1,4 +1,6 @@
 // The three-plane processor CFilterProcEx and the filter slots of CKelImage.
+// Both hold three processors, one per colour plane, with a current one; the
+// helpers below serve both.
 #include "filter/filterproc.h"
 #include "image/kelimage.h"
 
@@ -8,7 +10,35 @@ namespace {
 
 constexpr int kExSlots = 6;
 
+using Triple = CFilterProc[3];
+
 bool IsColourPlane(int plane) { return plane >= 0 && plane <= 2; }
+
+/// Builds processor `plane` unless it is built: 0 for a plane outside 0..2,
+/// 1 when already built, else MakeBuf's result.
+int MakeOnce(Triple& procs, CKelImage* image, CFilterMatrix* matrix, int plane, int normalise)
+{
+    if (!IsColourPlane(plane)) {
+        return 0;
+    }
+    if (!procs[plane].IsEmpty()) {
+        return 1;
+    }
+    return procs[plane].MakeBuf(image, matrix, plane, normalise);
+}
+
+/// Processor `plane`; processor 0 for a plane outside 0..2.
+CFilterProc* Select(Triple& procs, int plane) { return &procs[IsColourPlane(plane) ? plane : 0]; }
+
+void EmptyAll(Triple& procs)
+{
+    for (CFilterProc& proc : procs) {
+        proc.Empty();
+    }
+}
+
+/// Calc of processor `plane`; 0.0 for a plane outside 0..2.
+float CalcPlane(Triple& procs, int x, int y, int plane) { return IsColourPlane(plane) ? procs[plane].Calc(x, y) : 0.0f; }
 
 }  // namespace
 
@@ -29,27 +59,16 @@ CFilterProcEx& CFilterProcEx::operator=(const CFilterProcEx& other)
 
 int CFilterProcEx::Make(CKelImage* image, CFilterMatrix* matrix, int plane, int normalise)
 {
-    if (!IsColourPlane(plane)) {
-        return 0;
-    }
-    if (!m_proc[plane].IsEmpty()) {
-        return 1;
-    }
-    return m_proc[plane].MakeBuf(image, matrix, plane, normalise);
+    return MakeOnce(m_proc, image, matrix, plane, normalise);
 }
 
-void CFilterProcEx::SetPln(int plane) { m_current = &m_proc[IsColourPlane(plane) ? plane : 0]; }
+void CFilterProcEx::SetPln(int plane) { m_current = Select(m_proc, plane); }
 
-void CFilterProcEx::Clear()
-{
-    for (CFilterProc& proc : m_proc) {
-        proc.Empty();
-    }
-}
+void CFilterProcEx::Clear() { EmptyAll(m_proc); }
 
 float CFilterProcEx::Calc(int x, int y) { return m_current->Calc(x, y); }
 
-float CFilterProcEx::Calc(int x, int y, int plane) { return IsColourPlane(plane) ? m_proc[plane].Calc(x, y) : 0.0f; }
+float CFilterProcEx::Calc(int x, int y, int plane) { return CalcPlane(m_proc, x, y, plane); }
 
 int CFilterProcEx::CalcRows(int x, int y, int count, int rows, float* out)
 {
@@ -60,22 +79,14 @@ int CFilterProcEx::CalcRows(int x, int y, int count, int rows, float* out)
 
 int CKelImage::MakeFilterProc(CKelImage* image, CFilterMatrix* matrix, int plane, int normalise)
 {
-    if (!IsColourPlane(plane)) {
-        return 0;
-    }
-    if (!m_filterProc[plane].IsEmpty()) {
-        return 1;
-    }
-    return m_filterProc[plane].MakeBuf(image, matrix, plane, normalise);
+    return MakeOnce(m_filterProc, image, matrix, plane, normalise);
 }
 
-void CKelImage::SetFilterProcPln(int plane) { m_curFilterProc = &m_filterProc[IsColourPlane(plane) ? plane : 0]; }
+void CKelImage::SetFilterProcPln(int plane) { m_curFilterProc = Select(m_filterProc, plane); }
 
 void CKelImage::ClearFilterProc()
 {
-    for (CFilterProc& proc : m_filterProc) {
-        proc.Empty();
-    }
+    EmptyAll(m_filterProc);
     for (CFilterProcEx& ex : m_filterProcEx) {
         ex.Clear();
     }
@@ -98,10 +109,7 @@ void CKelImage::SetFilterProcPlnEx(int index, int plane)
 
 float CKelImage::CalcFilterProc(int x, int y) { return m_curFilterProc->Calc(x, y); }
 
-float CKelImage::CalcFilterProc(int x, int y, int plane)
-{
-    return IsColourPlane(plane) ? m_filterProc[plane].Calc(x, y) : 0.0f;
-}
+float CKelImage::CalcFilterProc(int x, int y, int plane) { return CalcPlane(m_filterProc, x, y, plane); }
 
 float CKelImage::CalcFilterProcEx(int index, int x, int y)
 {

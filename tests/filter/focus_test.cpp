@@ -13,7 +13,7 @@ namespace {
 CImgEvaluateFocus FocusFrame()
 {
     CImgEvaluateFocus img;
-    img.CKelImage::operator=(MakeImage(64, 48, 3));
+    img = MakeImage(64, 48, 3);
     struct Star {
         int x, y, peak;
     };
@@ -121,12 +121,12 @@ TEST_F(Focus, MatchesTheNumpyReference)
 TEST_F(Focus, EqualsThePixelByPixelEvaluation)
 {
     CImgEvaluateFocus colour;
-    colour.CKelImage::operator=(MakeImage(53, 41, 3));
+    colour = MakeImage(53, 41, 3);
     for (int p = 0; p < 3; ++p) {
         FillRandom(colour, p, static_cast<std::uint32_t>(30 + p));
     }
     CImgEvaluateFocus mono;
-    mono.CKelImage::operator=(MakeImage(47, 33, 1));
+    mono = MakeImage(47, 33, 1);
     FillRandom(mono, 0, 40);
 
     for (const auto& [a, b] : {std::pair{1, 10}, std::pair{2, 4}, std::pair{-1, 2}, std::pair{3, -2}}) {
@@ -162,7 +162,7 @@ TEST_F(Focus, WindowsAndEmptyWindows)
 
     // An image no larger than twice "Max".
     CImgEvaluateFocus small;
-    small.CKelImage::operator=(MakeImage(20, 60, 1));
+    small = MakeImage(20, 60, 1);
     Fill(small, 0, [](int x, int y) { return static_cast<float>(x * y % 7); });
     EXPECT_EQ(small.Do(0), 0.0);
     CImgEvaluateFocus blank;
