@@ -38,9 +38,10 @@ void BuildSlot(CKelImage& image, int slot, double sigma)
 /// |narrow[i] - wide[i]| in float. Kept out of line so that the running sum
 /// stays in a register (inlined, it is kept in memory across the caller's
 /// calls, which doubles the cost of this dependent chain of additions).
-__attribute__((noinline)) double AddSquaredDifferences(double sum, const float* narrow, const float* wide, int count)
+__attribute__((noinline)) double AddSquaredDifferences(double sum, const float* narrow, const float* wide,
+                                                      std::size_t count)
 {
-    for (int i = 0; i < count; ++i) {
+    for (std::size_t i = 0; i < count; ++i) {
         const double d = std::fabs(narrow[i] - wide[i]);
         sum += d * d;
     }
@@ -94,8 +95,9 @@ double CImgEvaluateFocus::Do(CRect* rect, int /*reserved*/)
             const int x = static_cast<int>(left);
             CalcFilterProcExRows(kNarrowSlot, x, static_cast<int>(y), columns, rows, narrowRows.data());
             CalcFilterProcExRows(kWideSlot, x, static_cast<int>(y), columns, rows, wideRows.data());
-            sum = AddSquaredDifferences(sum, narrowRows.data(), wideRows.data(), columns * rows);
-            count += static_cast<long long>(columns) * rows;
+            const std::size_t values = static_cast<std::size_t>(columns) * static_cast<std::size_t>(rows);
+            sum = AddSquaredDifferences(sum, narrowRows.data(), wideRows.data(), values);
+            count += static_cast<long long>(values);
         }
     }
     return count != 0 ? sum / static_cast<double>(count) : 0.0;
