@@ -152,11 +152,21 @@ public:
     void ToDIB(CMemoryDIB* dib, CRect* rect, int);
     HDIB GetDib(int bitCount) const;
 
-    // ---- filter slots ----
+    // ---- filter slots (filter/filterslots.cpp) ----
+    // Three slots (one CFilterProc per plane 0..2, with a current slot) and
+    // six extended slots 0..5 (CFilterProcEx). A build on a slot that is
+    // already built changes nothing; ClearFilterProc empties them all. Slot,
+    // index and plane arguments outside their ranges build nothing (result
+    // 0) and calculate 0.0.
+    /// Builds slot `plane` from `image` unless built; 0 for a plane outside 0..2.
     int MakeFilterProc(CKelImage* image, CFilterMatrix* matrix, int plane, int normalise);
+    /// Current slot = slot `plane`; outside 0..2 selects slot 0.
     void SetFilterProcPln(int plane);
+    /// Empties every slot; the selections stay.
     void ClearFilterProc();
+    /// Make(image, matrix, plane, normalise) on extended slot `index`.
     int MakeFilterProcEx(int index, CKelImage* image, CFilterMatrix* matrix, int plane, int normalise);
+    /// SetPln(plane) on extended slot `index`.
     void SetFilterProcPlnEx(int index, int plane);
     float CalcFilterProc(int x, int y);
     float CalcFilterProc(int x, int y, int plane);
@@ -172,6 +182,10 @@ protected:
     float GetMaxPixel(int plane, CRect* rect, int& x, int& y);
     /// Largest of hist[0 .. bins - 1]; 0 for bins below 1.
     int GetHeightOfHistogram(int* hist, int bins);
+    /// CalcRows(x, y, count, rows, out) of extended slot `index` (its current
+    /// processor): the values CalcFilterProcEx gives, whole rows at a time;
+    /// 0 (values 0.0) for an index outside 0..5.
+    int CalcFilterProcExRows(int index, int x, int y, int count, int rows, float* out);
 
 private:
     HDIB GetDib8Mono(BITMAPINFOHEADER* header) const;

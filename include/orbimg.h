@@ -18,9 +18,11 @@
 #include "image/kelimage.h"
 
 #include "filter/filterproc.h"
+#include "filter/filtermatrix.h"
 
 #include "measure/psf.h"
 #include "measure/pixelinfo.h"
+#include "measure/focus.h"
 
 #include "transform/imgflip.h"
 #include "transform/imgresize.h"

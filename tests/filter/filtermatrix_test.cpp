@@ -1,0 +1,107 @@
+// CFilterMatrix: creation, Gaussian kernels, normalisation and copies.
+#include <cmath>
+
+#include "filtertest.h"
+
+using namespace orbimg::test;
+
+TEST(FilterMatrix, CreateSizesAndMinimumCount)
+{
+    CFilterMatrix m;
+    EXPECT_EQ(m.GetCoef(), nullptr);
+    EXPECT_EQ(m.GetRadius() + m.GetSize() + m.GetCount(), 0);
+
+    EXPECT_NE(m.Create(2, 0), 0);
+    EXPECT_NE(m.GetCoef(), nullptr);
+    EXPECT_EQ(m.GetRadius(), 2);
+    EXPECT_EQ(m.GetSize(), 5);
+    EXPECT_EQ(m.GetCount(), 25);
+    EXPECT_NE(m.Create(2, 25), 0);
+    EXPECT_EQ(m.Create(2, 26), 0);  // too few coefficients for the caller
+    EXPECT_EQ(m.GetCount(), 25);
+    EXPECT_NE(m.Create(0, 1), 0);
+    EXPECT_EQ(m.GetSize(), 1);
+
+    // Radii outside 0 .. kMaxRadius: refused, the matrix is left empty.
+    EXPECT_EQ(m.Create(-1, 0), 0);
+    EXPECT_EQ(m.GetCoef(), nullptr);
+    EXPECT_EQ(m.GetCount(), 0);
+    EXPECT_EQ(m.Create(CFilterMatrix::kMaxRadius + 1, 0), 0);
+    EXPECT_EQ(m.MakeGaussian(-3, 1.0), 0);
+    EXPECT_EQ(m.GetCoef(), nullptr);
+}
+
+TEST(FilterMatrix, GaussianMatchesReference)
+{
+    // Sigma -1.0 means sigma = radius; values from tests/reference/focus_reference.py.
+    const std::vector<double> ref = ReadNumbers("focus_reference.txt");
+    ASSERT_GE(ref.size(), 25u);
+    CFilterMatrix m;
+    ASSERT_EQ(m.MakeGaussian(2, -1.0), 1);
+    for (int i = 0; i < 25; ++i) {
+        EXPECT_TRUE(SameBits(m.GetCoef()[i], static_cast<float>(ref[i]))) << i;
+    }
+    CFilterMatrix same;
+    same.MakeGaussian(2, 2.0);
+    for (int i = 0; i < 25; ++i) {
+        EXPECT_TRUE(SameBits(m.GetCoef()[i], same.GetCoef()[i])) << i;
+    }
+    // Symmetric, largest at the centre.
+    EXPECT_EQ(m.GetCoef()[0], m.GetCoef()[24]);
+    EXPECT_GT(m.GetCoef()[12], m.GetCoef()[11]);
+}
+
+TEST(FilterMatrix, SigmaZeroIsTheIdentity)
+{
+    CFilterMatrix m;
+    ASSERT_EQ(m.MakeGaussian(1, 0.0), 1);
+    const float expected[9] = {0, 0, 0, 0, 1, 0, 0, 0, 0};
+    for (int i = 0; i < 9; ++i) {
+        EXPECT_EQ(m.GetCoef()[i], expected[i]) << i;
+    }
+    ASSERT_EQ(m.MakeGaussian(0, 5.0), 1);  // radius 0: one coefficient, normalised to 1
+    EXPECT_EQ(m.GetCoef()[0], 1.0f);
+    // A NaN sigma gives NaN coefficients, nothing worse.
+    ASSERT_EQ(m.MakeGaussian(1, std::nan("")), 1);
+    EXPECT_TRUE(std::isnan(m.GetCoef()[4]));
+}
+
+TEST(FilterMatrix, NormalizeDividesByTheFloatSumUnlessZero)
+{
+    CFilterMatrix m;
+    m.Create(1, 0);
+    for (int i = 0; i < 9; ++i) {
+        m.GetCoef()[i] = static_cast<float>(i) * 0.1f;
+    }
+    float sum = 0.0f;
+    for (int i = 0; i < 9; ++i) {
+        sum += m.GetCoef()[i];
+    }
+    m.Normalize();
+    for (int i = 0; i < 9; ++i) {
+        EXPECT_TRUE(SameBits(m.GetCoef()[i], static_cast<float>(i) * 0.1f / sum)) << i;
+    }
+
+    const float zeroSum[9] = {1, -2, 1, 2, -4, 2, 1, -2, 1};
+    std::copy_n(zeroSum, 9, m.GetCoef());
+    m.Normalize();
+    for (int i = 0; i < 9; ++i) {
+        EXPECT_EQ(m.GetCoef()[i], zeroSum[i]) << i;
+    }
+    CFilterMatrix empty;
+    empty.Normalize();  // nothing to do, nothing touched
+    EXPECT_EQ(empty.GetCoef(), nullptr);
+}
+
+TEST(FilterMatrix, CopiesAreDeep)
+{
+    CFilterMatrix m;
+    m.MakeGaussian(2, 1.0);
+    CFilterMatrix copy(m);
+    ASSERT_NE(copy.GetCoef(), m.GetCoef());
+    EXPECT_EQ(copy.GetCount(), 25);
+    EXPECT_EQ(copy.GetCoef()[7], m.GetCoef()[7]);
+    copy = CFilterMatrix();
+    EXPECT_EQ(copy.GetCoef(), nullptr);
+    EXPECT_EQ(copy.GetCount(), 0);
+}

@@ -1,0 +1,231 @@
+// CImgEvaluateFocus: the figure against a numpy reference and against a
+// straightforward pixel-by-pixel evaluation, windows, settings and reuse of
+// the filter slots.
+#include <cmath>
+
+#include "filtertest.h"
+
+using namespace orbimg::test;
+
+namespace {
+
+/// The 64 x 48 colour frame of tests/reference/focus_reference.py.
+CImgEvaluateFocus FocusFrame()
+{
+    CImgEvaluateFocus img;
+    img = MakeImage(64, 48, 3);
+    struct Star {
+        int x, y, peak;
+    };
+    const Star stars[] = {{20, 15, 4000}, {41, 30, 2500}, {9, 38, 6000}};
+    for (int p = 0; p < 3; ++p) {
+        Fill(img, p, [p, &stars](int x, int y) {
+            int v = 1000 + 40 * p + (x * 37 + y * 91 + p * 53 + (x * y) % 11) % 101;
+            for (const Star& s : stars) {
+                const int dx = std::abs(x - s.x);
+                const int dy = std::abs(y - s.y);
+                if (dx <= 1 && dy <= 1) {
+                    v += dx + dy == 0 ? s.peak : (dx + dy == 1 ? s.peak * 3 / 8 : s.peak * 3 / 20);
+                }
+            }
+            return static_cast<float>(v);
+        });
+    }
+    return img;
+}
+
+/// The figure the plain way, on a copy of `src`: build the two slots, then
+/// CalcFilterProcEx pixel by pixel, squares summed in double.
+double StraightFocus(const CKelImage& src, const CRect* rect)
+{
+    CKelImage img(src);
+    int a = 1;
+    int b = 10;
+    CRegistry::Read(L"Eval", L"Min", 1, &a, 1);
+    CRegistry::Read(L"Eval", L"Max", 10, &b, 1);
+    const int w = img.GetWidth();
+    const int h = img.GetHeight();
+    const int e = std::max(b, 0);  // a negative border counts as 0
+    int left = e, top = e, right = w - e, bottom = h - e;
+    if (rect) {
+        left = std::max(rect->left + e, e);
+        top = std::max(rect->top + e, e);
+        right = std::min(rect->right - e, w - e);
+        bottom = std::min(rect->bottom - e, h - e);
+    }
+    for (int p = 0; p < img.GetPlanes(); ++p) {
+        CFilterMatrix narrow;
+        narrow.MakeGaussian(static_cast<int>(std::max(1.0, a * 2.8 + 1.0)), a);
+        img.MakeFilterProcEx(0, &img, &narrow, p, 1);
+        CFilterMatrix wide;
+        wide.MakeGaussian(static_cast<int>(std::max(1.0, b * 2.8 + 1.0)), b);
+        img.MakeFilterProcEx(1, &img, &wide, p, 1);
+    }
+    double sum = 0.0;
+    double count = 0.0;
+    for (int p = 0; p < img.GetPlanes(); ++p) {
+        img.SetFilterProcPlnEx(0, p);
+        img.SetFilterProcPlnEx(1, p);
+        for (int y = top; y < bottom; ++y) {
+            for (int x = left; x < right; ++x) {
+                const float n = img.CalcFilterProcEx(0, x, y);
+                const float wv = img.CalcFilterProcEx(1, x, y);
+                const float d = std::fabs(n - wv);
+                sum += static_cast<double>(d) * static_cast<double>(d);
+                count += 1.0;
+            }
+        }
+    }
+    return count != 0.0 ? sum / count : 0.0;
+}
+
+void SetEval(int min, int max)
+{
+    CRegistry::Write(L"Eval", L"Min", min);
+    CRegistry::Write(L"Eval", L"Max", max);
+}
+
+class Focus : public FilterTest {
+protected:
+    void TearDown() override
+    {
+        CRegistry::Clear();
+        FilterTest::TearDown();
+    }
+};
+
+}  // namespace
+
+TEST_F(Focus, MatchesTheNumpyReference)
+{
+    const std::vector<double> ref = ReadNumbers("focus_reference.txt");
+    ASSERT_EQ(ref.size(), 29u);
+    {
+        CImgEvaluateFocus img = FocusFrame();  // defaults: sigma 1 and 10, radii 3 and 29
+        EXPECT_TRUE(SameBits(img.Do(0), ref[25])) << img.Do(0) << " vs " << ref[25];
+    }
+    SetEval(2, 3);
+    {
+        CImgEvaluateFocus img = FocusFrame();
+        EXPECT_TRUE(SameBits(img.Do(0), ref[26])) << img.Do(0) << " vs " << ref[26];
+        CRect rect(5, 4, 50, 30);
+        EXPECT_TRUE(SameBits(img.Do(&rect, 0), ref[27])) << img.Do(&rect, 0) << " vs " << ref[27];
+    }
+    SetEval(0, 3);  // sigma 0: the narrow filter is the identity
+    {
+        CImgEvaluateFocus img = FocusFrame();
+        EXPECT_TRUE(SameBits(img.Do(nullptr, 0), ref[28])) << img.Do(nullptr, 0) << " vs " << ref[28];
+    }
+}
+
+TEST_F(Focus, EqualsThePixelByPixelEvaluation)
+{
+    CImgEvaluateFocus colour;
+    colour = MakeImage(53, 41, 3);
+    for (int p = 0; p < 3; ++p) {
+        FillRandom(colour, p, static_cast<std::uint32_t>(30 + p));
+    }
+    CImgEvaluateFocus mono;
+    mono = MakeImage(47, 33, 1);
+    FillRandom(mono, 0, 40);
+
+    for (const auto& [a, b] : {std::pair{1, 10}, std::pair{2, 4}, std::pair{-1, 2}, std::pair{3, -2}}) {
+        SetEval(a, b);
+        for (CImgEvaluateFocus* img : {&colour, &mono}) {
+            img->ClearFilterProc();
+            CRect rects[] = {CRect(3, 2, 40, 30), CRect(-5, -5, 100, 100), CRect(10, 11, 12, 13)};
+            EXPECT_TRUE(SameBits(img->Do(0), StraightFocus(*img, nullptr))) << a << " " << b;
+            for (CRect& r : rects) {
+                EXPECT_TRUE(SameBits(img->Do(&r, 0), StraightFocus(*img, &r))) << a << " " << b;
+            }
+        }
+    }
+}
+
+TEST_F(Focus, WindowsAndEmptyWindows)
+{
+    CImgEvaluateFocus img = FocusFrame();
+    const double whole = img.Do(0);
+    EXPECT_GT(whole, 0.0);
+    CRect all(0, 0, 64, 48);
+    EXPECT_TRUE(SameBits(img.Do(&all, 0), whole));
+    CRect larger(-10, -10, 100, 100);
+    EXPECT_TRUE(SameBits(img.Do(&larger, 0), whole));
+
+    // Narrower than 2 x "Max" + 1, or inverted: no pixel, 0.0.
+    CRect narrow(10, 0, 30, 48);
+    EXPECT_EQ(img.Do(&narrow, 0), 0.0);
+    CRect justOne(10, 10, 31, 31);
+    EXPECT_GT(img.Do(&justOne, 0), 0.0);
+    CRect inverted(50, 40, 5, 5);
+    EXPECT_EQ(img.Do(&inverted, 0), 0.0);
+
+    // An image no larger than twice "Max".
+    CImgEvaluateFocus small;
+    small = MakeImage(20, 60, 1);
+    Fill(small, 0, [](int x, int y) { return static_cast<float>(x * y % 7); });
+    EXPECT_EQ(small.Do(0), 0.0);
+    CImgEvaluateFocus blank;
+    EXPECT_EQ(blank.Do(0), 0.0);
+
+    // A negative "Max": the window stays inside the image.
+    SetEval(1, -4);
+    CImgEvaluateFocus neg = FocusFrame();
+    const double v = neg.Do(0);
+    EXPECT_TRUE(std::isfinite(v));
+    EXPECT_GT(v, 0.0);
+}
+
+TEST_F(Focus, MaxThreeGivesRadiusNine)
+{
+    SetEval(1, 3);
+    CImgEvaluateFocus img = FocusFrame();
+    img.Do(0);
+    CFilterMatrix nine;
+    nine.MakeGaussian(9, 3.0);
+    CFilterMatrix ten;
+    ten.MakeGaussian(10, 3.0);
+    CFilterProc r9(&img, &nine, 1);
+    CFilterProc r10(&img, &ten, 1);
+    int differs = 0;
+    for (int y = 0; y < 48; y += 3) {
+        for (int x = 0; x < 64; x += 3) {
+            const float v = img.CalcFilterProcEx(1, x, y, 1);
+            ASSERT_TRUE(SameBits(v, r9.Calc(x, y))) << x << "," << y;
+            differs += SameBits(v, r10.Calc(x, y)) ? 0 : 1;
+        }
+    }
+    EXPECT_GT(differs, 0);
+    // And the narrow slot holds radius 3 (sigma 1).
+    CFilterMatrix three;
+    three.MakeGaussian(3, 1.0);
+    CFilterProc r3(&img, &three, 2);
+    EXPECT_TRUE(SameBits(img.CalcFilterProcEx(0, 20, 15, 2), r3.Calc(20, 15)));
+}
+
+TEST_F(Focus, SlotsAreReusedAcrossCalls)
+{
+    CImgEvaluateFocus img = FocusFrame();
+    const double first = img.Do(0);
+    EXPECT_TRUE(SameBits(img.Do(0), first));
+    // Changed sigmas do not reach the built filters ...
+    SetEval(3, 10);
+    EXPECT_TRUE(SameBits(img.Do(0), first));
+    // ... until the slots are emptied; a fresh object sees them at once.
+    CImgEvaluateFocus fresh = FocusFrame();
+    const double changed = fresh.Do(0);
+    EXPECT_FALSE(SameBits(changed, first));
+    img.ClearFilterProc();
+    EXPECT_TRUE(SameBits(img.Do(0), changed));
+    // The border follows "Max" at once, with the old filters.
+    SetEval(3, 12);
+    const double border12 = img.Do(0);
+    EXPECT_FALSE(SameBits(border12, changed));
+    CRect inner(2, 2, 62, 46);
+    SetEval(3, 10);
+    EXPECT_TRUE(SameBits(img.Do(&inner, 0), border12));
+    // A copy of the object starts with empty slots.
+    SetEval(1, 10);
+    CImgEvaluateFocus copy(img);
+    EXPECT_TRUE(SameBits(copy.Do(0), first));
+}

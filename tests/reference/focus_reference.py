@@ -1,0 +1,142 @@
+#!/usr/bin/python3
+"""Reference values for the filter and focus tests (tests/filter).
+
+Writes focus_reference.txt next to this script:
+  1. the 25 coefficients of a Gaussian matrix of radius 2 with sigma -1.0
+     (which means sigma = radius), row-major;
+  2. focus figures of the 64 x 48 three-plane test frame (FocusFrame in
+     tests/filter/focus_test.cpp) for four settings / rectangles.
+
+Every step follows the library's float32 arithmetic in the same order:
+coefficients exp() in double stored as float32; sums in float32 in index
+order; horizontal and vertical filtering with float32 sums from 0 in tap
+order (vectorised across pixels, never across taps); squares and their sum in
+double, pixel by pixel in plane, row, column order.
+"""
+import math
+import os
+
+import numpy as np
+
+F = np.float32
+
+
+def gaussian_matrix(r, sigma):
+    s = float(r) if sigma == -1.0 else sigma
+    size = 2 * r + 1
+    m = np.zeros((size, size), dtype=np.float32)
+    if s == 0.0:
+        m[r, r] = 1.0
+        return m
+    den = s * -2.0 * s
+    for j in range(-r, r + 1):
+        for i in range(-r, r + 1):
+            m[j + r, i + r] = F(math.exp(float(i * i + j * j) / den))
+    total = F(0.0)
+    for v in m.flat:
+        total = F(total + v)
+    if total != 0.0:
+        m = (m / total).astype(np.float32)
+    return m
+
+
+def kernel_of(matrix, normalise=True):
+    r = matrix.shape[0] // 2
+    k = matrix[r].copy()
+    total = F(0.0)
+    for v in k:
+        total = F(total + v)
+    if normalise and total != 0.0:
+        k = (k / total).astype(np.float32)
+    return k
+
+
+def mirror(j, h):
+    period = 2 * h
+    m = abs(int(math.fmod(j, period)))  # remainder with the dividend's sign
+    if m >= h:
+        m = period - 1 - m
+    return m
+
+
+def filter_plane(plane, k):
+    """The filtered plane as the library's Calc gives it, for every pixel."""
+    h, w = plane.shape
+    r = len(k) // 2
+    horizontal = np.zeros((h, w), dtype=np.float32)
+    for y in range(h):
+        pad = np.concatenate([np.full(r, plane[y, 0]), plane[y], np.full(r, plane[y, -1])]).astype(np.float32)
+        acc = np.zeros(w, dtype=np.float32)
+        for j in range(len(k)):
+            acc = (acc + k[j] * pad[j:j + w]).astype(np.float32)
+        horizontal[y] = acc
+    out = np.zeros((h, w), dtype=np.float32)
+    for y in range(h):
+        acc = np.zeros(w, dtype=np.float32)
+        for t in range(len(k)):
+            acc = (acc + k[t] * horizontal[mirror(y - r + t, h)]).astype(np.float32)
+        out[y] = acc
+    return out
+
+
+def radius_of(sigma):
+    return int(max(1.0, sigma * 2.8 + 1.0))
+
+
+def focus(frame, narrow, wide, rect=None):
+    planes, h, w = frame.shape
+    b = max(wide, 0)
+    left, top, right, bottom = b, b, w - b, h - b
+    if rect is not None:
+        left = max(rect[0] + b, b)
+        top = max(rect[1] + b, b)
+        right = min(rect[2] - b, w - b)
+        bottom = min(rect[3] - b, h - b)
+    kn = kernel_of(gaussian_matrix(radius_of(narrow), float(narrow)))
+    kw = kernel_of(gaussian_matrix(radius_of(wide), float(wide)))
+    total = 0.0
+    count = 0
+    for p in range(planes):
+        n = filter_plane(frame[p], kn)
+        wd = filter_plane(frame[p], kw)
+        for y in range(top, bottom):
+            for x in range(left, right):
+                d = float(abs(F(n[y, x] - wd[y, x])))
+                total += d * d
+                count += 1
+    return total / count if count else 0.0
+
+
+def focus_frame():
+    """Mirrors FocusFrame() of focus_test.cpp: integers, exact in float32."""
+    w, h = 64, 48
+    frame = np.zeros((3, h, w), dtype=np.float32)
+    stars = [(20, 15, 4000), (41, 30, 2500), (9, 38, 6000)]
+    for p in range(3):
+        for y in range(h):
+            for x in range(w):
+                v = 1000 + 40 * p + (x * 37 + y * 91 + p * 53 + (x * y) % 11) % 101
+                for sx, sy, peak in stars:
+                    dx, dy = abs(x - sx), abs(y - sy)
+                    if dx <= 1 and dy <= 1:
+                        v += peak if dx + dy == 0 else (peak * 3 // 8 if dx + dy == 1 else peak * 3 // 20)
+                frame[p, y, x] = v
+    return frame
+
+
+def main():
+    lines = ["# MakeGaussian(2, -1.0): 25 coefficients, row-major"]
+    m = gaussian_matrix(2, -1.0)
+    for row in m:
+        lines.append(" ".join(repr(float(v)) for v in row))
+    frame = focus_frame()
+    lines.append("# focus figures: (Min, Max, rect): (1, 10, none) (2, 3, none) (2, 3, 5 4 50 30) (0, 3, none)")
+    for narrow, wide, rect in [(1, 10, None), (2, 3, None), (2, 3, (5, 4, 50, 30)), (0, 3, None)]:
+        lines.append(repr(focus(frame, narrow, wide, rect)))
+    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "focus_reference.txt")
+    with open(path, "w") as out:
+        out.write("\n".join(lines) + "\n")
+
+
+if __name__ == "__main__":
+    main()
