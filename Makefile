@@ -3,7 +3,8 @@
 #   make test       dependencies, build, all tests
 #   make sanitize   AddressSanitizer + UndefinedBehaviorSanitizer build in build-asan/, all tests
 #   make tsan       ThreadSanitizer build in build-tsan/, the threaded tests
-#   make bench      benchmarks (Release, with OpenCV comparisons when available)
+#   make bench      benchmarks (Release, with OpenCV comparisons when available);
+#                   BENCH_FILTER=regex picks some, BENCH_ARGS passes more flags
 #   make demo       build and run the demo
 #   make install    install under PREFIX (default /usr/local)
 
@@ -42,7 +43,7 @@ bench:
 	@scripts/install-deps.sh --bench
 	@cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DORBIMG_BUILD_BENCH=ON $(CMAKE_FLAGS) >/dev/null
 	@cmake --build build -j $(JOBS) --target orbimg_bench
-	./build/bench/orbimg_bench $(BENCH_ARGS)
+	./build/bench/orbimg_bench $(if $(BENCH_FILTER),--benchmark_filter='$(BENCH_FILTER)') $(BENCH_ARGS)
 
 demo: build
 	./build/examples/star_levels

@@ -14,12 +14,18 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override
     {
         ConsoleReporter::ReportRuns(runs);
+        // One time per benchmark: the median of repetitions when there are
+        // any, else the (last) plain run.
         for (const Run& run : runs) {
-            if (run.run_type != Run::RT_Iteration || run.error_occurred) {
+            if (run.error_occurred) {
+                continue;
+            }
+            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            if (run.run_type != Run::RT_Iteration && !median) {
                 continue;
             }
             const double seconds = run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
-            m_times.emplace_back(run.benchmark_name(), seconds);
+            Record(run.run_name.str(), seconds, median);
         }
     }
 
@@ -42,6 +48,19 @@ public:
     }
 
 private:
+    void Record(const std::string& name, double seconds, bool median)
+    {
+        for (auto& [known, time] : m_times) {
+            if (known == name) {
+                if (median) {
+                    time = seconds;
+                }
+                return;
+            }
+        }
+        m_times.emplace_back(name, seconds);
+    }
+
     std::vector<std::pair<std::string, double>> m_times;
 };
 

@@ -4,7 +4,8 @@
 //
 // Conventions
 //   - Samples are held in memory, plane after plane, each plane row after
-//     row; a row's samples are contiguous. |bits per pixel| / 8 bytes per
+//     row; a row's samples are contiguous. Large stores are mapped in whole
+//     pages and ask for huge pages, so a new frame costs few page faults. |bits per pixel| / 8 bytes per
 //     sample (8, 16, 24, 32, -32 and -64 all allocate); new samples are zero.
 //   - GetImageAdr returns null for any x, y or plane outside the image, so
 //     nothing can address outside the samples through it. An address stays
@@ -80,10 +81,18 @@ public:
     bool Reshape(int width, int height, int planes, int bytesPerSample);
 
 private:
-    struct FreeDeleter {
-        void operator()(unsigned char* p) const { std::free(p); }
+    /// Releases samples taken from the system in whole pages (size > 0) or
+    /// from the C heap (size 0).
+    struct SampleDeleter {
+        SampleDeleter() noexcept : mappedBytes(0) {}
+        explicit SampleDeleter(std::size_t bytes) noexcept : mappedBytes(bytes) {}
+        void operator()(unsigned char* p) const;
+        std::size_t mappedBytes;
     };
-    std::unique_ptr<unsigned char, FreeDeleter> m_data;
+    /// Zeroed samples of `bytes`, or null when they cannot be allocated.
+    static std::unique_ptr<unsigned char, SampleDeleter> AllocateZeroed(std::size_t bytes);
+
+    std::unique_ptr<unsigned char, SampleDeleter> m_data;
     int m_width = 0;
     int m_height = 0;
     int m_planes = 0;
