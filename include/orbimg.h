@@ -16,5 +16,6 @@
 #include "image/fpoint.h"
 #include "image/smallclasses.h"
 #include "image/kelimage.h"
+#include "display/memorydib.h"
 
 #include "filter/filterproc.h"
