@@ -18,12 +18,6 @@ constexpr std::uint64_t kMaxBlockBytes = 0xFFFFFFFFull;  // sizes are DWORDs
 constexpr std::size_t kColorTableBytes = 256 * sizeof(RGBQUAD);
 constexpr int kCountLimit = 32000;
 
-// Bytes per row of a packed DIB: whole pixels rounded up to 4.
-std::uint64_t PackedStride(int width, int bitCount)
-{
-    return (static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(bitCount / 8) + 3) / 4 * 4;
-}
-
 // The global block of one export: header, optional 256-entry colour table,
 // bottom-up rows. Locked while the object lives; Release() unlocks it and
 // hands it over, otherwise the destructor frees it (an exception on the
@@ -34,7 +28,7 @@ public:
     {
         const int width = header->biWidth;
         m_height = header->biHeight;
-        m_stride = static_cast<std::size_t>(PackedStride(width, header->biBitCount));
+        m_stride = static_cast<std::size_t>(orbimg::detail::DibStride(width, header->biBitCount));
         m_pixelBytes = static_cast<std::size_t>(width) * (header->biBitCount / 8);
         header->biSizeImage = static_cast<DWORD>(m_stride * static_cast<std::size_t>(m_height));
         const std::size_t tableBytes = colorTable ? kColorTableBytes : 0;
@@ -160,17 +154,11 @@ HDIB CKelImage::GetDib(int bitCount) const
     if (width < 1 || height < 1) {
         return nullptr;
     }
-    const std::uint64_t imageBytes = PackedStride(width, bitCount) * static_cast<std::uint64_t>(height);
+    const std::uint64_t imageBytes = orbimg::detail::DibStride(width, bitCount) * static_cast<std::uint64_t>(height);
     if (sizeof(BITMAPINFOHEADER) + kColorTableBytes + imageBytes > kMaxBlockBytes) {
         return nullptr;
     }
-    BITMAPINFOHEADER header{};
-    header.biSize = sizeof(BITMAPINFOHEADER);
-    header.biWidth = width;
-    header.biHeight = height;
-    header.biPlanes = 1;
-    header.biBitCount = static_cast<WORD>(bitCount);
-    header.biCompression = BI_RGB;
+    BITMAPINFOHEADER header = orbimg::detail::MakeInfoHeader(width, height, bitCount, 0, 0);
     const bool mono = GetPlanes() == 1;
     if (bitCount == 8) {
         return mono ? GetDib8Mono(&header) : GetDib8Color(&header);

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "display/rowmap.h"
+
 IMPLEMENT_DYNAMIC(CBaseDIB, CObject)
 IMPLEMENT_DYNAMIC(CMemoryDIB, CBaseDIB)
 
@@ -78,11 +80,9 @@ int CMemoryDIB::Make(CWnd* wnd, int width, int height, const tagPALETTEENTRY* pa
     m_nUsage = (paletteOverload || trueColor) ? DIB_RGB_COLORS : DIB_PAL_COLORS;
     m_nColors = ColorCount(m_nBitCount);
 
-    // Stride by the DIB rule, in 64 bits: a size whose image does not fit
-    // biSizeImage is refused before anything is made.
-    const std::uint64_t stride =
-        (static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(m_nBitCount > 0 ? m_nBitCount : 0) + 31) /
-        32 * 4;
+    // Stride in 64 bits: a size whose image does not fit biSizeImage is
+    // refused before anything is made.
+    const std::uint64_t stride = orbimg::detail::DibStride(width, m_nBitCount > 0 ? m_nBitCount : 0);
     const std::uint64_t imageBytes = stride * static_cast<std::uint64_t>(height);
     if (stride == 0 || imageBytes > kMaxImageBytes) {
         Empty();
@@ -92,15 +92,8 @@ int CMemoryDIB::Make(CWnd* wnd, int width, int height, const tagPALETTEENTRY* pa
 
     const std::size_t headerBytes = HeaderBytes(m_nColors);
     m_pHeader.reset(new unsigned char[headerBytes]());
-    BITMAPINFOHEADER& h = Info()->bmiHeader;
-    h.biSize = sizeof(BITMAPINFOHEADER);
-    h.biWidth = width;
-    h.biHeight = height;
-    h.biPlanes = 1;
-    h.biBitCount = static_cast<WORD>(m_nBitCount);
-    h.biCompression = BI_RGB;
-    h.biSizeImage = static_cast<DWORD>(imageBytes);
-    h.biClrUsed = static_cast<DWORD>(m_nColors);
+    Info()->bmiHeader = orbimg::detail::MakeInfoHeader(width, height, m_nBitCount, static_cast<DWORD>(imageBytes),
+                                                       static_cast<DWORD>(m_nColors));
     if (palette) {
         auto* table = reinterpret_cast<RGBQUAD*>(m_pHeader.get() + sizeof(BITMAPINFOHEADER));
         for (int i = 0; i < m_nColors; ++i) {

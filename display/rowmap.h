@@ -1,6 +1,7 @@
 // Row kernels shared by rendering (ToDIB) and packed DIB export (GetDib):
-// samples through display levels to bytes, and bytes packed to pixels.
-// Internal to the library.
+// samples through display levels to bytes, and bytes packed to pixels; and
+// the DIB layout rules the memory bitmap and the export share. Internal to
+// the library.
 //
 // Conventions
 //   - Every kernel walks one contiguous run of n samples or pixels (n >= 0)
@@ -17,8 +18,32 @@
 #include <cstdint>
 
 #include "image/kelimage.h"
+#include "platform/wintypes.h"
 
 namespace orbimg::detail {
+
+/// Bytes per row of a DIB: width x bit count bits rounded up to a multiple
+/// of 32 bits (64-bit, so that no width overflows).
+constexpr std::uint64_t DibStride(int width, int bitCount)
+{
+    return (static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(bitCount) + 31) / 32 * 4;
+}
+
+/// A bottom-up BI_RGB header of one plane; resolution and important
+/// colours 0.
+inline BITMAPINFOHEADER MakeInfoHeader(int width, int height, int bitCount, DWORD sizeImage, DWORD colorsUsed)
+{
+    BITMAPINFOHEADER h{};
+    h.biSize = sizeof(BITMAPINFOHEADER);
+    h.biWidth = width;
+    h.biHeight = height;
+    h.biPlanes = 1;
+    h.biBitCount = static_cast<WORD>(bitCount);
+    h.biCompression = BI_RGB;
+    h.biSizeImage = sizeImage;
+    h.biClrUsed = colorsUsed;
+    return h;
+}
 
 /// Pixels per chunk when a row is mapped into stack buffers before packing.
 constexpr int kRowChunk = 1024;
