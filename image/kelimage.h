@@ -149,7 +149,23 @@ public:
                         int);
 
     // ---- display ----
+    /// Draws the image through its levels, in single precision, into a
+    /// created bitmap of 8 (grey, or 3-3-2 colour index), 16 (5-5-5 with +4
+    /// where x + y is even, in image coordinates), 24 or 32 bits (the fourth
+    /// byte untouched); other depths, an empty or null bitmap: nothing.
+    /// rect is clipped to the bitmap (null: the whole bitmap) and not
+    /// modified. Image pixel (x, y) goes to bitmap pixel (x, y): of a bitmap
+    /// larger than the image only the part the image covers is drawn, and
+    /// pixels outside the window keep their content. NaN samples draw as 0.
+    /// A colour image at 32 bits is drawn row-parallel unless part of the
+    /// sample store is swapped out. The last argument is ignored.
     void ToDIB(CMemoryDIB* dib, CRect* rect, int);
+    /// The whole image through its levels, in double precision, as a packed
+    /// DIB in a movable global block owned by the caller: 8 bits (a grey
+    /// ramp for one plane, an adaptive 256-colour palette otherwise) or 24
+    /// bits; rows bottom-up, padded to 4 bytes with zeros. NaN samples map to
+    /// 0. Null for another bit count, an image without pixels, a packed size
+    /// beyond 32 bits, or a failed allocation.
     HDIB GetDib(int bitCount) const;
 
     // ---- filter slots (filter/filterslots.cpp) ----

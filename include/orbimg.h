@@ -16,6 +16,7 @@
 #include "image/fpoint.h"
 #include "image/smallclasses.h"
 #include "image/kelimage.h"
+#include "display/memorydib.h"
 
 #include "filter/filterproc.h"
 #include "filter/filtermatrix.h"

@@ -1,0 +1,54 @@
+// Display rendering and packed DIB export on the standard frame.
+#include <benchmark/benchmark.h>
+
+#include "frame.h"
+
+namespace orbimg::bench {
+
+namespace {
+
+// Renders `frame` into a bitmap of the frame's size on a display of `bits`.
+void Render(benchmark::State& state, const CKelImage& frame, int bits)
+{
+    CKelImage& image = const_cast<CKelImage&>(frame);
+    CWnd wnd(bits);
+    CMemoryDIB dib;
+    if (!dib.Create(&wnd, image.GetWidth(), image.GetHeight(), 0)) {
+        state.SkipWithError("bitmap not created");
+        return;
+    }
+    for (auto _ : state) {
+        image.ToDIB(&dib, nullptr, 0);
+        benchmark::DoNotOptimize(dib.GetImageAdr8(0, 0));
+        benchmark::ClobberMemory();
+    }
+}
+
+void ToDIBColor32(benchmark::State& state) { Render(state, StandardFrame(), 32); }
+BENCHMARK(ToDIBColor32)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void ToDIBMono8(benchmark::State& state) { Render(state, StandardMonoFrame(), 8); }
+BENCHMARK(ToDIBMono8)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void ToDIBMono24(benchmark::State& state) { Render(state, StandardMonoFrame(), 24); }
+BENCHMARK(ToDIBMono24)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void Export(benchmark::State& state, int bits)
+{
+    const CKelImage& frame = StandardFrame();
+    for (auto _ : state) {
+        HDIB dib = frame.GetDib(bits);
+        benchmark::DoNotOptimize(dib);
+        GlobalFree(dib);
+    }
+}
+
+void GetDib24Color(benchmark::State& state) { Export(state, 24); }
+BENCHMARK(GetDib24Color)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void GetDib8Color(benchmark::State& state) { Export(state, 8); }
+BENCHMARK(GetDib8Color)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+}  // namespace orbimg::bench

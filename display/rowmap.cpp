@@ -1,0 +1,293 @@
+// Row kernels of rendering and export: level mapping to bytes and pixel
+// packing. Each loop is branch-free over independent elements so that the
+// compiler vectorises it without changing any element's arithmetic.
+#include "display/rowmap.h"
+
+#include <bit>
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+// The row kernels are built for three instruction sets and the best one the
+// processor has is picked at load time. Only the vector width differs: the
+// operations, their order and their IEEE results are the same (contraction
+// is off), so every build gives the same bytes.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(__SANITIZE_ADDRESS__) && \
+    !defined(__SANITIZE_THREAD__)
+#define ORBIMG_ROW_KERNEL __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
+#else
+#define ORBIMG_ROW_KERNEL
+#endif
+
+namespace orbimg::detail {
+
+// PackBGR32 builds a pixel as a little-endian word (blue in the low byte).
+static_assert(std::endian::native == std::endian::little);
+
+float ToFloat(double v)
+{
+    // From FLT_MAX + half an ulp upwards IEEE rounds to infinity (the tie
+    // goes to the even neighbour, 2^128); between FLT_MAX and there it gives
+    // FLT_MAX. Converting such values with a cast is undefined in C++.
+    constexpr double kOverflow = 0x1.ffffffp127;
+    if (std::isnan(v)) {
+        return std::numeric_limits<float>::quiet_NaN();
+    }
+    if (v >= kOverflow) {
+        return std::numeric_limits<float>::infinity();
+    }
+    if (v <= -kOverflow) {
+        return -std::numeric_limits<float>::infinity();
+    }
+    if (v > FLT_MAX) {
+        return FLT_MAX;
+    }
+    if (v < -FLT_MAX) {
+        return -FLT_MAX;
+    }
+    return static_cast<float>(v);
+}
+
+FloatLevels MakeFloatLevels(double lo, double hi, double range)
+{
+    return {ToFloat(lo), ToFloat(hi), ToFloat(255.0 / range)};
+}
+
+ORBIMG_ROW_KERNEL
+void MapRow(const float* src, int n, const FloatLevels& lv, std::uint8_t* out)
+{
+    const float lo = lv.lo;
+    const float hi = lv.hi;
+    const float k = lv.k;
+    for (int i = 0; i < n; ++i) {
+        const float v = src[i];
+        float t = (v - lo) * k;
+        // Saturate before converting: NaN and negatives to 0, above 255 to
+        // 255. Only values strictly between lo and hi keep t.
+        t = t > 0.0f ? t : 0.0f;
+        t = t < 255.0f ? t : 255.0f;
+        int m = static_cast<int>(t);
+        m = v >= hi ? 255 : m;
+        m = lo < v ? m : 0;  // lo >= v, and NaN samples, give 0
+        out[i] = static_cast<std::uint8_t>(m);
+    }
+}
+
+namespace {
+
+// One sample through double levels, the division as written.
+std::uint8_t MapDivide(float sample, double lo, double hi, double range)
+{
+    const double v = sample;
+    double t = (v - lo) / range * 255.0;
+    t = t > 0.0 ? t : 0.0;
+    t = t < 255.0 ? t : 255.0;
+    int m = static_cast<int>(t);
+    m = v >= hi ? 255 : m;
+    m = lo < v ? m : 0;
+    return static_cast<std::uint8_t>(m);
+}
+
+ORBIMG_ROW_KERNEL
+void MapRowDivide(const float* src, int n, const DoubleLevels& lv, std::uint8_t* out)
+{
+    const double lo = lv.lo;
+    const double hi = lv.hi;
+    const double range = lv.range;
+    for (int i = 0; i < n; ++i) {
+        out[i] = MapDivide(src[i], lo, hi, range);
+    }
+}
+
+// Export levels are applied in double precision, which at two lanes per
+// vector and with a division costs several times the float mapping. The
+// same bytes come from a float estimate that flags the few samples whose
+// integer part it cannot be sure of; those are mapped again in double.
+//
+// Bound: with lo32 = lo rounded to float and k32 = 255 / range rounded to
+// float, p = (v - lo32) x k32 in float differs from the exact
+// z = (v - lo) x 255 / range by at most z x 3.0001 x 2^-24 plus
+// |lo - lo32| x 255 / range x 1.0001, and the double result
+// q = (v - lo) / range x 255 differs from z by at most z x 3 x 2^-53. Inside
+// the window z < 256. The integer parts of p and q (both clamped to 0..255)
+// can differ only when an integer 1..255 lies between them, that is when p
+// lies within eps of an integer, eps bounding |p - q|.
+struct FastLevels {
+    float lo32;   // lo rounded to float: the subtrahend
+    float k32;    // 255 / range rounded to float
+    float above;  // smallest float v with v > lo (in double): the window's low test
+    float top;    // smallest float v with v >= hi (in double): the window's high test
+    float scale;  // power of two with eps x scale < 1: near when |d| x scale < 1
+};
+
+// Smallest float f with (double)f > x (strict) or >= x, for finite x within
+// float range.
+float SmallestFloatAbove(double x, bool strict)
+{
+    float f = static_cast<float>(x);
+    auto ok = [&](float g) { return strict ? static_cast<double>(g) > x : static_cast<double>(g) >= x; };
+    while (!ok(f)) {
+        f = std::nextafter(f, std::numeric_limits<float>::infinity());
+    }
+    for (float g = std::nextafter(f, -std::numeric_limits<float>::infinity()); ok(g);
+         g = std::nextafter(g, -std::numeric_limits<float>::infinity())) {
+        f = g;
+    }
+    return f;
+}
+
+// False when the levels are outside the bound's conditions (not finite, a
+// range that is not positive, values near float's limits) or the bound is
+// too loose to help; the division is used then.
+bool PrepareFast(const DoubleLevels& lv, FastLevels& fast)
+{
+    constexpr double kLimit = 1e30;
+    const double c = 255.0 / lv.range;
+    if (!(lv.range > 0.0) || !(std::fabs(lv.lo) <= kLimit) || !(std::fabs(lv.hi) <= kLimit) ||
+        !(lv.range <= kLimit) || !(c <= kLimit)) {
+        return false;
+    }
+    fast.lo32 = static_cast<float>(lv.lo);
+    fast.k32 = static_cast<float>(c);
+    fast.above = SmallestFloatAbove(lv.lo, true);
+    fast.top = SmallestFloatAbove(lv.hi, false);
+    const double shift = std::fabs(lv.lo - static_cast<double>(fast.lo32));
+    // 4 x 2^-24 x 256 covers both relative terms with room; 2^-40 covers
+    // the absolute error of subnormal float intermediates.
+    const double eps = 256.0 * 4.0 * 0x1p-24 + shift * c * 1.01 + 0x1p-40;
+    if (!(eps < 1.0 / 16.0)) {
+        return false;
+    }
+    int e = 0;
+    std::frexp(eps, &e);  // 2^(e-1) <= eps < 2^e
+    fast.scale = static_cast<float>(std::ldexp(1.0, -e));
+    return true;
+}
+
+// The float estimate; near[i] = 1 where it may differ from the double
+// result. Returns the count of those.
+ORBIMG_ROW_KERNEL
+int MapRowFast(const float* src, int n, const FastLevels& fl, std::uint8_t* out, std::uint8_t* near)
+{
+    constexpr float kRoundMagic = 0x1.8p23f;  // (p + this) - this rounds p (|p| < 2^22) to an integer
+    const float lo32 = fl.lo32;
+    const float k32 = fl.k32;
+    const float above = fl.above;
+    const float top = fl.top;
+    const float scale = fl.scale;
+    int flagged = 0;
+    for (int i = 0; i < n; ++i) {
+        const float v = src[i];
+        const float p = (v - lo32) * k32;
+        float t = p > 0.0f ? p : 0.0f;
+        t = t < 255.0f ? t : 255.0f;
+        int m = static_cast<int>(t);
+        m = v >= top ? 255 : m;
+        m = v >= above ? m : 0;  // NaN samples give 0
+        out[i] = static_cast<std::uint8_t>(m);
+        // Distance to the nearest integer, then f = 1 when |d| x scale < 1;
+        // arithmetic and selects so that the loop vectorises. Only samples
+        // strictly inside the window are flagged (elsewhere m is exact).
+        const float d = p - ((p + kRoundMagic) - kRoundMagic);
+        float e = std::fabs(d) * scale;
+        e = e < 1.0f ? e : 1.0f;
+        int f = 1 - static_cast<int>(e);
+        f = v >= top ? 0 : f;
+        f = v >= above ? f : 0;
+        near[i] = static_cast<std::uint8_t>(f);
+        flagged += f;
+    }
+    return flagged;
+}
+
+}  // namespace
+
+void MapRow(const float* src, int n, const DoubleLevels& lv, std::uint8_t* out)
+{
+    FastLevels fast;
+    if (!PrepareFast(lv, fast)) {
+        MapRowDivide(src, n, lv, out);
+        return;
+    }
+    std::uint8_t near[kRowChunk];
+    for (int x = 0; x < n; x += kRowChunk) {
+        const int m = n - x < kRowChunk ? n - x : kRowChunk;
+        const int flagged = MapRowFast(src + x, m, fast, out + x, near);
+        if (flagged == 0) {
+            continue;
+        }
+        if (flagged > m / 8) {
+            MapRowDivide(src + x, m, lv, out + x);
+            continue;
+        }
+        for (int i = 0; i < m; i += 8) {
+            const int len = m - i < 8 ? m - i : 8;
+            std::uint64_t word = 0;
+            std::memcpy(&word, near + i, static_cast<std::size_t>(len));
+            for (int j = i; word != 0 && j < i + len; ++j) {
+                if (near[j]) {
+                    out[x + j] = MapDivide(src[x + j], lv.lo, lv.hi, lv.range);
+                }
+            }
+        }
+    }
+}
+
+ORBIMG_ROW_KERNEL
+void PackCode15(const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b, int n, std::uint16_t* out)
+{
+    for (int i = 0; i < n; ++i) {
+        out[i] = static_cast<std::uint16_t>(((r[i] & 0xF8) << 7) | ((g[i] >> 3) << 5) | (b[i] >> 3));
+    }
+}
+
+ORBIMG_ROW_KERNEL
+void Pack332(const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b, int n, std::uint8_t* out)
+{
+    for (int i = 0; i < n; ++i) {
+        out[i] = static_cast<std::uint8_t>((b[i] & 0xC0) | ((g[i] >> 2) & 0x38) | (r[i] >> 5));
+    }
+}
+
+ORBIMG_ROW_KERNEL
+void Pack555Dither(const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b, int n, int x0, int y,
+                   std::uint16_t* out)
+{
+    // Pixel i is dithered when x0 + i + y is even: i of parity `first`.
+    const int first = (x0 + y) & 1;
+    for (int i = 0; i < n; ++i) {
+        const int add = ((i & 1) == first) ? 4 : 0;
+        int rr = r[i] + add;
+        int gg = g[i] + add;
+        int bb = b[i] + add;
+        rr = rr < 255 ? rr : 255;
+        gg = gg < 255 ? gg : 255;
+        bb = bb < 255 ? bb : 255;
+        out[i] = static_cast<std::uint16_t>(((rr & 0xF8) << 7) | ((gg & 0xF8) << 2) | (bb >> 3));
+    }
+}
+
+ORBIMG_ROW_KERNEL
+void PackBGR24(const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b, int n, std::uint8_t* out)
+{
+    for (int i = 0; i < n; ++i) {
+        out[3 * i] = b[i];
+        out[3 * i + 1] = g[i];
+        out[3 * i + 2] = r[i];
+    }
+}
+
+ORBIMG_ROW_KERNEL
+void PackBGR32(const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b, int n, std::uint8_t* out)
+{
+    for (int i = 0; i < n; ++i) {
+        std::uint32_t w;
+        std::memcpy(&w, out + 4 * i, sizeof w);
+        w = (w & 0xFF000000u) | (static_cast<std::uint32_t>(r[i]) << 16) | (static_cast<std::uint32_t>(g[i]) << 8) |
+            b[i];
+        std::memcpy(out + 4 * i, &w, sizeof w);
+    }
+}
+
+}  // namespace orbimg::detail
