@@ -9,16 +9,7 @@
 #include <cstring>
 #include <limits>
 
-// The row kernels are built for three instruction sets and the best one the
-// processor has is picked at load time. Only the vector width differs: the
-// operations, their order and their IEEE results are the same (contraction
-// is off), so every build gives the same bytes.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(__SANITIZE_ADDRESS__) && \
-    !defined(__SANITIZE_THREAD__)
-#define ORBIMG_ROW_KERNEL __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
-#else
-#define ORBIMG_ROW_KERNEL
-#endif
+#include "platform/isa.h"
 
 namespace orbimg::detail {
 

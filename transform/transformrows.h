@@ -16,18 +16,8 @@
 #include <vector>
 
 #include "image/kelimage.h"
+#include "platform/isa.h"
 
-// Row kernels built twice, for AVX2 and for the baseline instruction set,
-// the one to run picked when the library loads. Both compile the same
-// arithmetic in the same order (the build never fuses or reorders
-// floating-point operations), so they give identical results. Defining
-// ORBIMG_NO_ROW_KERNEL_CLONES builds the baseline only (to test that path on
-// a machine that has AVX2).
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(ORBIMG_NO_ROW_KERNEL_CLONES)
-#define ORBIMG_ROW_KERNEL __attribute__((target_clones("avx2", "default")))
-#else
-#define ORBIMG_ROW_KERNEL
-#endif
 
 namespace orbimg::detail {
 
