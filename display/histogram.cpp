@@ -40,6 +40,17 @@ int TruncToInt(double v)
     return static_cast<int>(v);
 }
 
+/// v rounded to float. The empty asm keeps the rounding: g++ 12 at -O2 and
+/// above drops the double -> float -> double round trip of
+/// `static_cast<float>(lo) - m` when it pairs two such expressions into one
+/// vector operation (the luminance window's lo and hi).
+float RoundToFloat(double v)
+{
+    float f = static_cast<float>(v);
+    __asm__("" : "+x"(f));
+    return f;
+}
+
 /// The value window and its bins: v counts when lo <= v <= hi, in bin
 /// trunc((v - lo) * scale) clamped to 0 .. bins - 1.
 struct BinMap {
@@ -303,8 +314,8 @@ int CKelImage::GetHistogram(int* const hist, int bins, double lo, double hi, int
         }
         const double lo0 = GetLevelMin(0);
         const double range0 = GetLevelRange(0);
-        const float loLuma = static_cast<float>((static_cast<float>(lo) - lo0) / range0 * 255.0);
-        const float hiLuma = static_cast<float>((static_cast<float>(hi) - lo0) / range0 * 255.0);
+        const float loLuma = RoundToFloat((RoundToFloat(lo) - lo0) / range0 * 255.0);
+        const float hiLuma = RoundToFloat((RoundToFloat(hi) - lo0) / range0 * 255.0);
         const BinMap map(bins, loLuma, hiLuma);
         if (sampled) {
             for (const int y : grid.rows) {

@@ -18,3 +18,4 @@
 #include "image/kelimage.h"
 
 #include "filter/filterproc.h"
+#include "autolevel/autolevel.h"

@@ -116,6 +116,16 @@ TEST(HistogramLuminance, WeightsOrderAndPrecision)
         grey.SetLevel(p, 0.0, 7.0);
     }
     EXPECT_EQ(Hist(grey, 2, 0.0, 7.0, -1), (std::vector<int>{1, 0}));
+
+    // lo and hi are rounded to float before they are scaled: with levels
+    // 0..0.255 (x 1000), lo = 1.00000005 becomes 1.0 -> 1000, so a grey 1.0
+    // (luminance 1000) counts; scaled unrounded, lo would be 1000.00006.
+    CKelImage fine = MakeImage(1, 1, 3);
+    for (int p = 0; p < 3; ++p) {
+        Fill(fine, p, {1.0f});
+        fine.SetLevel(p, 0.0, 0.255);
+    }
+    EXPECT_EQ(Hist(fine, 1, 1.00000005, 1.00000005, -1), (std::vector<int>{1}));
 }
 
 TEST(HistogramLuminance, WindowOnPlaneZerosScaleAndNaN)
