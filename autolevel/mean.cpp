@@ -1,14 +1,12 @@
 // Auto level by mean: levels a number of standard deviations below and
 // above the mean of the window.
-#include <cmath>
-
 #include "autolevel/autolevel.h"
 #include "autolevel/samples.h"
 
 using orbimg::detail::ClipWindow;
+using orbimg::detail::RmsDeviation;
 using orbimg::detail::SampleSet;
 using orbimg::detail::Sum;
-using orbimg::detail::SumSquares;
 using orbimg::detail::SumValues;
 using orbimg::detail::Window;
 
@@ -27,13 +25,10 @@ Stats Measure(const CKelImage& image, const Window& w, SampleSet set, int plane)
 {
     Stats s;
     const Sum sum = SumValues(image, w, set, plane);
-    if (sum.count == 0) {
-        return s;
+    if (sum.count > 0) {
+        s.mean = sum.value / static_cast<double>(sum.count);
+        s.valid = RmsDeviation(image, w, set, plane, s.mean, s.sigma);
     }
-    const double n = static_cast<double>(sum.count);
-    s.mean = sum.value / n;
-    s.sigma = std::sqrt(SumSquares(image, w, set, plane, s.mean).value / n);
-    s.valid = true;
     return s;
 }
 

@@ -9,9 +9,8 @@
 #include "autolevel/samples.h"
 
 using orbimg::detail::ClipWindow;
+using orbimg::detail::RmsDeviation;
 using orbimg::detail::SampleSet;
-using orbimg::detail::Sum;
-using orbimg::detail::SumSquares;
 using orbimg::detail::UpperMedian;
 using orbimg::detail::Window;
 
@@ -111,16 +110,9 @@ struct MedianSpread {
 MedianSpread Measure(const CKelImage& image, const Window& w, bool luminance, int plane)
 {
     MedianSpread m;
-    if (!BlockMedian(image, w, true, luminance, plane, m.median)) {
-        return m;
-    }
-    const Sum sq =
-        SumSquares(image, w, luminance ? SampleSet::LumaRaw : SampleSet::Plane, plane, static_cast<double>(m.median));
-    if (sq.count == 0) {
-        return m;
-    }
-    m.deviation = std::sqrt(sq.value / static_cast<double>(sq.count));
-    m.valid = true;
+    m.valid = BlockMedian(image, w, true, luminance, plane, m.median) &&
+              RmsDeviation(image, w, luminance ? SampleSet::LumaRaw : SampleSet::Plane, plane,
+                           static_cast<double>(m.median), m.deviation);
     return m;
 }
 

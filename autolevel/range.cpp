@@ -80,9 +80,9 @@ void CImgAutoLevel::DoByNormal(double low, double high, int perPlane, CRect* rec
     }
     for (int p = 0; p < passes; ++p) {
         const int plane = luma ? -1 : p;
-        double min;
-        double max;
-        long long n;
+        double min = 0.0;
+        double max = 0.0;
+        long long n = 0;
         if (luma) {
             const Extremes e = FindExtremes(*this, w, SampleSet::Luma256, 0);
             if (e.count == 0) {

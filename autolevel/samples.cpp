@@ -2,6 +2,8 @@
 // pixels, extremes and the double sums over a window.
 #include "autolevel/samples.h"
 
+#include <cmath>
+
 namespace orbimg::detail {
 
 Window ClipWindow(CKelImage& image, CRect* rect)
@@ -115,6 +117,17 @@ Sum SumSquares(const CKelImage& image, const Window& w, SampleSet set, int plane
         s.count += count;
     });
     return s;
+}
+
+bool RmsDeviation(const CKelImage& image, const Window& w, SampleSet set, int plane, double center,
+                  double& deviation)
+{
+    const Sum sq = SumSquares(image, w, set, plane, center);
+    if (sq.count == 0) {
+        return false;
+    }
+    deviation = std::sqrt(sq.value / static_cast<double>(sq.count));
+    return true;
 }
 
 }  // namespace orbimg::detail

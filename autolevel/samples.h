@@ -41,7 +41,7 @@ enum class SampleSet {
 };
 
 /// Pixels per run of computed values (the run buffer is on the stack).
-constexpr int kRun = 1024;
+constexpr int kRun = 256;
 
 /// The display luminance of runs of colour pixels, with the levels read once.
 /// Bit for bit GetPixelBright256f and GetPixelBrightRaw.
@@ -115,6 +115,10 @@ struct Sum {
 Sum SumValues(const CKelImage& image, const Window& w, SampleSet set, int plane);
 /// Sum of (v - center)^2, each v widened to double.
 Sum SumSquares(const CKelImage& image, const Window& w, SampleSet set, int plane, double center);
+/// sqrt(SumSquares / count): the root-mean-square deviation from center;
+/// false (deviation untouched) when there is no value.
+bool RmsDeviation(const CKelImage& image, const Window& w, SampleSet set, int plane, double center,
+                  double& deviation);
 
 /// The value at index size / 2 of the values in ascending order (the upper
 /// middle one for an even size); values holds no NaN and is not empty. The

@@ -45,6 +45,20 @@ void HistogramRGB(benchmark::State& state)
 }
 BENCHMARK(HistogramRGB)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// The same on the serial path (a store reported partly swapped out).
+void HistogramRGBSerial(benchmark::State& state)
+{
+    Setup s;
+    CVmManager::SetCurrentSwapSize(1);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(s.frame.GetHistogramRGB(s.hist[0].data(), s.hist[1].data(), s.hist[2].data(), kBins,
+                                                         s.lo, s.hi, nullptr, nullptr, 0, 1, 0, nullptr, 0, 0));
+        benchmark::ClobberMemory();
+    }
+    CVmManager::SetCurrentSwapSize(0);
+}
+BENCHMARK(HistogramRGBSerial)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 void HistogramLuminance(benchmark::State& state)
 {
     Setup s;

@@ -93,33 +93,78 @@ struct LumaMap {
     }
 };
 
-/// Counts n samples (n <= kRun) into counts (bins + 1 entries).
-void CountRun(const float* s, int n, const BinMap& map, int* counts)
+/// The counters of one histogram: kLanes interleaved copies of bins + 1
+/// entries (the last one the spare), so that neighbouring samples in the
+/// same bin do not wait for each other's increment.
+class Counters {
+public:
+    explicit Counters(int bins)
+        : m_slot(static_cast<std::size_t>(bins) + 1), m_counts(kLanes * m_slot, 0)
+    {
+    }
+
+    /// Increments the counter of each of n bin indexes.
+    void Add(const int* index, int n)
+    {
+        int* c0 = m_counts.data();
+        int* c1 = c0 + m_slot;
+        int* c2 = c1 + m_slot;
+        int* c3 = c2 + m_slot;
+        int i = 0;
+        for (; i + kLanes <= n; i += kLanes) {
+            ++c0[index[i]];
+            ++c1[index[i + 1]];
+            ++c2[index[i + 2]];
+            ++c3[index[i + 3]];
+        }
+        for (; i < n; ++i) {
+            ++c0[index[i]];
+        }
+    }
+
+    /// Adds the counts of bins 0 .. bins - 1 to out.
+    void AddTo(int* out, int bins) const
+    {
+        for (int lane = 0; lane < kLanes; ++lane) {
+            const int* c = m_counts.data() + lane * m_slot;
+            for (int b = 0; b < bins; ++b) {
+                out[b] += c[b];
+            }
+        }
+    }
+
+private:
+    static constexpr int kLanes = 4;
+    std::size_t m_slot;
+    std::vector<int> m_counts;
+};
+
+/// Counts n samples (n <= kRun).
+void CountRun(const float* s, int n, const BinMap& map, Counters& counts)
 {
+    const BinMap m = map;  // a local copy: its fields stay in registers
     int index[kRun];
     for (int i = 0; i < n; ++i) {
-        index[i] = map.Index(static_cast<double>(s[i]));
+        index[i] = m.Index(static_cast<double>(s[i]));
     }
-    for (int i = 0; i < n; ++i) {
-        ++counts[index[i]];
-    }
+    counts.Add(index, n);
 }
 
-/// Counts the luminance of n pixels (n <= kRun) into counts.
+/// Counts the luminance of n pixels (n <= kRun).
 void CountLumaRun(const float* r, const float* g, const float* b, int n, const LumaMap& luma, const BinMap& map,
-                  int* counts)
+                  Counters& counts)
 {
+    const BinMap m = map;
+    const LumaMap l = luma;
     int index[kRun];
     for (int i = 0; i < n; ++i) {
-        index[i] = map.Index(luma.Luma(r[i], g[i], b[i]));
+        index[i] = m.Index(l.Luma(r[i], g[i], b[i]));
     }
-    for (int i = 0; i < n; ++i) {
-        ++counts[index[i]];
-    }
+    counts.Add(index, n);
 }
 
 /// Counts a contiguous row of n samples.
-void CountRow(const float* s, int n, const BinMap& map, int* counts)
+void CountRow(const float* s, int n, const BinMap& map, Counters& counts)
 {
     for (int i = 0; i < n; i += kRun) {
         CountRun(s + i, std::min(kRun, n - i), map, counts);
@@ -127,7 +172,7 @@ void CountRow(const float* s, int n, const BinMap& map, int* counts)
 }
 
 void CountLumaRow(const float* r, const float* g, const float* b, int n, const LumaMap& luma, const BinMap& map,
-                  int* counts)
+                  Counters& counts)
 {
     for (int i = 0; i < n; i += kRun) {
         const int len = std::min(kRun, n - i);
@@ -136,7 +181,7 @@ void CountLumaRow(const float* r, const float* g, const float* b, int n, const L
 }
 
 /// Counts the samples at the given columns of a row.
-void CountGridRow(const float* row, const std::vector<int>& columns, const BinMap& map, int* counts)
+void CountGridRow(const float* row, const std::vector<int>& columns, const BinMap& map, Counters& counts)
 {
     float run[kRun];
     const int n = static_cast<int>(columns.size());
@@ -150,7 +195,7 @@ void CountGridRow(const float* row, const std::vector<int>& columns, const BinMa
 }
 
 void CountLumaGridRow(const float* r, const float* g, const float* b, const std::vector<int>& columns,
-                      const LumaMap& luma, const BinMap& map, int* counts)
+                      const LumaMap& luma, const BinMap& map, Counters& counts)
 {
     float rr[kRun];
     float gg[kRun];
@@ -243,9 +288,9 @@ const float* Row(const CKelImage& image, int x, int y, int plane)
     return image.GetImageAdr(x, y, plane, 1, nullptr);
 }
 
-/// Counts one plane of the window rows [top, bottom) into counts.
+/// Counts one plane of the window rows [top, bottom).
 void CountPlaneRows(const CKelImage& image, int plane, int left, int right, int top, int bottom, const BinMap& map,
-                    int* counts)
+                    Counters& counts)
 {
     for (int y = top; y < bottom; ++y) {
         if (const float* s = Row(image, left, y, plane)) {
@@ -291,7 +336,7 @@ int CKelImage::GetHistogram(int* const hist, int bins, double lo, double hi, int
     }
     std::fill(hist, hist + bins, 0);
 
-    std::vector<int> counts(static_cast<std::size_t>(bins) + 1, 0);
+    Counters counts(bins);
     Grid grid;
     const bool sampled = UseGrid(*this, cull, grid);
 
@@ -300,11 +345,11 @@ int CKelImage::GetHistogram(int* const hist, int bins, double lo, double hi, int
         if (sampled) {
             for (const int y : grid.rows) {
                 if (const float* s = Row(*this, 0, y, plane)) {
-                    CountGridRow(s, grid.columns, map, counts.data());
+                    CountGridRow(s, grid.columns, map, counts);
                 }
             }
         } else if (left < right) {
-            CountPlaneRows(*this, plane, left, right, top, bottom, map, counts.data());
+            CountPlaneRows(*this, plane, left, right, top, bottom, map, counts);
         }
     } else {
         LumaMap luma;
@@ -323,7 +368,7 @@ int CKelImage::GetHistogram(int* const hist, int bins, double lo, double hi, int
                 const float* g = Row(*this, 0, y, 1);
                 const float* b = Row(*this, 0, y, 2);
                 if (r && g && b) {
-                    CountLumaGridRow(r, g, b, grid.columns, luma, map, counts.data());
+                    CountLumaGridRow(r, g, b, grid.columns, luma, map, counts);
                 }
             }
         } else if (left < right) {
@@ -332,13 +377,13 @@ int CKelImage::GetHistogram(int* const hist, int bins, double lo, double hi, int
                 const float* g = Row(*this, left, y, 1);
                 const float* b = Row(*this, left, y, 2);
                 if (r && g && b) {
-                    CountLumaRow(r, g, b, right - left, luma, map, counts.data());
+                    CountLumaRow(r, g, b, right - left, luma, map, counts);
                 }
             }
         }
     }
 
-    std::copy(counts.begin(), counts.begin() + bins, hist);
+    counts.AddTo(hist, bins);
     if (sampled) {
         ScaleUp(hist, bins, *this, grid);
     }
@@ -365,58 +410,51 @@ int CKelImage::GetHistogramRGB(int* const histR, int* const histG, int* const hi
     }
 
     const BinMap map(bins, lo, hi);
-    const std::size_t slot = static_cast<std::size_t>(bins) + 1;  // bins and the spare counter
     Grid grid;
     const bool sampled = UseGrid(*this, cull, grid);
 
     if (sampled) {
-        std::vector<int> counts(3 * slot, 0);
+        std::vector<Counters> counts(3, Counters(bins));
         for (const int y : grid.rows) {
             for (int p = 0; p < 3; ++p) {
                 if (const float* s = Row(*this, 0, y, p)) {
-                    CountGridRow(s, grid.columns, map, counts.data() + p * slot);
+                    CountGridRow(s, grid.columns, map, counts[p]);
                 }
             }
         }
         for (int p = 0; p < 3; ++p) {
-            std::copy_n(counts.data() + p * slot, bins, hist[p]);
+            counts[p].AddTo(hist[p], bins);
             ScaleUp(hist[p], bins, *this, grid);
         }
     } else if (left < right && top < bottom) {
         if (CVmManager::GetCurrentSwapSize() != 0) {
             // Part of the store is swapped out: count on this thread only.
-            std::vector<int> counts(3 * slot, 0);
+            std::vector<Counters> counts(3, Counters(bins));
             for (int y = top; y < bottom; ++y) {
                 for (int p = 0; p < 3; ++p) {
-                    CountPlaneRows(*this, p, left, right, y, y + 1, map, counts.data() + p * slot);
+                    CountPlaneRows(*this, p, left, right, y, y + 1, map, counts[p]);
                 }
             }
             for (int p = 0; p < 3; ++p) {
-                std::copy_n(counts.data() + p * slot, bins, hist[p]);
+                counts[p].AddTo(hist[p], bins);
             }
         } else {
-            // Ten row chunks, each with its own slice of the partial
-            // histograms, so no counter is shared between threads.
-            std::vector<int> partial[3];
-            for (int p = 0; p < 3; ++p) {
-                partial[p].assign(kChunks * slot, 0);
-            }
+            // Ten row chunks, each with its own partial histograms (chunk i
+            // owns partial[3 i + p]), so no counter is shared between threads.
+            std::vector<Counters> partial(3 * kChunks, Counters(bins));
             const int rowsPerChunk = (bottom - top + kChunks - 1) / kChunks;
             Concurrency::parallel_for(0, kChunks, 1, [&](int chunk) {
                 const int first = top + chunk * rowsPerChunk;
                 const int last = std::min(first + rowsPerChunk, bottom);
                 for (int y = first; y < last; ++y) {
                     for (int p = 0; p < 3; ++p) {
-                        CountPlaneRows(*this, p, left, right, y, y + 1, map, partial[p].data() + chunk * slot);
+                        CountPlaneRows(*this, p, left, right, y, y + 1, map, partial[3 * chunk + p]);
                     }
                 }
             });
-            for (int p = 0; p < 3; ++p) {
-                for (int chunk = 0; chunk < kChunks; ++chunk) {
-                    const int* slice = partial[p].data() + chunk * slot;
-                    for (int b = 0; b < bins; ++b) {
-                        hist[p][b] += slice[b];
-                    }
+            for (int chunk = 0; chunk < kChunks; ++chunk) {
+                for (int p = 0; p < 3; ++p) {
+                    partial[3 * chunk + p].AddTo(hist[p], bins);
                 }
             }
         }
