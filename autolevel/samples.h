@@ -4,7 +4,7 @@
 //
 // Conventions
 //   - Runs come in window order (rows from top, each from left to right),
-//     so sums over them keep the order the methods specify.
+//     so sums over them are taken in window order.
 //   - NaN values are skipped by every reduction here; the counts returned
 //     are the counts of values that are not NaN.
 //   - A row that does not exist (a plane the image lacks) is skipped.
