@@ -2,6 +2,7 @@
 // pixels, extremes and the double sums over a window.
 #include "autolevel/samples.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace orbimg::detail {
@@ -13,22 +14,20 @@ Window ClipWindow(CKelImage& image, CRect* rect)
     return w;
 }
 
-DisplayLuma::DisplayLuma(const CKelImage& image)
-{
-    for (int p = 0; p < 3; ++p) {
-        m_min[p] = image.GetLevelMin(p);
-        m_range[p] = image.GetLevelRange(p);
-    }
-}
+namespace {
 
-void DisplayLuma::To256(const float* r, const float* g, const float* b, int n, float* out) const
+/// The display luminance of n pixels; levels as min[3], range[3]. Each
+/// element is computed alone, in the order GetPixelBright256f uses, so
+/// every instruction set gives the same bits.
+[[gnu::always_inline]] inline void Bright256(const float* r, const float* g, const float* b, int n, float* out,
+                                             const double* min, const double* range)
 {
-    const double min0 = m_min[0];
-    const double min1 = m_min[1];
-    const double min2 = m_min[2];
-    const double range0 = m_range[0];
-    const double range1 = m_range[1];
-    const double range2 = m_range[2];
+    const double min0 = min[0];
+    const double min1 = min[1];
+    const double min2 = min[2];
+    const double range0 = range[0];
+    const double range1 = range[1];
+    const double range2 = range[2];
     for (int i = 0; i < n; ++i) {
         const float rr = static_cast<float>((static_cast<double>(r[i]) - min0) / range0 * 255.0);
         const float gg = static_cast<float>((static_cast<double>(g[i]) - min1) / range1 * 255.0);
@@ -38,47 +37,161 @@ void DisplayLuma::To256(const float* r, const float* g, const float* b, int n, f
     }
 }
 
-void DisplayLuma::ToRaw(const float* r, const float* g, const float* b, int n, float* out) const
+/// The same on the raw scale of plane 0.
+[[gnu::always_inline]] inline void BrightRaw(const float* r, const float* g, const float* b, int n, float* out,
+                                             const double* min, const double* range)
 {
-    To256(r, g, b, n, out);
-    const double min0 = m_min[0];
-    const double range0 = m_range[0];
+    Bright256(r, g, b, n, out, min, range);
+    const double min0 = min[0];
+    const double range0 = range[0];
     for (int i = 0; i < n; ++i) {
         out[i] = static_cast<float>(static_cast<double>(out[i]) / 255.0 * range0 + min0);
     }
 }
 
-Extremes FindExtremes(const CKelImage& image, const Window& w, SampleSet set, int plane)
+// The kernels are bound by the double divisions; AVX2 halves the other
+// instructions around them. No FMA: the arithmetic is unchanged.
+[[gnu::target("avx2")]] void Bright256Avx2(const float* r, const float* g, const float* b, int n, float* out,
+                                           const double* min, const double* range)
 {
-    Extremes e;
-    ForEachRun(image, w, set, plane, [&e](const float* v, int n) {
+    Bright256(r, g, b, n, out, min, range);
+}
+
+[[gnu::target("avx2")]] void BrightRawAvx2(const float* r, const float* g, const float* b, int n, float* out,
+                                           const double* min, const double* range)
+{
+    BrightRaw(r, g, b, n, out, min, range);
+}
+
+void Bright256Base(const float* r, const float* g, const float* b, int n, float* out, const double* min,
+                   const double* range)
+{
+    Bright256(r, g, b, n, out, min, range);
+}
+
+void BrightRawBase(const float* r, const float* g, const float* b, int n, float* out, const double* min,
+                   const double* range)
+{
+    BrightRaw(r, g, b, n, out, min, range);
+}
+
+}  // namespace
+
+bool DisplayLuma::HasAvx2()
+{
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    return avx2;
+}
+
+DisplayLuma::DisplayLuma(const CKelImage& image, bool avx2) : m_avx2(avx2)
+{
+    for (int p = 0; p < 3; ++p) {
+        m_min[p] = image.GetLevelMin(p);
+        m_range[p] = image.GetLevelRange(p);
+    }
+}
+
+void DisplayLuma::To256(const float* r, const float* g, const float* b, int n, float* out) const
+{
+    (m_avx2 ? Bright256Avx2 : Bright256Base)(r, g, b, n, out, m_min, m_range);
+}
+
+void DisplayLuma::ToRaw(const float* r, const float* g, const float* b, int n, float* out) const
+{
+    (m_avx2 ? BrightRawAvx2 : BrightRawBase)(r, g, b, n, out, m_min, m_range);
+}
+
+namespace {
+
+/// Running extremes in kLanes independent lanes (value i goes to lane
+/// i % kLanes within a run), so that the compares do not wait on each other.
+/// The smallest (largest) value does not depend on the order; only the sign
+/// of a zero does, which FirstZero settles.
+struct LaneExtremes {
+    static constexpr int kLanes = 8;
+    float min[kLanes];
+    float max[kLanes];
+    long long count = 0;
+    bool started = false;
+
+    void Add(const float* v, int n)
+    {
         int i = 0;
-        if (e.count == 0) {
-            // Start at the first value that is not NaN.
+        if (!started) {
+            // Every lane starts at the first value that is not NaN.
             while (i < n && v[i] != v[i]) {
                 ++i;
             }
             if (i == n) {
                 return;
             }
-            e.min = v[i];
-            e.max = v[i];
-            e.count = 1;
-            ++i;
+            std::fill(min, min + kLanes, v[i]);
+            std::fill(max, max + kLanes, v[i]);
+            started = true;
         }
-        float min = e.min;
-        float max = e.max;
-        long long count = 0;
-        for (; i < n; ++i) {
+        float lo[kLanes];
+        float hi[kLanes];
+        long long counts[kLanes] = {};
+        std::copy(min, min + kLanes, lo);
+        std::copy(max, max + kLanes, hi);
+        for (; i + kLanes <= n; i += kLanes) {
+            for (int k = 0; k < kLanes; ++k) {
+                const float x = v[i + k];
+                lo[k] = x < lo[k] ? x : lo[k];  // NaN compares false: skipped
+                hi[k] = x > hi[k] ? x : hi[k];
+                counts[k] += (x == x);
+            }
+        }
+        for (int k = 0; i < n; ++i, ++k) {
             const float x = v[i];
-            min = x < min ? x : min;  // NaN compares false: skipped
-            max = x > max ? x : max;
-            count += (x == x);
+            lo[k] = x < lo[k] ? x : lo[k];
+            hi[k] = x > hi[k] ? x : hi[k];
+            counts[k] += (x == x);
         }
-        e.min = min;
-        e.max = max;
-        e.count += count;
+        std::copy(lo, lo + kLanes, min);
+        std::copy(hi, hi + kLanes, max);
+        for (const long long c : counts) {
+            count += c;
+        }
+    }
+};
+
+/// The first value equal to zero (+0 or -0) in window order.
+float FirstZero(const CKelImage& image, const Window& w, SampleSet set, int plane)
+{
+    bool found = false;
+    float zero = 0.0f;
+    ForEachRun(image, w, set, plane, [&](const float* v, int n) {
+        for (int i = 0; i < n && !found; ++i) {
+            if (v[i] == 0.0f) {
+                zero = v[i];
+                found = true;
+            }
+        }
     });
+    return zero;
+}
+
+}  // namespace
+
+Extremes FindExtremes(const CKelImage& image, const Window& w, SampleSet set, int plane)
+{
+    LaneExtremes lanes;
+    ForEachRun(image, w, set, plane, [&lanes](const float* v, int n) { lanes.Add(v, n); });
+    Extremes e;
+    if (!lanes.started) {
+        return e;
+    }
+    e.min = *std::min_element(lanes.min, lanes.min + LaneExtremes::kLanes);
+    e.max = *std::max_element(lanes.max, lanes.max + LaneExtremes::kLanes);
+    e.count = lanes.count;
+    // A scan in window order keeps the first of equal values; equal values
+    // other than zeros have the same bits.
+    if (e.min == 0.0f || e.max == 0.0f) {
+        const float zero = FirstZero(image, w, set, plane);
+        e.min = e.min == 0.0f ? zero : e.min;
+        e.max = e.max == 0.0f ? zero : e.max;
+    }
     return e;
 }
 

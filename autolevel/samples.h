@@ -47,7 +47,10 @@ constexpr int kRun = 256;
 /// Bit for bit GetPixelBright256f and GetPixelBrightRaw.
 class DisplayLuma {
 public:
-    explicit DisplayLuma(const CKelImage& image);
+    /// Levels read from the image; avx2 selects the AVX2 build of the
+    /// kernels (the same bits, faster), by default when the processor has it.
+    explicit DisplayLuma(const CKelImage& image, bool avx2 = HasAvx2());
+    static bool HasAvx2();
     /// n values of GetPixelBright256f(r + i, g + i, b + i) into out.
     void To256(const float* r, const float* g, const float* b, int n, float* out) const;
     /// n values of GetPixelBrightRaw(r + i, g + i, b + i) into out.
@@ -56,6 +59,7 @@ public:
 private:
     double m_min[3];
     double m_range[3];
+    bool m_avx2;
 };
 
 /// Calls f(const float* values, int n) for every value of the window, in

@@ -64,21 +64,48 @@ TEST(AutoLevelLuma, KernelsMatchThePixelFunctionsBitForBit)
     const float* b = img.GetImageAdr(0, 0, 2, 1, nullptr);
     std::vector<float> y256(257);
     std::vector<float> yRaw(257);
-    const orbimg::detail::DisplayLuma luma(img);
-    luma.To256(r, g, b, 257, y256.data());
-    luma.ToRaw(r, g, b, 257, yRaw.data());
-    for (int i = 0; i < 257; ++i) {
-        float c[3];
-        const float* s[3] = {r, g, b};
-        for (int p = 0; p < 3; ++p) {
-            c[p] = Round((static_cast<double>(s[p][i]) - img.GetLevelMin(p)) / img.GetLevelRange(p) * 255.0);
+    // The base kernels, and the AVX2 ones where the processor has them.
+    for (const bool avx2 : {false, orbimg::detail::DisplayLuma::HasAvx2()}) {
+        const orbimg::detail::DisplayLuma luma(img, avx2);
+        luma.To256(r, g, b, 257, y256.data());
+        luma.ToRaw(r, g, b, 257, yRaw.data());
+        for (int i = 0; i < 257; ++i) {
+            float c[3];
+            const float* s[3] = {r, g, b};
+            for (int p = 0; p < 3; ++p) {
+                c[p] = Round((static_cast<double>(s[p][i]) - img.GetLevelMin(p)) / img.GetLevelRange(p) * 255.0);
+            }
+            const float expected = Round(0.587 * c[1] + 0.299 * c[0] + 0.114 * c[2]);
+            ASSERT_TRUE(SameBits(y256[i], expected)) << i << " avx2 " << avx2;
+            ASSERT_TRUE(SameBits(y256[i], img.GetPixelBright256f(i, 0))) << i << " avx2 " << avx2;
+            const float raw =
+                Round(static_cast<double>(expected) / 255.0 * img.GetLevelRange(0) + img.GetLevelMin(0));
+            ASSERT_TRUE(SameBits(yRaw[i], raw)) << i << " avx2 " << avx2;
         }
-        const float expected = Round(0.587 * c[1] + 0.299 * c[0] + 0.114 * c[2]);
-        ASSERT_TRUE(SameBits(y256[i], expected)) << i;
-        ASSERT_TRUE(SameBits(y256[i], img.GetPixelBright256f(i, 0))) << i;
-        const float raw = Round(static_cast<double>(expected) / 255.0 * img.GetLevelRange(0) + img.GetLevelMin(0));
-        ASSERT_TRUE(SameBits(yRaw[i], raw)) << i;
     }
+}
+
+TEST(AutoLevelLuma, ExtremesKeepTheFirstOfEqualValues)
+{
+    // Lanes find the extremes; a zero takes the sign of the first zero in
+    // window order, as a scan from the first value would keep it.
+    const auto extremes = [](std::initializer_list<float> values) {
+        CKelImage img = MakeImage(static_cast<int>(values.size()), 1);
+        Fill(img, 0, values);
+        orbimg::detail::Window w{0, 0, img.GetWidth(), 1};
+        return orbimg::detail::FindExtremes(img, w, orbimg::detail::SampleSet::Plane, 0);
+    };
+    auto e = extremes({kNaN, 3, -0.0f, 5, 0.0f, kNaN, 7, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11});
+    EXPECT_TRUE(SameBits(e.min, -0.0f));
+    EXPECT_EQ(e.max, 11.0f);
+    EXPECT_EQ(e.count, 16);
+    e = extremes({0.0f, 4, 4, 4, 4, 4, 4, 4, 4, 4, -0.0f, 1});
+    EXPECT_TRUE(SameBits(e.min, 0.0f));
+    e = extremes({-1, -2, -0.0f, -3, -4, -5, -6, -7, -8, -9, 0.0f});
+    EXPECT_TRUE(SameBits(e.max, -0.0f));
+    EXPECT_EQ(e.min, -9.0f);
+    e = extremes({kNaN, kNaN});
+    EXPECT_EQ(e.count, 0);
 }
 
 TEST(AutoLevelMean, LevelsFromMeanAndSigma)
