@@ -17,10 +17,11 @@ namespace {
 
 constexpr int kBins = 5000;
 
-/// Fraction mode: a parameter at or outside 0 .. 1.
+/// Fraction mode: a parameter at or outside 0 .. 1 (and NaN, which then
+/// gives a NaN level rather than a walk target).
 bool IsFraction(double x)
 {
-    return x <= 0.0 || x >= 1.0;
+    return !(x > 0.0 && x < 1.0);
 }
 
 /// trunc(v) for a product in 0 .. total (v is never NaN here).
