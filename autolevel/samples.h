@@ -40,8 +40,10 @@ enum class SampleSet {
     LumaRaw,  ///< display luminance on the raw scale of plane 0, rounded to float
 };
 
-/// Pixels per run of computed values (the run buffer is on the stack).
-constexpr int kRun = 256;
+/// Pixels per run of computed values (the run buffer is on the stack). Short
+/// runs let the divisions of the next run proceed while the sequential sums
+/// over this one wait on their chain of additions.
+constexpr int kRun = 32;
 
 /// The display luminance of runs of colour pixels, with the levels read once.
 /// Bit for bit GetPixelBright256f and GetPixelBrightRaw.

@@ -59,6 +59,7 @@ TEST(AutoLevelLuma, KernelsMatchThePixelFunctionsBitForBit)
         Fill(img, p, [&](int, int) { return value(rng); });
         img.SetLevel(p, 13.7 * (p + 1), 3001.3 + 1234.5 * p);
     }
+    *img.GetImageAdr(100, 0, 1, 0, nullptr) = kNaN;
     const float* r = img.GetImageAdr(0, 0, 0, 1, nullptr);
     const float* g = img.GetImageAdr(0, 0, 1, 1, nullptr);
     const float* b = img.GetImageAdr(0, 0, 2, 1, nullptr);
@@ -76,6 +77,10 @@ TEST(AutoLevelLuma, KernelsMatchThePixelFunctionsBitForBit)
                 c[p] = Round((static_cast<double>(s[p][i]) - img.GetLevelMin(p)) / img.GetLevelRange(p) * 255.0);
             }
             const float expected = Round(0.587 * c[1] + 0.299 * c[0] + 0.114 * c[2]);
+            if (std::isnan(expected)) {
+                ASSERT_TRUE(std::isnan(y256[i]) && std::isnan(yRaw[i])) << i;
+                continue;
+            }
             ASSERT_TRUE(SameBits(y256[i], expected)) << i << " avx2 " << avx2;
             ASSERT_TRUE(SameBits(y256[i], img.GetPixelBright256f(i, 0))) << i << " avx2 " << avx2;
             const float raw =
