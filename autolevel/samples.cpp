@@ -161,7 +161,7 @@ float FirstZero(const CKelImage& image, const Window& w, SampleSet set, int plan
 {
     bool found = false;
     float zero = 0.0f;
-    ForEachRun(image, w, set, plane, [&](const float* v, int n) {
+    ForEachRun(image, w, set, plane, kLongRun, [&](const float* v, int n) {
         for (int i = 0; i < n && !found; ++i) {
             if (v[i] == 0.0f) {
                 zero = v[i];
@@ -177,7 +177,7 @@ float FirstZero(const CKelImage& image, const Window& w, SampleSet set, int plan
 Extremes FindExtremes(const CKelImage& image, const Window& w, SampleSet set, int plane)
 {
     LaneExtremes lanes;
-    ForEachRun(image, w, set, plane, [&lanes](const float* v, int n) { lanes.Add(v, n); });
+    ForEachRun(image, w, set, plane, kLongRun, [&lanes](const float* v, int n) { lanes.Add(v, n); });
     Extremes e;
     if (!lanes.started) {
         return e;
@@ -198,7 +198,7 @@ Extremes FindExtremes(const CKelImage& image, const Window& w, SampleSet set, in
 Sum SumValues(const CKelImage& image, const Window& w, SampleSet set, int plane)
 {
     Sum s;
-    ForEachRun(image, w, set, plane, [&s](const float* v, int n) {
+    ForEachRun(image, w, set, plane, kSumRun, [&s](const float* v, int n) {
         // The sum starts at +0.0 and so never becomes -0.0: adding +0.0 for
         // a NaN leaves it unchanged, bit for bit.
         double sum = s.value;
@@ -217,7 +217,7 @@ Sum SumValues(const CKelImage& image, const Window& w, SampleSet set, int plane)
 Sum SumSquares(const CKelImage& image, const Window& w, SampleSet set, int plane, double center)
 {
     Sum s;
-    ForEachRun(image, w, set, plane, [&s, center](const float* v, int n) {
+    ForEachRun(image, w, set, plane, kSumRun, [&s, center](const float* v, int n) {
         double sum = s.value;
         long long count = 0;
         for (int i = 0; i < n; ++i) {

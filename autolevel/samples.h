@@ -40,10 +40,12 @@ enum class SampleSet {
     LumaRaw,  ///< display luminance on the raw scale of plane 0, rounded to float
 };
 
-/// Pixels per run of computed values (the run buffer is on the stack). Short
-/// runs let the divisions of the next run proceed while the sequential sums
-/// over this one wait on their chain of additions.
-constexpr int kRun = 32;
+/// Pixels per run of computed values (the run buffer is on the stack). The
+/// sums take short runs, which let the divisions of the next run proceed
+/// while the sequential sum over this one waits on its chain of additions;
+/// the extremes, whose lanes do not wait, take long ones.
+constexpr int kSumRun = 32;
+constexpr int kLongRun = 256;
 
 /// The display luminance of runs of colour pixels, with the levels read once.
 /// Bit for bit GetPixelBright256f and GetPixelBrightRaw.
@@ -65,11 +67,13 @@ private:
 };
 
 /// Calls f(const float* values, int n) for every value of the window, in
-/// window order, a row (plane samples) or a run of at most kRun computed
-/// values at a time. `plane` is used by SampleSet::Plane only.
+/// window order, a row (plane samples) or a run of at most `run` (up to
+/// kLongRun) computed values at a time. `plane` is used by SampleSet::Plane
+/// only.
 template <class F>
-void ForEachRun(const CKelImage& image, const Window& w, SampleSet set, int plane, F&& f)
+void ForEachRun(const CKelImage& image, const Window& w, SampleSet set, int plane, int run, F&& f)
 {
+    run = std::clamp(run, 1, kLongRun);
     if (w.Empty()) {
         return;
     }
@@ -83,7 +87,7 @@ void ForEachRun(const CKelImage& image, const Window& w, SampleSet set, int plan
         return;
     }
     const DisplayLuma luma(image);
-    float run[kRun];
+    float values[kLongRun];
     for (int y = w.top; y < w.bottom; ++y) {
         const float* r = image.GetImageAdr(w.left, y, 0, 1, nullptr);
         const float* g = image.GetImageAdr(w.left, y, 1, 1, nullptr);
@@ -91,14 +95,14 @@ void ForEachRun(const CKelImage& image, const Window& w, SampleSet set, int plan
         if (!r || !g || !b) {
             continue;
         }
-        for (int x = 0; x < width; x += kRun) {
-            const int n = std::min(kRun, width - x);
+        for (int x = 0; x < width; x += run) {
+            const int n = std::min(run, width - x);
             if (set == SampleSet::Luma256) {
-                luma.To256(r + x, g + x, b + x, n, run);
+                luma.To256(r + x, g + x, b + x, n, values);
             } else {
-                luma.ToRaw(r + x, g + x, b + x, n, run);
+                luma.ToRaw(r + x, g + x, b + x, n, values);
             }
-            f(static_cast<const float*>(run), n);
+            f(static_cast<const float*>(values), n);
         }
     }
 }
