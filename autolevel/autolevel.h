@@ -60,7 +60,9 @@ public:
     /// the share below the low level, high the share below the high level
     /// (the upper walk counts trunc((1 - high) x total) from the top).
     /// Extremes: the window's display luminance (luminance mode), else each
-    /// plane's extremes over the whole image (CImage::GetMinMax).
+    /// plane's extremes over the whole image (CImage::GetMinMax); N is the
+    /// window's count of values that are not NaN. A NaN parameter is taken
+    /// as a fraction (its level is NaN).
     void DoByNormal(double low, double high, int perPlane, CRect* rect);
     /// The parameters that DoByNormal would turn into plane 0's current
     /// levels: a level at or beyond an extreme of the window gives the
