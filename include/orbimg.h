@@ -30,3 +30,5 @@
 #include "transform/imgresolution.h"
 #include "transform/imgsoftbinning.h"
 #include "transform/imgbright.h"
+
+#include "autolevel/autolevel.h"
