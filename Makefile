@@ -46,7 +46,7 @@ bench:
 	./build/bench/orbimg_bench $(if $(BENCH_FILTER),--benchmark_filter='$(BENCH_FILTER)') $(BENCH_ARGS)
 
 demo: build
-	./build/examples/star_levels
+	./build/tools/orbimg/orbimg demo demo-out
 
 install: build
 	cmake --install build --prefix $(PREFIX)

@@ -89,12 +89,6 @@ void RequirePositional(const ParsedArgs& args, const std::string& command, int m
     }
 }
 
-int NotAvailable(Context& ctx, const std::string& command)
-{
-    ctx.err << "orbimg: " << command << ": not available yet in this build\n";
-    return kExitNotAvailable;
-}
-
 int Main(const std::vector<std::string>& args, Context& ctx)
 {
     try {

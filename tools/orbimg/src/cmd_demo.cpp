@@ -1,22 +1,26 @@
-// orbimg demo: a synthetic colour star field and the tool run on it.
+// orbimg demo: a synthetic colour star field, and every command run on it.
+#include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <random>
 #include <system_error>
 
 #include "commands.h"
 #include "imagefile.h"
 #include "safeoutput.h"
+#include "skymesh.h"
 #include "synth.h"
+#include "text.h"
 
 namespace orbimg::tool {
 namespace {
 
-std::string Fixed(double v, int decimals)
-{
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, v);
-    return text;
-}
+constexpr int kFocusFrames = 7;
+constexpr int kSharpFrame = 4;            ///< 1-based: the frame at best focus
+constexpr double kBlurPerStep = 0.75;     ///< Gaussian sigma added per focuser step away from it
+constexpr int kStarsMeasured = 50;
 
 void WriteStarList(const std::string& path, const SynthField& field, double fwhm)
 {
@@ -29,41 +33,204 @@ void WriteStarList(const std::string& path, const SynthField& field, double fwhm
     });
 }
 
+/// A word as a shell would need it to be typed.
+std::string Quoted(const std::string& word)
+{
+    if (!word.empty() && word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"
+                                                "_-+=.,/:") == std::string::npos) {
+        return word;
+    }
+    std::string quoted = "'";
+    for (char c : word) {
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quoted + "'";
+}
+
+/// Runs the demo's steps and keeps the list of files written.
+class Demo {
+public:
+    Demo(Context& ctx, std::string dir) : m_ctx(ctx), m_dir(std::move(dir)) {}
+
+    std::string Path(const std::string& name) const { return (std::filesystem::path(m_dir) / name).string(); }
+    void Wrote(const std::string& path) { m_written.push_back(path); }
+    const std::vector<std::string>& Written() const { return m_written; }
+
+    /// Prints the command line and parses it as the tool would.
+    ParsedArgs Command(const std::vector<std::string>& words)
+    {
+        m_ctx.out << "\n$ orbimg";
+        for (const auto& word : words) {
+            m_ctx.out << ' ' << Quoted(word);
+        }
+        m_ctx.out << '\n';
+        const CommandSpec* command = FindCommand(words.at(0));
+        return ParseArgs(command->options, std::vector<std::string>(words.begin() + 1, words.end()), words[0]);
+    }
+
+private:
+    Context& m_ctx;
+    std::string m_dir;
+    std::vector<std::string> m_written;
+};
+
+/// The field parameters for a size: the star and blank counts scale with the area.
+FieldParams ParamsFor(PixelSize size)
+{
+    FieldParams params;
+    const double scale = static_cast<double>(size.width) * size.height /
+                         (static_cast<double>(params.width) * params.height);
+    params.stars = std::max(30, static_cast<int>(std::lround(params.stars * scale)));
+    params.saturatedStars = std::max(1, static_cast<int>(std::lround(params.saturatedStars * scale)));
+    params.blanks = std::max(2, static_cast<int>(std::lround(params.blanks * scale)));
+    params.width = size.width;
+    params.height = size.height;
+    return params;
+}
+
+/// The green plane of the middle third of the field, as a mono image.
+std::unique_ptr<CKelImage> FocusWindow(const CKelImage& field)
+{
+    const int width = std::max(64, field.GetWidth() / 3);
+    const int height = std::max(64, field.GetHeight() / 3);
+    CImgResize crop;
+    crop = field;
+    CKelImage source(field);
+    if (!crop.Do(width, height, 4, nullptr, &source, 0)) {
+        throw ToolError("demo: cannot cut the focus window");
+    }
+    auto mono = std::make_unique<CKelImage>(width, height, 1, -32, 1.0, 0.0, 1);
+    for (int y = 0; y < height; ++y) {
+        const float* in = crop.GetImageAdr(0, y, 1, 1, nullptr);
+        std::copy(in, in + width, mono->GetImageAdr(0, y, 0, 0, nullptr));
+    }
+    return mono;
+}
+
+/// The window blurred by a Gaussian of `sigma` (the library's separable
+/// filter), with fresh noise added back so that the sky noise stays `noise`,
+/// as it does when a real focuser moves: defocus spreads the light, not the
+/// read and sky noise. The window must have no blanks (they would spread).
+std::unique_ptr<CKelImage> Defocused(CKelImage& window, double sigma, double noise, unsigned seed)
+{
+    const int width = window.GetWidth();
+    const int height = window.GetHeight();
+    auto out = std::make_unique<CKelImage>(width, height, 1, -32, 1.0, 0.0, 1);
+    std::mt19937 random(seed);
+    if (sigma <= 0.0) {
+        for (int y = 0; y < height; ++y) {
+            const float* in = window.GetImageAdr(0, y, 0, 1, nullptr);
+            std::copy(in, in + width, out->GetImageAdr(0, y, 0, 0, nullptr));
+        }
+    } else {
+        CFilterMatrix matrix;
+        const int radius = static_cast<int>(std::ceil(3.0 * sigma));
+        matrix.MakeGaussian(radius, sigma);
+        // Variance left in the noise: the squared weights of the 2-D kernel.
+        const float* middle = matrix.GetCoef() + static_cast<std::size_t>(radius) * matrix.GetSize();
+        double rowSum = 0.0;
+        double rowSquares = 0.0;
+        for (int i = 0; i < matrix.GetSize(); ++i) {
+            rowSum += middle[i];
+            rowSquares += static_cast<double>(middle[i]) * middle[i];
+        }
+        const double kept = (rowSquares / (rowSum * rowSum)) * (rowSquares / (rowSum * rowSum));
+        CFilterProc blur(&window, &matrix, 0);
+        std::normal_distribution<double> gauss(0.0, noise * std::sqrt(std::max(0.0, 1.0 - kept)));
+        std::vector<float> row(static_cast<std::size_t>(width));
+        for (int y = 0; y < height; ++y) {
+            blur.CalcRows(0, y, width, 1, row.data());
+            float* dst = out->GetImageAdr(0, y, 0, 0, nullptr);
+            for (int x = 0; x < width; ++x) {
+                dst[x] = static_cast<float>(row[x] + gauss(random));
+            }
+        }
+    }
+    SetLevelsToData(*out);
+    return out;
+}
+
+/// Fills blank samples of a mono image with `value`.
+void FillBlanks(CKelImage& image, float value)
+{
+    for (int y = 0; y < image.GetHeight(); ++y) {
+        float* row = image.GetImageAdr(0, y, 0, 0, nullptr);
+        for (int x = 0; x < image.GetWidth(); ++x) {
+            if (!std::isfinite(row[x])) {
+                row[x] = value;
+            }
+        }
+    }
+}
+
+/// Median distance from each measured star to the nearest true star.
+double MedianOffset(const StarReport& report, const SynthField& field)
+{
+    std::vector<double> offsets;
+    for (const auto& star : report.stars) {
+        double best = HUGE_VAL;
+        for (const auto& truth : field.stars) {
+            best = std::min(best, std::hypot(star.position.x - truth.position.x, star.position.y - truth.position.y));
+        }
+        offsets.push_back(best);
+    }
+    if (offsets.empty()) {
+        return std::nan("");
+    }
+    std::nth_element(offsets.begin(), offsets.begin() + static_cast<std::ptrdiff_t>(offsets.size() / 2),
+                     offsets.end());
+    return offsets[offsets.size() / 2];
+}
+
 }  // namespace
 
 CommandSpec DemoCommand()
 {
     return CommandSpec{
         "demo",
-        "synthesise a colour star field and run the tool on it",
-        "orbimg demo [DIR]",
-        "Synthesises a 3000 x 2000 colour star field in memory (Gaussian stars of\n"
-        "known FWHM on a sky gradient with noise, a few saturated stars, a few NaN\n"
-        "blanks; always the same field) and writes it as DIR/sample.fits with the\n"
-        "list of its stars as DIR/sample-stars.csv (FITS coordinates). DIR is\n"
-        "demo-out by default and is created when missing.",
-        {},
+        "synthesise a colour star field and run every command on it",
+        "orbimg demo [DIR] [--size WxH]",
+        "Synthesises a colour star field in memory (3000 x 2000 by default: Gaussian\n"
+        "stars of FWHM 3 pixels on a sky gradient with noise, a few saturated stars,\n"
+        "a few NaN blanks; always the same field) and writes it as DIR/sample.fits,\n"
+        "with the true star positions as DIR/sample-stars.csv (FITS coordinates).\n"
+        "Then runs each command on it, printing every command line: info, render\n"
+        "with every method, histogram plots, stars (the measured FWHM against the\n"
+        "true one), a focus sweep over the middle of the field blurred by increasing\n"
+        "amounts, binning and resampling. Ends with a short report and the list of\n"
+        "files written. DIR is demo-out by default and is created when missing.",
+        {
+            {"--size", "", OptionValue::Required, "WxH", "size of the field (default 3000x2000, at least 200x200)"},
+        },
         RunDemo,
     };
 }
 
 int RunDemo(const ParsedArgs& args, Context& ctx)
 {
+    const auto started = std::chrono::steady_clock::now();
     RequirePositional(args, "demo", 0, 1, "DIR");
+    PixelSize size{3000, 2000};
+    if (const auto text = args.Value("--size")) {
+        size = ParseSize(*text, "--size", 20000);
+        if (size.width < 200 || size.height < 200) {
+            throw UsageError("demo: --size must be at least 200x200");
+        }
+    }
     const std::string dir = args.positional.empty() ? std::string("demo-out") : args.positional[0];
     std::error_code error;
     std::filesystem::create_directories(dir, error);
     if (error) {
         throw ToolError("cannot create directory '" + dir + "': " + error.message());
     }
-    std::vector<std::string> written;
+    Demo demo(ctx, dir);
 
-    const FieldParams params;
+    // ---- the sample ----
+    const FieldParams params = ParamsFor(size);
     ctx.out << "Synthesising a " << params.width << " x " << params.height << " colour star field: "
             << params.stars << " stars of FWHM " << Fixed(params.fwhm, 2) << " px, " << params.saturatedStars
             << " saturated, " << params.blanks << " blank pixels\n";
     const SynthField field = SynthesizeField(params);
-
     FitsHeader header;
     header.Add(FitsCard("OBJECT", FitsString("orbimg demo field"), "synthetic colour star field"));
     header.Add(FitsCard("BUNIT", FitsString("ADU"), "physical unit of the samples"));
@@ -72,19 +239,95 @@ int RunDemo(const ParsedArgs& args, Context& ctx)
     header.Add(FitsCard("NSTARS", std::to_string(field.stars.size()), "stars drawn"));
     header.Add(FitsCard("SKYNOISE", Fixed(params.skyNoise, 3), "noise sigma of the green plane"));
     header.Add(FitsCard("SEED", std::to_string(params.seed), "seed of the synthesis"));
-    const std::string sample = (std::filesystem::path(dir) / "sample.fits").string();
+    const std::string sample = demo.Path("sample.fits");
     WriteFitsFile(sample, *field.image, header);
-    written.push_back(sample);
-    const std::string starList = (std::filesystem::path(dir) / "sample-stars.csv").string();
+    demo.Wrote(sample);
+    const std::string starList = demo.Path("sample-stars.csv");
     WriteStarList(starList, field, params.fwhm);
-    written.push_back(starList);
+    demo.Wrote(starList);
+    ctx.out << "wrote " << sample << " and " << starList << " (the true star positions)\n";
 
-    // Rendering with every method, the histogram plot, the star measurement
-    // against the true FWHM, the focus sweep over increasingly blurred copies
-    // of the field, binning and resampling follow here once the display,
-    // auto-level, measurement and transform modules are built in.
+    // ---- info, render, histogram ----
+    RunInfo(demo.Command({"info", sample}), ctx);
+    for (const char* method : {"range", "mean", "median"}) {
+        const std::string out = demo.Path(std::string("render-") + method + ".png");
+        RunRender(ParseRender(demo.Command({"render", sample, "-o", out, "--method", method})), ctx);
+        demo.Wrote(out);
+    }
+    const std::string palette = demo.Path("render-palette.bmp");
+    const Levels levels = RunRender(ParseRender(demo.Command({"render", sample, "-o", palette, "--palette"})), ctx);
+    demo.Wrote(palette);
+    const std::string histogram = demo.Path("histogram.png");
+    RunHistogram(ParseHistogram(demo.Command({"histogram", sample, "-o", histogram, "--log"})), ctx);
+    demo.Wrote(histogram);
+    // The sky's part of the green plane, around the default render levels.
+    const std::string skyHistogram = demo.Path("histogram-green-sky.png");
+    const double margin = 0.05 * (levels.max[1] - levels.min[1]);
+    const std::string range = Format("%.0f", std::floor(levels.min[1] - margin)) + "," +
+                              Format("%.0f", std::ceil(levels.max[1] + margin));
+    RunHistogram(ParseHistogram(demo.Command(
+                     {"histogram", sample, "-o", skyHistogram, "--plane", "G", "--bins", "128", "--range", range})),
+                 ctx);
+    demo.Wrote(skyHistogram);
+
+    // ---- stars ----
+    const std::string starsCsv = demo.Path("stars.csv");
+    const StarReport stars = RunStars(
+        ParseStars(demo.Command({"stars", sample, "--auto", std::to_string(kStarsMeasured), "--csv", starsCsv})), ctx);
+    demo.Wrote(starsCsv);
+    const double offset = MedianOffset(stars, field);
+    ctx.out << "true FWHM " << Fixed(params.fwhm, 3) << " px: the median measured is "
+            << Format("%+.1f", (stars.medianFwhm / params.fwhm - 1.0) * 100.0)
+            << " % off; measured positions lie a median " << Fixed(offset, 3) << " px from the true ones\n";
+
+    // ---- focus sweep ----
+    ctx.out << "\nFocus sweep: the middle of the field (green plane), blurred as by a focuser\n"
+            << "moving through focus: Gaussian sigma " << Fixed(kBlurPerStep, 2) << " px per step away from frame "
+            << kSharpFrame << ", the sky noise kept\n";
+    auto window = FocusWindow(*field.image);
+    const SkyMesh windowSky = SkyMesh::Measure(*window);
+    FillBlanks(*window, static_cast<float>(windowSky.Level(0)));
+    std::vector<std::string> focusWords = {"focus"};
+    for (int k = 1; k <= kFocusFrames; ++k) {
+        const double sigma = kBlurPerStep * std::abs(k - kSharpFrame);
+        const auto frame = Defocused(*window, sigma, windowSky.Noise(0), 1000u + k);
+        const std::string path = demo.Path("focus-" + std::to_string(k) + ".fits");
+        FitsHeader frameHeader;
+        frameHeader.Add(FitsCard("OBJECT", FitsString("orbimg demo focus sweep"), "synthetic"));
+        frameHeader.Add(FitsCard("BLUR", Fixed(sigma, 3), "[pixel] Gaussian sigma of the defocus"));
+        WriteFitsFile(path, *frame, frameHeader);
+        demo.Wrote(path);
+        focusWords.push_back(path);
+    }
+    const FocusResult focus = RunFocus(ParseFocus(demo.Command(focusWords)), ctx);
+
+    // ---- transforms ----
+    const std::string binned = demo.Path("binned-2x2.fits");
+    RunTransform(ParseTransform(demo.Command({"transform", sample, "-o", binned, "--bin", "2x2"})), ctx);
+    demo.Wrote(binned);
+    const std::string binnedPicture = demo.Path("binned-2x2.png");
+    RunRender(ParseRender(demo.Command({"render", binned, "-o", binnedPicture})), ctx);
+    demo.Wrote(binnedPicture);
+    const std::string resampled = demo.Path("resampled-half.fits");
+    const std::string half = std::to_string(params.width / 2) + "x" + std::to_string(params.height / 2);
+    RunTransform(ParseTransform(demo.Command({"transform", sample, "-o", resampled, "--resample", half, "--bicubic"})),
+                 ctx);
+    demo.Wrote(resampled);
+
+    // ---- report ----
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    ctx.out << "\nReport\n"
+            << "  sample       " << params.width << " x " << params.height << " colour, " << field.stars.size()
+            << " stars (" << params.saturatedStars << " saturated), " << field.blanks.size() << " blank pixels\n"
+            << "  stars        " << stars.measured << " measured: median FWHM " << Fixed(stars.medianFwhm, 3)
+            << " px (true " << Fixed(params.fwhm, 3) << " px, " << Format("%+.1f", (stars.medianFwhm / params.fwhm - 1.0) * 100.0)
+            << " %), positions within " << Fixed(offset, 3) << " px (median)\n"
+            << "  focus sweep  best frame " << (focus.best + 1) << " of " << kFocusFrames << " (the sharpest is frame "
+            << kSharpFrame << ")\n"
+            << "  time         " << Fixed(seconds, 1) << " s\n";
     ctx.out << "\nFiles written:\n";
-    for (const auto& path : written) {
+    for (const auto& path : demo.Written()) {
         ctx.out << "  " << path << '\n';
     }
     return 0;

@@ -5,19 +5,11 @@
 #include "commands.h"
 #include "imagefile.h"
 #include "planestats.h"
+#include "skymesh.h"
+#include "text.h"
 
 namespace orbimg::tool {
 namespace {
-
-std::string Format(const char* format, double v)
-{
-    if (std::isnan(v)) {
-        return "-";
-    }
-    char text[64];
-    std::snprintf(text, sizeof text, format, v);
-    return text;
-}
 
 /// "FITS, primary HDU, BITPIX 16, BZERO 32768" and the like.
 std::string Describe(const ImageFile& file)
@@ -61,10 +53,28 @@ void PrintInfo(const ImageFile& file, std::ostream& out)
                       Format("%.7g", s.stddev).c_str(), Format("%.7g", s.median).c_str(), s.blank);
         out << line;
     }
-    // The sky level and noise of the whole frame (CImgPixelInfo::CalcSky) and
-    // the levels each auto-level method would set (CImgAutoLevel: range, mean,
-    // median, with the render command's defaults) are printed here, one line
-    // each, once the measurement and auto-level modules are built in.
+
+    const SkyMesh sky = SkyMesh::Measure(image);
+    out << "  sky     level and noise (CalcSky trimmed to the middle 90 % in each of " << sky.TilesX() << " x "
+        << sky.TilesY() << " tiles; medians over the tiles)\n";
+    for (int p = 0; p < sky.Planes(); ++p) {
+        std::snprintf(line, sizeof line, "  %-6s level %14s  noise %12s\n", planes == 1 ? "mono" : kColourNames[p],
+                      Format("%.7g", sky.Level(p)).c_str(), Format("%.5g", sky.Noise(p)).c_str());
+        out << line;
+    }
+
+    out << "  levels  set by each auto-level method with render's defaults"
+        << (planes == 1 ? "" : " (planes linked by luminance)") << '\n';
+    CImgAutoLevel levelled(image);
+    const Levels loaded = GetLevels(levelled);
+    for (const AutoLevelMethod method : {AutoLevelMethod::Range, AutoLevelMethod::Mean, AutoLevelMethod::Median}) {
+        const auto [low, high] = DefaultLevelParameters(method);
+        PutLevels(levelled, loaded);
+        ApplyAutoLevel(levelled, method, low, high, false, nullptr);
+        std::snprintf(line, sizeof line, "  %-6s %-17s  ", MethodName(method),
+                      (Number(low) + ", " + Number(high)).c_str());
+        out << line << DescribeLevels(GetLevels(levelled)) << '\n';
+    }
 }
 
 }  // namespace
@@ -78,8 +88,15 @@ CommandSpec InfoCommand()
         "Prints for each FITS, PNG or JPEG file what it holds (format, HDU, BITPIX,\n"
         "size, planes) and, per plane, the least and greatest sample, the mean, the\n"
         "standard deviation (population) and the median of the finite samples, and\n"
-        "the count of blank (NaN or infinite) samples. A file that cannot be read is\n"
-        "reported and the others are still shown; the exit status is then 1.",
+        "the count of blank (NaN or infinite) samples.\n"
+        "Then the sky: CalcSky, trimmed about the median to the middle 90 % of the\n"
+        "values, in tiles of about 32 x 32 pixels over the whole frame. The level is\n"
+        "the median of the tiles' medians; the noise the median of the tiles'\n"
+        "spreads, scaled to a Gaussian sigma (a gradient across the frame does not\n"
+        "count as noise). Last, the levels each auto-level method of 'orbimg render'\n"
+        "sets with its default parameters.\n"
+        "A file that cannot be read is reported and the others are still shown; the\n"
+        "exit status is then 1.",
         {},
         RunInfo,
     };

@@ -3,20 +3,30 @@
 #include <tuple>
 
 #include "commands.h"
+#include "imagefile.h"
+#include "text.h"
 
 namespace orbimg::tool {
 
+// Tuned on star fields like the demo's (a 16-bit frame, sky about 1000 with
+// noise 10 and a gradient of 200 to 300, 1500 stars): each gives a sky of
+// about 28 of 255 at the dark edge, the noise a faint grain (a little over
+// 1 of 255), faint stars visible and bright stars white. The mean and the
+// deviation of a star field are dominated by its bright stars, so fields
+// with far fewer or far more of them want other parameters.
 std::pair<double, double> DefaultLevelParameters(AutoLevelMethod method)
 {
     switch (method) {
     case AutoLevelMethod::Range:
-        return {0.10, 0.999};  // percentiles: 10 % of the pixels black, 0.1 % white
+        // Black 0.3 % of the full range below the least value; white where
+        // 0.28 % of the pixels (the star cores) lie above.
+        return {-0.003, 0.9972};
     case AutoLevelMethod::Mean:
-        return {1.0, 8.0};     // standard deviations below and above the mean
+        return {0.7, 3.5};     // standard deviations below and above the mean
     case AutoLevelMethod::Median:
         break;
     }
-    return {1.0, 8.0};         // deviations below and above the median
+    return {0.5, 3.5};         // deviations below and above the median
 }
 
 CommandSpec RenderCommand()
@@ -29,10 +39,19 @@ CommandSpec RenderCommand()
         "levels given) and writes the picture: 24-bit RGB or grey, or 8 bits (grey,\n"
         "or an adaptive 256-colour palette for a colour image).\n"
         "Methods and their parameters (--low, --high):\n"
-        "  range   the extremes of the window; parameters inside 0..1 are percentiles\n"
-        "          (default 0.10 and 0.999), others fractions of the extreme range\n"
-        "  mean    standard deviations below and above the mean (default 1 and 8)\n"
-        "  median  deviations below and above the median (default 1 and 8)",
+        "  range   parameters inside 0..1 are percentiles of the window's values,\n"
+        "          others fractions of the extreme range (0 the least value, 1 the\n"
+        "          greatest); default -0.003 and 0.9972\n"
+        "  mean    standard deviations below and above the window's mean\n"
+        "          (default 0.7 and 3.5)\n"
+        "  median  root-mean-square deviations from the window's median, below and\n"
+        "          above it (default 0.5 and 3.5)\n"
+        "The defaults give a dark grey sky with a faint grain of noise and white\n"
+        "stars on a typical star field; the mean and deviations of a field depend on\n"
+        "its bright stars, so a field with few of them may want a larger --high.\n"
+        "A colour image is levelled by its luminance, the planes linked, unless\n"
+        "--per-plane is given. --rect is the window measured (FITS pixels, corners\n"
+        "included); the picture is always the whole image.",
         {
             {"--output", "-o", OptionValue::Required, "OUT", "the picture to write (.png or .bmp)"},
             {"--method", "", OptionValue::Required, "METHOD", "range, mean or median (default median)"},
@@ -45,8 +64,8 @@ CommandSpec RenderCommand()
             {"--palette", "", OptionValue::None, "", "8 bits with an adaptive palette (colour images)"},
         },
         [](const ParsedArgs& args, Context& ctx) {
-            ParseRender(args);
-            return NotAvailable(ctx, "render");
+            RunRender(ParseRender(args), ctx);
+            return 0;
         },
     };
 }
@@ -103,6 +122,60 @@ RenderPlan ParseRender(const ParsedArgs& args)
         plan.depth = 8;
     }
     return plan;
+}
+
+std::string DescribeLevels(const Levels& levels)
+{
+    static const char* const kNames[] = {"red", "green", "blue"};
+    std::string text;
+    for (int p = 0; p < levels.planes; ++p) {
+        if (p > 0) {
+            text += ", ";
+        }
+        if (levels.planes > 1) {
+            text += std::string(kNames[p]) + " ";
+        }
+        text += Number(levels.min[p]) + " .. " + Number(levels.max[p]);
+    }
+    return text;
+}
+
+Levels RunRender(const RenderPlan& plan, Context& ctx)
+{
+    ImageFile file = LoadImageFile(plan.input);
+    CImgAutoLevel image(*file.image);
+    file.image.reset();
+    const int width = image.GetWidth();
+    const int height = image.GetHeight();
+
+    std::string how;
+    if (plan.levels) {
+        for (int p = 0; p < image.GetPlanes(); ++p) {
+            image.SetLevel(p, plan.levels->first, plan.levels->second);
+        }
+        how = "levels given";
+    } else {
+        std::optional<CRect> window;
+        if (plan.rect) {
+            window = FitsRectToLibrary(*plan.rect, width, height);
+        }
+        ApplyAutoLevel(image, plan.method, plan.low, plan.high, plan.perPlane, window ? &*window : nullptr);
+        how = std::string("levels by ") + MethodName(plan.method) + " (low " + Number(plan.low) + ", high " +
+              Number(plan.high) + (image.GetPlanes() == 1 ? "" : plan.perPlane ? ", per plane" : ", planes linked") +
+              (plan.rect ? ", measured in " + std::to_string(plan.rect->x0) + "," + std::to_string(plan.rect->y0) +
+                               "," + std::to_string(plan.rect->x1) + "," + std::to_string(plan.rect->y1)
+                         : std::string()) +
+              ")";
+    }
+    if (MendLevels(image)) {
+        ctx.err << "orbimg: render: note: the levels measured were flat or not finite; a plane's window was widened\n";
+    }
+    const Levels levels = GetLevels(image);
+    WritePicture(plan.output, image, plan.depth, plan.bmp);
+    ctx.out << "wrote " << plan.output << " (" << width << " x " << height << ", " << plan.depth << " bits"
+            << (plan.depth == 8 && image.GetPlanes() > 1 ? ", adaptive palette" : "") << "), " << how << ": "
+            << DescribeLevels(levels) << '\n';
+    return levels;
 }
 
 }  // namespace orbimg::tool

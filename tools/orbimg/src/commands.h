@@ -14,6 +14,8 @@
 
 #include "coords.h"
 #include "options.h"
+#include "picture.h"
+#include "starmeasure.h"
 #include "tool.h"
 
 namespace orbimg::tool {
@@ -40,15 +42,12 @@ std::string ToolHelp();
 /// words (max < 0: no limit).
 void RequirePositional(const ParsedArgs& args, const std::string& command, int min, int max,
                        const std::string& what);
-/// Reports that a command's work is not built in yet; returns kExitNotAvailable.
-int NotAvailable(Context& ctx, const std::string& command);
 
 // ---- info ----
 CommandSpec InfoCommand();
 int RunInfo(const ParsedArgs& args, Context& ctx);
 
 // ---- render ----
-enum class AutoLevelMethod { Range, Mean, Median };
 struct RenderPlan {
     std::string input;
     std::string output;
@@ -65,6 +64,10 @@ struct RenderPlan {
 std::pair<double, double> DefaultLevelParameters(AutoLevelMethod method);
 CommandSpec RenderCommand();
 RenderPlan ParseRender(const ParsedArgs& args);
+/// Writes the picture of a render plan and reports it; returns the levels used.
+Levels RunRender(const RenderPlan& plan, Context& ctx);
+/// "red 1.5 .. 20, green ..." (or "1.5 .. 20" for a mono image).
+std::string DescribeLevels(const Levels& levels);
 
 // ---- histogram ----
 struct HistogramPlan {
@@ -73,9 +76,11 @@ struct HistogramPlan {
     int bins = 256;
     bool log = false;
     char plane = 'L';                      ///< 'R', 'G', 'B' or 'L' (luminance, or the plane of a mono image)
+    std::optional<std::pair<double, double>> range;  ///< the values counted; none: least .. greatest
 };
 CommandSpec HistogramCommand();
 HistogramPlan ParseHistogram(const ParsedArgs& args);
+void RunHistogram(const HistogramPlan& plan, Context& ctx);
 
 // ---- stars ----
 struct StarsPlan {
@@ -86,14 +91,28 @@ struct StarsPlan {
 };
 CommandSpec StarsCommand();
 StarsPlan ParseStars(const ParsedArgs& args);
+/// Measures and prints the stars of a plan; throws ToolError when no star
+/// could be measured.
+StarReport RunStars(const StarsPlan& plan, Context& ctx);
 
 // ---- focus ----
 struct FocusPlan {
     std::vector<std::string> inputs;
     std::optional<FitsRect> rect;
 };
+struct FocusFrame {
+    std::string path;
+    double figure = 0.0;
+    bool measured = false;       ///< false: the file could not be read or evaluated
+};
+struct FocusResult {
+    std::vector<FocusFrame> frames;  ///< in the order given
+    int best = -1;                   ///< index of the largest figure; -1 when none was measured
+    bool failed = false;             ///< some frame could not be measured
+};
 CommandSpec FocusCommand();
 FocusPlan ParseFocus(const ParsedArgs& args);
+FocusResult RunFocus(const FocusPlan& plan, Context& ctx);
 
 // ---- transform ----
 /// One step of a transform, applied in the order given on the command line.
@@ -101,7 +120,7 @@ struct TransformStep {
     enum class Kind { Flip, Bin, Resample, Canvas, Bright } kind = Kind::Flip;
     bool vertical = true;                  ///< Flip: v (top to bottom) or h (left to right)
     int binX = 1, binY = 1;                ///< Bin
-    bool roundUp = false;                  ///< Bin: keep partial blocks at the right and bottom
+    bool roundUp = false;                  ///< Bin: keep partial blocks at the right and top
     bool scaleLevels = false;              ///< Bin: multiply the levels by binX x binY
     PixelSize size;                        ///< Resample, Canvas
     bool bicubic = false;                  ///< Resample
@@ -116,6 +135,7 @@ struct TransformPlan {
 };
 CommandSpec TransformCommand();
 TransformPlan ParseTransform(const ParsedArgs& args);
+void RunTransform(const TransformPlan& plan, Context& ctx);
 
 // ---- demo ----
 CommandSpec DemoCommand();

@@ -119,7 +119,7 @@ void PrintHistogramTable(const HistogramPlot& plot, const std::string& title, st
     out << "# " << title << "\n#          from            to";
     for (const auto& s : plot.series) {
         bins = std::max(bins, s.counts.size());
-        out << "       count " << s.name;
+        out << (plot.logCounts ? " log10 count " : "       count ") << s.name;
     }
     out << '\n';
     char line[64];
@@ -129,7 +129,12 @@ void PrintHistogramTable(const HistogramPlot& plot, const std::string& title, st
         std::snprintf(line, sizeof line, "%15.6g %13.6g", from, to);
         out << line;
         for (const auto& s : plot.series) {
-            std::snprintf(line, sizeof line, " %13d", i < s.counts.size() ? s.counts[i] : 0);
+            const int count = i < s.counts.size() ? s.counts[i] : 0;
+            if (plot.logCounts) {
+                std::snprintf(line, sizeof line, " %13.4f", count / 10000.0);
+            } else {
+                std::snprintf(line, sizeof line, " %13d", count);
+            }
             out << line;
         }
         out << '\n';
@@ -150,7 +155,8 @@ Raster DrawHistogram(const HistogramPlot& plot, int width, int height)
             peak = std::max(peak, c);
         }
     }
-    const std::string peakLabel = std::to_string(peak);
+    // A logarithmic axis is labelled with the count its top stands for.
+    const std::string peakLabel = plot.logCounts ? Label(std::pow(10.0, peak / 10000.0)) : std::to_string(peak);
     const int left = std::max(Canvas::TextWidth(peakLabel) + 10, 30);
     const int right = width - 16;
     const int top = 12;
@@ -201,7 +207,8 @@ Raster DrawHistogram(const HistogramPlot& plot, int width, int height)
     }
     canvas.Row(top, left - 4, left - 1, kBlack);
     canvas.Text(left - 6 - Canvas::TextWidth(peakLabel), top - 3, peakLabel, kBlack);
-    canvas.Text(left - 6 - Canvas::TextWidth("0"), bottom - 3, "0", kBlack);
+    const std::string zero = plot.logCounts ? "1" : "0";
+    canvas.Text(left - 6 - Canvas::TextWidth(zero), bottom - 3, zero, kBlack);
     return canvas.Take();
 }
 

@@ -36,6 +36,7 @@ struct HistogramPlot {
     double hi = 1.0;
     std::vector<HistogramSeries> series;
     std::vector<HistogramMarker> markers;  ///< the display levels, say
+    bool logCounts = false;                ///< counts are 10000 log10(count)
 };
 
 /// Colour of a series name: R red, G green, B blue, anything else dark grey.

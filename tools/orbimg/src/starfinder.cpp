@@ -8,17 +8,21 @@
 namespace orbimg::tool {
 namespace {
 
-/// Every local maximum above the threshold, in row order.
-std::vector<StarCandidate> LocalMaxima(const std::vector<float>& s, int width, int height, double threshold)
+/// Every local maximum above the threshold (plus the background at its
+/// pixel when there is one), in row order.
+std::vector<StarCandidate> LocalMaxima(const std::vector<float>& s, int width, int height, double threshold,
+                                       const std::vector<float>* background)
 {
     std::vector<StarCandidate> maxima;
     for (int y = 0; y < height; ++y) {
         const float* row = s.data() + static_cast<std::size_t>(y) * width;
         const float* up = y > 0 ? row - width : nullptr;
         const float* down = y + 1 < height ? row + width : nullptr;
+        const float* sky = background ? background->data() + static_cast<std::size_t>(y) * width : nullptr;
         for (int x = 0; x < width; ++x) {
             const float v = row[x];
-            if (!(v > threshold)) {
+            const double base = sky ? static_cast<double>(sky[x]) : 0.0;
+            if (!(v > threshold + base)) {
                 continue;
             }
             const bool left = x > 0;
@@ -33,7 +37,7 @@ std::vector<StarCandidate> LocalMaxima(const std::vector<float>& s, int width, i
                 peak = peak && !(left && down[x - 1] > v) && !(down[x] > v) && !(right && down[x + 1] > v);
             }
             if (peak) {
-                maxima.push_back(StarCandidate{x, y, v});
+                maxima.push_back(StarCandidate{x, y, static_cast<float>(v - base)});
             }
         }
     }
@@ -94,13 +98,23 @@ std::vector<float> StarSignal(const CKelImage& image, int plane)
 
 std::vector<StarCandidate> FindStarCandidates(const CKelImage& image, const StarSearch& search)
 {
-    const int width = image.GetWidth();
-    const int height = image.GetHeight();
-    if (width < 1 || height < 1 || search.count < 1 || (search.plane >= image.GetPlanes())) {
+    if (image.GetWidth() < 1 || image.GetHeight() < 1 || search.count < 1 || search.plane >= image.GetPlanes()) {
         return {};
     }
-    const std::vector<float> s = StarSignal(image, search.plane);
-    const std::vector<StarCandidate> maxima = LocalMaxima(s, width, height, search.threshold);
+    return FindStarCandidates(image, StarSignal(image, search.plane), search);
+}
+
+std::vector<StarCandidate> FindStarCandidates(const CKelImage& image, const std::vector<float>& s,
+                                              const StarSearch& search)
+{
+    const int width = image.GetWidth();
+    const int height = image.GetHeight();
+    const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    if (width < 1 || height < 1 || search.count < 1 || search.plane >= image.GetPlanes() || s.size() != pixels ||
+        (search.background && search.background->size() != pixels)) {
+        return {};
+    }
+    const std::vector<StarCandidate> maxima = LocalMaxima(s, width, height, search.threshold, search.background);
     const int r = std::max(search.isolation, 0);
 
     // Maxima by cell of side r + 1: any neighbour within r lies in the 3 x 3 cells around.

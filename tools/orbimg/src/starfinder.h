@@ -28,11 +28,15 @@ namespace orbimg::tool {
 struct StarCandidate {
     int x = 0;
     int y = 0;
-    float value = 0.0f;  ///< the signal at the maximum
+    float value = 0.0f;  ///< the signal at the maximum (less the background when one is given)
 };
 
 struct StarSearch {
-    double threshold = 0.0;  ///< maxima must exceed it (sky + 5 sigma, say)
+    double threshold = 0.0;  ///< maxima must exceed it (sky + 5 sigma, say); with a background, exceed background + it
+    /// Optional sky of the searched signal at every pixel (width x height,
+    /// row-major): a maximum must then exceed its pixel's background plus
+    /// the threshold, so a sky gradient does not swamp the search.
+    const std::vector<float>* background = nullptr;
     int count = 50;          ///< at most this many, brightest first
     int isolation = 10;      ///< half-width of the square kept free of other maxima
     double saturation = std::numeric_limits<double>::infinity();
@@ -43,7 +47,11 @@ struct StarSearch {
 std::vector<float> StarSignal(const CKelImage& image, int plane);
 
 /// The `count` brightest isolated, unsaturated local maxima above the
-/// threshold, brightest first (equal values in row order).
+/// threshold, brightest first (equal values in row order). Brightness is the
+/// height above the background when one is given, else the signal itself.
 std::vector<StarCandidate> FindStarCandidates(const CKelImage& image, const StarSearch& search);
+/// The same search in a signal already made by StarSignal(image, search.plane).
+std::vector<StarCandidate> FindStarCandidates(const CKelImage& image, const std::vector<float>& signal,
+                                              const StarSearch& search);
 
 }  // namespace orbimg::tool

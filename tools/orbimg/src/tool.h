@@ -5,8 +5,9 @@
 //     an unwritable output) is thrown as a ToolError and reported by Main as
 //     one line "orbimg: <message>" on the error stream; nothing escapes Main.
 //   - Exit status: 0 success, 1 a failure while doing the work (reading,
-//     measuring, writing), 2 a bad command line (UsageError) or a command that
-//     is not available in this build.
+//     measuring, writing), 2 a bad command line (UsageError), including an
+//     option value that does not fit the image (a rectangle or position
+//     outside it, a bin larger than it).
 //   - Commands write their results to Context::out and progress to
 //     Context::err only; they never touch std::cout or std::cerr themselves,
 //     so tests run them in-process with string streams.
@@ -32,9 +33,6 @@ public:
     using ToolError::ToolError;
     int ExitCode() const override { return 2; }
 };
-
-/// Exit status of a command that this build does not provide yet.
-constexpr int kExitNotAvailable = 2;
 
 /// Where a command writes.
 struct Context {

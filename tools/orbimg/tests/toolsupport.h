@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -162,6 +164,126 @@ inline void MakeImageFits(const std::string& path, int bitpix, std::vector<long>
         std::vector<double> copy(samples);
         fits_write_pix(f, TDOUBLE, first.data(), static_cast<LONGLONG>(copy.size()), copy.data(), status);
     });
+}
+
+/// A FITS image read back with cfitsio as stored: the samples in FITS order
+/// (row 1, the bottom row, first; plane after plane) and the axes.
+struct FitsData {
+    std::vector<long> axes;
+    std::vector<double> samples;
+    /// Sample at FITS pixel (x, y), 1-based, of a plane (1-based).
+    double At(long x, long y, long plane = 1) const
+    {
+        return samples[static_cast<std::size_t>(((plane - 1) * axes[1] + (y - 1)) * axes[0] + (x - 1))];
+    }
+};
+
+inline FitsData ReadFitsData(const std::string& path)
+{
+    FitsData data;
+    int status = 0;
+    fitsfile* f = nullptr;
+    fits_open_diskfile(&f, path.c_str(), READONLY, &status);
+    int naxis = 0;
+    fits_get_img_dim(f, &naxis, &status);
+    data.axes.assign(static_cast<std::size_t>(std::max(naxis, 0)), 0);
+    fits_get_img_size(f, naxis, data.axes.data(), &status);
+    long long count = 1;
+    for (const long a : data.axes) {
+        count *= a;
+    }
+    data.samples.assign(static_cast<std::size_t>(count), 0.0);
+    std::vector<long> first(data.axes.size(), 1);
+    int anyNull = 0;
+    fits_read_pix(f, TDOUBLE, first.data(), count, nullptr, data.samples.data(), &anyNull, &status);
+    fits_close_file(f, &status);
+    EXPECT_EQ(status, 0) << path;
+    return data;
+}
+
+/// The header keyword's value as cfitsio reads it ("" when absent).
+inline std::string FitsKeyword(const std::string& path, const char* key)
+{
+    int status = 0;
+    fitsfile* f = nullptr;
+    fits_open_diskfile(&f, path.c_str(), READONLY, &status);
+    char value[FLEN_VALUE] = {};
+    fits_read_keyword(f, key, value, nullptr, &status);
+    const bool found = status == 0;
+    status = 0;
+    fits_close_file(f, &status);
+    return found ? std::string(value) : std::string();
+}
+
+/// Deterministic Gaussian noise (Box-Muller on a 64-bit LCG), the same on
+/// every platform.
+class Noise {
+public:
+    explicit Noise(unsigned long long seed) : m_state(seed * 6364136223846793005ULL + 1442695040888963407ULL) {}
+    double Next()
+    {
+        m_state = m_state * 6364136223846793005ULL + 1442695040888963407ULL;
+        const double u1 = (static_cast<double>(m_state >> 11) + 1.0) * 0x1.0p-53;
+        m_state = m_state * 6364136223846793005ULL + 1442695040888963407ULL;
+        const double u2 = static_cast<double>(m_state >> 11) * 0x1.0p-53;
+        return std::sqrt(-2.0 * std::log(u1)) * std::cos(6.283185307179586 * u2);
+    }
+
+private:
+    unsigned long long m_state;
+};
+
+/// A star for StarFrame: FITS position, peak above the sky, FWHM in pixels.
+struct TestStar {
+    double x = 0.0;
+    double y = 0.0;
+    double peak = 0.0;
+    double fwhm = 3.0;
+};
+
+/// A mono frame in FITS order (row 1 first): sky + Gaussian noise + circular
+/// Gaussian stars sampled at pixel centres, clipped at `clip`.
+inline std::vector<double> StarFrame(int width, int height, double sky, double noise, const std::vector<TestStar>& stars,
+                                     unsigned long long seed = 1, double clip = 1e30)
+{
+    Noise random(seed);
+    std::vector<double> samples;
+    for (int y = 1; y <= height; ++y) {
+        for (int x = 1; x <= width; ++x) {
+            double v = sky + noise * random.Next();
+            for (const auto& s : stars) {
+                const double sigma = s.fwhm / 2.3548200450309493;
+                v += s.peak * std::exp(-((x - s.x) * (x - s.x) + (y - s.y) * (y - s.y)) / (2.0 * sigma * sigma));
+            }
+            samples.push_back(std::min(v, clip));
+        }
+    }
+    return samples;
+}
+
+/// The numbers after `key` in `text`, e.g. Numbers("levels: 1 .. 2", ": ")
+/// gives {1, 2}: every number up to the end of the line.
+inline std::vector<double> NumbersAfter(const std::string& text, const std::string& key)
+{
+    std::vector<double> numbers;
+    const auto at = text.find(key);
+    if (at == std::string::npos) {
+        return numbers;
+    }
+    const auto end = text.find('\n', at + key.size());
+    std::string line = text.substr(at + key.size(), end == std::string::npos ? std::string::npos : end - at - key.size());
+    const char* p = line.c_str();
+    while (*p) {
+        char* next = nullptr;
+        const double v = std::strtod(p, &next);
+        if (next != p && (std::isdigit(static_cast<unsigned char>(next[-1])) || next[-1] == '.')) {
+            numbers.push_back(v);
+            p = next;
+        } else {
+            ++p;
+        }
+    }
+    return numbers;
 }
 
 }  // namespace orbimg::tool::test

@@ -1,0 +1,179 @@
+// stars and focus on small FITS files: stars reported where they were put
+// (FITS coordinates end to end), their FWHM, the focus curve and its best
+// frame, the progress bar, and the failures.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <sstream>
+
+#include "commands.h"
+#include "toolsupport.h"
+
+namespace orbimg::tool {
+namespace {
+
+using test::MakeImageFits;
+using test::NumbersAfter;
+using test::RunTool;
+using test::ScratchDir;
+using test::StarFrame;
+
+/// The rows of the star table: x, y, FWHM (NaN when refused).
+std::vector<std::array<double, 3>> StarRows(const std::string& out)
+{
+    std::vector<std::array<double, 3>> rows;
+    std::istringstream lines(out.substr(out.find("  star          x          y     FWHM\n") + 38));
+    std::string line;
+    while (std::getline(lines, line) && line.size() > 6 && line[0] == ' ' &&
+           std::isdigit(static_cast<unsigned char>(line[5]))) {
+        std::istringstream fields(line);
+        int n = 0;
+        std::string fwhm;
+        std::array<double, 3> row{};
+        fields >> n >> row[0] >> row[1] >> fwhm;
+        row[2] = fwhm == "refused" ? std::nan("") : std::stod(fwhm);
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+/// 160 x 120 with two stars of FWHM 3 and a clipped one, sky 200, noise 2.
+void MakeStarField(const std::string& path, bool saturateKeyword = false)
+{
+    const std::vector<test::TestStar> stars = {{20.0, 40.0, 1000, 3}, {55.3, 15.6, 600, 3}, {62, 45, 9000, 3}};
+    MakeImageFits(path, FLOAT_IMG, {160, 120}, StarFrame(160, 120, 200, 2, stars, 5, 1500.0), [&](fitsfile* f, int* s) {
+        if (saturateKeyword) {
+            double level = 1100.0;
+            fits_write_key(f, TDOUBLE, "SATURATE", &level, "", s);
+        }
+    });
+}
+
+TEST(Stars, AutoFindsTheStarsWherePut)
+{
+    ScratchDir dir;
+    MakeStarField(dir / "s.fits");
+    const auto r = RunTool({"stars", dir / "s.fits", "--auto", "--csv", dir / "s.csv"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto rows = StarRows(r.out);
+    ASSERT_EQ(rows.size(), 2u) << r.out;  // the clipped star is passed over
+    EXPECT_NEAR(rows[0][0], 20.0, 0.05);  // brightest first
+    EXPECT_NEAR(rows[0][1], 40.0, 0.05);
+    EXPECT_NEAR(rows[1][0], 55.3, 0.05);
+    EXPECT_NEAR(rows[1][1], 15.6, 0.05);
+    for (const auto& row : rows) {
+        EXPECT_NEAR(row[2], 3.0, 0.3);
+    }
+    EXPECT_NE(r.out.find("found 2 of the 50 stars asked for"), std::string::npos) << r.out;
+    const auto sky = NumbersAfter(r.out, ", sky ");
+    ASSERT_GE(sky.size(), 2u);
+    EXPECT_NEAR(sky[0], 200.0, 0.5);
+    EXPECT_NEAR(sky[1], 2.0, 0.3);
+    const auto median = NumbersAfter(r.out, "FWHM  mean ");
+    ASSERT_EQ(median.size(), 2u);
+    EXPECT_NEAR(median[1], std::max(rows[0][2], rows[1][2]), 0.002);  // of two values the upper one
+    const std::string csv = test::ReadText(dir / "s.csv");
+    EXPECT_EQ(csv.rfind("star,x,y,fwhm\n1,", 0), 0u) << csv;
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 3);
+
+    // --auto 1 keeps the brightest; SATURATE 1100 passes over the star peaking at 1200 too.
+    EXPECT_EQ(StarRows(RunTool({"stars", dir / "s.fits", "--auto", "1"}).out).size(), 1u);
+    MakeStarField(dir / "k.fits", true);
+    const auto kept = StarRows(RunTool({"stars", dir / "k.fits", "--auto"}).out);
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_NEAR(kept[0][0], 55.3, 0.05);
+}
+
+TEST(Stars, AtPointsClimbToTheNearestPeak)
+{
+    ScratchDir dir;
+    MakeStarField(dir / "s.fits");
+    const auto r = RunTool({"stars", dir / "s.fits", "--at", "21,39", "54.6,16.4"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto rows = StarRows(r.out);
+    ASSERT_EQ(rows.size(), 2u) << r.out;
+    EXPECT_NEAR(rows[0][0], 20.0, 0.05);
+    EXPECT_NEAR(rows[0][1], 40.0, 0.05);
+    EXPECT_NEAR(rows[1][0], 55.3, 0.05);
+    EXPECT_NEAR(rows[1][1], 15.6, 0.05);
+    EXPECT_NE(r.out.find("2 of 2 stars measured"), std::string::npos);
+
+    const auto outside = RunTool({"stars", dir / "s.fits", "--at", "161,10"});
+    EXPECT_EQ(outside.status, 2);
+    EXPECT_EQ(outside.err,
+              "orbimg: stars: --at 161,10 lies outside the 160 x 120 image (FITS pixels 0.5 .. 160.5, 0.5 .. 120.5)\n");
+    // A star with a blank on its profile is refused; with none left, status 1 and no CSV.
+    std::vector<double> values = StarFrame(40, 40, 100, 1, {{20, 20, 500, 3}});
+    values[static_cast<std::size_t>(19 * 40 + 21)] = std::numeric_limits<double>::quiet_NaN();
+    MakeImageFits(dir / "b.fits", FLOAT_IMG, {40, 40}, values);
+    const auto refused = RunTool({"stars", dir / "b.fits", "--at", "20,20", "--csv", dir / "b.csv"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.out.find("refused"), std::string::npos) << refused.out;
+    EXPECT_EQ(refused.err, "orbimg: stars: no star could be measured in '" + (dir / "b.fits") + "'\n");
+    EXPECT_FALSE(std::filesystem::exists(dir / "b.csv"));
+}
+
+/// A 96 x 96 field of nine stars of the given FWHM.
+void MakeFocusFrame(const std::string& path, double fwhm, bool blank = false)
+{
+    std::vector<test::TestStar> stars;
+    for (int i = 0; i < 9; ++i) {
+        stars.push_back({25.0 + 22.0 * (i % 3) + 0.3 * i, 25.0 + 22.0 * (i / 3), 800.0 * 9.0 / (fwhm * fwhm), fwhm});
+    }
+    std::vector<double> values = StarFrame(96, 96, 300, 3, stars, 11);
+    if (blank) {
+        values[5000] = std::numeric_limits<double>::quiet_NaN();
+    }
+    MakeImageFits(path, FLOAT_IMG, {96, 96}, values);
+}
+
+TEST(Focus, TheSharpestFrameIsBestWhereverItStands)
+{
+    ScratchDir dir;
+    MakeFocusFrame(dir / "f4.fits", 4.0);
+    MakeFocusFrame(dir / "f2.fits", 2.0, true);  // a blank does not spoil the figure
+    MakeFocusFrame(dir / "f6.fits", 6.0);
+    const auto r = RunTool({"focus", dir / "f4.fits", dir / "f2.fits", dir / "f6.fits"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("best: frame 2 (" + (dir / "f2.fits") + "), figure "), std::string::npos) << r.out;
+    const double f4 = NumbersAfter(r.out, dir / "f4.fits").at(0);
+    const double f2 = NumbersAfter(r.out, dir / "f2.fits").at(0);
+    const double f6 = NumbersAfter(r.out, dir / "f6.fits").at(0);
+    EXPECT_GT(f2, f4);
+    EXPECT_GT(f4, f6);
+    EXPECT_NE(r.out.find("########################################  <- best\n"), std::string::npos);
+
+    // A window: FITS rows 1..40 hold the lower row of stars only.
+    const auto window = RunTool({"focus", dir / "f4.fits", dir / "f2.fits", "--rect", "1,1,96,40"});
+    ASSERT_EQ(window.status, 0);
+    EXPECT_NE(NumbersAfter(window.out, dir / "f2.fits").at(0), f2);
+
+    // A file that cannot be read is reported; the others are still measured.
+    const auto missing = RunTool({"focus", dir / "f4.fits", dir / "nope.fits", dir / "f6.fits"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.err, "orbimg: cannot read '" + (dir / "nope.fits") + "': No such file or directory\n");
+    EXPECT_NE(missing.out.find("best: frame 1 ("), std::string::npos) << missing.out;
+}
+
+TEST(Focus, ProgressBarOnlyOnATerminal)
+{
+    ScratchDir dir;
+    MakeFocusFrame(dir / "a.fits", 3.0);
+    FocusPlan plan;
+    plan.inputs.assign(4, dir / "a.fits");
+    for (const bool terminal : {false, true}) {
+        std::ostringstream out;
+        std::ostringstream err;
+        Context ctx{out, err, terminal};
+        const FocusResult result = RunFocus(plan, ctx);
+        EXPECT_EQ(result.frames.size(), 4u);
+        EXPECT_EQ(result.best, 0);  // equal figures: the first
+        EXPECT_EQ(err.str().find("\r[####") != std::string::npos, terminal) << err.str();
+        EXPECT_EQ(err.str().empty(), !terminal);
+        EXPECT_EQ(out.str().find('\r'), std::string::npos);
+    }
+}
+
+}  // namespace
+}  // namespace orbimg::tool

@@ -1,0 +1,312 @@
+// render, histogram and info on small files: pixels of the pictures, the
+// levels measured in the right window, the counts, every input kind.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "commands.h"
+#include "dibfile.h"
+#include "imagefile.h"
+#include "skymesh.h"
+#include "toolsupport.h"
+
+namespace orbimg::tool {
+namespace {
+
+using test::At;
+using test::MakeImageFits;
+using test::NumbersAfter;
+using test::RunTool;
+using test::ScratchDir;
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+/// The byte a sample maps to through levels lo..hi, as GetDib computes it.
+int Byte(double v, double lo, double hi)
+{
+    if (std::isnan(v)) {
+        return 0;
+    }
+    const double t = (v - lo) / (hi - lo) * 255.0;
+    return t <= 0.0 ? 0 : t >= 255.0 ? 255 : static_cast<int>(t);
+}
+
+/// FITS order (row 1, the bottom, first) of a 4 x 3 mono image.
+const std::vector<double> kMono = {0, 25, 50, 75, 100, 125, -10, kNaN, 10, 20, 30, 40};
+
+TEST(Render, PixelsAndOrientationAtBothDepths)
+{
+    ScratchDir dir;
+    MakeImageFits(dir / "m.fits", FLOAT_IMG, {4, 3}, kMono);
+    const int blocks = GlobalLiveBlockCount();
+    const auto r = RunTool({"render", dir / "m.fits", "-o", dir / "m.png", "--levels", "0,100"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "wrote " + (dir / "m.png") + " (4 x 3, 24 bits), levels given: 0 .. 100\n");
+    EXPECT_EQ(GlobalLiveBlockCount(), blocks);  // the DIB's block was freed
+    const ImageFile png = LoadImageFile(dir / "m.png");
+    ASSERT_EQ(png.image->GetWidth(), 4);
+    // Picture row 0 (the top) is FITS row 3.
+    for (int y = 0; y < 3; ++y) {
+        for (int x = 0; x < 4; ++x) {
+            const double v = kMono[static_cast<std::size_t>((2 - y) * 4 + x)];
+            EXPECT_EQ(At(png, x, y), Byte(v, 0, 100)) << x << "," << y;
+        }
+    }
+
+    // 8 bits: a grey ramp, rows stored bottom-up as in FITS.
+    ASSERT_EQ(RunTool({"render", dir / "m.fits", "-o", dir / "m.bmp", "--levels", "0,100", "--depth", "8"}).status,
+              0);
+    const std::string bmp = test::ReadText(dir / "m.bmp");
+    ASSERT_EQ(bmp.size(), 14u + 40u + 1024u + 3u * 4u);
+    EXPECT_EQ(bmp.substr(0, 2), "BM");
+    EXPECT_EQ(static_cast<unsigned char>(bmp[28]), 8);  // biBitCount
+    const auto index = [&](int row, int x) { return static_cast<unsigned char>(bmp[14 + 40 + 1024 + row * 4 + x]); };
+    EXPECT_EQ(index(0, 1), Byte(25, 0, 100));  // first stored row: FITS row 1
+    EXPECT_EQ(index(1, 0), 255);
+    EXPECT_EQ(index(2, 3), Byte(40, 0, 100));
+    EXPECT_EQ(static_cast<unsigned char>(bmp[14 + 40 + 4 * 200]), 200);  // grey palette entry 200
+}
+
+TEST(Render, ColourPlanesKeepTheirColours)
+{
+    ScratchDir dir;
+    // 2 x 1, red plane then green then blue.
+    MakeImageFits(dir / "c.fits", FLOAT_IMG, {2, 1, 3}, {10, 200, 20, 100, 30, 0});
+    ASSERT_EQ(RunTool({"render", dir / "c.fits", "-o", dir / "c.png", "--levels", "0,255"}).status, 0);
+    const ImageFile png = LoadImageFile(dir / "c.png");
+    ASSERT_EQ(png.image->GetPlanes(), 3);
+    EXPECT_EQ(At(png, 0, 0, 0), 10);
+    EXPECT_EQ(At(png, 0, 0, 1), 20);
+    EXPECT_EQ(At(png, 0, 0, 2), 30);
+    EXPECT_EQ(At(png, 1, 0, 1), 100);
+    const auto pal = RunTool({"render", dir / "c.fits", "-o", dir / "c.bmp", "--palette", "--levels", "0,255"});
+    EXPECT_EQ(pal.status, 0) << pal.err;
+    EXPECT_NE(pal.out.find("8 bits, adaptive palette"), std::string::npos);
+}
+
+TEST(Render, EveryBitpixAndAnExtensionGiveTheSamePicture)
+{
+    ScratchDir dir;
+    std::vector<double> values;
+    for (int i = 0; i < 12; ++i) {
+        values.push_back(i * 7 % 12);
+    }
+    std::vector<std::string> pictures;
+    for (const int bitpix : {BYTE_IMG, SHORT_IMG, USHORT_IMG, LONG_IMG, LONGLONG_IMG, FLOAT_IMG, DOUBLE_IMG}) {
+        const std::string name = dir / std::string("b").append(std::to_string(bitpix + 100)).append(".fits");
+        MakeImageFits(name, bitpix, {4, 3}, values);
+        ASSERT_EQ(RunTool({"render", name, "-o", name + ".bmp", "--levels", "0,11"}).status, 0) << bitpix;
+        pictures.push_back(test::ReadText(name + ".bmp"));
+    }
+    test::MakeFits(dir / "ext.fits", [&](fitsfile* f, int* status) {
+        fits_create_img(f, BYTE_IMG, 0, nullptr, status);
+        long axes[2] = {4, 3};
+        fits_create_img(f, SHORT_IMG, 2, axes, status);
+        std::vector<double> copy(values);
+        long first[2] = {1, 1};
+        fits_write_pix(f, TDOUBLE, first, 12, copy.data(), status);
+    });
+    ASSERT_EQ(RunTool({"render", dir / "ext.fits", "-o", dir / "ext.bmp", "--levels", "0,11"}).status, 0);
+    pictures.push_back(test::ReadText(dir / "ext.bmp"));
+    for (const auto& picture : pictures) {
+        EXPECT_EQ(picture, pictures[0]);
+    }
+}
+
+TEST(Render, TheRectIsTheWindowMeasured)
+{
+    ScratchDir dir;
+    // FITS rows 1..10 hold values near 100, rows 11..20 values near 1000.
+    std::vector<double> values;
+    for (int y = 1; y <= 20; ++y) {
+        for (int x = 1; x <= 16; ++x) {
+            values.push_back((y <= 10 ? 100.0 : 1000.0) + (x * 7 + y * 3) % 11);
+        }
+    }
+    MakeImageFits(dir / "r.fits", FLOAT_IMG, {16, 20}, values);
+    // The mean and population sigma of FITS x 3..12, y 2..9.
+    double sum = 0.0;
+    int n = 0;
+    for (int y = 2; y <= 9; ++y) {
+        for (int x = 3; x <= 12; ++x) {
+            sum += values[static_cast<std::size_t>((y - 1) * 16 + x - 1)];
+            ++n;
+        }
+    }
+    const double mean = sum / n;
+    double sq = 0.0;
+    for (int y = 2; y <= 9; ++y) {
+        for (int x = 3; x <= 12; ++x) {
+            const double d = values[static_cast<std::size_t>((y - 1) * 16 + x - 1)] - mean;
+            sq += d * d;
+        }
+    }
+    const double sigma = std::sqrt(sq / n);
+    for (const char* rect : {"3,2,12,9", "12,9,3,2"}) {
+        const auto r = RunTool({"render", dir / "r.fits", "-o", dir / "r.png", "--method", "mean", "--low", "1",
+                                "--high", "2", "--rect", rect});
+        ASSERT_EQ(r.status, 0) << r.err;
+        const auto levels = NumbersAfter(r.out, "): ");
+        ASSERT_EQ(levels.size(), 2u) << r.out;
+        EXPECT_NEAR(levels[0], mean - sigma, 1e-4) << r.out;
+        EXPECT_NEAR(levels[1], mean + 2 * sigma, 1e-4);
+        EXPECT_NE(r.out.find("measured in " + std::string(rect)), std::string::npos);
+    }
+    const auto outside = RunTool({"render", dir / "r.fits", "-o", dir / "x.png", "--rect", "1,1,16,21"});
+    EXPECT_EQ(outside.status, 2);
+    EXPECT_EQ(outside.err,
+              "orbimg: rectangle 1,1,16,21 does not lie within the 16 x 20 image (pixels 1..16, 1..20)\n");
+    EXPECT_FALSE(std::filesystem::exists(dir / "x.png"));
+}
+
+TEST(Render, DefaultsPerMethodAndFailures)
+{
+    ScratchDir dir;
+    MakeImageFits(dir / "f.fits", FLOAT_IMG, {40, 30}, test::StarFrame(40, 30, 1000, 10, {{20, 15, 5000, 3}}));
+    for (const char* method : {"range", "mean", "median"}) {
+        const auto r = RunTool({"render", dir / "f.fits", "-o", dir / "f.png", "--method", method});
+        ASSERT_EQ(r.status, 0) << r.err;
+        const auto [low, high] = DefaultLevelParameters(
+            std::string(method) == "range" ? AutoLevelMethod::Range
+            : std::string(method) == "mean" ? AutoLevelMethod::Mean : AutoLevelMethod::Median);
+        const auto params = NumbersAfter(r.out, std::string("levels by ") + method + " (low ");
+        ASSERT_GE(params.size(), 2u) << r.out;
+        EXPECT_EQ(params[0], low);
+        EXPECT_EQ(params[1], high);
+    }
+    // A flat image still renders (its window is widened), with a note.
+    MakeImageFits(dir / "flat.fits", FLOAT_IMG, {3, 3}, std::vector<double>(9, 5.0));
+    const auto flat = RunTool({"render", dir / "flat.fits", "-o", dir / "flat.png", "--method", "mean"});
+    EXPECT_EQ(flat.status, 0);
+    EXPECT_NE(flat.err.find("note: the levels measured were flat"), std::string::npos);
+    // Output that cannot be written: one line, status 1, no file.
+    const auto blocked = RunTool({"render", dir / "f.fits", "-o", dir / "none/f.png"});
+    EXPECT_EQ(blocked.status, 1);
+    EXPECT_EQ(blocked.err.rfind("orbimg: cannot write '" + (dir / "none/f.png") + "'", 0), 0u) << blocked.err;
+    EXPECT_EQ(std::count(blocked.err.begin(), blocked.err.end(), '\n'), 1);
+    const auto missing = RunTool({"render", dir / "nope.fits", "-o", dir / "n.png"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_FALSE(std::filesystem::exists(dir / "n.png"));
+}
+
+TEST(Histogram, TableCountsOfAPlaneAndTheLuminance)
+{
+    ScratchDir dir;
+    MakeImageFits(dir / "h.fits", FLOAT_IMG, {5, 2}, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9});
+    auto r = RunTool({"histogram", dir / "h.fits", "--bins", "4"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    // Bin trunc(v x 4 / 9): 0 0 0 1 1 2 2 3 3 3 (9 in the top bin).
+    const std::string rows = r.out.substr(r.out.find('\n', r.out.find('\n') + 1) + 1);
+    EXPECT_EQ(rows,
+              "              0          2.25             3\n"
+              "           2.25           4.5             2\n"
+              "            4.5          6.75             2\n"
+              "           6.75             9             3\n");
+    EXPECT_EQ(r.out.rfind("# " + (dir / "h.fits") + ": samples, 4 bins from 0 to 9; render levels ", 0), 0u)
+        << r.out;
+
+    r = RunTool({"histogram", dir / "h.fits", "--bins", "4", "--log", "--range", "0,9"});
+    EXPECT_NE(r.out.find("              0          2.25        0.4771\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("           2.25           4.5        0.3010\n"), std::string::npos);
+
+    // Luminance of colour pixels: (0,0,0), (10,10,10), (10,0,0) -> 0, 10, 2.99.
+    MakeImageFits(dir / "c.fits", FLOAT_IMG, {3, 1, 3}, {0, 10, 10, 0, 10, 0, 0, 10, 0});
+    r = RunTool({"histogram", dir / "c.fits", "--bins", "2"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find(": luminance, 2 bins from "), std::string::npos);
+    const std::string table = r.out.substr(r.out.find("count L\n") + 8);
+    const auto lower = NumbersAfter(table, "");
+    const auto upper = NumbersAfter(table.substr(table.find('\n') + 1), "");
+    ASSERT_EQ(lower.size(), 3u) << r.out;
+    ASSERT_EQ(upper.size(), 3u) << r.out;
+    EXPECT_EQ(lower[2], 2.0);  // 0 and 2.99 in the lower bin
+    EXPECT_EQ(upper[2], 1.0);
+    r = RunTool({"histogram", dir / "c.fits", "--bins", "2", "--plane", "R"});
+    EXPECT_NE(r.out.find(": red plane, 2 bins from 0 to 10"), std::string::npos) << r.out;
+
+    EXPECT_EQ(RunTool({"histogram", dir / "h.fits", "--plane", "G"}).err,
+              "orbimg: histogram: --plane G needs a colour image; '" + (dir / "h.fits") + "' is mono\n");
+}
+
+TEST(Histogram, PlotIsAPngWithTheLevelsMarked)
+{
+    ScratchDir dir;
+    MakeImageFits(dir / "f.fits", FLOAT_IMG, {40, 30}, test::StarFrame(40, 30, 1000, 10, {{20, 15, 5000, 3}}));
+    const auto r = RunTool({"histogram", dir / "f.fits", "-o", dir / "h.png", "--log"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const ImageFile plot = LoadImageFile(dir / "h.png");
+    EXPECT_EQ(plot.image->GetWidth(), 800);
+    EXPECT_EQ(plot.image->GetHeight(), 400);
+    EXPECT_NE(r.out.find("log10 counts; render levels "), std::string::npos) << r.out;
+    EXPECT_EQ(RunTool({"histogram", dir / "f.fits", "-o", dir / "none/h.png"}).status, 1);
+}
+
+TEST(Info, SkyLevelAndNoiseOfAFieldWithAGradient)
+{
+    // A sky rising by 6 sigma from top to bottom, noise sigma 10, stars.
+    const int w = 300;
+    const int h = 200;
+    std::vector<float> samples;
+    test::Noise noise(3);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            samples.push_back(static_cast<float>(1000.0 + 60.0 * y / (h - 1) + 10.0 * noise.Next() +
+                                                 ((x % 37 == 5 && y % 29 == 7) ? 5000.0 : 0.0)));
+        }
+    }
+    const SkyMesh mesh = SkyMesh::Measure(samples, w, h);
+    EXPECT_EQ(mesh.TilesX(), 9);
+    EXPECT_EQ(mesh.TilesY(), 6);
+    EXPECT_NEAR(mesh.Level(0), 1035.0, 2.0);  // the upper middle of six tile rows: 1000 + 60 x 116 / 199
+    EXPECT_NEAR(mesh.Noise(0), 10.0, 0.6);  // the whole frame's spread is about 20
+    const std::vector<float> map = mesh.Map(0);
+    EXPECT_NEAR(map[static_cast<std::size_t>(h / 2) * w + w / 2], 1030.0, 2.0);
+    EXPECT_LT(map[0], map[static_cast<std::size_t>(h - 1) * w]);
+}
+
+TEST(Info, EveryCommandReadsAPng)
+{
+    ScratchDir dir;
+    // An 8-bit grey PNG: a star on a sky of 20, top row first.
+    Raster raster;
+    raster.width = 40;
+    raster.height = 30;
+    raster.channels = 1;
+    const std::vector<double> frame = test::StarFrame(40, 30, 20, 2, {{25, 10, 200, 3}});  // FITS order
+    for (int y = 0; y < 30; ++y) {
+        for (int x = 0; x < 40; ++x) {
+            raster.samples.push_back(static_cast<unsigned char>(std::lround(frame[static_cast<std::size_t>((29 - y) * 40 + x)])));
+        }
+    }
+    WritePngFile(dir / "p.png", raster);
+    const std::string png = dir / "p.png";
+    auto r = RunTool({"info", png});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("format  PNG, 8 bits per sample"), std::string::npos) << r.out;
+    r = RunTool({"render", png, "-o", dir / "q.png", "--levels", "0,255"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const ImageFile copy = LoadImageFile(dir / "q.png");
+    const ImageFile original = LoadImageFile(png);
+    for (int y = 0; y < 30; ++y) {
+        for (int x = 0; x < 40; ++x) {
+            ASSERT_EQ(At(copy, x, y), Byte(At(original, x, y), 0, 255)) << x << "," << y;
+        }
+    }
+    EXPECT_EQ(RunTool({"histogram", png, "--bins", "8"}).status, 0);
+    r = RunTool({"stars", png, "--at", "24,11"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto star = NumbersAfter(r.out, "\n     1 ");
+    ASSERT_EQ(star.size(), 3u) << r.out;
+    EXPECT_NEAR(star[0], 25.0, 0.1);  // FITS x, y of the star drawn at (25, 10)
+    EXPECT_NEAR(star[1], 10.0, 0.1);
+    EXPECT_EQ(RunTool({"focus", png, png}).status, 0);
+    // PNG row 0 is the top: FITS row 30 of the output.
+    ASSERT_EQ(RunTool({"transform", png, "-o", dir / "t.fits", "--canvas", "40x30"}).status, 0);
+    const test::FitsData data = test::ReadFitsData(dir / "t.fits");
+    EXPECT_EQ(data.At(25, 10), At(original, 24, 20));
+    EXPECT_EQ(data.At(3, 30), At(original, 2, 0));
+}
+
+}  // namespace
+}  // namespace orbimg::tool
