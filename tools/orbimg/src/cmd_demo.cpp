@@ -9,6 +9,7 @@
 
 #include "commands.h"
 #include "imagefile.h"
+#include "planestats.h"
 #include "safeoutput.h"
 #include "skymesh.h"
 #include "synth.h"
@@ -150,19 +151,6 @@ std::unique_ptr<CKelImage> Defocused(CKelImage& window, double sigma, double noi
     return out;
 }
 
-/// Fills blank samples of a mono image with `value`.
-void FillBlanks(CKelImage& image, float value)
-{
-    for (int y = 0; y < image.GetHeight(); ++y) {
-        float* row = image.GetImageAdr(0, y, 0, 0, nullptr);
-        for (int x = 0; x < image.GetWidth(); ++x) {
-            if (!std::isfinite(row[x])) {
-                row[x] = value;
-            }
-        }
-    }
-}
-
 /// Median distance from each measured star to the nearest true star.
 double MedianOffset(const StarReport& report, const SynthField& field)
 {
@@ -286,7 +274,7 @@ int RunDemo(const ParsedArgs& args, Context& ctx)
             << kSharpFrame << ", the sky noise kept\n";
     auto window = FocusWindow(*field.image);
     const SkyMesh windowSky = SkyMesh::Measure(*window);
-    FillBlanks(*window, static_cast<float>(windowSky.Level(0)));
+    FillBlanks(*window, 0, static_cast<float>(windowSky.Level(0)));
     std::vector<std::string> focusWords = {"focus"};
     for (int k = 1; k <= kFocusFrames; ++k) {
         const double sigma = kBlurPerStep * std::abs(k - kSharpFrame);

@@ -13,21 +13,12 @@ namespace {
 
 /// Replaces blank samples by the median of their plane: one NaN would
 /// otherwise spread through both Gaussians into the whole figure.
-void FillBlanks(CKelImage& image)
+void FillBlanksWithMedians(CKelImage& image)
 {
     for (int p = 0; p < image.GetPlanes(); ++p) {
-        const PlaneStats stats = MeasurePlane(image, p, false);
-        if (stats.blank == 0) {
-            continue;
-        }
-        const float fill = stats.finite > 0 ? static_cast<float>(MeasurePlane(image, p).median) : 0.0f;
-        for (int y = 0; y < image.GetHeight(); ++y) {
-            float* row = image.GetImageAdr(0, y, p, 0, nullptr);
-            for (int x = 0; x < image.GetWidth(); ++x) {
-                if (!std::isfinite(row[x])) {
-                    row[x] = fill;
-                }
-            }
+        if (MeasurePlane(image, p, false).blank > 0) {
+            const PlaneStats stats = MeasurePlane(image, p);
+            FillBlanks(image, p, stats.finite > 0 ? static_cast<float>(stats.median) : 0.0f);
         }
     }
 }
@@ -42,7 +33,7 @@ double EvaluateFrame(const std::string& path, const std::optional<FitsRect>& rec
     if (rect) {
         window = FitsRectToLibrary(*rect, frame.GetWidth(), frame.GetHeight());
     }
-    FillBlanks(frame);
+    FillBlanksWithMedians(frame);
     return frame.Do(window ? &*window : nullptr, 0);
 }
 

@@ -55,8 +55,8 @@ void PrintInfo(const ImageFile& file, std::ostream& out)
     }
 
     const SkyMesh sky = SkyMesh::Measure(image);
-    out << "  sky     level and noise (CalcSky trimmed to the middle 90 % in each of " << sky.TilesX() << " x "
-        << sky.TilesY() << " tiles; medians over the tiles)\n";
+    out << "  sky     CalcSky trimmed to the middle 90 %, medians of " << sky.TilesX() << " x " << sky.TilesY()
+        << " tiles\n";
     for (int p = 0; p < sky.Planes(); ++p) {
         std::snprintf(line, sizeof line, "  %-6s level %14s  noise %12s\n", planes == 1 ? "mono" : kColourNames[p],
                       Format("%.7g", sky.Level(p)).c_str(), Format("%.5g", sky.Noise(p)).c_str());

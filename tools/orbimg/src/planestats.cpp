@@ -35,6 +35,24 @@ std::optional<std::pair<float, float>> FiniteExtremes(const CKelImage& image, in
     return std::make_pair(lo, hi);
 }
 
+long long FillBlanks(CKelImage& image, int plane, float value)
+{
+    long long filled = 0;
+    for (int y = 0; y < image.GetHeight(); ++y) {
+        float* row = image.GetImageAdr(0, y, plane, 0, nullptr);
+        if (!row) {
+            break;
+        }
+        for (int x = 0; x < image.GetWidth(); ++x) {
+            if (!std::isfinite(row[x])) {
+                row[x] = value;
+                ++filled;
+            }
+        }
+    }
+    return filled;
+}
+
 PlaneStats MeasurePlane(const CKelImage& image, int plane, bool withMedian)
 {
     constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();

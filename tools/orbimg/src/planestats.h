@@ -34,6 +34,10 @@ struct PlaneStats {
 /// median (which copies and partly sorts the plane); it is then NaN.
 PlaneStats MeasurePlane(const CKelImage& image, int plane, bool withMedian = true);
 
+/// Replaces every sample of the plane that is not finite by `value`;
+/// returns how many were replaced.
+long long FillBlanks(CKelImage& image, int plane, float value);
+
 /// Least and greatest finite sample of a plane; nothing when there is none.
 std::optional<std::pair<float, float>> FiniteExtremes(const CKelImage& image, int plane);
 
