@@ -142,8 +142,34 @@ public:
     void NormalizeRect(CRect* rect, int& left, int& top, int& right, int& bottom);
 
     // ---- histograms ----
+    /// Counts a window of one plane (or, with plane -1 on a colour image, of
+    /// the display luminance) into hist[0 .. bins - 1], cleared first. A
+    /// sample v counts when lo <= v <= hi (hi lands in the top bin), in bin
+    /// trunc((v - lo) x bins / (hi - lo)) clamped to 0 .. bins - 1; NaN
+    /// samples never count. Luminance: each plane (s - min_p) x (255 /
+    /// range_p) in float, then 0.587 G' + 0.299 R' + 0.114 B' in double, with
+    /// lo and hi (rounded to float) taken to the same scale by plane 0's
+    /// levels and rounded to float; the scale bins / (hi' - lo') is computed
+    /// in double. Plane -1 on a mono image counts plane 0.
+    /// cull != 0 with a cull grid that is not the whole image counts the grid
+    /// points only (the rectangle plays no part) and scales every bin by
+    /// width x height / N, truncated; grid indexes outside the image are
+    /// skipped and N counts the points read (valid rows x valid columns).
+    /// logScale != 0 turns every bin c into trunc(10000 log10(c)); an empty
+    /// bin stays 0. Returns the highest bin (peakHeight != 0) or the nominal
+    /// height trunc(2 x width x height / bins) of the whole image. bins below
+    /// 1: nothing is counted or written, the result is 0. The two trailing
+    /// ints are ignored. Serial.
     int GetHistogram(int* const hist, int bins, double lo, double hi, int plane, int logScale, int peakHeight,
                      int cull, CRect* rect, int, int);
+    /// The three planes of a colour image into histR, histG, histB, each as
+    /// a single plane of GetHistogram (same lo, hi, bins, grid, log mode).
+    /// Returns -1 (arrays untouched) on a mono image; otherwise the highest
+    /// bin of the three arrays or the nominal height. Without the grid the
+    /// window is counted in ten row chunks in parallel (private partial
+    /// histograms), serially when CVmManager::GetCurrentSwapSize() != 0; both
+    /// give the same counts. bins below 1: nothing written, result 0. The two
+    /// double pointers and the two trailing ints are neither read nor written.
     int GetHistogramRGB(int* const histR, int* const histG, int* const histB, int bins, double lo, double hi,
                         double* const, double* const, int logScale, int peakHeight, int cull, CRect* rect, int,
                         int);

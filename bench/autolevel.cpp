@@ -1,0 +1,62 @@
+// Auto levels of the standard frame (on a copy: the setters change levels)
+// and the Bayer medians of a one-plane 6000 x 4000 mosaic.
+#include <benchmark/benchmark.h>
+
+#include "frame.h"
+
+namespace orbimg::bench {
+
+namespace {
+
+// A copy of the colour frame; every run starts from the frame's levels.
+CImgAutoLevel& ColorCopy()
+{
+    static CImgAutoLevel copy(StandardFrame());
+    for (int p = 0; p < 3; ++p) {
+        copy.SetLevel(p, StandardFrame().GetLevelMin(p), StandardFrame().GetLevelMax(p));
+    }
+    return copy;
+}
+
+template <class Setter>
+void RunSetter(benchmark::State& state, Setter setter)
+{
+    CImgAutoLevel& image = ColorCopy();
+    for (auto _ : state) {
+        setter(image);
+        benchmark::DoNotOptimize(image.GetLevelMax(0));
+    }
+}
+
+void AutoLevelNormal(benchmark::State& state)
+{
+    RunSetter(state, [](CImgAutoLevel& image) { image.DoByNormal(0.001, 0.999, 0, nullptr); });
+}
+BENCHMARK(AutoLevelNormal)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void AutoLevelMean(benchmark::State& state)
+{
+    RunSetter(state, [](CImgAutoLevel& image) { image.DoByMean(2.0, 5.0, 0, nullptr); });
+}
+BENCHMARK(AutoLevelMean)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void AutoLevelMedian(benchmark::State& state)
+{
+    RunSetter(state, [](CImgAutoLevel& image) { image.DoByMedian(2.0, 5.0, 0, nullptr); });
+}
+BENCHMARK(AutoLevelMedian)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void MedianBayer(benchmark::State& state)
+{
+    static CImgAutoLevel mosaic(StandardMonoFrame());
+    float medians[4];
+    for (auto _ : state) {
+        mosaic.GetMedianBayer(medians, 1);
+        benchmark::DoNotOptimize(medians[0]);
+    }
+}
+BENCHMARK(MedianBayer)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+}  // namespace orbimg::bench

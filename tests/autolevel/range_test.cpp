@@ -1,0 +1,225 @@
+// Auto level by range and percentiles: the walks against the numpy
+// reference, the rounding of 1 - high, luminance and per-plane modes, the
+// getter inverting the setter, and empty, flat and NaN windows.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "autolevel_support.h"
+
+using namespace orbimg::test;
+
+namespace {
+
+// The reference file: sections of four numbers per line, in the order the
+// script writes them.
+struct Reference {
+    std::vector<double> v = ReadNumbers("autolevel_reference.txt");
+    static constexpr int kPairs = 7;
+    static constexpr int kLevels = 4;
+    const double* Mono(int i) const { return &v[4 * i]; }
+    const double* MonoParams(int i) const { return &v[4 * (kPairs + i)]; }
+    const double* Color(int i) const { return &v[4 * (kPairs + kLevels + i)]; }
+};
+
+}  // namespace
+
+TEST(AutoLevelRange, PercentileWalksMatchReference)
+{
+    const Reference ref;
+    ASSERT_EQ(ref.v.size(), 4u * (2 * Reference::kPairs + Reference::kLevels));
+    const CImgAutoLevel mono = HashImage(120, 90, 1);
+    for (int i = 0; i < Reference::kPairs; ++i) {
+        const double* r = ref.Mono(i);
+        for (int perPlane : {0, 1}) {  // a mono image is per plane either way
+            CImgAutoLevel img = mono;
+            img.DoByNormal(r[0], r[1], perPlane, nullptr);
+            EXPECT_EQ(Levels(img, 0), std::make_pair(r[2], r[3])) << "low " << r[0] << " high " << r[1];
+        }
+    }
+    for (int i = 0; i < Reference::kLevels; ++i) {
+        const double* r = ref.MonoParams(i);
+        CImgAutoLevel img = mono;
+        img.SetLevel(0, r[0], r[1]);
+        double low = -9.0;
+        double high = -9.0;
+        img.GetByNormal(low, high, nullptr);
+        EXPECT_EQ(low, r[2]) << "levels " << r[0] << " " << r[1];
+        EXPECT_EQ(high, r[3]) << "levels " << r[0] << " " << r[1];
+    }
+
+    CImgAutoLevel color = HashImage(128, 96, 3);
+    color.SetLevel(0, 950.0, 1150.0);
+    color.SetLevel(1, 900.0, 1300.0);
+    color.SetLevel(2, 1000.0, 1100.0);
+    for (int i = 0; i < Reference::kPairs; ++i) {
+        const double* r = ref.Color(i);
+        CImgAutoLevel img = color;
+        img.DoByNormal(r[0], r[1], 0, nullptr);
+        EXPECT_EQ(Levels(img, 0), std::make_pair(r[2], r[3])) << "low " << r[0] << " high " << r[1];
+    }
+}
+
+TEST(AutoLevelRange, WalkTargetsAreTruncatedProducts)
+{
+    // 100 x 100: total = 15000. Values 0 and 5000: range 5000, bin i covers
+    // i .. i + 1 and 5000 (= max) lands in the top bin.
+    const auto twoValues = [](int zeros) {
+        CImgAutoLevel img = MakeAuto(100, 100);
+        Fill(img, 0, [zeros](int x, int y) { return x + 100 * y < zeros ? 0.0f : 5000.0f; });
+        return img;
+    };
+    // low = 0.5: T = 7500. Bin 0 holds 7499 + 1 = 7500, not above T, so the
+    // walk stops at bin 1: level 1.
+    CImgAutoLevel a = twoValues(7499);
+    a.DoByNormal(0.5, 1.0, 0, nullptr);
+    EXPECT_EQ(Levels(a, 0), std::make_pair(1.0, 5000.0));
+    // high = 0.9: T = trunc((1 - 0.9) x 15000) = 1499 (1 - 0.9 is just below
+    // 0.1). The top bin holds 1499 + 1 = 1500 > 1499: level (4999 + 1) = 5000.
+    // With T = 1500 the walk would go on to bin 4998 and give 4999.
+    CImgAutoLevel b = twoValues(8501);
+    b.DoByNormal(0.0, 0.9, 0, nullptr);
+    EXPECT_EQ(Levels(b, 0), std::make_pair(0.0, 5000.0));
+    // Fractions beyond the extremes: a tenth of the range outside.
+    b.DoByNormal(-0.1, 1.1, 0, nullptr);
+    EXPECT_EQ(Levels(b, 0), std::make_pair(-500.0, 5500.0));
+}
+
+TEST(AutoLevelRange, LuminanceAndPerPlaneModes)
+{
+    CImgAutoLevel img = MakeAuto(40, 30, 3);
+    for (int p = 0; p < 3; ++p) {
+        Fill(img, p, [p](int x, int y) { return HashSample(x, y, p) + 100.0f * p; });
+        img.SetLevel(p, 900.0 + 10 * p, 1400.0 + 50 * p);
+    }
+    CRect rect(5, 4, 31, 22);
+
+    // Per plane: each plane's extremes over the whole image, not the window.
+    CImgAutoLevel perPlane = img;
+    perPlane.DoByNormal(0.0, 1.0, 1, &rect);
+    for (int p = 0; p < 3; ++p) {
+        double lo;
+        double hi;
+        img.GetMinMax(p, &lo, &hi);
+        EXPECT_EQ(Levels(perPlane, p), std::make_pair(lo, hi)) << "plane " << p;
+    }
+
+    // Luminance: the window's display luminance extremes on plane 0's raw
+    // scale, installed linked on all three planes.
+    float yMin = img.GetPixelBright256f(rect.left, rect.top);
+    float yMax = yMin;
+    for (int y = rect.top; y < rect.bottom; ++y) {
+        for (int x = rect.left; x < rect.right; ++x) {
+            yMin = std::min(yMin, img.GetPixelBright256f(x, y));
+            yMax = std::max(yMax, img.GetPixelBright256f(x, y));
+        }
+    }
+    CImgAutoLevel linked = img;
+    linked.SetLevel(-1, img.ToRaw(static_cast<double>(yMin), 0), img.ToRaw(static_cast<double>(yMax), 0));
+    CImgAutoLevel luma = img;
+    luma.DoByNormal(0.0, 1.0, 0, &rect);
+    for (int p = 0; p < 3; ++p) {
+        EXPECT_EQ(Levels(luma, p), Levels(linked, p)) << "plane " << p;
+    }
+    EXPECT_NE(Levels(luma, 1), Levels(perPlane, 1));
+}
+
+TEST(AutoLevelRange, GetterInvertsSetter)
+{
+    // One sample of every value 0 .. 9999: two per bin, so a percentile is
+    // read back to within a few bins' share.
+    CImgAutoLevel img = MakeAuto(100, 100);
+    Fill(img, 0, [](int x, int y) { return static_cast<float>(x + 100 * (y * 13 % 100)); });
+    CRect window(0, 0, 100, 100);
+    for (const auto& [low, high] : {std::pair{0.05, 0.95}, std::pair{0.3, 0.6}, std::pair{-0.1, 1.1},
+                                    std::pair{0.0, 1.0}, std::pair{0.2, 2.0}}) {
+        img.DoByNormal(low, high, 0, &window);
+        double l = 0.0;
+        double h = 0.0;
+        img.GetByNormal(l, h, &window);
+        EXPECT_NEAR(l, low, 1e-3) << low;
+        EXPECT_NEAR(h, high, 1e-3) << high;
+    }
+    // The getter's fraction branch with a level at and below the minimum.
+    img.SetLevel(0, 0.0, 9999.0);
+    double l = 1.0;
+    double h = 0.0;
+    img.GetByNormal(l, h, nullptr);
+    EXPECT_EQ(l, 0.0);
+    EXPECT_EQ(h, 1.0);
+    img.SetLevel(0, -9999.0, 9999.0);
+    img.GetByNormal(l, h, nullptr);
+    EXPECT_EQ(l, -1.0);
+}
+
+TEST(AutoLevelRange, EmptyFlatAndNaNWindows)
+{
+    CImgAutoLevel img = HashImage(20, 12, 3);
+    for (int p = 0; p < 3; ++p) {
+        img.SetLevel(p, 1.0 + p, 2.0 + p);
+    }
+    const auto unchanged = [&img](const CImgAutoLevel& other) {
+        for (int p = 0; p < 3; ++p) {
+            EXPECT_EQ(Levels(other, p), Levels(img, p));
+        }
+    };
+    // Empty after clipping, at the right and bottom edges too.
+    for (CRect rect : {CRect(20, 0, 30, 12), CRect(0, 12, 20, 40), CRect(5, 5, 5, 9)}) {
+        for (int perPlane : {0, 1}) {
+            CImgAutoLevel copy = img;
+            copy.DoByNormal(0.1, 0.9, perPlane, &rect);
+            unchanged(copy);
+        }
+        double low = 5.0;
+        double high = 5.0;
+        img.GetByNormal(low, high, &rect);
+        EXPECT_EQ(std::make_pair(low, high), std::make_pair(0.0, 1.0));
+    }
+
+    // NaN samples are skipped: a NaN last row measures as the window without
+    // it, NaN at the window's first pixel included.
+    CImgAutoLevel withNaN = img;
+    for (int p = 0; p < 3; ++p) {
+        for (int x = 0; x < 20; ++x) {
+            *withNaN.GetImageAdr(x, 11, p, 0, nullptr) = kNaN;
+        }
+    }
+    *withNaN.GetImageAdr(0, 0, 0, 0, nullptr) = kNaN;  // the start pixel of both windows
+    CRect all(0, 0, 20, 12);
+    CRect upper(0, 0, 20, 11);
+    CRect fromNaN(0, 11, 20, 12);
+    for (int perPlane : {0, 1}) {
+        CImgAutoLevel a = withNaN;
+        CImgAutoLevel b = withNaN;
+        a.DoByNormal(0.02, 0.97, perPlane, &all);
+        b.DoByNormal(0.02, 0.97, perPlane, &upper);
+        for (int p = 0; p < 3; ++p) {
+            EXPECT_EQ(Levels(a, p), Levels(b, p)) << "perPlane " << perPlane;
+        }
+        CImgAutoLevel c = withNaN;
+        c.DoByNormal(0.02, 0.97, perPlane, &fromNaN);  // all NaN: nothing changes
+        for (int p = 0; p < 3; ++p) {
+            EXPECT_EQ(Levels(c, p), Levels(withNaN, p));
+        }
+    }
+    double la;
+    double ha;
+    double lb;
+    double hb;
+    withNaN.GetByNormal(la, ha, &all);
+    withNaN.GetByNormal(lb, hb, &upper);
+    EXPECT_EQ(std::make_pair(la, ha), std::make_pair(lb, hb));
+    withNaN.GetByNormal(la, ha, &fromNaN);
+    EXPECT_EQ(std::make_pair(la, ha), std::make_pair(0.0, 1.0));
+
+    // Flat: both ends at the one value; the getter writes 0 and 1.
+    CImgAutoLevel flat = MakeAuto(8, 8);
+    Fill(flat, 0, [](int, int) { return 5.0f; });
+    flat.DoByNormal(0.1, 0.9, 0, nullptr);
+    EXPECT_EQ(Levels(flat, 0), std::make_pair(5.0, 5.0));
+    flat.SetLevel(0, 0.0, 10.0);
+    flat.GetByNormal(la, ha, nullptr);
+    EXPECT_EQ(std::make_pair(la, ha), std::make_pair(0.0, 1.0));
+}
