@@ -12,7 +12,7 @@ MAKEFLAGS += --no-print-directory
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX ?= /usr/local
 CMAKE_FLAGS ?=
-TSAN_LABELS ?= platform|filter|display
+TSAN_LABELS ?= platform|filter|display|histogram
 
 .PHONY: all deps build test sanitize tsan bench demo install clean
 

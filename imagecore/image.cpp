@@ -8,8 +8,6 @@
 #include <mutex>
 #include <stdexcept>
 
-#include <sys/mman.h>
-
 namespace {
 
 std::atomic<long long> g_swapSize{0};
@@ -108,38 +106,6 @@ int CParallel::GetThreadNum()
 
 // ---- CVmImage -------------------------------------------------------------------
 
-namespace {
-
-// Stores from this size on are mapped directly: the pages arrive zeroed, go
-// back to the system when freed, and may be huge pages (2 MB), which makes
-// the first touch of a new 100 MB frame hundreds of times fewer faults.
-constexpr std::size_t kMapThreshold = std::size_t{4} << 20;
-
-}  // namespace
-
-void CVmImage::SampleDeleter::operator()(unsigned char* p) const
-{
-    if (mappedBytes) {
-        munmap(p, mappedBytes);
-    } else {
-        std::free(p);
-    }
-}
-
-std::unique_ptr<unsigned char, CVmImage::SampleDeleter> CVmImage::AllocateZeroed(std::size_t bytes)
-{
-    if (bytes == 0) {
-        return {nullptr, SampleDeleter{}};
-    }
-    if (bytes >= kMapThreshold) {
-        void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (p != MAP_FAILED) {
-            madvise(p, bytes, MADV_HUGEPAGE);  // advice only: ignored where unsupported
-            return {static_cast<unsigned char*>(p), SampleDeleter{bytes}};
-        }
-    }
-    return {static_cast<unsigned char*>(std::calloc(bytes, 1)), SampleDeleter{}};
-}
 
 CVmImage::CVmImage(int width, int height, int planes, int bytesPerSample)
 {
@@ -179,7 +145,7 @@ bool CVmImage::Reshape(int width, int height, int planes, int bytesPerSample)
     if (!StoreBytes(width, height, planes, bytesPerSample, &total)) {
         return false;
     }
-    std::unique_ptr<unsigned char, SampleDeleter> data = AllocateZeroed(total);
+    orbimg::platform::ZeroedBuffer data = orbimg::platform::AllocateZeroed(total);
     if (total && !data) {
         return false;
     }

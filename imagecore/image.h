@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "platform/afx.h"
+#include "platform/pages.h"
 #include "platform/wintypes.h"
 
 /// The manager of the sample stores.
@@ -81,18 +82,7 @@ public:
     bool Reshape(int width, int height, int planes, int bytesPerSample);
 
 private:
-    /// Releases samples taken from the system in whole pages (size > 0) or
-    /// from the C heap (size 0).
-    struct SampleDeleter {
-        SampleDeleter() noexcept : mappedBytes(0) {}
-        explicit SampleDeleter(std::size_t bytes) noexcept : mappedBytes(bytes) {}
-        void operator()(unsigned char* p) const;
-        std::size_t mappedBytes;
-    };
-    /// Zeroed samples of `bytes`, or null when they cannot be allocated.
-    static std::unique_ptr<unsigned char, SampleDeleter> AllocateZeroed(std::size_t bytes);
-
-    std::unique_ptr<unsigned char, SampleDeleter> m_data;
+    orbimg::platform::ZeroedBuffer m_data;
     int m_width = 0;
     int m_height = 0;
     int m_planes = 0;

@@ -21,6 +21,8 @@
 #include "filter/filterproc.h"
 #include "filter/filtermatrix.h"
 
+#include "autolevel/autolevel.h"
+
 #include "measure/psf.h"
 #include "measure/pixelinfo.h"
 #include "measure/focus.h"
@@ -30,5 +32,3 @@
 #include "transform/imgresolution.h"
 #include "transform/imgsoftbinning.h"
 #include "transform/imgbright.h"
-
-#include "autolevel/autolevel.h"

@@ -9,6 +9,8 @@
 #include <new>
 #include <unordered_set>
 
+#include "platform/pages.h"
+
 namespace {
 
 constexpr std::uint64_t kMaxBytes = 0xFFFFFFFFull;
@@ -18,12 +20,17 @@ struct DcObject : HDC__ {
     HGDIOBJ selected = nullptr;
 };
 
+// Blocks allocated without GMEM_ZEROINIT and smaller than this are filled
+// with 0xCD, so that tests see bytes nobody wrote; larger ones come zeroed
+// from the page allocator (filling them would cost a pass over the memory).
+constexpr std::size_t kFillLimit = std::size_t{4} << 20;
+
 struct BitmapObject : HBITMAP__ {
-    std::unique_ptr<unsigned char[]> bits;
+    orbimg::platform::ZeroedBuffer bits;
 };
 
 struct GlobalBlock : HGLOBAL__ {
-    std::unique_ptr<unsigned char[]> data;
+    orbimg::platform::ZeroedBuffer data;
     std::size_t size = 0;
     int locks = 0;
 };
@@ -119,12 +126,11 @@ HBITMAP CreateDIBSection(HDC /*hdc*/, const BITMAPINFO* info, UINT usage, void**
     if (!bm) {
         return nullptr;
     }
-    bm->bits.reset(new (std::nothrow) unsigned char[static_cast<std::size_t>(bytes)]);
+    bm->bits = orbimg::platform::AllocateZeroed(static_cast<std::size_t>(bytes));
     if (!bm->bits) {
         delete bm;
         return nullptr;
     }
-    std::memset(bm->bits.get(), 0, static_cast<std::size_t>(bytes));
     {
         GdiState& s = State();
         std::lock_guard<std::mutex> lock(s.mutex);
@@ -210,13 +216,15 @@ HGLOBAL GlobalAlloc(UINT flags, std::size_t bytes)
     if (!b) {
         return nullptr;
     }
-    b->data.reset(new (std::nothrow) unsigned char[bytes ? bytes : 1]);
+    b->data = orbimg::platform::AllocateZeroed(bytes ? bytes : 1);
     if (!b->data) {
         delete b;
         return nullptr;
     }
     b->size = bytes;
-    std::memset(b->data.get(), (flags & GMEM_ZEROINIT) ? 0 : 0xCD, bytes ? bytes : 1);
+    if (!(flags & GMEM_ZEROINIT) && bytes < kFillLimit) {
+        std::memset(b->data.get(), 0xCD, bytes);
+    }
     GdiState& s = State();
     std::lock_guard<std::mutex> lock(s.mutex);
     s.blocks.insert(b);

@@ -3,9 +3,9 @@
 // Conventions
 //   - Handles are checked: a handle that was never made, or was already
 //     deleted or freed, is refused (FALSE / null / 0) without touching memory.
-//   - A DIB section's bits start zeroed. A global block allocated without
-//     GMEM_ZEROINIT starts filled with 0xCD, so that code relying on
-//     unwritten bytes shows up in tests.
+//   - A DIB section's bits start zeroed. A global block below 4 MB allocated
+//     without GMEM_ZEROINIT starts filled with 0xCD, so that code relying on
+//     unwritten bytes shows up in tests; larger blocks start zeroed.
 //   - Sizes above 4 GiB - 1 (a DIB image or a global block) are refused as
 //     an allocation failure, as are allocations the system cannot satisfy.
 //   - A bitmap selected into a DC cannot be deleted (DeleteObject returns

@@ -3,8 +3,8 @@
 5000-bin histogram) for two synthetic images, written to
 autolevel_reference.txt beside this script.
 
-The images are made from an integer hash that tests/autolevel/range_test.cpp
-computes the same way; every sample is exact in float32. The float32 steps of
+The images are made from an integer hash that HashSample in
+tests/autolevel/autolevel_support.h computes the same way; every sample is exact in float32. The float32 steps of
 the luminance histogram are done in numpy float32, everything else in float64.
 """
 import os
