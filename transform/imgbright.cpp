@@ -6,6 +6,30 @@
 
 #include "transform/transformrows.h"
 
+namespace {
+
+struct BrightConstants {
+    float levelMin;
+    float toDisplay;
+    float toRaw;
+    float pivot;
+    float gain;
+    float brightness;
+};
+
+// One row of changed samples: the expression of CImgBright::BrightPixel,
+// element by element (in and out may be the same row).
+ORBIMG_ROW_KERNEL
+void BrightRow(const float* in, float* out, int n, BrightConstants c)
+{
+    for (int x = 0; x < n; ++x) {
+        const float t = (in[x] - c.levelMin) * c.toDisplay;
+        out[x] = (((t - c.pivot) * c.gain + c.brightness) + t) * c.toRaw + c.levelMin;
+    }
+}
+
+}  // namespace
+
 CImgBright::~CImgBright() = default;
 
 void CImgBright::Do(double brightness, double contrast, double pivot, CKelImage* src, CRect* rect, int)
@@ -49,23 +73,12 @@ void CImgBright::DoBright(float brightness, float contrast, float pivot, CKelIma
     if (count <= 0) {
         return;
     }
-    // The same expression on every sample; the in-place form (src is this
-    // object) keeps the loop free of aliasing so both forms vectorise.
-    const auto change = [&](float v) { return BrightPixel(v, m, k, kinv, pivot, g, brightness); };
     for (int p = 0; p < GetPlanes(); ++p) {
         for (int y = top; y < bottom; ++y) {
             float* to = GetImageAdr(left, y, p, 0, nullptr);
             const float* from = src->GetImageAdr(left, y, p, 1, nullptr);
-            if (to == from) {
-                for (int x = 0; x < count; ++x) {
-                    to[x] = change(to[x]);
-                }
-            } else {
-                float* __restrict out = to;
-                const float* __restrict in = from;
-                for (int x = 0; x < count; ++x) {
-                    out[x] = change(in[x]);
-                }
+            if (to && from) {
+                BrightRow(from, to, count, BrightConstants{m, k, kinv, pivot, g, brightness});
             }
         }
     }
