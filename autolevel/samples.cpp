@@ -1,9 +1,11 @@
-// The sample sets of the auto-level methods: display luminance of runs of
-// pixels, extremes and the double sums over a window.
+// The sample sets of the auto-level methods: the clipped window, extremes
+// and the double sums over a window.
 #include "autolevel/samples.h"
 
 #include <algorithm>
 #include <cmath>
+
+#include "platform/isa.h"
 
 namespace orbimg::detail {
 
@@ -12,93 +14,6 @@ Window ClipWindow(CKelImage& image, CRect* rect)
     Window w;
     image.NormalizeRect(rect, w.left, w.top, w.right, w.bottom);
     return w;
-}
-
-namespace {
-
-/// The display luminance of n pixels; levels as min[3], range[3]. Each
-/// element is computed alone, in the order GetPixelBright256f uses, so
-/// every instruction set gives the same bits.
-[[gnu::always_inline]] inline void Bright256(const float* r, const float* g, const float* b, int n, float* out,
-                                             const double* min, const double* range)
-{
-    const double min0 = min[0];
-    const double min1 = min[1];
-    const double min2 = min[2];
-    const double range0 = range[0];
-    const double range1 = range[1];
-    const double range2 = range[2];
-    for (int i = 0; i < n; ++i) {
-        const float rr = static_cast<float>((static_cast<double>(r[i]) - min0) / range0 * 255.0);
-        const float gg = static_cast<float>((static_cast<double>(g[i]) - min1) / range1 * 255.0);
-        const float bb = static_cast<float>((static_cast<double>(b[i]) - min2) / range2 * 255.0);
-        out[i] = static_cast<float>(0.587 * static_cast<double>(gg) + 0.299 * static_cast<double>(rr) +
-                                    0.114 * static_cast<double>(bb));
-    }
-}
-
-/// The same on the raw scale of plane 0.
-[[gnu::always_inline]] inline void BrightRaw(const float* r, const float* g, const float* b, int n, float* out,
-                                             const double* min, const double* range)
-{
-    Bright256(r, g, b, n, out, min, range);
-    const double min0 = min[0];
-    const double range0 = range[0];
-    for (int i = 0; i < n; ++i) {
-        out[i] = static_cast<float>(static_cast<double>(out[i]) / 255.0 * range0 + min0);
-    }
-}
-
-// The kernels are bound by the double divisions; AVX2 halves the other
-// instructions around them. No FMA: the arithmetic is unchanged.
-[[gnu::target("avx2")]] void Bright256Avx2(const float* r, const float* g, const float* b, int n, float* out,
-                                           const double* min, const double* range)
-{
-    Bright256(r, g, b, n, out, min, range);
-}
-
-[[gnu::target("avx2")]] void BrightRawAvx2(const float* r, const float* g, const float* b, int n, float* out,
-                                           const double* min, const double* range)
-{
-    BrightRaw(r, g, b, n, out, min, range);
-}
-
-void Bright256Base(const float* r, const float* g, const float* b, int n, float* out, const double* min,
-                   const double* range)
-{
-    Bright256(r, g, b, n, out, min, range);
-}
-
-void BrightRawBase(const float* r, const float* g, const float* b, int n, float* out, const double* min,
-                   const double* range)
-{
-    BrightRaw(r, g, b, n, out, min, range);
-}
-
-}  // namespace
-
-bool DisplayLuma::HasAvx2()
-{
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    return avx2;
-}
-
-DisplayLuma::DisplayLuma(const CKelImage& image, bool avx2) : m_avx2(avx2)
-{
-    for (int p = 0; p < 3; ++p) {
-        m_min[p] = image.GetLevelMin(p);
-        m_range[p] = image.GetLevelRange(p);
-    }
-}
-
-void DisplayLuma::To256(const float* r, const float* g, const float* b, int n, float* out) const
-{
-    (m_avx2 ? Bright256Avx2 : Bright256Base)(r, g, b, n, out, m_min, m_range);
-}
-
-void DisplayLuma::ToRaw(const float* r, const float* g, const float* b, int n, float* out) const
-{
-    (m_avx2 ? BrightRawAvx2 : BrightRawBase)(r, g, b, n, out, m_min, m_range);
 }
 
 namespace {
@@ -195,39 +110,84 @@ Extremes FindExtremes(const CKelImage& image, const Window& w, SampleSet set, in
     return e;
 }
 
+namespace {
+
+// Terms of the sums, a run at a time: independent elements (the loops
+// vectorise, in the widest build the processor runs), NaN giving +0.0 and
+// not counted. Adding +0.0 leaves a sum that starts at +0.0 unchanged, bit
+// for bit, so the sums skip NaN. Return the count of values that are not NaN.
+ORBIMG_ROW_KERNEL int ValueTerms(const float* v, int n, double* terms)
+{
+    int count = 0;
+    for (int i = 0; i < n; ++i) {
+        const float x = v[i];
+        terms[i] = (x == x) ? static_cast<double>(x) : 0.0;
+        count += (x == x);
+    }
+    return count;
+}
+
+ORBIMG_ROW_KERNEL int SquareTerms(const float* v, int n, double center, double* terms)
+{
+    int count = 0;
+    for (int i = 0; i < n; ++i) {
+        const float x = v[i];
+        const double d = static_cast<double>(x) - center;
+        terms[i] = (x == x) ? d * d : 0.0;
+        count += (x == x);
+    }
+    return count;
+}
+
+/// Adds the terms of v to s in order, a chunk at a time: makeTerms(x, m,
+/// terms) fills the terms of m values and returns their count; then only
+/// the additions wait on each other.
+template <class MakeTerms>
+void AddTerms(Sum& s, const float* v, int n, MakeTerms makeTerms)
+{
+    constexpr int kChunk = 64;
+    double terms[kChunk];
+    double sum = s.value;
+    long long count = 0;
+    for (int i = 0; i < n; i += kChunk) {
+        const int m = std::min(kChunk, n - i);
+        count += makeTerms(v + i, m, terms);
+        for (int j = 0; j < m; ++j) {
+            sum += terms[j];
+        }
+    }
+    s.value = sum;
+    s.count += count;
+}
+
+}  // namespace
+
 Sum SumValues(const CKelImage& image, const Window& w, SampleSet set, int plane)
 {
     Sum s;
-    ForEachRun(image, w, set, plane, kSumRun, [&s](const float* v, int n) {
-        // The sum starts at +0.0 and so never becomes -0.0: adding +0.0 for
-        // a NaN leaves it unchanged, bit for bit.
-        double sum = s.value;
-        long long count = 0;
-        for (int i = 0; i < n; ++i) {
-            const float x = v[i];
-            sum += (x == x) ? static_cast<double>(x) : 0.0;
-            count += (x == x);
-        }
-        s.value = sum;
-        s.count += count;
-    });
+    if (set == SampleSet::LumaRaw) {
+        const DisplayLuma luma(image);
+        ForEachColorRow(image, w, [&](const float* r, const float* g, const float* b, int width) {
+            s.count += luma.SumRaw(r, g, b, width, s.value);
+        });
+        return s;
+    }
+    ForEachRun(image, w, set, plane, kSumRun, [&s](const float* v, int n) { AddTerms(s, v, n, ValueTerms); });
     return s;
 }
 
 Sum SumSquares(const CKelImage& image, const Window& w, SampleSet set, int plane, double center)
 {
     Sum s;
+    if (set == SampleSet::LumaRaw) {
+        const DisplayLuma luma(image);
+        ForEachColorRow(image, w, [&](const float* r, const float* g, const float* b, int width) {
+            s.count += luma.SumRawSquares(r, g, b, width, center, s.value);
+        });
+        return s;
+    }
     ForEachRun(image, w, set, plane, kSumRun, [&s, center](const float* v, int n) {
-        double sum = s.value;
-        long long count = 0;
-        for (int i = 0; i < n; ++i) {
-            const float x = v[i];
-            const double d = static_cast<double>(x) - center;
-            sum += (x == x) ? d * d : 0.0;
-            count += (x == x);
-        }
-        s.value = sum;
-        s.count += count;
+        AddTerms(s, v, n, [center](const float* x, int m, double* terms) { return SquareTerms(x, m, center, terms); });
     });
     return s;
 }
