@@ -5,8 +5,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "platform/isa.h"
-
 namespace orbimg::detail {
 
 Window ClipWindow(CKelImage& image, CRect* rect)
@@ -110,58 +108,6 @@ Extremes FindExtremes(const CKelImage& image, const Window& w, SampleSet set, in
     return e;
 }
 
-namespace {
-
-// Terms of the sums, a run at a time: independent elements (the loops
-// vectorise, in the widest build the processor runs), NaN giving +0.0 and
-// not counted. Adding +0.0 leaves a sum that starts at +0.0 unchanged, bit
-// for bit, so the sums skip NaN. Return the count of values that are not NaN.
-ORBIMG_ROW_KERNEL int ValueTerms(const float* v, int n, double* terms)
-{
-    int count = 0;
-    for (int i = 0; i < n; ++i) {
-        const float x = v[i];
-        terms[i] = (x == x) ? static_cast<double>(x) : 0.0;
-        count += (x == x);
-    }
-    return count;
-}
-
-ORBIMG_ROW_KERNEL int SquareTerms(const float* v, int n, double center, double* terms)
-{
-    int count = 0;
-    for (int i = 0; i < n; ++i) {
-        const float x = v[i];
-        const double d = static_cast<double>(x) - center;
-        terms[i] = (x == x) ? d * d : 0.0;
-        count += (x == x);
-    }
-    return count;
-}
-
-/// Adds the terms of v to s in order, a chunk at a time: makeTerms(x, m,
-/// terms) fills the terms of m values and returns their count; then only
-/// the additions wait on each other.
-template <class MakeTerms>
-void AddTerms(Sum& s, const float* v, int n, MakeTerms makeTerms)
-{
-    constexpr int kChunk = 64;
-    double terms[kChunk];
-    double sum = s.value;
-    long long count = 0;
-    for (int i = 0; i < n; i += kChunk) {
-        const int m = std::min(kChunk, n - i);
-        count += makeTerms(v + i, m, terms);
-        for (int j = 0; j < m; ++j) {
-            sum += terms[j];
-        }
-    }
-    s.value = sum;
-    s.count += count;
-}
-
-}  // namespace
-
 Sum SumValues(const CKelImage& image, const Window& w, SampleSet set, int plane)
 {
     Sum s;
@@ -172,7 +118,19 @@ Sum SumValues(const CKelImage& image, const Window& w, SampleSet set, int plane)
         });
         return s;
     }
-    ForEachRun(image, w, set, plane, kSumRun, [&s](const float* v, int n) { AddTerms(s, v, n, ValueTerms); });
+    ForEachRun(image, w, set, plane, kSumRun, [&s](const float* v, int n) {
+        // The sum starts at +0.0 and so never becomes -0.0: adding +0.0 for
+        // a NaN leaves it unchanged, bit for bit.
+        double sum = s.value;
+        long long count = 0;
+        for (int i = 0; i < n; ++i) {
+            const float x = v[i];
+            sum += (x == x) ? static_cast<double>(x) : 0.0;
+            count += (x == x);
+        }
+        s.value = sum;
+        s.count += count;
+    });
     return s;
 }
 
@@ -187,7 +145,16 @@ Sum SumSquares(const CKelImage& image, const Window& w, SampleSet set, int plane
         return s;
     }
     ForEachRun(image, w, set, plane, kSumRun, [&s, center](const float* v, int n) {
-        AddTerms(s, v, n, [center](const float* x, int m, double* terms) { return SquareTerms(x, m, center, terms); });
+        double sum = s.value;
+        long long count = 0;
+        for (int i = 0; i < n; ++i) {
+            const float x = v[i];
+            const double d = static_cast<double>(x) - center;
+            sum += (x == x) ? d * d : 0.0;
+            count += (x == x);
+        }
+        s.value = sum;
+        s.count += count;
     });
     return s;
 }
