@@ -1,5 +1,5 @@
-// The sample sets of the auto-level methods: display luminance of runs of
-// pixels, extremes and the double sums over a window.
+// The sample sets of the auto-level methods: the clipped window, extremes
+// and the double sums over a window.
 #include "autolevel/samples.h"
 
 #include <algorithm>
@@ -12,93 +12,6 @@ Window ClipWindow(CKelImage& image, CRect* rect)
     Window w;
     image.NormalizeRect(rect, w.left, w.top, w.right, w.bottom);
     return w;
-}
-
-namespace {
-
-/// The display luminance of n pixels; levels as min[3], range[3]. Each
-/// element is computed alone, in the order GetPixelBright256f uses, so
-/// every instruction set gives the same bits.
-[[gnu::always_inline]] inline void Bright256(const float* r, const float* g, const float* b, int n, float* out,
-                                             const double* min, const double* range)
-{
-    const double min0 = min[0];
-    const double min1 = min[1];
-    const double min2 = min[2];
-    const double range0 = range[0];
-    const double range1 = range[1];
-    const double range2 = range[2];
-    for (int i = 0; i < n; ++i) {
-        const float rr = static_cast<float>((static_cast<double>(r[i]) - min0) / range0 * 255.0);
-        const float gg = static_cast<float>((static_cast<double>(g[i]) - min1) / range1 * 255.0);
-        const float bb = static_cast<float>((static_cast<double>(b[i]) - min2) / range2 * 255.0);
-        out[i] = static_cast<float>(0.587 * static_cast<double>(gg) + 0.299 * static_cast<double>(rr) +
-                                    0.114 * static_cast<double>(bb));
-    }
-}
-
-/// The same on the raw scale of plane 0.
-[[gnu::always_inline]] inline void BrightRaw(const float* r, const float* g, const float* b, int n, float* out,
-                                             const double* min, const double* range)
-{
-    Bright256(r, g, b, n, out, min, range);
-    const double min0 = min[0];
-    const double range0 = range[0];
-    for (int i = 0; i < n; ++i) {
-        out[i] = static_cast<float>(static_cast<double>(out[i]) / 255.0 * range0 + min0);
-    }
-}
-
-// The kernels are bound by the double divisions; AVX2 halves the other
-// instructions around them. No FMA: the arithmetic is unchanged.
-[[gnu::target("avx2")]] void Bright256Avx2(const float* r, const float* g, const float* b, int n, float* out,
-                                           const double* min, const double* range)
-{
-    Bright256(r, g, b, n, out, min, range);
-}
-
-[[gnu::target("avx2")]] void BrightRawAvx2(const float* r, const float* g, const float* b, int n, float* out,
-                                           const double* min, const double* range)
-{
-    BrightRaw(r, g, b, n, out, min, range);
-}
-
-void Bright256Base(const float* r, const float* g, const float* b, int n, float* out, const double* min,
-                   const double* range)
-{
-    Bright256(r, g, b, n, out, min, range);
-}
-
-void BrightRawBase(const float* r, const float* g, const float* b, int n, float* out, const double* min,
-                   const double* range)
-{
-    BrightRaw(r, g, b, n, out, min, range);
-}
-
-}  // namespace
-
-bool DisplayLuma::HasAvx2()
-{
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    return avx2;
-}
-
-DisplayLuma::DisplayLuma(const CKelImage& image, bool avx2) : m_avx2(avx2)
-{
-    for (int p = 0; p < 3; ++p) {
-        m_min[p] = image.GetLevelMin(p);
-        m_range[p] = image.GetLevelRange(p);
-    }
-}
-
-void DisplayLuma::To256(const float* r, const float* g, const float* b, int n, float* out) const
-{
-    (m_avx2 ? Bright256Avx2 : Bright256Base)(r, g, b, n, out, m_min, m_range);
-}
-
-void DisplayLuma::ToRaw(const float* r, const float* g, const float* b, int n, float* out) const
-{
-    (m_avx2 ? BrightRawAvx2 : BrightRawBase)(r, g, b, n, out, m_min, m_range);
 }
 
 namespace {
@@ -198,6 +111,13 @@ Extremes FindExtremes(const CKelImage& image, const Window& w, SampleSet set, in
 Sum SumValues(const CKelImage& image, const Window& w, SampleSet set, int plane)
 {
     Sum s;
+    if (set == SampleSet::LumaRaw) {
+        const DisplayLuma luma(image);
+        ForEachColorRow(image, w, [&](const float* r, const float* g, const float* b, int width) {
+            s.count += luma.SumRaw(r, g, b, width, s.value);
+        });
+        return s;
+    }
     ForEachRun(image, w, set, plane, kSumRun, [&s](const float* v, int n) {
         // The sum starts at +0.0 and so never becomes -0.0: adding +0.0 for
         // a NaN leaves it unchanged, bit for bit.
@@ -217,6 +137,13 @@ Sum SumValues(const CKelImage& image, const Window& w, SampleSet set, int plane)
 Sum SumSquares(const CKelImage& image, const Window& w, SampleSet set, int plane, double center)
 {
     Sum s;
+    if (set == SampleSet::LumaRaw) {
+        const DisplayLuma luma(image);
+        ForEachColorRow(image, w, [&](const float* r, const float* g, const float* b, int width) {
+            s.count += luma.SumRawSquares(r, g, b, width, center, s.value);
+        });
+        return s;
+    }
     ForEachRun(image, w, set, plane, kSumRun, [&s, center](const float* v, int n) {
         double sum = s.value;
         long long count = 0;

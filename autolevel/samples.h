@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "autolevel/luma.h"
 #include "image/kelimage.h"
 
 namespace orbimg::detail {
@@ -41,30 +42,30 @@ enum class SampleSet {
 };
 
 /// Pixels per run of computed values (the run buffer is on the stack). The
-/// sums take short runs, which let the divisions of the next run proceed
-/// while the sequential sum over this one waits on its chain of additions;
+/// sums take short runs, which let the arithmetic of the next run proceed
+/// while the sequential sum over this one waits on its chain of additions
+/// (the raw luminance is summed inside its kernels instead, see luma.h);
 /// the extremes, whose lanes do not wait, take long ones.
 constexpr int kSumRun = 32;
 constexpr int kLongRun = 256;
 
-/// The display luminance of runs of colour pixels, with the levels read once.
-/// Bit for bit GetPixelBright256f and GetPixelBrightRaw.
-class DisplayLuma {
-public:
-    /// Levels read from the image; avx2 selects the AVX2 build of the
-    /// kernels (the same bits, faster), by default when the processor has it.
-    explicit DisplayLuma(const CKelImage& image, bool avx2 = HasAvx2());
-    static bool HasAvx2();
-    /// n values of GetPixelBright256f(r + i, g + i, b + i) into out.
-    void To256(const float* r, const float* g, const float* b, int n, float* out) const;
-    /// n values of GetPixelBrightRaw(r + i, g + i, b + i) into out.
-    void ToRaw(const float* r, const float* g, const float* b, int n, float* out) const;
-
-private:
-    double m_min[3];
-    double m_range[3];
-    bool m_avx2;
-};
+/// Calls f(r, g, b, width) with the three plane rows of every row of the
+/// window that has them, in window order.
+template <class F>
+void ForEachColorRow(const CKelImage& image, const Window& w, F&& f)
+{
+    if (w.Empty()) {
+        return;
+    }
+    for (int y = w.top; y < w.bottom; ++y) {
+        const float* r = image.GetImageAdr(w.left, y, 0, 1, nullptr);
+        const float* g = image.GetImageAdr(w.left, y, 1, 1, nullptr);
+        const float* b = image.GetImageAdr(w.left, y, 2, 1, nullptr);
+        if (r && g && b) {
+            f(r, g, b, w.Width());
+        }
+    }
+}
 
 /// Calls f(const float* values, int n) for every value of the window, in
 /// window order, a row (plane samples) or a run of at most `run` (up to
@@ -77,24 +78,17 @@ void ForEachRun(const CKelImage& image, const Window& w, SampleSet set, int plan
     if (w.Empty()) {
         return;
     }
-    const int width = w.Width();
     if (set == SampleSet::Plane) {
         for (int y = w.top; y < w.bottom; ++y) {
             if (const float* row = image.GetImageAdr(w.left, y, plane, 1, nullptr)) {
-                f(row, width);
+                f(row, w.Width());
             }
         }
         return;
     }
     const DisplayLuma luma(image);
     float values[kLongRun];
-    for (int y = w.top; y < w.bottom; ++y) {
-        const float* r = image.GetImageAdr(w.left, y, 0, 1, nullptr);
-        const float* g = image.GetImageAdr(w.left, y, 1, 1, nullptr);
-        const float* b = image.GetImageAdr(w.left, y, 2, 1, nullptr);
-        if (!r || !g || !b) {
-            continue;
-        }
+    ForEachColorRow(image, w, [&](const float* r, const float* g, const float* b, int width) {
         for (int x = 0; x < width; x += run) {
             const int n = std::min(run, width - x);
             if (set == SampleSet::Luma256) {
@@ -104,7 +98,7 @@ void ForEachRun(const CKelImage& image, const Window& w, SampleSet set, int plan
             }
             f(static_cast<const float*>(values), n);
         }
-    }
+    });
 }
 
 /// Smallest and largest value (first one kept among equals) and the count

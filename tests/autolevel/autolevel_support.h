@@ -3,7 +3,9 @@
 
 #include <cstdint>
 #include <limits>
+#include <vector>
 
+#include "autolevel/luma.h"
 #include "support/testsupport.h"
 
 namespace orbimg::test {
@@ -36,6 +38,20 @@ inline CImgAutoLevel HashImage(int width, int height, int planes)
         Fill(img, p, [p](int x, int y) { return HashSample(x, y, p); });
     }
     return img;
+}
+
+using orbimg::detail::LumaBuild;
+
+/// The builds of the luminance kernels this processor runs, plain first.
+inline std::vector<LumaBuild> RunnableBuilds()
+{
+    std::vector<LumaBuild> builds;
+    for (const LumaBuild b : {LumaBuild::Plain, LumaBuild::Avx2, LumaBuild::Fma, LumaBuild::Avx512}) {
+        if (orbimg::detail::DisplayLuma::Runs(b)) {
+            builds.push_back(b);
+        }
+    }
+    return builds;
 }
 
 /// Levels of a plane as a pair, for comparisons.
