@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs the Debian packages the project needs, when they are missing.
 #   scripts/install-deps.sh          build, test and tool dependencies
-#   scripts/install-deps.sh --bench  also the benchmark comparisons (OpenCV);
+#   scripts/install-deps.sh --bench  also the benchmark comparisons (OpenCV, and
+#                                    SEP with NumPy for bench/stars_vs_sep.py);
 #                                    a failure there is reported, not fatal
 # As root, missing packages are installed with apt-get; otherwise the one
 # command to run is printed and the script fails. Quiet when all is there.
@@ -10,7 +11,7 @@ set -eu
 required="cmake make g++ pkg-config libtbb-dev libgtest-dev libbenchmark-dev libcfitsio-dev libpng-dev libjpeg-dev"
 optional=""
 if [ "${1:-}" = "--bench" ]; then
-    optional="libopencv-dev"
+    optional="libopencv-dev python3-numpy python3-sep"
 fi
 
 missing_of() {
