@@ -62,6 +62,7 @@ bool CholeskyInverse(const double* a, int n, double* inverse)
 
 LmResult SolveLm(const LmProblem& problem, double* p, int maxRounds)
 {
+    constexpr double kTolerance = 1e-7;
     const int n = problem.Count();
     double jtj[kLmMaxParams * kLmMaxParams];
     double jtr[kLmMaxParams];
@@ -86,6 +87,7 @@ LmResult SolveLm(const LmProblem& problem, double* p, int maxRounds)
                 for (int i = 0; i < n; ++i) {
                     trial[i] = p[i] + step[i];
                 }
+                problem.Clamp(trial);
                 if (problem.Valid(trial)) {
                     const double rss = problem.Evaluate(trial, nullptr, nullptr);
                     if (rss < result.rss) {
@@ -94,7 +96,7 @@ LmResult SolveLm(const LmProblem& problem, double* p, int maxRounds)
                         lambda = std::max(lambda * 0.1, 1e-12);
                         accepted = true;
                         ++result.rounds;
-                        if (gain <= 1e-10 * result.rss) {
+                        if (gain <= kTolerance * result.rss) {
                             result.rss = rss;
                             result.converged = true;
                             return result;
@@ -195,6 +197,7 @@ public:
     {
         return ShapeValid(p, m_half) && p[7] >= kBetaMin && p[7] <= kBetaMax;
     }
+    void Clamp(double* p) const override { p[7] = std::clamp(p[7], kBetaMin, kBetaMax); }
     double Evaluate(const double* p, double* jtj, double* jtr) const override
     {
         const bool normal = jtj != nullptr;
@@ -203,22 +206,24 @@ public:
             std::fill(jtr, jtr + 8, 0.0);
         }
         const double beta = p[7];
+        const double inverse = 1.0 / beta;
         double rss = 0.0;
         for (const FitSample& s : m_samples) {
             const double dx = s.dx - p[2];
             const double dy = s.dy - p[3];
             const double ax = p[4] * dx + p[5] * dy;
             const double ay = p[5] * dx + p[6] * dy;
-            const double u = 1.0 + dx * ax + dy * ay;
+            const double q = dx * ax + dy * ay;
+            const double u = 1.0 + q * inverse;
             const double lu = std::log(u);
             const double m = std::exp(-beta * lu);
             const double am = p[1] * m;
             const double r = s.value - (p[0] + am);
             rss += r * r;
             if (normal) {
-                const double k = am * beta / u;  // -d(am)/du
+                const double k = am / u;  // -d(am)/dq
                 const double g[8] = {1.0, m, 2.0 * k * ax, 2.0 * k * ay, -k * dx * dx, -2.0 * k * dx * dy,
-                                     -k * dy * dy, -am * lu};
+                                     -k * dy * dy, am * (q * inverse / u - lu)};
                 AddRow(jtj, jtr, g, 8, r);
             }
         }

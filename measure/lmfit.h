@@ -9,8 +9,8 @@
 //     (J'WJ + lambda diag(J'WJ)) d = J'W(y - f) by Cholesky; lambda starts
 //     at 1e-3, is divided by 10 after an accepted step and multiplied by 10
 //     after a refused one (a worse sum, or parameters the problem calls
-//     invalid). The solve stops when a step lowers the sum by less than
-//     1e-10 of it, when lambda passes 1e10, or after maxRounds accepted
+//     invalid once clamped to its bounds). The solve stops when a step lowers the sum by less than
+//     1e-7 of it, when lambda passes 1e10, or after maxRounds accepted
 //     steps.
 //   - Everything is plain double arithmetic in a fixed order: the same
 //     inputs give the same bits on every build.
@@ -28,6 +28,9 @@ public:
     virtual int Count() const = 0;
     /// False for parameters outside the model's domain.
     virtual bool Valid(const double* p) const = 0;
+    /// Moves a trial step's parameters onto their bounds (a bounded
+    /// parameter then rests on its bound instead of stalling the solve).
+    virtual void Clamp(double* /*p*/) const {}
     /// The weighted residual sum of squares; with jtj (Count() x Count(),
     /// row-major) and jtr not null, also the normal equations.
     virtual double Evaluate(const double* p, double* jtj, double* jtr) const = 0;
@@ -69,7 +72,9 @@ struct ProfileFit {
 /// unused). ok when converged with A > 0 and a positive definite Q whose
 /// centre lies within `half` + 1 of the reference.
 ProfileFit FitGaussian(const std::vector<FitSample>& samples, const double* start, double half);
-/// Moffat constant + A (1 + Q)^-beta with beta in [0.6, 30].
+/// Moffat constant + A (1 + Q / beta)^-beta with beta in [0.6, 30] (Q over
+/// beta keeps the fit well posed as the profile nears a Gaussian,
+/// exp(-Q), at large beta).
 ProfileFit FitMoffat(const std::vector<FitSample>& samples, const double* start, double half);
 
 }  // namespace orbimg::detail

@@ -70,13 +70,14 @@ void ClipTile(std::vector<float>& v, std::size_t n, std::size_t area, double cli
             squares += d * d;
         }
         sigma = std::sqrt(squares / static_cast<double>(now)) / kClippedSpread;
-        centre = Median(v, now);
+        centre = mean;
         const bool done = now == kept;
         kept = now;
         if (done) {
             break;
         }
     }
+    centre = Median(v, kept);
     noise = sigma;
     sky = (sigma > 0.0 && (mean - centre) / sigma < 0.3) ? 2.5 * centre - 1.5 * mean : centre;
 }

@@ -25,7 +25,8 @@ constexpr int kBandRows = 32;
 constexpr int kMaxFitHalf = 40;
 constexpr double kMaxAperture = 60.0;
 constexpr int kSubPixels = 5;
-constexpr double kRadialBins = 64.0;  // per pixel
+/// Bins of the squared radius per px^2: 1/64 px wide at a radius of 1 px.
+constexpr double kSquareBins = 32.0;
 /// Mean square of the sub-pixel offsets along one axis, (1 - 1/25) / 12.
 constexpr double kSubMeanSquare = (1.0 - 1.0 / (kSubPixels * kSubPixels)) / 12.0;
 
@@ -269,9 +270,11 @@ Window MakeWindow(const Frame& frame, const Object& object, int label, int cx, i
 /// of the major axis.
 void Shape(const ProfileFit& fit, bool moffat, double refX, double refY, StarProfile& out)
 {
-    const double a = fit.p[4];
-    const double b = fit.p[5];
-    const double c = fit.p[6];
+    // The Moffat's form (1 + Q / beta)^-beta is (1 + Q')^-beta with Q' = Q / beta.
+    const double form = moffat ? 1.0 / fit.p[7] : 1.0;
+    const double a = fit.p[4] * form;
+    const double b = fit.p[5] * form;
+    const double c = fit.p[6] * form;
     const double mean = 0.5 * (a + c);
     const double diff = std::sqrt(0.25 * (a - c) * (a - c) + b * b);
     const double lMajor = mean - diff;  // smaller curvature: the long axis
@@ -361,8 +364,10 @@ void WindowedCentroid(const Window& win, double sigma, double& x, double& y)
 /// Aperture flux and half-flux radius about (x, y) within radius R.
 void HalfFluxRadius(const Window& win, double x, double y, double radius, double& flux, double& hfr)
 {
-    const int bins = static_cast<int>(std::ceil(radius * kRadialBins)) + 1;
-    std::vector<double> ring(static_cast<std::size_t>(bins), 0.0);
+    const double radius2 = radius * radius;
+    const int bins = static_cast<int>(std::ceil(radius2 * kSquareBins)) + 1;
+    thread_local std::vector<double> ring;
+    ring.assign(static_cast<std::size_t>(bins), 0.0);
     const double outer = radius + 0.7072;
     const double step = 1.0 / kSubPixels;
     double total = 0.0;
@@ -427,14 +432,14 @@ void HalfFluxRadius(const Window& win, double x, double y, double radius, double
                 for (int si = 0; si < kSubPixels; ++si) {
                     const double ox = (si + 0.5) * step - 0.5;
                     const double qx = px + ox;
-                    const double dist = std::sqrt(qx * qx + qy * qy);
-                    if (dist >= radius) {
+                    const double dist2 = qx * qx + qy * qy;
+                    if (dist2 >= radius2) {
                         continue;
                     }
                     const double share =
                         (v + gx * ox + gy * oy + 0.5 * cxx * (ox * ox - kSubMeanSquare) +
                          0.5 * cyy * (oy * oy - kSubMeanSquare)) * (step * step);
-                    ring[static_cast<std::size_t>(dist * kRadialBins)] += share;
+                    ring[static_cast<std::size_t>(dist2 * kSquareBins)] += share;
                     total += share;
                 }
             }
@@ -451,7 +456,7 @@ void HalfFluxRadius(const Window& win, double x, double y, double radius, double
         const double next = cumulative + ring[static_cast<std::size_t>(k)];
         if (next >= half) {
             const double f = ring[static_cast<std::size_t>(k)] > 0.0 ? (half - cumulative) / ring[static_cast<std::size_t>(k)] : 0.0;
-            hfr = (k + f) / kRadialBins;
+            hfr = std::sqrt((k + f) / kSquareBins);
             return;
         }
         cumulative = next;
@@ -471,7 +476,7 @@ struct WingModel {
         const double dx = x - p[2];
         const double dy = y - p[3];
         const double q = p[4] * dx * dx + 2.0 * p[5] * dx * dy + p[6] * dy * dy;
-        return moffat ? p[1] * std::pow(1.0 + q, -p[7]) : p[1] * std::exp(-0.5 * q);
+        return moffat ? p[1] * std::pow(1.0 + q / p[7], -p[7]) : p[1] * std::exp(-0.5 * q);
     }
 };
 
@@ -581,7 +586,9 @@ StarInfo MeasureStar(const Frame& frame, const Object& object, int label, WingMo
             for (int i = 0; i < fitBox.w; ++i) {
                 const std::size_t k = static_cast<std::size_t>(j) * fitBox.w + i;
                 const float v = fitBox.r[k];
-                if (std::isnan(v) || fitBox.saturatedAt[k]) {
+                const int dx = fitBox.x0 + i - star.peakX;
+                const int dy = fitBox.y0 + j - star.peakY;
+                if (std::isnan(v) || fitBox.saturatedAt[k] || dx * dx + dy * dy > (half + 0.5) * (half + 0.5)) {
                     continue;
                 }
                 samples.push_back(FitSample{static_cast<float>(fitBox.x0 + i - star.peakX),
@@ -597,7 +604,7 @@ StarInfo MeasureStar(const Frame& frame, const Object& object, int label, WingMo
         }
         // Moffat from the Gaussian (or the first guess): the same half width, beta 3.
         const double* base = gauss.ok ? gauss.p : gStart;
-        const double scale = (std::pow(2.0, 1.0 / 3.0) - 1.0) / (2.0 * std::log(2.0));
+        const double scale = 3.0 * (std::pow(2.0, 1.0 / 3.0) - 1.0) / (2.0 * std::log(2.0));
         const double mStart[8] = {base[0], base[1], base[2], base[3], base[4] * scale, base[5] * scale,
                                   base[6] * scale, 3.0};
         const ProfileFit moffat = orbimg::detail::FitMoffat(samples, mStart, half);
