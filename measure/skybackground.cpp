@@ -16,12 +16,31 @@ constexpr double kClippedSpread = 0.98657;
 constexpr int kMaxClipRounds = 10;
 constexpr int kMinTileSamples = 16;
 
-/// Median of v (reordered), the upper middle one for an even count.
-double Median(std::vector<float>& v, std::size_t n)
+/// Median of the first n values of v, all within [lo, hi], from a histogram
+/// of kMedianBins bins over that range, interpolated within the bin that
+/// holds the middle value (index n / 2).
+double HistogramMedian(const std::vector<float>& v, std::size_t n, double lo, double hi)
 {
-    auto mid = v.begin() + static_cast<std::ptrdiff_t>(n / 2);
-    std::nth_element(v.begin(), mid, v.begin() + static_cast<std::ptrdiff_t>(n));
-    return *mid;
+    constexpr int kMedianBins = 512;
+    int counts[kMedianBins] = {};
+    const double width = (hi - lo) / kMedianBins;
+    if (!(width > 0.0)) {
+        return lo;
+    }
+    const double scale = 1.0 / width;
+    for (std::size_t i = 0; i < n; ++i) {
+        const int b = static_cast<int>((v[i] - lo) * scale);
+        ++counts[std::clamp(b, 0, kMedianBins - 1)];
+    }
+    const double target = static_cast<double>(n / 2) + 0.5;
+    double below = 0.0;
+    for (int b = 0; b < kMedianBins; ++b) {
+        if (below + counts[b] >= target) {
+            return lo + (b + (target - below) / counts[b]) * width;
+        }
+        below += counts[b];
+    }
+    return hi;
 }
 
 /// Sky and noise of one tile's usable samples (v reordered); NaN when too few.
@@ -32,14 +51,16 @@ void ClipTile(std::vector<float>& v, std::size_t n, std::size_t area, double cli
     if (n < static_cast<std::size_t>(kMinTileSamples) || n * 4 < area) {
         return;
     }
-    double centre = Median(v, n);
     double mean = 0.0;
     double sigma = 0.0;
-    std::size_t kept = n;
+    double lo = v[0];
+    double hi = v[0];
     {
         double sum = 0.0;
         for (std::size_t i = 0; i < n; ++i) {
             sum += v[i];
+            lo = std::min(lo, static_cast<double>(v[i]));
+            hi = std::max(hi, static_cast<double>(v[i]));
         }
         mean = sum / static_cast<double>(n);
         double squares = 0.0;
@@ -49,16 +70,20 @@ void ClipTile(std::vector<float>& v, std::size_t n, std::size_t area, double cli
         }
         sigma = std::sqrt(squares / static_cast<double>(n));
     }
+    double centre = mean;
+    std::size_t kept = n;
     for (int round = 0; round < kMaxClipRounds && sigma > 0.0; ++round) {
-        const double lo = centre - clip * sigma;
-        const double hi = centre + clip * sigma;
+        const double wlo = centre - clip * sigma;
+        const double whi = centre + clip * sigma;
         // Keep the samples inside the window at the front.
         const auto end = std::partition(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(kept),
-                                        [lo, hi](float s) { return s >= lo && s <= hi; });
+                                        [wlo, whi](float s) { return s >= wlo && s <= whi; });
         const std::size_t now = static_cast<std::size_t>(end - v.begin());
         if (now < static_cast<std::size_t>(kMinTileSamples)) {
             break;
         }
+        lo = std::max(lo, wlo);
+        hi = std::min(hi, whi);
         double sum = 0.0;
         for (std::size_t i = 0; i < now; ++i) {
             sum += v[i];
@@ -77,9 +102,9 @@ void ClipTile(std::vector<float>& v, std::size_t n, std::size_t area, double cli
             break;
         }
     }
-    centre = Median(v, kept);
+    const double median = HistogramMedian(v, kept, lo, hi);
     noise = sigma;
-    sky = (sigma > 0.0 && (mean - centre) / sigma < 0.3) ? 2.5 * centre - 1.5 * mean : centre;
+    sky = (sigma > 0.0 && (mean - median) / sigma < 0.3) ? 2.5 * median - 1.5 * mean : median;
 }
 
 /// Fills tiles without a value with the mean of their nearest valued tiles

@@ -15,11 +15,13 @@
 //     trunc(i width / nx) .. trunc((i + 1) width / nx) - 1 (rows likewise).
 //   - Per tile: the usable samples are the finite ones below the saturation
 //     level (a NaN saturation keeps every finite sample). Starting from
-//     their median and standard deviation, samples further than clip x
+//     their mean and standard deviation, samples further than clip x
 //     sigma from the centre are dropped and the centre (the mean of the kept
 //     samples) and sigma (their standard deviation / 0.98657, the spread a
 //     Gaussian keeps within +-3 sigma) are measured again, at most 10 times
-//     or until no sample is dropped. The sky is then 2.5 median - 1.5 mean of the kept
+//     or until no sample is dropped. With the median of the kept samples
+//     (from a 512-bin histogram of their range, interpolated within the bin
+//     of the middle one), the sky is then 2.5 median - 1.5 mean of the kept
 //     samples when (mean - median) / sigma < 0.3 (a crowded tile skews the
 //     clipped distribution), else the median; the noise is sigma. A tile
 //     with fewer than a quarter of its samples usable, or fewer than 16,

@@ -327,9 +327,14 @@ void WindowedCentroid(const Window& win, double sigma, double& x, double& y)
         double sw = 0.0;
         double sx = 0.0;
         double sy = 0.0;
-        for (int j = 0; j < win.h; ++j) {
+        const double reach = 4.0 * sigma + 1.0;
+        const int j0 = std::max(0, static_cast<int>(std::floor(y - reach)) - win.y0);
+        const int j1 = std::min(win.h - 1, static_cast<int>(std::ceil(y + reach)) - win.y0);
+        const int i0 = std::max(0, static_cast<int>(std::floor(x - reach)) - win.x0);
+        const int i1 = std::min(win.w - 1, static_cast<int>(std::ceil(x + reach)) - win.x0);
+        for (int j = j0; j <= j1; ++j) {
             const double dy = win.y0 + j - y;
-            for (int i = 0; i < win.w; ++i) {
+            for (int i = i0; i <= i1; ++i) {
                 const float v = win.r[static_cast<std::size_t>(j) * win.w + i];
                 if (std::isnan(v)) {
                     continue;
