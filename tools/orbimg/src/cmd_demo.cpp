@@ -21,6 +21,7 @@ namespace {
 constexpr int kFocusFrames = 7;
 constexpr int kSharpFrame = 4;            ///< 1-based: the frame at best focus
 constexpr double kBlurPerStep = 0.75;     ///< Gaussian sigma added per focuser step away from it
+constexpr int kFocusStep = 100;           ///< focuser units between frames (FOCUSPOS = step x frame)
 constexpr int kStarsMeasured = 50;
 
 void WriteStarList(const std::string& path, const SynthField& field, double fwhm)
@@ -185,7 +186,8 @@ CommandSpec DemoCommand()
         "Then runs each command on it, printing every command line: info, render\n"
         "with every method, histogram plots, stars (the measured FWHM against the\n"
         "true one), a focus sweep over the middle of the field blurred by increasing\n"
-        "amounts, binning and resampling. Ends with a short report and the list of\n"
+        "amounts (the focus figure, then the median HFR against the FOCUSPOS written\n"
+        "in each frame, fitted, drawn as DIR/focus-curve.png), binning and resampling. Ends with a short report and the list of\n"
         "files written. DIR is demo-out by default and is created when missing.",
         {
             {"--size", "", OptionValue::Required, "WxH", "size of the field (default 3000x2000, at least 200x200)"},
@@ -283,11 +285,24 @@ int RunDemo(const ParsedArgs& args, Context& ctx)
         FitsHeader frameHeader;
         frameHeader.Add(FitsCard("OBJECT", FitsString("orbimg demo focus sweep"), "synthetic"));
         frameHeader.Add(FitsCard("BLUR", Fixed(sigma, 3), "[pixel] Gaussian sigma of the defocus"));
+        frameHeader.Add(FitsCard("FOCUSPOS", std::to_string(kFocusStep * k), "focuser position (steps)"));
         WriteFitsFile(path, *frame, frameHeader);
         demo.Wrote(path);
         focusWords.push_back(path);
     }
     const FocusResult focus = RunFocus(ParseFocus(demo.Command(focusWords)), ctx);
+    const std::string curvePicture = demo.Path("focus-curve.png");
+    std::vector<std::string> hfrWords = focusWords;
+    hfrWords.insert(hfrWords.end(), {"--hfr", "-o", curvePicture});
+    const FocusResult hfrFocus = RunFocus(ParseFocus(demo.Command(hfrWords)), ctx);
+    demo.Wrote(curvePicture);
+    const double trueBest = kFocusStep * kSharpFrame;
+    const bool fitted = hfrFocus.curve && hfrFocus.curve->ok;
+    ctx.out << "true best focus " << Format("%.6g", trueBest) << ": fitted "
+            << (fitted ? Format("%.6g", hfrFocus.curve->best) + " +- " + Format("%.3g", hfrFocus.curve->bestError) +
+                             " (" + Format("%+.3g", (hfrFocus.curve->best - trueBest) / kFocusStep) + " step)"
+                       : std::string("none"))
+            << '\n';
 
     // ---- transforms ----
     const std::string binned = demo.Path("binned-2x2.fits");
@@ -312,7 +327,10 @@ int RunDemo(const ParsedArgs& args, Context& ctx)
             << " px (true " << Fixed(params.fwhm, 3) << " px, " << Format("%+.1f", (stars.medianFwhm / params.fwhm - 1.0) * 100.0)
             << " %), positions within " << Fixed(offset, 3) << " px (median)\n"
             << "  focus sweep  best frame " << (focus.best + 1) << " of " << kFocusFrames << " (the sharpest is frame "
-            << kSharpFrame << ")\n"
+            << kSharpFrame << "); HFR curve: best position "
+            << (fitted ? Format("%.6g", hfrFocus.curve->best) + " +- " + Format("%.3g", hfrFocus.curve->bestError)
+                       : std::string("none"))
+            << " (true " << Format("%.6g", trueBest) << ")\n"
             << "  time         " << Fixed(seconds, 1) << " s\n";
     ctx.out << "\nFiles written:\n";
     for (const auto& path : demo.Written()) {
