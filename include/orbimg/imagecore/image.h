@@ -30,7 +30,6 @@
 #include <vector>
 
 #include "platform/afx.h"
-#include "platform/pages.h"
 #include "platform/wintypes.h"
 
 /// The manager of the sample stores.
@@ -52,12 +51,12 @@ private:
 /// The sample store of one image.
 class CVmImage {
 public:
-    CVmImage() = default;
+    CVmImage();
     /// A zeroed store; throws CMemoryException when it cannot be allocated.
     CVmImage(int width, int height, int planes, int bytesPerSample);
     CVmImage(const CVmImage& other, HWND = nullptr, const wchar_t* = nullptr);
     CVmImage& operator=(const CVmImage& other);
-    ~CVmImage() = default;
+    ~CVmImage();
 
     /// Address of sample (x, y) of the plane, the rest of the row following
     /// contiguously; null outside the store. With `lock` non-zero one lock is
@@ -82,7 +81,9 @@ public:
     bool Reshape(int width, int height, int planes, int bytesPerSample);
 
 private:
-    orbimg::platform::ZeroedBuffer m_data;
+    struct Samples;  ///< the samples and how they are released (the library's own allocator)
+
+    std::unique_ptr<Samples> m_samples;  ///< null without samples
     int m_width = 0;
     int m_height = 0;
     int m_planes = 0;
