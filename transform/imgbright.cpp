@@ -17,8 +17,9 @@ struct BrightConstants {
     float brightness;
 };
 
-// One row of changed samples: the expression of CImgBright::BrightPixel,
-// element by element (in and out may be the same row).
+// One row of changed samples, element by element (in and out may be the same
+// row): t = (v - levelMin) x toDisplay, then
+// (((t - pivot) x gain + brightness) + t) x toRaw + levelMin, in float.
 ORBIMG_ROW_KERNEL
 void BrightRow(const float* in, float* out, int n, BrightConstants c)
 {

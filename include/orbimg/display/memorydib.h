@@ -24,12 +24,13 @@
 #include <memory>
 
 #include "platform/afx.h"
+#include "platform/export.h"
 #include "platform/gdi.h"
 #include "platform/wintypes.h"
 
 /// The description of a device-independent bitmap: abstract base of the
 /// memory bitmap.
-class CBaseDIB : public CObject {
+class ORBIMG_API CBaseDIB : public CObject {
     DECLARE_DYNAMIC(CBaseDIB)
 
 public:
@@ -63,7 +64,7 @@ protected:
 
 /// An off-screen bitmap for a window's display: a DIB section selected into
 /// a memory DC compatible with the window's DC.
-class CMemoryDIB : public CBaseDIB {
+class ORBIMG_API CMemoryDIB : public CBaseDIB {
     DECLARE_DYNAMIC(CMemoryDIB)
 
 public:

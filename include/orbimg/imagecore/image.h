@@ -30,10 +30,11 @@
 #include <vector>
 
 #include "platform/afx.h"
+#include "platform/export.h"
 #include "platform/wintypes.h"
 
 /// The manager of the sample stores.
-class CVmManager {
+class ORBIMG_API CVmManager {
 public:
     /// Bytes swapped out of the stores: 0 unless a test sets it. Non-zero
     /// sends the library's parallel loops down their serial paths.
@@ -49,7 +50,7 @@ private:
 };
 
 /// The sample store of one image.
-class CVmImage {
+class ORBIMG_API CVmImage {
 public:
     CVmImage();
     /// A zeroed store; throws CMemoryException when it cannot be allocated.
@@ -92,7 +93,7 @@ private:
 };
 
 /// Thread indices for per-thread buffers.
-class CParallel {
+class ORBIMG_API CParallel {
 public:
     /// Count of per-thread buffers a user needs: every thread index is below it.
     static int GetMaxThreads();
@@ -104,7 +105,7 @@ public:
 };
 
 /// Shooting data of an image.
-class CHeader {
+class ORBIMG_API CHeader {
 public:
     unsigned long GetISO() const { return m_iso; }
     void SetISO(unsigned long iso) { m_iso = iso; }
@@ -162,7 +163,7 @@ private:
 };
 
 /// Parameters a file reader was given.
-class CReadParam {
+class ORBIMG_API CReadParam {
 public:
     int GetFileType() const { return m_fileType; }
     void SetFileType(int type) { m_fileType = type; }
@@ -178,7 +179,7 @@ private:
 };
 
 /// The image record and its samples.
-class CImage : public CObject {
+class ORBIMG_API CImage : public CObject {
 public:
     static constexpr int kMaxPlanes = 16;
 
