@@ -443,7 +443,8 @@ int CKelImage::GetHistogramRGB(int* const histR, int* const histG, int* const hi
             // owns partial[3 i + p]), so no counter is shared between threads.
             std::vector<Counters> partial(3 * kChunks, Counters(bins));
             const int rowsPerChunk = (bottom - top + kChunks - 1) / kChunks;
-            Concurrency::parallel_for(0, kChunks, 1, [&](int chunk) {
+            // The window's ends by init-capture: clang before 16 cannot capture structured bindings.
+            auto countChunk = [&, left = left, right = right, top = top, bottom = bottom](int chunk) {
                 const int first = top + chunk * rowsPerChunk;
                 const int last = std::min(first + rowsPerChunk, bottom);
                 for (int y = first; y < last; ++y) {
@@ -451,7 +452,8 @@ int CKelImage::GetHistogramRGB(int* const histR, int* const histG, int* const hi
                         CountPlaneRows(*this, p, left, right, y, y + 1, map, partial[3 * chunk + p]);
                     }
                 }
-            });
+            };
+            Concurrency::parallel_for(0, kChunks, 1, countChunk);
             for (int chunk = 0; chunk < kChunks; ++chunk) {
                 for (int p = 0; p < 3; ++p) {
                     partial[3 * chunk + p].AddTo(hist[p], bins);

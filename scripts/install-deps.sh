@@ -7,7 +7,12 @@
 # command to run is printed and the script fails. Quiet when all is there.
 set -eu
 
-required="cmake make g++ pkg-config libtbb-dev libgtest-dev libbenchmark-dev libcfitsio-dev libpng-dev libjpeg-dev"
+# Compilers: g++ 12 (the default), clang 14 (Debian's clang) and clang 19 with
+# the run-times of its sanitizers (clang 14 brings its own). Every one builds
+# and tests the project (make test CXX=clang++-19), and the consumer check
+# builds a host program with g++ and clang++.
+compilers="g++ clang clang-19 libclang-rt-19-dev"
+required="cmake make pkg-config $compilers libtbb-dev libgtest-dev libbenchmark-dev libcfitsio-dev libpng-dev libjpeg-dev"
 optional=""
 if [ "${1:-}" = "--bench" ]; then
     optional="libopencv-dev"

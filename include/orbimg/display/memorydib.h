@@ -48,9 +48,11 @@ public:
     int GetHeight() const { return m_nHeight; }
     int GetBitCount() const { return m_nBitCount; }
 
+    /// Not copyable as such: the memory bitmap copies deeply.
+    CBaseDIB(const CBaseDIB&) = delete;
+    CBaseDIB& operator=(const CBaseDIB&) = delete;
+
 protected:
-    CBaseDIB(const CBaseDIB&) = default;
-    CBaseDIB& operator=(const CBaseDIB&) = default;
 
     /// BITMAPINFOHEADER followed by m_nColors RGBQUAD entries (null when empty).
     std::unique_ptr<unsigned char[]> m_pHeader;
