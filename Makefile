@@ -13,13 +13,16 @@
 # directories, named after it (build-clang++-19/, build-asan-clang++-19/,
 # build-tsan-clang++-19/), so switching compilers never reuses a build; without
 # CXX the build uses the system's c++ (g++) in build/, build-asan/, build-tsan/.
-# WERROR=1 turns warnings into errors (CI).
+# WERROR=1 turns warnings into errors (CI). ccache, when installed, keeps what
+# was compiled for the next build.
 
 MAKEFLAGS += --no-print-directory
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX ?= /usr/local
 CMAKE_FLAGS ?=
 TSAN_LABELS ?= platform|filter|display|histogram
+# The test programs of those labels (tests/<label>/ -> test_<label>): all make tsan builds.
+TSAN_TARGETS = $(addprefix test_,$(subst |, ,$(TSAN_LABELS)))
 
 ifeq ($(origin CXX),default)
 COMPILER_SUFFIX :=
@@ -30,6 +33,9 @@ COMPILER_FLAGS := -DCMAKE_CXX_COMPILER=$(firstword $(CXX))
 endif
 ifneq ($(WERROR),)
 COMPILER_FLAGS += -DORBIMG_WERROR=ON
+endif
+ifneq ($(shell command -v ccache 2>/dev/null),)
+COMPILER_FLAGS += -DCMAKE_CXX_COMPILER_LAUNCHER=ccache
 endif
 BUILD_DIR := build$(COMPILER_SUFFIX)
 ASAN_DIR := build-asan$(COMPILER_SUFFIX)
@@ -58,7 +64,7 @@ sanitize: deps
 
 tsan: deps
 	@$(CONFIGURE) -B $(TSAN_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORBIMG_SANITIZE=thread -DORBIMG_BUILD_TOOLS=OFF >/dev/null
-	@cmake --build $(TSAN_DIR) -j $(JOBS)
+	@cmake --build $(TSAN_DIR) -j $(JOBS) --target $(TSAN_TARGETS)
 	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir $(TSAN_DIR) --output-on-failure -j $(JOBS) -L "$(TSAN_LABELS)"
 
 bench:

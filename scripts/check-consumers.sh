@@ -11,15 +11,17 @@
 # with its default (it fuses a * b + c within an expression). No rounding may
 # depend on how a host compiles the headers: every host must print
 # tests/consumer/host_expected.txt exactly.
-#   scripts/check-consumers.sh BUILD_DIR WORK_DIR [LIBRARY_CXX [LAUNCHER]]
+#   scripts/check-consumers.sh BUILD_DIR WORK_DIR [LIBRARY_CXX [LAUNCHER [WERROR]]]
 # LIBRARY_CXX (default c++) compiles the static library, through LAUNCHER
-# (e.g. ccache) when one is given.
+# (e.g. ccache) when one is given, with ORBIMG_WERROR=WERROR (default OFF):
+# the flags of BUILD_DIR, so that a compiler cache can serve it.
 set -eu
 src=$(cd "$(dirname "$0")/.." && pwd)
 build=$1
 work=$2
 library_cxx=${3:-c++}
 launcher=${4:-}
+werror=${5:-OFF}
 expected="$src/tests/consumer/host_expected.txt"
 rm -rf "$work"
 mkdir -p "$work"
@@ -76,7 +78,8 @@ done
 
 # ---- static ----
 cmake -S "$src/tests/consumer" -B "$work/subdir" -DORBIMG_SOURCE_DIR="$src" -DBUILD_SHARED_LIBS=OFF \
-    -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER="$library_cxx" -DCMAKE_CXX_COMPILER_LAUNCHER="$launcher" >/dev/null
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER="$library_cxx" -DCMAKE_CXX_COMPILER_LAUNCHER="$launcher" \
+    -DORBIMG_WERROR="$werror" >/dev/null
 cmake --build "$work/subdir" -j 2 >/dev/null
 # Not top level: the library alone, no tests, tools or benchmarks.
 if [ -e "$work/subdir/orbimg/tests" ] || [ -e "$work/subdir/orbimg/tools" ]; then

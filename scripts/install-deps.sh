@@ -12,7 +12,7 @@ set -eu
 # and tests the project (make test CXX=clang++-19), and the consumer check
 # builds a host program with g++ and clang++.
 compilers="g++ clang clang-19 libclang-rt-19-dev"
-required="cmake make pkg-config $compilers libtbb-dev libgtest-dev libbenchmark-dev libcfitsio-dev libpng-dev libjpeg-dev"
+required="cmake make ccache pkg-config $compilers libtbb-dev libgtest-dev libbenchmark-dev libcfitsio-dev libpng-dev libjpeg-dev"
 optional=""
 if [ "${1:-}" = "--bench" ]; then
     optional="libopencv-dev"

@@ -4,7 +4,9 @@
 // builds it with g++ and clang++, against the shared and the static library,
 // and compares what every build prints with tests/consumer/host_expected.txt.
 // It also checks what crosses the library's boundary: a run-time class found
-// by name, a dynamic_cast and an exception thrown inside the library.
+// by name, a dynamic_cast, an exception thrown inside the library, and the
+// diagnostics and hooks a host's tests use.
+#include <atomic>
 #include <cstdio>
 
 #include "orbimg.h"
@@ -32,6 +34,41 @@ bool BoundaryWorks()
     }
     std::puts("CMemoryException not caught");
     return false;
+}
+
+void Silent(const wchar_t*) {}
+
+bool HooksWork(CKelImage& image)
+{
+    CWnd window(24);
+    CMemoryDIB bitmap;
+    bitmap.Create(&window, 8, 6, 0);
+    image.ToDIB(&bitmap, nullptr, 0);
+    HDIB packed = image.GetDib(24);
+    const bool live = GdiLiveObjectCount() == 2 && GlobalLiveBlockCount() == 1 && bitmap.GetBitCount() == 24;
+    GlobalFree(packed);
+    bitmap.Empty();
+    void* handle = nullptr;
+    image.GetImageAdr(0, 0, 0, 3, &handle);
+    const bool locked = image.GetVmImage()->GetLockCount() == 1 && image.Unlock(handle) == 1;
+    CVmManager::SetCurrentSwapSize(1);
+    const bool swapped = CVmManager::GetCurrentSwapSize() == 1;
+    CVmManager::SetCurrentSwapSize(0);
+    std::atomic<int> sum{0};
+    Concurrency::parallel_for(0, 100, [&sum](int i) { sum += i; });
+    CRegistry::Write(L"Psf", L"Max", 12.5);
+    double limit = 0.0;
+    CRegistry::Read(L"Psf", L"Max", 20.0, &limit);
+    CRegistry::Clear();
+    const AfxMessageBoxHandler previous = AfxSetMessageBoxHandler(&Silent);
+    AfxMessageBox(L"not shown");
+    AfxSetMessageBoxHandler(previous);
+    const bool ok = live && GdiLiveObjectCount() == 0 && GlobalLiveBlockCount() == 0 && locked && swapped &&
+                    sum == 4950 && limit == 12.5 && CParallel::GetThreadNum() < CParallel::GetMaxThreads();
+    if (!ok) {
+        std::puts("a diagnostic or hook failed");
+    }
+    return ok;
 }
 
 }  // namespace
@@ -66,5 +103,5 @@ int main()
     double high = 0.0;
     image.Get(low, high, 1, nullptr);
     std::printf("mean levels %a %a\n", low, high);
-    return BoundaryWorks() ? 0 : 1;
+    return BoundaryWorks() && HooksWork(image) ? 0 : 1;
 }
