@@ -7,6 +7,9 @@
 #                   BENCH_FILTER=regex picks some, BENCH_ARGS passes more flags
 #   make demo       build and run the demo
 #   make install    install under PREFIX (default /usr/local)
+#   make test-arm64 64-bit ARM: cross build in build-arm64/, all tests under
+#                   qemu-aarch64 (NEON and SVE); ARM_TEST_ARGS passes more
+#                   ctest flags
 
 MAKEFLAGS += --no-print-directory
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
@@ -52,4 +55,19 @@ install: build
 	cmake --install build --prefix $(PREFIX)
 
 clean:
-	rm -rf build build-asan build-tsan
+	rm -rf build build-asan build-tsan build-arm64
+
+# ---- 64-bit ARM -------------------------------------------------------------------
+# Cross-built with Debian's aarch64 compiler and arm64 libraries, tested under
+# qemu-aarch64 with the "max" processor (NEON, SVE and SVE2; the tests force
+# each build of the vector kernels). The exhaustive and long cases are left
+# out (label "long"); timings under the emulator mean nothing.
+.PHONY: test-arm64
+ARM_TEST_ARGS ?=
+
+test-arm64:
+	@scripts/install-deps.sh --arm64
+	@cmake -S . -B build-arm64 --toolchain cmake/aarch64-linux-gnu.cmake -DCMAKE_BUILD_TYPE=Release \
+		$(CMAKE_FLAGS) >/dev/null
+	@cmake --build build-arm64 -j $(JOBS)
+	QEMU_CPU=max ctest --test-dir build-arm64 --output-on-failure -j $(JOBS) $(ARM_TEST_ARGS)

@@ -22,9 +22,9 @@
 //     proves the result equal and takes the plain route where it cannot.
 //   - The plain build (Highway's SCALAR or EMU128 target) is the plain loop:
 //     tests compare every other build with it.
+//   - The plain build is always among the builds (HWY_COMPILE_ALL_ATTAINABLE,
+//     also where the baseline has vector instructions, as on 64-bit ARM).
 #pragma once
-
-#include <hwy/targets.h>
 
 #include <cstdint>
 #include <vector>
@@ -33,25 +33,19 @@ namespace orbimg::simd {
 
 /// The builds of the kernels this processor runs, best first; the last is
 /// the plain build.
-inline std::vector<std::int64_t> Targets()
-{
-    return hwy::SupportedAndGeneratedTargets();
-}
+std::vector<std::int64_t> Targets();
 
 /// The name of a build: "AVX3" (AVX-512), "AVX2", "SSE4", "NEON", "SVE",
 /// "SCALAR" or "EMU128" (plain), ...
-inline const char* TargetName(std::int64_t target)
-{
-    return hwy::TargetName(target);
-}
+const char* TargetName(std::int64_t target);
 
 /// While it lives, every kernel takes the build `target` (one of Targets()),
 /// in every thread; afterwards the best build again. For tests; one at a
 /// time, and not while kernels run.
 class ForceTarget {
 public:
-    explicit ForceTarget(std::int64_t target) { hwy::SetSupportedTargetsForTest(target); }
-    ~ForceTarget() { hwy::SetSupportedTargetsForTest(0); }
+    explicit ForceTarget(std::int64_t target);
+    ~ForceTarget();
     ForceTarget(const ForceTarget&) = delete;
     ForceTarget& operator=(const ForceTarget&) = delete;
 };
