@@ -40,15 +40,14 @@ int TruncToInt(double v)
     return static_cast<int>(v);
 }
 
-/// v rounded to float. The empty asm keeps the rounding: g++ 12 at -O2 and
-/// above drops the double -> float -> double round trip of
-/// `static_cast<float>(lo) - m` when it pairs two such expressions into one
-/// vector operation (the luminance window's lo and hi).
+/// v rounded to float. The rounding matters (the luminance window's lo and
+/// hi are compared with float samples) and the language guarantees it;
+/// g++ 12's straight-line vectoriser drops it when it pairs two such
+/// conversions, so the library is built without that pass under g++
+/// (tests/platform/compiler_test.cpp checks the build keeps it).
 float RoundToFloat(double v)
 {
-    float f = static_cast<float>(v);
-    __asm__("" : "+x"(f));
-    return f;
+    return static_cast<float>(v);
 }
 
 /// The value window and its bins: v counts when lo <= v <= hi, in bin
