@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "imagecore/image.h"
+#include "measure/signalrows.h"
 #include "platform/ppl.h"
 
 namespace {

@@ -8,6 +8,7 @@
 #include <numeric>
 
 #include "imagecore/image.h"
+#include "measure/signalrows.h"
 #include "measure/lmfit.h"
 #include "platform/ppl.h"
 

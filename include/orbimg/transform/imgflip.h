@@ -1,0 +1,32 @@
+// CImgFlip: mirrors an image top to bottom or left to right.
+//
+// Conventions
+//   - The object is the destination: the caller makes it a copy of the source
+//     (for example by assignment) and calls Do with the source.
+//   - Samples are moved as they are (raw 32-bit values, NaN payloads
+//     included); nothing is interpolated.
+//   - Standard points and centre are left as they are.
+//   - No lock is taken.
+#pragma once
+
+#include "image/kelimage.h"
+#include "platform/export.h"
+
+class ORBIMG_API CImgFlip : public CKelImage {
+public:
+    CImgFlip() = default;
+    CImgFlip(const CImgFlip& other) = default;
+    CImgFlip& operator=(const CImgFlip& other) = default;
+    using CKelImage::operator=;
+    ~CImgFlip() override;
+
+    /// Writes the mirror image of `src` into this object, over this object's
+    /// width, height and planes: mode 0 flips top to bottom (row y takes
+    /// source row height - 1 - y), mode 1 left to right (column x takes
+    /// source column width - 1 - x). Any other mode changes nothing.
+    /// A null `src`, or one that is smaller than this object, has fewer
+    /// planes, or does not hold floats, changes nothing. `src` may be this
+    /// object itself: the image is then flipped in place. `reserved` is not
+    /// used.
+    void Do(int mode, CKelImage* src, int reserved);
+};
