@@ -90,11 +90,13 @@ FieldParams ParamsFor(PixelSize size)
     return params;
 }
 
-/// The green plane of the middle third of the field, as a mono image.
+/// The green plane of the middle third of the field, as a mono image; on a
+/// small field the middle 256 x 256 pixels (or the whole field), so that
+/// every frame of the sweep, the most defocused too, keeps a few stars.
 std::unique_ptr<CKelImage> FocusWindow(const CKelImage& field)
 {
-    const int width = std::max(64, field.GetWidth() / 3);
-    const int height = std::max(64, field.GetHeight() / 3);
+    const int width = std::min(field.GetWidth(), std::max(256, field.GetWidth() / 3));
+    const int height = std::min(field.GetHeight(), std::max(256, field.GetHeight() / 3));
     CImgResize crop;
     crop = field;
     CKelImage source(field);
