@@ -30,8 +30,20 @@ Scaled Prepare(const std::vector<FocusPoint>& points)
             weighted = weighted && std::isfinite(p.error) && p.error > 0.0;
         }
     }
-    std::stable_sort(kept.begin(), kept.end(),
-                     [](const FocusPoint& a, const FocusPoint& b) { return a.position < b.position; });
+    // By position; equal positions keep the order they were added in.
+    std::vector<std::size_t> order(kept.size());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        order[i] = i;
+    }
+    std::sort(order.begin(), order.end(), [&kept](std::size_t i, std::size_t j) {
+        return kept[i].position < kept[j].position || (kept[i].position == kept[j].position && i < j);
+    });
+    std::vector<FocusPoint> sorted;
+    sorted.reserve(kept.size());
+    for (const std::size_t i : order) {
+        sorted.push_back(kept[i]);
+    }
+    kept.swap(sorted);
     if (kept.empty()) {
         return s;
     }

@@ -876,13 +876,16 @@ int CStarField::Detect(const StarParams& given)
     }
     std::vector<int> order(all.size());
     std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(), [&all](int i, int j) {
+    std::sort(order.begin(), order.end(), [&all](int i, int j) {
         const StarInfo& a = all[static_cast<std::size_t>(i)];
         const StarInfo& b = all[static_cast<std::size_t>(j)];
         if (a.flux != b.flux) {
             return a.flux > b.flux;
         }
-        return a.peakY < b.peakY || (a.peakY == b.peakY && a.peakX < b.peakX);
+        if (a.peakY != b.peakY || a.peakX != b.peakX) {
+            return a.peakY < b.peakY || (a.peakY == b.peakY && a.peakX < b.peakX);
+        }
+        return i < j;
     });
     // Cleaning: a star whose peak no longer clears the threshold once the
     // wings of the brighter stars kept are taken off it is a piece of those

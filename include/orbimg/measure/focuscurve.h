@@ -31,6 +31,7 @@
 //     reason (or "too few frames with stars" when fewer than 3 points).
 #pragma once
 
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -45,9 +46,9 @@ struct FocusPoint {
 struct FocusFitResult {
     bool ok = false;
     std::string reason;              ///< why it was refused (empty when ok)
-    double best = 0.0;               ///< position of the minimum
-    double bestError = 0.0;
-    double minimum = 0.0;            ///< HFR at the minimum
+    double best = std::numeric_limits<double>::quiet_NaN();       ///< position of the minimum (NaN: none found)
+    double bestError = std::numeric_limits<double>::quiet_NaN();
+    double minimum = std::numeric_limits<double>::quiet_NaN();    ///< HFR at the minimum
     double chi2 = 0.0;               ///< reduced chi-square
     double r2 = 0.0;
     int points = 0;                  ///< points used
@@ -57,8 +58,8 @@ struct FocusFitResult {
 struct FocusCurveResult {
     bool ok = false;
     std::string reason;
-    double best = 0.0;               ///< best focuser position
-    double bestError = 0.0;
+    double best = std::numeric_limits<double>::quiet_NaN();       ///< best focuser position (NaN when refused)
+    double bestError = std::numeric_limits<double>::quiet_NaN();
     bool fromHyperbola = false;
     FocusFitResult hyperbola;
     FocusFitResult parabola;

@@ -262,8 +262,8 @@ CommandSpec FocusCommand()
 {
     return CommandSpec{
         "focus",
-        "focus figure of each frame, and the best frame",
-        "orbimg focus FILE... [--rect X0,Y0,X1,Y1]",
+        "focus figure and best frame, or HFR focus curve and best position",
+        "orbimg focus FILE... [--rect X0,Y0,X1,Y1 | --hfr [--positions P1,P2,...] [-o CURVE.png]]",
         "Evaluates the focus of each frame, in the order given, over the whole frame\n"
         "or a window, and tells which frame is best focused. The figure is the mean\n"
         "square of a difference of Gaussians (sigma 1 and 10 pixels, a border of 10\n"

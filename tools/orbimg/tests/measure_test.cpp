@@ -158,6 +158,35 @@ TEST(Focus, TheSharpestFrameIsBestWhereverItStands)
     EXPECT_NE(missing.out.find("best: frame 1 ("), std::string::npos) << missing.out;
 }
 
+// Star FWHM 2.5 sqrt(1 + ((p - 1030) / 100)^2) at focuser positions 800 .. 1200: the
+// fitted best position within 0.1 step of 1030 (between two steps).
+TEST(Focus, HfrCurveFindsTheBestPositionWithin0_1Step)
+{
+    ScratchDir dir;
+    std::vector<std::string> frames;
+    for (int k = 0; k < 5; ++k) {
+        const double t = (800.0 + 100.0 * k - 1030.0) / 100.0;
+        frames.push_back(dir / ("h" + std::to_string(k) + ".fits"));
+        MakeFocusFrame(frames.back(), 2.5 * std::sqrt(1.0 + t * t));
+    }
+    std::vector<std::string> args = {"focus", "--hfr", "--positions", "800,900,1000,1100,1200", "-o", dir / "c.png"};
+    args.insert(args.end(), frames.begin(), frames.end());
+    const auto r = RunTool(args);
+    ASSERT_EQ(r.status, 0) << r.err << r.out;
+    EXPECT_NEAR(NumbersAfter(r.out, "best focus: position ").at(0), 1030.0, 10.0) << r.out;
+    EXPECT_TRUE(std::filesystem::exists(dir / "c.png"));
+
+    // Three frames on one side of focus: too few for the hyperbola, the parabola's minimum
+    // beyond them; refused with the reasons, no position given.
+    const auto beyond = RunTool({"focus", "--hfr", "--positions", "1,2,3", frames[0], frames[1], frames[2]});
+    EXPECT_EQ(beyond.status, 1);
+    EXPECT_NE(beyond.out.find("parabola  (refused: the parabola's minimum lies outside the positions sampled)"),
+              std::string::npos) << beyond.out;
+    EXPECT_NE(beyond.out.find("no best focus position: the hyperbola needs at least 4 frames with stars"),
+              std::string::npos) << beyond.out;
+    EXPECT_EQ(beyond.out.find("best focus: position"), std::string::npos);
+}
+
 TEST(Focus, ProgressBarOnlyOnATerminal)
 {
     ScratchDir dir;
