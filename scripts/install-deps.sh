@@ -7,7 +7,7 @@
 # command to run is printed and the script fails. Quiet when all is there.
 set -eu
 
-required="cmake make g++ pkg-config libtbb-dev libgtest-dev libbenchmark-dev libcfitsio-dev libpng-dev libjpeg-dev"
+required="cmake make g++ pkg-config libtbb-dev libgtest-dev libbenchmark-dev libcfitsio-dev libpng-dev libjpeg-dev zlib1g-dev"
 optional=""
 if [ "${1:-}" = "--bench" ]; then
     optional="libopencv-dev"

@@ -229,7 +229,7 @@ void SetLevelsToData(CKelImage& image)
         if (!extremes) {
             image.SetLevel(p, 0.0, 1.0);
         } else if (extremes->first == extremes->second) {
-            image.SetLevel(p, extremes->first, extremes->first + 1.0);
+            image.SetLevel(p, extremes->first, LevelAbove(extremes->first));
         } else {
             image.SetLevel(p, extremes->first, extremes->second);
         }
