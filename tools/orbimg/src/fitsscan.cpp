@@ -620,7 +620,8 @@ void CheckTiles(FitsBytes& bytes, const Header& h, const Compression& z, std::ui
             const auto end = length ? Add(heapStart, s.offset) : std::nullopt;
             const auto last = end ? Add(*end, *length) : std::nullopt;
             if (s.count > limit || s.offset > limit || !last || *last > heapEnd) {
-                refuse("tile " + std::to_string(r + 1) + ": " + c.name + " points past the heap");
+                refuse("tile " + std::to_string(r + 1) + " of " + std::to_string(rows) + ": " + c.name +
+                       " points past the heap");
             }
             s.count = *length;  // in bytes from here on
             return s;

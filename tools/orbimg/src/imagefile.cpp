@@ -63,13 +63,14 @@ bool FitsHeader::IsStructural(const std::string& keyword)
             return true;
         }
     }
-    // Tile compression: ZIMAGE, ZBITPIX, ZNAXISn, ZTILEn, ZCMPTYPE, ZNAMEn,
-    // ZVALn, ZQUANTIZ, ZDITHER0, ZSIMPLE, ZTENSION, ZEXTEND, ZBLOCKED,
-    // ZPCOUNT, ZGCOUNT, ZHECKSUM, ZDATASUM, ZBLANK, ZSCALE, ZZERO.
-    static const char* const kCompression[] = {"ZIMAGE", "ZBITPIX", "ZCMPTYPE", "ZQUANTIZ", "ZDITHER0",
-                                               "ZSIMPLE", "ZTENSION", "ZEXTEND", "ZBLOCKED", "ZPCOUNT",
-                                               "ZGCOUNT", "ZHECKSUM", "ZDATASUM", "ZBLANK", "ZSCALE",
-                                               "ZZERO"};
+    // Tile compression: ZIMAGE, ZBITPIX, ZNAXIS, ZNAXISn, ZTILEn, ZCMPTYPE,
+    // ZNAMEn, ZVALn, ZQUANTIZ, ZDITHER0, ZSIMPLE, ZTENSION, ZEXTEND,
+    // ZBLOCKED, ZPCOUNT, ZGCOUNT, ZHECKSUM, ZDATASUM, ZBLANK, ZSCALE, ZZERO,
+    // ZMASKCMP.
+    static const char* const kCompression[] = {"ZIMAGE",   "ZBITPIX",  "ZNAXIS",   "ZCMPTYPE", "ZQUANTIZ",
+                                               "ZDITHER0", "ZSIMPLE",  "ZTENSION", "ZEXTEND",  "ZBLOCKED",
+                                               "ZPCOUNT",  "ZGCOUNT",  "ZHECKSUM", "ZDATASUM", "ZBLANK",
+                                               "ZSCALE",   "ZZERO",    "ZMASKCMP"};
     for (const char* exact : kCompression) {
         if (keyword == exact) {
             return true;

@@ -59,7 +59,7 @@ public:
     /// Keywords that describe the data layout or its checksums and so never
     /// hold for rewritten data: SIMPLE, XTENSION, BITPIX, NAXIS, NAXISn,
     /// EXTEND, BSCALE, BZERO, BLANK, PCOUNT, GCOUNT, END, CHECKSUM, DATASUM,
-    /// the tile-compression keywords (Z...) and binary-table column keywords
+    /// the tile-compression keywords (ZIMAGE, ZNAXIS, ZTILEn, ...) and binary-table column keywords
     /// left by compression (TFIELDS, TTYPEn, TFORMn, ...).
     static bool IsStructural(const std::string& keyword);
 

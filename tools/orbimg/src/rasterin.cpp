@@ -143,6 +143,13 @@ bool PngReadHeader(PngReader& r, std::FILE* file, PngShape& shape)
     png_set_user_limits(r.png, kMaxSide, kMaxSide);
     png_set_chunk_malloc_max(r.png, kMaxChunk);
     png_set_chunk_cache_max(r.png, 1000);
+    // Ancillary chunks say nothing the tool keeps: skipped unread. libpng
+    // 1.6.39 only warns about a text chunk past the limit above, then
+    // allocates and zeroes its claimed length (2 GB for 2^31 - 1).
+    static const png_byte kIgnored[] = "bKGD\0cHRM\0eXIf\0gAMA\0hIST\0iCCP\0iTXt\0oFFs\0pCAL\0pHYs\0"
+                                       "sBIT\0sCAL\0sPLT\0sRGB\0tEXt\0tIME\0zTXt";
+    png_set_keep_unknown_chunks(r.png, PNG_HANDLE_CHUNK_NEVER, nullptr, 0);
+    png_set_keep_unknown_chunks(r.png, PNG_HANDLE_CHUNK_NEVER, kIgnored, static_cast<int>(sizeof kIgnored / 5));
     png_read_info(r.png, r.info);
     const int colorType = png_get_color_type(r.png, r.info);
     const int depth = png_get_bit_depth(r.png, r.info);
