@@ -7,14 +7,17 @@
 #                   BENCH_FILTER=regex picks some, BENCH_ARGS passes more flags
 #   make demo       build and run the demo
 #   make install    install under PREFIX (default /usr/local)
+#   make fuzz       libFuzzer targets (clang 19, ASan + UBSan) in build-fuzz/, each run
+#                   FUZZ_SECONDS (default 60) from generated seeds
 
 MAKEFLAGS += --no-print-directory
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX ?= /usr/local
 CMAKE_FLAGS ?=
 TSAN_LABELS ?= platform|filter|display|histogram
+FUZZ_SECONDS ?= 60
 
-.PHONY: all deps build test sanitize tsan bench demo install clean
+.PHONY: all deps build test sanitize tsan bench demo install clean fuzz
 
 all: build
 
@@ -48,8 +51,16 @@ bench:
 demo: build
 	./build/tools/orbimg/orbimg demo demo-out
 
+fuzz:
+	@scripts/install-deps.sh --fuzz
+	@cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-19 \
+		-DORBIMG_SANITIZE=address,undefined -DORBIMG_BUILD_FUZZ=ON -DORBIMG_BUILD_TESTS=OFF \
+		-DORBIMG_BUILD_EXAMPLES=OFF $(CMAKE_FLAGS) >/dev/null
+	@cmake --build build-fuzz -j $(JOBS) --target fuzz_api fuzz_load fuzz_options fuzz_seeds
+	FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/fuzz.sh build-fuzz
+
 install: build
 	cmake --install build --prefix $(PREFIX)
 
 clean:
-	rm -rf build build-asan build-tsan
+	rm -rf build build-asan build-tsan build-fuzz

@@ -3,6 +3,8 @@
 #   scripts/install-deps.sh          build, test and tool dependencies
 #   scripts/install-deps.sh --bench  also the benchmark comparisons (OpenCV);
 #                                    a failure there is reported, not fatal
+#   scripts/install-deps.sh --fuzz   also clang 19 with its libFuzzer and
+#                                    sanitizer runtimes, and its symbolizer (make fuzz)
 # As root, missing packages are installed with apt-get; otherwise the one
 # command to run is printed and the script fails. Quiet when all is there.
 set -eu
@@ -11,6 +13,9 @@ required="cmake make g++ pkg-config libtbb-dev libgtest-dev libbenchmark-dev lib
 optional=""
 if [ "${1:-}" = "--bench" ]; then
     optional="libopencv-dev"
+fi
+if [ "${1:-}" = "--fuzz" ]; then
+    required="$required clang-19 libclang-rt-19-dev llvm-19"
 fi
 
 missing_of() {
