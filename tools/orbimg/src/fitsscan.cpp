@@ -36,6 +36,8 @@ namespace orbimg::tool {
 namespace {
 
 constexpr std::uint64_t kBlock = 2880;
+/// The most a gzip-compressed FITS file may inflate, as a multiple of its size.
+constexpr std::uint64_t kMostGzipRatio = 256;
 constexpr int kMaxAxes = 999;
 
 // ---- checked arithmetic: nothing on overflow ----
@@ -765,6 +767,13 @@ bool GzipFitsBytes::Holds(std::uint64_t end)
     }
     if (m_ended || end > MostBytes()) {
         return false;
+    }
+    // Real frames shrink a few times under gzip; a file that must inflate
+    // far more holds next to nothing and would only cost memory and time.
+    if (end > m_compressedSize * kMostGzipRatio) {
+        ReadFailure(m_path, "the gzip file would inflate more than " + std::to_string(kMostGzipRatio) + "-fold (" +
+                                DescribeBytes(end) + " from " + DescribeBytes(m_compressedSize) +
+                                "), as a decompression bomb does; gunzip it to read it");
     }
     if (end > m_limit) {
         CheckMemory(m_path, end, "inflating the gzip file");

@@ -336,8 +336,16 @@ const Hostile kHostile[] = {
          test::MakeImageFits(path, FLOAT_IMG, {100, 100}, std::vector<double>(10000, 1.0));
          std::filesystem::resize_file(path, 2880 + 8000);
      }},
-    {"bomb.fits.gz", "more than the memory budget of 32 MB",
-     [](const ScratchDir&, const std::string& path) { GzipFits(path, PrimaryHeader(4096, 4096, 8), 4096 * 4096); }},
+    {"bomb.fits.gz", "the gzip file would inflate more than 256-fold",
+     [](const ScratchDir&, const std::string& path) { GzipFits(path, PrimaryHeader(2048, 2048, 8), 2048 * 2048); }},
+    {"budget.fits.gz", "more than the memory budget of 32 MB",  // noise barely shrinks
+     [](const ScratchDir&, const std::string& path) {
+         std::string bytes = PrimaryHeader(4096, 2048, 16);
+         for (std::uint32_t i = 0, x = 1; i < 4096 * 2048 * 2; ++i, x = x * 1664525u + 1013904223u) {
+             bytes += static_cast<char>(x >> 24);
+         }
+         GzipFits(path, bytes, 0);
+     }},
     {"claim.fits.gz", "truncated FITS file: the data ends before the image does",
      [](const ScratchDir&, const std::string& path) { GzipFits(path, PrimaryHeader(100000, 100000, 8), 2880); }},
     {"huge.png", "truncated PNG file: 32767 x 32767 pixels cannot be held in 57 bytes",
