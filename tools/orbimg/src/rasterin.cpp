@@ -203,6 +203,15 @@ bool PngReadRows(PngReader& r, const PngShape& shape, png_bytepp rows, unsigned 
     return true;
 }
 
+/// libpng's "Read Error" is a file that ends inside a chunk.
+[[noreturn]] void PngFailure(const std::string& path, const PngReader& r)
+{
+    if (std::strcmp(r.message, "Read Error") == 0) {
+        ReadFailure(path, "truncated PNG file: the file ends inside a chunk");
+    }
+    ReadFailure(path, std::string("damaged PNG file: ") + r.message);
+}
+
 // ---- JPEG ----
 
 struct JpegReader {
@@ -312,7 +321,7 @@ ImageFile ReadPngFile(const std::string& path)
     }
     PngShape shape;
     if (!PngReadHeader(reader, file.get(), shape)) {
-        ReadFailure(path, std::string("damaged PNG file: ") + reader.message);
+        PngFailure(path, reader);
     }
     if (shape.channels != 1 && shape.channels != 3) {
         ReadFailure(path, "unexpected PNG layout (" + std::to_string(shape.channels) + " channels)");
@@ -334,7 +343,7 @@ ImageFile ReadPngFile(const std::string& path)
     }
     std::vector<unsigned char> wide(shape.depth == 16 ? rowBytes : 0);
     if (!PngReadRows(reader, shape, rows.data(), wide.data(), result.image.get())) {
-        ReadFailure(path, std::string("damaged PNG file: ") + reader.message);
+        PngFailure(path, reader);
     }
     SetLevelsToData(*result.image);
     return result;

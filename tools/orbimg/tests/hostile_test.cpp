@@ -355,7 +355,7 @@ const Hostile kHostile[] = {
          PngChunk(png, "IEND", "", 0);
          test::WriteText(path, png);
      }},
-    {"text.png", "damaged PNG file",  // a text chunk claiming 2 GB
+    {"text.png", "truncated PNG file: the file ends inside a chunk",  // a text chunk claiming 2 GB
      [](const ScratchDir&, const std::string& path) {
          std::string png = PngHeader(1, 1, 8, PNG_COLOR_TYPE_GRAY);
          PngChunk(png, "tEXt", "a", 0x7FFFFFFF);
