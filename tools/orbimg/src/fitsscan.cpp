@@ -568,7 +568,8 @@ void CheckTiles(FitsBytes& bytes, const Header& h, const Compression& z, std::ui
     }
     // cfitsio holds a tile as doubles or 64-bit integers, and one more copy
     // while it converts.
-    CheckMemory(refuse.path, tileSamples * 16, "a tile of " + std::to_string(tileSamples) + " samples");
+    CheckMemory(refuse.path, Mul(tileSamples, 16).value_or(~std::uint64_t{0}),
+                "a tile of " + std::to_string(tileSamples) + " samples");
     tiles.type = z.type;
     tiles.tile = z.tile;
     tiles.count = static_cast<long long>(tileCount);
@@ -777,6 +778,9 @@ bool GzipFitsBytes::Holds(std::uint64_t end)
     }
     if (end > m_limit) {
         CheckMemory(m_path, end, "inflating the gzip file");
+    }
+    if (end > m_data.capacity() && end - m_data.size() > (std::uint64_t{1} << 20)) {
+        m_data.reserve(static_cast<std::size_t>(end));  // an HDU's data: one allocation, no copies
     }
     z_stream& z = m_stream->z;
     while (m_data.size() < end && !m_ended) {
