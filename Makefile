@@ -9,6 +9,8 @@
 #   make install    install under PREFIX (default /usr/local)
 #   make test-arm64 64-bit ARM: cross build in build-arm64/, all tests under
 #                   qemu-aarch64 (NEON and SVE)
+#   make fuzz       libFuzzer targets (clang 19, ASan + UBSan) in build-fuzz/, each run
+#                   FUZZ_SECONDS (default 60) from generated seeds
 #
 # Compiler: CXX=... picks one for any target, e.g. `make test CXX=clang++`
 # (clang 14), `make sanitize CXX=clang++-19`. Each compiler builds in its own
@@ -23,6 +25,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX ?= /usr/local
 CMAKE_FLAGS ?=
 TSAN_LABELS ?= platform|filter|display|histogram
+FUZZ_SECONDS ?= 60
 # The test programs of those labels (tests/<label>/ -> test_<label>): all make tsan builds.
 TSAN_TARGETS = $(addprefix test_,$(subst |, ,$(TSAN_LABELS)))
 
@@ -44,7 +47,7 @@ ASAN_DIR := build-asan$(COMPILER_SUFFIX)
 TSAN_DIR := build-tsan$(COMPILER_SUFFIX)
 CONFIGURE = cmake -S . $(COMPILER_FLAGS) $(CMAKE_FLAGS)
 
-.PHONY: all deps build test sanitize tsan bench demo install clean test-arm64
+.PHONY: all deps build test sanitize tsan bench demo install clean test-arm64 fuzz
 
 all: build
 
@@ -77,6 +80,14 @@ bench:
 
 demo: build
 	./$(BUILD_DIR)/tools/orbimg/orbimg demo demo-out
+
+fuzz:
+	@scripts/install-deps.sh --fuzz
+	@cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-19 \
+		-DORBIMG_SANITIZE=address,undefined -DORBIMG_BUILD_FUZZ=ON -DORBIMG_BUILD_TESTS=OFF \
+		-DORBIMG_BUILD_EXAMPLES=OFF $(CMAKE_FLAGS) >/dev/null
+	@cmake --build build-fuzz -j $(JOBS) --target fuzz_api fuzz_load fuzz_options fuzz_seeds
+	FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/fuzz.sh build-fuzz
 
 install: build
 	cmake --install $(BUILD_DIR) --prefix $(PREFIX)

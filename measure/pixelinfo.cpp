@@ -95,9 +95,11 @@ Box ClampRect(CKelImage& image, CRect rect)
 /// True when the rectangle as given has an area of exactly one pixel.
 bool IsSingleSample(const CRect& rect)
 {
+    // w x h = 1 in whole numbers only for 1 x 1 and -1 x -1; the product
+    // itself would overflow for corners near the ends of the int range.
     const long long w = static_cast<long long>(rect.right) - rect.left;
     const long long h = static_cast<long long>(rect.bottom) - rect.top;
-    return w * h == 1;
+    return (w == 1 && h == 1) || (w == -1 && h == -1);
 }
 
 /// Calls fn(row, count) for each row of the box in one plane.

@@ -4,6 +4,8 @@
 #   scripts/install-deps.sh --bench  also the benchmark comparisons (OpenCV, and
 #                                    SEP with NumPy for bench/stars_vs_sep.py);
 #                                    a failure there is reported, not fatal
+#   scripts/install-deps.sh --fuzz   also clang 19's symbolizer (make fuzz; clang 19
+#                                    and its libFuzzer come with the required set)
 #   scripts/install-deps.sh --arm64  also the 64-bit ARM cross build and its
 #                                    emulator: the aarch64 cross compiler,
 #                                    qemu-user and the arm64 libraries (adds
@@ -17,14 +19,15 @@ set -eu
 # and tests the project (make test CXX=clang++-19), and the consumer check
 # builds a host program with g++ and clang++.
 compilers="g++ clang clang-19 libclang-rt-19-dev"
-required="cmake make ccache pkg-config $compilers libtbb-dev libgtest-dev libbenchmark-dev libcfitsio-dev libpng-dev libjpeg-dev libhwy-dev"
+required="cmake make ccache pkg-config $compilers libtbb-dev libgtest-dev libbenchmark-dev libcfitsio-dev libpng-dev libjpeg-dev libhwy-dev zlib1g-dev"
 optional=""
 arm64=""
 case "${1:-}" in
 --bench) optional="libopencv-dev python3-numpy python3-sep" ;;
+--fuzz) required="$required llvm-19" ;;
 --arm64)
     arm64="g++-aarch64-linux-gnu libc6-dev-arm64-cross qemu-user libtbb-dev:arm64 libgtest-dev:arm64"
-    arm64="$arm64 libcfitsio-dev:arm64 libpng-dev:arm64 libjpeg-dev:arm64 libhwy-dev:arm64"
+    arm64="$arm64 libcfitsio-dev:arm64 libpng-dev:arm64 libjpeg-dev:arm64 libhwy-dev:arm64 zlib1g-dev:arm64"
     ;;
 esac
 

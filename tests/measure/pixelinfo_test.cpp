@@ -295,6 +295,11 @@ TEST(PixelInfo, BlanksAreSkippedAndExtremeArgumentsAreSafe)
     EXPECT_EQ(c.Plane(0), (std::vector<double>{0, 0, 0, 0, 0}));  // far outside
     info.Calc(CPoint(2, 2), INT_MAX, c[0], c[1], c[2], c[3], c[4]);
     EXPECT_EQ(c.Plane(0), whole.Plane(0));
+    // Width x height of these overflows 64 bits.
+    info.Calc(CRect(INT_MIN, INT_MIN, INT_MAX, INT_MAX), c[0], c[1], c[2], c[3], c[4]);
+    EXPECT_EQ(c.Plane(0), whole.Plane(0));
+    info.Calc(CRect(INT_MAX, INT_MAX, INT_MIN, INT_MIN), c[0], c[1], c[2], c[3], c[4]);
+    EXPECT_EQ(c.Plane(0), (std::vector<double>{0, 0, 0, 0, 0}));
     info.CalcSky(CRect(INT_MIN, INT_MIN, INT_MAX, INT_MAX), 1, 1, c[0], c[1], c[2], c[3], c[4]);
     info.CalcSky(2, 2, INT_MAX, 1, 1, whole[0], whole[1], whole[2], whole[3], whole[4]);
     EXPECT_EQ(c.Plane(0), whole.Plane(0));

@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "commands.h"
+#include "membudget.h"
 
 #ifndef ORBIMG_VERSION
 #define ORBIMG_VERSION "unknown"
@@ -11,11 +12,28 @@
 
 namespace orbimg::tool {
 
+namespace {
+
+/// Every command that reads image files also takes --max-memory.
+std::vector<CommandSpec> WithMemoryOption(std::vector<CommandSpec> commands)
+{
+    for (auto& command : commands) {
+        if (command.name != "demo") {
+            command.options.push_back(OptionSpec{"--max-memory", "", OptionValue::Required, "SIZE",
+                                                 "memory an image may take when read, e.g. 2G (default: what the "
+                                                 "machine has free; also ORBIMG_MAX_MEMORY)"});
+        }
+    }
+    return commands;
+}
+
+}  // namespace
+
 const std::vector<CommandSpec>& Commands()
 {
-    static const std::vector<CommandSpec> commands = {InfoCommand(),  RenderCommand(),    HistogramCommand(),
-                                                      StarsCommand(), FocusCommand(),     TransformCommand(),
-                                                      DemoCommand()};
+    static const std::vector<CommandSpec> commands =
+        WithMemoryOption({InfoCommand(), RenderCommand(), HistogramCommand(), StarsCommand(), FocusCommand(),
+                          TransformCommand(), DemoCommand()});
     return commands;
 }
 
@@ -72,6 +90,8 @@ std::string ToolHelp()
             "written as 32-bit float FITS, PNG or BMP.\n"
             "Pixel coordinates are FITS coordinates, as DS9 and Siril show them: 1-based,\n"
             "(1,1) the centre of the bottom-left pixel, y up.\n"
+            "Damaged files, and files claiming more than they hold or more memory than\n"
+            "the machine has free (--max-memory, ORBIMG_MAX_MEMORY), are refused.\n"
             "Exit status: 0 success, 1 failure, 2 bad command line.\n";
     return text.str();
 }
@@ -118,6 +138,9 @@ int Main(const std::vector<std::string>& args, Context& ctx)
         if (parsed.help) {
             ctx.out << CommandHelp(*command);
             return 0;
+        }
+        if (const auto budget = parsed.Value("--max-memory")) {
+            SetMemoryBudget(ParseMemorySize(*budget, "--max-memory"));
         }
         return command->run(parsed, ctx);
     } catch (const ToolError& e) {

@@ -123,7 +123,7 @@ void RunHistogram(const HistogramPlan& plan, Context& ctx)
             throw ToolError("histogram: '" + plan.input + "' has no sample that is not blank");
         }
         if (!(gmax > gmin)) {
-            gmax = gmin + 1.0;
+            gmax = LevelAbove(gmin);
         }
         for (int p = 0; p < 3; ++p) {
             image.SetLevel(p, gmin, gmax);
@@ -156,7 +156,7 @@ void RunHistogram(const HistogramPlan& plan, Context& ctx)
                         HistogramMarker{Luminance(marks.max[0], marks.max[1], marks.max[2]), 'L'}};
     }
     if (!(hi > lo)) {
-        hi = lo + 1.0;
+        hi = LevelAbove(lo);
     }
 
     std::vector<int> counts(static_cast<std::size_t>(plan.bins));

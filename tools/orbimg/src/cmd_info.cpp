@@ -38,6 +38,9 @@ void PrintInfo(const ImageFile& file, std::ostream& out)
     const int planes = image.GetPlanes();
     out << file.path << '\n';
     out << "  format  " << Describe(file) << '\n';
+    if (!file.headerNote.empty()) {
+        out << "  header  " << file.headerNote << '\n';
+    }
     out << "  size    " << image.GetWidth() << " x " << image.GetHeight() << ", " << planes
         << (planes == 1 ? " plane (mono)" : " planes (colour)") << '\n';
     char line[200];

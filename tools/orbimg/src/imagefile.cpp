@@ -63,13 +63,14 @@ bool FitsHeader::IsStructural(const std::string& keyword)
             return true;
         }
     }
-    // Tile compression: ZIMAGE, ZBITPIX, ZNAXISn, ZTILEn, ZCMPTYPE, ZNAMEn,
-    // ZVALn, ZQUANTIZ, ZDITHER0, ZSIMPLE, ZTENSION, ZEXTEND, ZBLOCKED,
-    // ZPCOUNT, ZGCOUNT, ZHECKSUM, ZDATASUM, ZBLANK, ZSCALE, ZZERO.
-    static const char* const kCompression[] = {"ZIMAGE", "ZBITPIX", "ZCMPTYPE", "ZQUANTIZ", "ZDITHER0",
-                                               "ZSIMPLE", "ZTENSION", "ZEXTEND", "ZBLOCKED", "ZPCOUNT",
-                                               "ZGCOUNT", "ZHECKSUM", "ZDATASUM", "ZBLANK", "ZSCALE",
-                                               "ZZERO"};
+    // Tile compression: ZIMAGE, ZBITPIX, ZNAXIS, ZNAXISn, ZTILEn, ZCMPTYPE,
+    // ZNAMEn, ZVALn, ZQUANTIZ, ZDITHER0, ZSIMPLE, ZTENSION, ZEXTEND,
+    // ZBLOCKED, ZPCOUNT, ZGCOUNT, ZHECKSUM, ZDATASUM, ZBLANK, ZSCALE, ZZERO,
+    // ZMASKCMP.
+    static const char* const kCompression[] = {"ZIMAGE",   "ZBITPIX",  "ZNAXIS",   "ZCMPTYPE", "ZQUANTIZ",
+                                               "ZDITHER0", "ZSIMPLE",  "ZTENSION", "ZEXTEND",  "ZBLOCKED",
+                                               "ZPCOUNT",  "ZGCOUNT",  "ZHECKSUM", "ZDATASUM", "ZBLANK",
+                                               "ZSCALE",   "ZZERO",    "ZMASKCMP"};
     for (const char* exact : kCompression) {
         if (keyword == exact) {
             return true;
@@ -229,7 +230,7 @@ void SetLevelsToData(CKelImage& image)
         if (!extremes) {
             image.SetLevel(p, 0.0, 1.0);
         } else if (extremes->first == extremes->second) {
-            image.SetLevel(p, extremes->first, extremes->first + 1.0);
+            image.SetLevel(p, extremes->first, LevelAbove(extremes->first));
         } else {
             image.SetLevel(p, extremes->first, extremes->second);
         }

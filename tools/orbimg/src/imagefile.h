@@ -14,9 +14,17 @@
 //     every sample in place.
 //   - Display levels after loading: per plane the least and greatest finite
 //     sample; 0..1 when a plane has no finite sample; min..min + 1 when all
-//     finite samples are equal (a range of 0 would divide by zero).
+//     finite samples are equal (a range of 0 would divide by zero), or
+//     min..the next double above min where min + 1 rounds back to min
+//     (|min| of 2^53 and more).
 //   - Size limits: width and height from 1, at most 2^30 - 1 samples in all
-//     (the image record counts samples in an int and bytes in 32 bits).
+//     (the image record counts samples in an int and bytes in 32 bits), and
+//     no more memory than the budget (membudget.h).
+//   - Damaged and hostile files are refused before anything large is
+//     allocated: a size the file cannot hold (an uncompressed image's bytes,
+//     the most a compressed stream of the file's size can inflate to), tile
+//     shapes and compressed streams cfitsio would misread (fitsscan.h), PNG
+//     chunks past 8 MB, JPEG sizes the stream cannot describe.
 //   - Every failure is a ToolError "cannot read '<path>': <reason>" or
 //     "cannot write '<path>': <reason>"; an output file is never left half
 //     written (safeoutput.h).
@@ -51,7 +59,7 @@ public:
     /// Keywords that describe the data layout or its checksums and so never
     /// hold for rewritten data: SIMPLE, XTENSION, BITPIX, NAXIS, NAXISn,
     /// EXTEND, BSCALE, BZERO, BLANK, PCOUNT, GCOUNT, END, CHECKSUM, DATASUM,
-    /// the tile-compression keywords (Z...) and binary-table column keywords
+    /// the tile-compression keywords (ZIMAGE, ZNAXIS, ZTILEn, ...) and binary-table column keywords
     /// left by compression (TFIELDS, TTYPEn, TFORMn, ...).
     static bool IsStructural(const std::string& keyword);
 
@@ -77,6 +85,7 @@ struct ImageFile {
     double bscale = 1.0;  ///< FITS BSCALE as applied
     double bzero = 0.0;   ///< FITS BZERO as applied
     FitsHeader header;    ///< FITS: the kept cards; empty for PNG and JPEG
+    std::string headerNote;  ///< FITS: how the cards were read when cfitsio could not convert them; else ""
 };
 
 /// Reads a FITS, PNG or JPEG file, recognised by its first bytes (a gzip
@@ -90,7 +99,7 @@ ImageFile LoadImageFile(const std::string& path);
 /// other HDU holds an image, an empty one is reported as a zero-size image.
 ImageFile ReadFitsFile(const std::string& path);
 /// Reads a PNG: grey or RGB, 1 to 16 bits, palette images as RGB; an alpha
-/// channel is dropped (not composited).
+/// channel or a transparency chunk is dropped (not composited).
 ImageFile ReadPngFile(const std::string& path);
 /// Reads a JPEG: grey or colour (YCbCr or RGB), 8 bits. A file that ends
 /// early is an error; CMYK files are not supported.

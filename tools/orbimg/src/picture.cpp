@@ -65,7 +65,7 @@ bool MendLevels(CKelImage& image)
             lo = extremes ? extremes->first : 0.0;
         }
         if (!std::isfinite(hi)) {
-            hi = extremes ? extremes->second : lo + 1.0;
+            hi = extremes ? extremes->second : LevelAbove(lo);
         }
         if (!(hi > lo)) {
             hi = lo + std::max(1.0, std::abs(lo) * 1e-6);

@@ -13,6 +13,7 @@
 //   - A plane without finite samples has count 0 and every figure NaN.
 #pragma once
 
+#include <cmath>
 #include <optional>
 #include <utility>
 
@@ -40,5 +41,12 @@ long long FillBlanks(CKelImage& image, int plane, float value);
 
 /// Least and greatest finite sample of a plane; nothing when there is none.
 std::optional<std::pair<float, float>> FiniteExtremes(const CKelImage& image, int plane);
+
+/// The upper end of a window over flat data at `low`: low + 1, or the next
+/// double above low where low + 1 rounds back to low (|low| >= 2^53).
+inline double LevelAbove(double low)
+{
+    return low + 1.0 != low ? low + 1.0 : std::nextafter(low, HUGE_VAL);
+}
 
 }  // namespace orbimg::tool

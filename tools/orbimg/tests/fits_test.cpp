@@ -201,6 +201,12 @@ TEST(FitsRead, LevelsOfPlanesWithoutRange)
     EXPECT_EQ(f.image->GetLevelMax(1), 1.0);
     EXPECT_EQ(f.image->GetLevelMin(2), 1.0);
     EXPECT_EQ(f.image->GetLevelMax(2), 3.0);
+
+    // Flat at 2^60, where min + 1 rounds back to min: the next double above.
+    MakeImageFits(dir / "high.fits", DOUBLE_IMG, {2, 1}, {0x1p60, 0x1p60});
+    const ImageFile h = LoadImageFile(dir / "high.fits");
+    EXPECT_EQ(h.image->GetLevelMin(0), 0x1p60);
+    EXPECT_EQ(h.image->GetLevelMax(0), std::nextafter(0x1p60, HUGE_VAL));
 }
 
 TEST(FitsRead, BadFilesAreReportedClearly)
