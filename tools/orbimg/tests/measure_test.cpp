@@ -166,7 +166,7 @@ TEST(Focus, HfrCurveFindsTheBestPositionWithin0_1Step)
     std::vector<std::string> frames;
     for (int k = 0; k < 5; ++k) {
         const double t = (800.0 + 100.0 * k - 1030.0) / 100.0;
-        frames.push_back(dir / ("h" + std::to_string(k) + ".fits"));
+        frames.push_back(dir / (std::to_string(k) + "-hfr.fits"));
         MakeFocusFrame(frames.back(), 2.5 * std::sqrt(1.0 + t * t));
     }
     std::vector<std::string> args = {"focus", "--hfr", "--positions", "800,900,1000,1100,1200", "-o", dir / "c.png"};
