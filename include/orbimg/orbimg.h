@@ -26,6 +26,9 @@
 #include "measure/psf.h"
 #include "measure/pixelinfo.h"
 #include "measure/focus.h"
+#include "measure/skybackground.h"
+#include "measure/starfield.h"
+#include "measure/focuscurve.h"
 
 #include "transform/imgflip.h"
 #include "transform/imgresize.h"

@@ -21,6 +21,7 @@ namespace {
 constexpr int kFocusFrames = 7;
 constexpr int kSharpFrame = 4;            ///< 1-based: the frame at best focus
 constexpr double kBlurPerStep = 0.75;     ///< Gaussian sigma added per focuser step away from it
+constexpr int kFocusStep = 100;           ///< focuser units between frames (FOCUSPOS = step x frame)
 constexpr int kStarsMeasured = 50;
 
 void WriteStarList(const std::string& path, const SynthField& field, double fwhm)
@@ -89,11 +90,13 @@ FieldParams ParamsFor(PixelSize size)
     return params;
 }
 
-/// The green plane of the middle third of the field, as a mono image.
+/// The green plane of the middle third of the field, as a mono image; on a
+/// small field the middle 256 x 256 pixels (or the whole field), so that
+/// every frame of the sweep, the most defocused too, keeps a few stars.
 std::unique_ptr<CKelImage> FocusWindow(const CKelImage& field)
 {
-    const int width = std::max(64, field.GetWidth() / 3);
-    const int height = std::max(64, field.GetHeight() / 3);
+    const int width = std::min(field.GetWidth(), std::max(256, field.GetWidth() / 3));
+    const int height = std::min(field.GetHeight(), std::max(256, field.GetHeight() / 3));
     CImgResize crop;
     crop = field;
     CKelImage source(field);
@@ -185,7 +188,8 @@ CommandSpec DemoCommand()
         "Then runs each command on it, printing every command line: info, render\n"
         "with every method, histogram plots, stars (the measured FWHM against the\n"
         "true one), a focus sweep over the middle of the field blurred by increasing\n"
-        "amounts, binning and resampling. Ends with a short report and the list of\n"
+        "amounts (the focus figure, then the median HFR against the FOCUSPOS written\n"
+        "in each frame, fitted, drawn as DIR/focus-curve.png), binning and resampling. Ends with a short report and the list of\n"
         "files written. DIR is demo-out by default and is created when missing.",
         {
             {"--size", "", OptionValue::Required, "WxH", "size of the field (default 3000x2000, at least 200x200)"},
@@ -264,8 +268,13 @@ int RunDemo(const ParsedArgs& args, Context& ctx)
         ParseStars(demo.Command({"stars", sample, "--auto", std::to_string(kStarsMeasured), "--csv", starsCsv})), ctx);
     demo.Wrote(starsCsv);
     const double offset = MedianOffset(stars, field);
-    ctx.out << "true FWHM " << Fixed(params.fwhm, 3) << " px: the median measured is "
-            << Format("%+.1f", (stars.medianFwhm / params.fwhm - 1.0) * 100.0)
+    // The stars are drawn by their value at pixel centres; the detector reports the
+    // FWHM of a star before a pixel's 1 x 1 px integration widens it (variance 1/12 px^2).
+    const double sigmaToFwhm = 2.0 * std::sqrt(2.0 * std::log(2.0));
+    const double trueFwhm = std::sqrt(params.fwhm * params.fwhm - sigmaToFwhm * sigmaToFwhm / 12.0);
+    const double fwhmOff = (stars.medianFwhm / trueFwhm - 1.0) * 100.0;
+    ctx.out << "true FWHM " << Fixed(params.fwhm, 3) << " px at pixel centres, " << Fixed(trueFwhm, 3)
+            << " px without the pixel's width: the median measured is " << Format("%+.1f", fwhmOff)
             << " % off; measured positions lie a median " << Fixed(offset, 3) << " px from the true ones\n";
 
     // ---- focus sweep ----
@@ -283,11 +292,24 @@ int RunDemo(const ParsedArgs& args, Context& ctx)
         FitsHeader frameHeader;
         frameHeader.Add(FitsCard("OBJECT", FitsString("orbimg demo focus sweep"), "synthetic"));
         frameHeader.Add(FitsCard("BLUR", Fixed(sigma, 3), "[pixel] Gaussian sigma of the defocus"));
+        frameHeader.Add(FitsCard("FOCUSPOS", std::to_string(kFocusStep * k), "focuser position (steps)"));
         WriteFitsFile(path, *frame, frameHeader);
         demo.Wrote(path);
         focusWords.push_back(path);
     }
     const FocusResult focus = RunFocus(ParseFocus(demo.Command(focusWords)), ctx);
+    const std::string curvePicture = demo.Path("focus-curve.png");
+    std::vector<std::string> hfrWords = focusWords;
+    hfrWords.insert(hfrWords.end(), {"--hfr", "-o", curvePicture});
+    const FocusResult hfrFocus = RunFocus(ParseFocus(demo.Command(hfrWords)), ctx);
+    demo.Wrote(curvePicture);
+    const double trueBest = kFocusStep * kSharpFrame;
+    const bool fitted = hfrFocus.curve && hfrFocus.curve->ok;
+    ctx.out << "true best focus " << Format("%.6g", trueBest) << ": fitted "
+            << (fitted ? Format("%.6g", hfrFocus.curve->best) + " +- " + Format("%.3g", hfrFocus.curve->bestError) +
+                             " (" + Format("%+.3g", (hfrFocus.curve->best - trueBest) / kFocusStep) + " step)"
+                       : std::string("none"))
+            << '\n';
 
     // ---- transforms ----
     const std::string binned = demo.Path("binned-2x2.fits");
@@ -309,10 +331,12 @@ int RunDemo(const ParsedArgs& args, Context& ctx)
             << "  sample       " << params.width << " x " << params.height << " colour, " << field.stars.size()
             << " stars (" << params.saturatedStars << " saturated), " << field.blanks.size() << " blank pixels\n"
             << "  stars        " << stars.measured << " measured: median FWHM " << Fixed(stars.medianFwhm, 3)
-            << " px (true " << Fixed(params.fwhm, 3) << " px, " << Format("%+.1f", (stars.medianFwhm / params.fwhm - 1.0) * 100.0)
-            << " %), positions within " << Fixed(offset, 3) << " px (median)\n"
+            << " px (true " << Fixed(trueFwhm, 3) << " px, " << Format("%+.1f", fwhmOff) << " %), positions within " << Fixed(offset, 3) << " px (median)\n"
             << "  focus sweep  best frame " << (focus.best + 1) << " of " << kFocusFrames << " (the sharpest is frame "
-            << kSharpFrame << ")\n"
+            << kSharpFrame << "); HFR curve: best position "
+            << (fitted ? Format("%.6g", hfrFocus.curve->best) + " +- " + Format("%.3g", hfrFocus.curve->bestError)
+                       : std::string("none"))
+            << " (true " << Format("%.6g", trueBest) << ")\n"
             << "  time         " << Fixed(seconds, 1) << " s\n";
     ctx.out << "\nFiles written:\n";
     for (const auto& path : demo.Written()) {

@@ -35,6 +35,97 @@ void WriteCsv(const std::string& path, const StarReport& report)
     });
 }
 
+/// Flag letters: S saturated, E edge, B blank, L elongated, D deblended,
+/// F fit failed, H no HFR; "-" for none.
+std::string FlagLetters(unsigned flags)
+{
+    static const char kLetters[] = "SEBLDFH";
+    std::string text;
+    for (int bit = 0; bit < 7; ++bit) {
+        if (flags & (1u << bit)) {
+            text += kLetters[bit];
+        }
+    }
+    return text.empty() ? "-" : text;
+}
+
+std::string Cell(double v, int decimals)
+{
+    return std::isnan(v) ? std::string("") : Fixed(v, decimals);
+}
+
+void WriteDetectedCsv(const std::string& path, const StarReport& report, int count, int height)
+{
+    WriteFileSafely(path, [&](std::FILE* out) {
+        std::fprintf(out, "star,x,y,flux,peak,snr,hfr,fwhm,ellipticity,flags\n");
+        for (int n = 0; n < count; ++n) {
+            const StarInfo& s = report.detected[static_cast<std::size_t>(n)];
+            const FitsPoint p = LibraryToFits(s.x, s.y, height);
+            std::fprintf(out, "%d,%.3f,%.3f,%.1f,%.1f,%.1f,%s,%s,%s,%s\n", n + 1, p.x, p.y, s.flux, s.peak, s.snr,
+                         Cell(s.hfr, 3).c_str(), Cell(s.fwhm, 3).c_str(), Cell(s.ellipticity, 3).c_str(),
+                         FlagLetters(s.flags).c_str());
+        }
+    });
+}
+
+/// stars --auto: the library's detector over the whole frame.
+StarReport RunDetector(const StarsPlan& plan, ImageFile& file, double saturation, Context& ctx)
+{
+    CKelImage& image = *file.image;
+    const int height = image.GetHeight();
+    CStarField field(&image);
+    StarParams params;
+    params.saturation = std::isfinite(saturation) ? saturation : std::nan("");
+    field.Detect(params);
+    StarReport report;
+    report.detected = field.GetStars();
+    report.summary = field.GetSummary();
+    report.skyLevel = report.summary.skyLevel;
+    report.skyNoise = report.summary.skyNoise;
+    report.measured = report.summary.good;
+    report.medianFwhm = report.summary.fwhm;
+    const int shown = std::min<int>(*plan.autoCount, static_cast<int>(report.detected.size()));
+    for (int n = 0; n < shown; ++n) {
+        const StarInfo& s = report.detected[static_cast<std::size_t>(n)];
+        MeasuredStar star;
+        star.position = LibraryToFits(s.x, s.y, height);
+        star.peak = CPoint(s.peakX, s.peakY);
+        star.height = s.peak;
+        star.fwhm = s.fwhm;
+        report.stars.push_back(star);
+    }
+    ctx.out << plan.input << ": " << image.GetWidth() << " x " << height << ", sky " << Fixed(report.skyLevel, 2)
+            << ", noise " << Fixed(report.skyNoise, 3) << (image.GetPlanes() > 1 ? " (luminance)" : "") << '\n';
+    ctx.out << "detected " << report.detected.size() << " stars more than 5 sigma above the sky; the " << shown
+            << " brightest:\n";
+    if (shown > 0) {
+        ctx.out << "  star          x          y         flux      peak     SNR     HFR    FWHM  ellip  flags\n";
+    }
+    for (int n = 0; n < shown; ++n) {
+        const StarInfo& s = report.detected[static_cast<std::size_t>(n)];
+        const FitsPoint p = LibraryToFits(s.x, s.y, height);
+        char line[160];
+        std::snprintf(line, sizeof line, "%6d %10.2f %10.2f %12.1f %9.1f %7.1f %7s %7s %6s  %s\n", n + 1, p.x, p.y,
+                      s.flux, s.peak, s.snr, Cell(s.hfr, 3).c_str(), Cell(s.fwhm, 3).c_str(),
+                      Cell(s.ellipticity, 3).c_str(), FlagLetters(s.flags).c_str());
+        ctx.out << line;
+    }
+    const StarSummary& sum = report.summary;
+    ctx.out << sum.good << " of " << sum.detected << " stars good (no flag: S saturated, E edge, B blank, "
+            << "L elongated, D deblended, F fit failed, H no HFR)\n";
+    if (sum.good == 0) {
+        throw ToolError("stars: no good star in '" + plan.input + "'");
+    }
+    ctx.out << "median HFR " << Fixed(sum.hfr, 3) << " px (spread " << Fixed(sum.hfrSpread, 3) << "), median FWHM "
+            << Fixed(sum.fwhm, 3) << " px (spread " << Fixed(sum.fwhmSpread, 3) << "), median ellipticity "
+            << Fixed(sum.ellipticity, 3) << '\n';
+    if (plan.csv) {
+        WriteDetectedCsv(*plan.csv, report, shown, height);
+        ctx.out << "wrote " << *plan.csv << '\n';
+    }
+    return report;
+}
+
 }  // namespace
 
 CommandSpec StarsCommand()
@@ -43,19 +134,21 @@ CommandSpec StarsCommand()
         "stars",
         "PSF and FWHM of stars, given by position or found automatically",
         "orbimg stars FILE (--at X,Y ... | --auto [N]) [--csv OUT.csv]",
-        "Measures the stars at the positions given (FITS pixels; each is moved to the\n"
-        "nearest peak) or, with --auto, the N brightest isolated local maxima that\n"
-        "rise more than 5 sigma above the local sky (default 50; saturated stars\n"
-        "and stars within 10 pixels of another or of the edge are passed over).\n"
-        "Prints each star's position (centroid, FITS pixels) and FWHM, and the mean\n"
-        "and median FWHM and PSF. Stars are measured on the mean of the planes;\n"
-        "a star whose profile meets a blank or the edge, or whose FWHM reaches 20\n"
-        "pixels, is listed without a FWHM. The saturation level is the SATURATE\n"
-        "keyword, else the greatest sample when more than one pixel reaches it.",
+        "With --auto, detects every star more than 5 sigma above a background mesh\n"
+        "(touching stars split), measures each (windowed centroid, flux, peak, SNR,\n"
+        "half-flux radius, FWHM and ellipticity of fitted Gaussian and Moffat\n"
+        "profiles) and lists the N brightest (default 50): position (FITS pixels),\n"
+        "flux, peak, SNR, HFR, FWHM, ellipticity and flags (S saturated, E edge,\n"
+        "B blank, L elongated, D deblended, F fit failed, H no HFR). The summary\n"
+        "gives the median HFR and FWHM of the stars without a flag. With --at,\n"
+        "measures the stars at the positions given (each moved to the nearest\n"
+        "peak) with the PSF: position and FWHM, and the mean and median FWHM and\n"
+        "PSF. The saturation level is the SATURATE keyword, else the greatest\n"
+        "sample when more than one pixel reaches it.",
         {
             {"--at", "", OptionValue::Points, "X,Y", "stars near these positions"},
             {"--auto", "", OptionValue::OptionalCount, "N", "find the N brightest stars (default 50)"},
-            {"--csv", "", OptionValue::Required, "OUT.csv", "write each star's position and FWHM"},
+            {"--csv", "", OptionValue::Required, "OUT.csv", "write the table as CSV"},
         },
         [](const ParsedArgs& args, Context& ctx) {
             RunStars(ParseStars(args), ctx);
@@ -100,6 +193,9 @@ StarReport RunStars(const StarsPlan& plan, Context& ctx)
         if (end != value->c_str()) {
             saturate = v;
         }
+    }
+    if (plan.autoCount) {
+        return RunDetector(plan, file, SaturationLevel(image, saturate), ctx);
     }
     const StarMeasurer measurer(image, SaturationLevel(image, saturate));
     double threshold = 0.0;

@@ -7,6 +7,7 @@
 // is loaded.
 #pragma once
 
+#include <cmath>
 #include <optional>
 #include <string>
 #include <utility>
@@ -99,16 +100,24 @@ StarReport RunStars(const StarsPlan& plan, Context& ctx);
 struct FocusPlan {
     std::vector<std::string> inputs;
     std::optional<FitsRect> rect;
+    bool hfr = false;                      ///< median HFR and a fitted curve instead of the figure
+    std::vector<double> positions;         ///< --positions (else FOCUSPOS / FOCPOS)
+    std::optional<std::string> output;     ///< -o curve.png (with --hfr)
 };
 struct FocusFrame {
     std::string path;
     double figure = 0.0;
     bool measured = false;       ///< false: the file could not be read or evaluated
+    double position = std::nan("");  ///< --hfr: focuser position
+    double hfr = std::nan("");       ///< --hfr: median HFR of the good stars
+    double hfrError = std::nan("");
+    int stars = 0;                   ///< --hfr: good stars
 };
 struct FocusResult {
     std::vector<FocusFrame> frames;  ///< in the order given
-    int best = -1;                   ///< index of the largest figure; -1 when none was measured
+    int best = -1;                   ///< index of the largest figure (smallest HFR); -1 when none was measured
     bool failed = false;             ///< some frame could not be measured
+    std::optional<FocusCurveResult> curve;  ///< --hfr
 };
 CommandSpec FocusCommand();
 FocusPlan ParseFocus(const ParsedArgs& args);

@@ -39,6 +39,8 @@ struct MeasuredStar {
 
 struct StarReport {
     std::vector<MeasuredStar> stars;
+    std::vector<StarInfo> detected;  ///< --auto: the library's stars, brightest first (all of them)
+    StarSummary summary;             ///< --auto: over every star detected
     int measured = 0;         ///< stars with a FWHM
     double skyLevel = 0.0;    ///< of the signal, whole frame
     double skyNoise = 0.0;

@@ -176,7 +176,7 @@ TEST(Cli, DemoRunsEveryCommand)
     EXPECT_EQ(r.err, "");
     const std::vector<std::string> expected = {
         "binned-2x2.fits", "binned-2x2.png", "focus-1.fits", "focus-2.fits", "focus-3.fits", "focus-4.fits",
-        "focus-5.fits", "focus-6.fits", "focus-7.fits", "histogram-green-sky.png", "histogram.png",
+        "focus-5.fits", "focus-6.fits", "focus-7.fits", "focus-curve.png", "histogram-green-sky.png", "histogram.png",
         "render-mean.png", "render-median.png", "render-palette.bmp", "render-range.png", "resampled-half.fits",
         "sample-stars.csv", "sample.fits", "stars.csv"};
     std::vector<std::string> files;

@@ -56,33 +56,35 @@ TEST(Stars, AutoFindsTheStarsWherePut)
     MakeStarField(dir / "s.fits");
     const auto r = RunTool({"stars", dir / "s.fits", "--auto", "--csv", dir / "s.csv"});
     ASSERT_EQ(r.status, 0) << r.err;
-    const auto rows = StarRows(r.out);
-    ASSERT_EQ(rows.size(), 2u) << r.out;  // the clipped star is passed over
-    EXPECT_NEAR(rows[0][0], 20.0, 0.05);  // brightest first
-    EXPECT_NEAR(rows[0][1], 40.0, 0.05);
-    EXPECT_NEAR(rows[1][0], 55.3, 0.05);
-    EXPECT_NEAR(rows[1][1], 15.6, 0.05);
-    for (const auto& row : rows) {
-        EXPECT_NEAR(row[2], 3.0, 0.3);
-    }
-    EXPECT_NE(r.out.find("found 2 of the 50 stars asked for"), std::string::npos) << r.out;
-    const auto sky = NumbersAfter(r.out, ", sky ");
-    ASSERT_GE(sky.size(), 2u);
-    EXPECT_NEAR(sky[0], 200.0, 0.5);
-    EXPECT_NEAR(sky[1], 2.0, 0.3);
-    const auto median = NumbersAfter(r.out, "FWHM  mean ");
-    ASSERT_EQ(median.size(), 2u);
-    EXPECT_NEAR(median[1], std::max(rows[0][2], rows[1][2]), 0.002);  // of two values the upper one
+    EXPECT_NE(r.out.find("detected 3 stars"), std::string::npos) << r.out;
     const std::string csv = test::ReadText(dir / "s.csv");
-    EXPECT_EQ(csv.rfind("star,x,y,fwhm\n1,", 0), 0u) << csv;
-    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 3);
-
-    // --auto 1 keeps the brightest; SATURATE 1100 passes over the star peaking at 1200 too.
-    EXPECT_EQ(StarRows(RunTool({"stars", dir / "s.fits", "--auto", "1"}).out).size(), 1u);
-    MakeStarField(dir / "k.fits", true);
-    const auto kept = StarRows(RunTool({"stars", dir / "k.fits", "--auto"}).out);
-    ASSERT_EQ(kept.size(), 1u);
-    EXPECT_NEAR(kept[0][0], 55.3, 0.05);
+    ASSERT_EQ(csv.rfind("star,x,y,flux,peak,snr,hfr,fwhm,ellipticity,flags\n", 0), 0u) << csv;
+    // Brightest first: the clipped star (flagged S), then the two at their places.
+    std::istringstream lines(csv);
+    std::string line;
+    std::getline(lines, line);
+    std::vector<std::vector<std::string>> rows;
+    while (std::getline(lines, line)) {
+        std::vector<std::string> cells;
+        std::istringstream fields(line);
+        for (std::string cell; std::getline(fields, cell, ',');) {
+            cells.push_back(cell);
+        }
+        rows.push_back(cells);
+    }
+    ASSERT_EQ(rows.size(), 3u) << csv;
+    EXPECT_EQ(rows[0][9], "S");
+    EXPECT_NEAR(std::stod(rows[1][1]), 20.0, 0.05);
+    EXPECT_NEAR(std::stod(rows[1][2]), 40.0, 0.05);
+    EXPECT_NEAR(std::stod(rows[2][1]), 55.3, 0.05);
+    EXPECT_NEAR(std::stod(rows[2][2]), 15.6, 0.05);
+    for (int i = 1; i <= 2; ++i) {
+        EXPECT_NEAR(std::stod(rows[i][7]), 3.0, 0.15) << csv;  // FWHM
+        EXPECT_EQ(rows[i][9], "-");
+    }
+    const auto median = NumbersAfter(r.out, "median HFR ");
+    ASSERT_GE(median.size(), 1u);
+    EXPECT_NEAR(median[0], 1.5, 0.1);  // a Gaussian's HFR is half its FWHM
 }
 
 TEST(Stars, AtPointsClimbToTheNearestPeak)
@@ -154,6 +156,35 @@ TEST(Focus, TheSharpestFrameIsBestWhereverItStands)
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(missing.err, "orbimg: cannot read '" + (dir / "nope.fits") + "': No such file or directory\n");
     EXPECT_NE(missing.out.find("best: frame 1 ("), std::string::npos) << missing.out;
+}
+
+// Star FWHM 2.5 sqrt(1 + ((p - 1030) / 100)^2) at focuser positions 800 .. 1200: the
+// fitted best position within 0.1 step of 1030 (between two steps).
+TEST(Focus, HfrCurveFindsTheBestPositionWithin0_1Step)
+{
+    ScratchDir dir;
+    std::vector<std::string> frames;
+    for (int k = 0; k < 5; ++k) {
+        const double t = (800.0 + 100.0 * k - 1030.0) / 100.0;
+        frames.push_back(dir / (std::to_string(k) + "-hfr.fits"));
+        MakeFocusFrame(frames.back(), 2.5 * std::sqrt(1.0 + t * t));
+    }
+    std::vector<std::string> args = {"focus", "--hfr", "--positions", "800,900,1000,1100,1200", "-o", dir / "c.png"};
+    args.insert(args.end(), frames.begin(), frames.end());
+    const auto r = RunTool(args);
+    ASSERT_EQ(r.status, 0) << r.err << r.out;
+    EXPECT_NEAR(NumbersAfter(r.out, "best focus: position ").at(0), 1030.0, 10.0) << r.out;
+    EXPECT_TRUE(std::filesystem::exists(dir / "c.png"));
+
+    // Three frames on one side of focus: too few for the hyperbola, the parabola's minimum
+    // beyond them; refused with the reasons, no position given.
+    const auto beyond = RunTool({"focus", "--hfr", "--positions", "1,2,3", frames[0], frames[1], frames[2]});
+    EXPECT_EQ(beyond.status, 1);
+    EXPECT_NE(beyond.out.find("parabola  (refused: the parabola's minimum lies outside the positions sampled)"),
+              std::string::npos) << beyond.out;
+    EXPECT_NE(beyond.out.find("no best focus position: the hyperbola needs at least 4 frames with stars"),
+              std::string::npos) << beyond.out;
+    EXPECT_EQ(beyond.out.find("best focus: position"), std::string::npos);
 }
 
 TEST(Focus, ProgressBarOnlyOnATerminal)

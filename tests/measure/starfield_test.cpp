@@ -1,0 +1,496 @@
+// Stars: accuracy against synthetic truth (Gaussian and Moffat stars, sigma
+// 1 to 5 px, sub-pixel centres, noise, a sky gradient, saturated and
+// touching stars), flags, blanks and edges, parallel against serial.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "support/testsupport.h"
+
+namespace {
+
+using orbimg::test::MakeImage;
+
+constexpr double kNoise = 10.0;
+constexpr double kSaturation = 30000.0;
+constexpr double kGaussFwhm = 2.3548200450309493;
+
+struct TrueStar {
+    double x;
+    double y;
+    double peak;       // above the sky, before clipping
+    bool saturated;
+    bool touching;
+};
+
+/// A star profile of the given FWHM: Gaussian, or Moffat with beta.
+struct Profile {
+    bool moffat;
+    double fwhm;
+    double beta = 3.0;
+    double Sigma() const { return fwhm / kGaussFwhm; }
+    double Alpha() const { return fwhm / (2.0 * std::sqrt(std::pow(2.0, 1.0 / beta) - 1.0)); }
+    double At(double r2) const
+    {
+        return moffat ? std::pow(1.0 + r2 / (Alpha() * Alpha()), -beta) : std::exp(-r2 / (2.0 * Sigma() * Sigma()));
+    }
+    /// Radius holding half of the light within R.
+    double Hfr(double R) const
+    {
+        if (!moffat) {
+            const double s = Sigma();
+            const double inside = 1.0 - std::exp(-R * R / (2.0 * s * s));
+            return s * std::sqrt(-2.0 * std::log(1.0 - 0.5 * inside));
+        }
+        const double a = Alpha();
+        const double inside = 1.0 - std::pow(1.0 + R * R / (a * a), 1.0 - beta);
+        return a * std::sqrt(std::pow(1.0 - 0.5 * inside, 1.0 / (1.0 - beta)) - 1.0);
+    }
+};
+
+/// Adds a star integrated over each pixel (a Gaussian exactly; a Moffat by
+/// 8 x 8 sub-samples within 3 FWHM of the centre, the pixel centre beyond).
+void AddStar(std::vector<double>& sky, int width, int height, const Profile& profile, double cx, double cy,
+             double peak)
+{
+    const int radius = static_cast<int>(std::ceil(6.0 * profile.fwhm)) + 2;
+    if (!profile.moffat) {
+        // Exact: the product of the pixel's shares along x and y.
+        const double s = profile.Sigma();
+        const double k = 1.0 / (std::sqrt(2.0) * s);
+        const double norm = peak * 2.0 * 3.14159265358979323846 * s * s;
+        const auto share = [k](double d) { return 0.5 * (std::erf((d + 0.5) * k) - std::erf((d - 0.5) * k)); };
+        for (int y = std::max(0, static_cast<int>(cy) - radius);
+             y <= std::min(height - 1, static_cast<int>(cy) + radius); ++y) {
+            const double sy = norm * share(y - cy);
+            for (int x = std::max(0, static_cast<int>(cx) - radius);
+                 x <= std::min(width - 1, static_cast<int>(cx) + radius); ++x) {
+                sky[static_cast<std::size_t>(y) * width + x] += sy * share(x - cx);
+            }
+        }
+        return;
+    }
+    const double core = 3.0 * profile.fwhm + 1.0;
+    for (int y = std::max(0, static_cast<int>(cy) - radius); y <= std::min(height - 1, static_cast<int>(cy) + radius);
+         ++y) {
+        for (int x = std::max(0, static_cast<int>(cx) - radius);
+             x <= std::min(width - 1, static_cast<int>(cx) + radius); ++x) {
+            const double dx = x - cx;
+            const double dy = y - cy;
+            double v = 0.0;
+            if (dx * dx + dy * dy < core * core) {
+                for (int j = 0; j < 8; ++j) {
+                    for (int i = 0; i < 8; ++i) {
+                        const double sx = dx + (i + 0.5) / 8.0 - 0.5;
+                        const double sy = dy + (j + 0.5) / 8.0 - 0.5;
+                        v += profile.At(sx * sx + sy * sy);
+                    }
+                }
+                v /= 64.0;
+            } else {
+                v = profile.At(dx * dx + dy * dy);
+            }
+            sky[static_cast<std::size_t>(y) * width + x] += peak * v;
+        }
+    }
+}
+
+struct Field {
+    CKelImage image;
+    std::vector<TrueStar> stars;
+};
+
+/// Stars on a jittered grid (spacing 10 FWHM + 16 px), peaks log-uniform
+/// from 8 to 2000 sigma, one in 25 saturated, one in 12 with a touching
+/// companion 2.5 FWHM away; sky 1000 + 0.3 x + 0.2 y, noise 10.
+Field MakeField(const Profile& profile, int width, int height, std::uint32_t seed)
+{
+    std::mt19937_64 random(seed);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    std::normal_distribution<double> gauss(0.0, kNoise);
+    std::vector<double> sky(static_cast<std::size_t>(width) * height);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            sky[static_cast<std::size_t>(y) * width + x] = 1000.0 + 0.3 * x + 0.2 * y;
+        }
+    }
+    Field field{MakeImage(width, height), {}};
+    const double spacing = 10.0 * profile.fwhm + 16.0;
+    int n = 0;
+    for (double gy = spacing * 0.5; gy < height - spacing * 0.5; gy += spacing) {
+        for (double gx = spacing * 0.5; gx < width - spacing * 0.5; gx += spacing, ++n) {
+            const double cx = gx + (unit(random) - 0.5) * 0.3 * spacing;
+            const double cy = gy + (unit(random) - 0.5) * 0.3 * spacing;
+            const bool saturated = n % 25 == 7;
+            const bool touching = n % 12 == 5;
+            const double peak = saturated ? kSaturation * (2.0 + 3.0 * unit(random))
+                                          : 8.0 * kNoise * std::pow(250.0, unit(random));
+            AddStar(sky, width, height, profile, cx, cy, peak);
+            field.stars.push_back({cx, cy, peak, saturated, touching});
+            if (touching) {
+                const double angle = 6.283185307179586 * unit(random);
+                const double d = 2.5 * profile.fwhm;
+                const double px = cx + d * std::cos(angle);
+                const double py = cy + d * std::sin(angle);
+                const double second = peak * (0.4 + 0.5 * unit(random));
+                AddStar(sky, width, height, profile, px, py, second);
+                field.stars.back().touching = true;
+                field.stars.push_back({px, py, second, false, true});
+            }
+        }
+    }
+    for (int y = 0; y < height; ++y) {
+        float* row = field.image.GetImageAdr(0, y, 0, 0, nullptr);
+        for (int x = 0; x < width; ++x) {
+            const double v = sky[static_cast<std::size_t>(y) * width + x] + gauss(random);
+            row[x] = static_cast<float>(std::min(v, kSaturation));
+        }
+    }
+    return field;
+}
+
+double Median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? NAN : v.size() % 2 ? v[v.size() / 2] : 0.5 * (v[v.size() / 2 - 1] + v[v.size() / 2]);
+}
+
+double Percentile(std::vector<double> v, double q)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? NAN : v[static_cast<std::size_t>(q * (v.size() - 1))];
+}
+
+struct AccuracyCase {
+    bool moffat;
+    double sigma;
+};
+
+std::string CaseName(const testing::TestParamInfo<AccuracyCase>& info)
+{
+    std::string sigma = std::to_string(info.param.sigma);
+    sigma = sigma.substr(0, sigma.find('.') + 2);
+    std::replace(sigma.begin(), sigma.end(), '.', '_');
+    return std::string(info.param.moffat ? "Moffat" : "Gaussian") + "Sigma" + sigma;
+}
+
+class StarAccuracy : public testing::TestWithParam<AccuracyCase> {};
+
+// Median HFR and fitted FWHM within 2 % of the truth, centroids within
+// 0.05 px (median, peak SNR > 20), completeness >= 95 % above 10 sigma,
+// at most 1 % false detections.
+TEST_P(StarAccuracy, HfrFwhmCentroidCompleteness)
+{
+    const Profile profile{GetParam().moffat, kGaussFwhm * GetParam().sigma};
+    const int size = GetParam().sigma > 3.0 ? 1400 : 900;
+    const Field field = MakeField(profile, size, size, 7u + static_cast<unsigned>(GetParam().sigma * 10));
+    CStarField stars(&field.image);
+    StarParams params;
+    params.saturation = kSaturation;
+    stars.Detect(params);
+
+    std::vector<double> hfrRatio;
+    std::vector<double> fwhmRatio;
+    std::vector<double> offset;
+    std::vector<int> matched(field.stars.size(), 0);
+    int falseDetections = 0;
+    const double match = std::max(1.5, 0.5 * profile.fwhm);
+    for (const StarInfo& star : stars.GetStars()) {
+        int best = -1;
+        double bestD = match;
+        for (std::size_t t = 0; t < field.stars.size(); ++t) {
+            const double d = std::hypot(star.x - field.stars[t].x, star.y - field.stars[t].y);
+            if (d < bestD) {
+                bestD = d;
+                best = static_cast<int>(t);
+            }
+        }
+        if (best < 0) {
+            ++falseDetections;
+            continue;
+        }
+        matched[static_cast<std::size_t>(best)] = 1;
+        const TrueStar& truth = field.stars[static_cast<std::size_t>(best)];
+        if (star.flags != 0 || truth.saturated || truth.touching || truth.peak < 20.0 * kNoise) {
+            continue;
+        }
+        hfrRatio.push_back(star.hfr / profile.Hfr(star.aperture));
+        fwhmRatio.push_back(star.fwhm / profile.fwhm);
+        offset.push_back(bestD);
+    }
+    int bright = 0;
+    int found = 0;
+    for (std::size_t t = 0; t < field.stars.size(); ++t) {
+        if (field.stars[t].peak >= 10.0 * kNoise) {
+            ++bright;
+            found += matched[t];
+        }
+    }
+    const double hfr = Median(hfrRatio);
+    const double fwhm = Median(fwhmRatio);
+    const double centroid = Median(offset);
+    const double completeness = static_cast<double>(found) / bright;
+    const double falseRate = static_cast<double>(falseDetections) / stars.GetStars().size();
+    const std::string figures = "HFR " + std::to_string((hfr - 1.0) * 100.0) + " %, FWHM " +
+                                std::to_string((fwhm - 1.0) * 100.0) + " %, centroid median " +
+                                std::to_string(centroid) + " px (90 %: " + std::to_string(Percentile(offset, 0.9)) +
+                                "), completeness " + std::to_string(completeness * 100.0) + " % of " +
+                                std::to_string(bright) + ", false " + std::to_string(falseRate * 100.0) + " % of " +
+                                std::to_string(stars.GetStars().size()) + ", measured " +
+                                std::to_string(hfrRatio.size());
+    RecordProperty("figures", figures);
+    std::printf("    %s: %s\n", CaseName({GetParam(), 0}).c_str(), figures.c_str());
+    EXPECT_GE(hfrRatio.size(), 20u) << figures;
+    EXPECT_NEAR(hfr, 1.0, 0.02) << figures;
+    EXPECT_NEAR(fwhm, 1.0, 0.02) << figures;
+    EXPECT_LT(centroid, 0.05) << figures;
+    EXPECT_GE(completeness, 0.95) << figures;
+    EXPECT_LE(falseRate, 0.01) << figures;
+}
+
+INSTANTIATE_TEST_SUITE_P(Profiles, StarAccuracy,
+                         testing::Values(AccuracyCase{false, 1.0}, AccuracyCase{false, 2.0},
+                                         AccuracyCase{false, 3.5}, AccuracyCase{false, 5.0},
+                                         AccuracyCase{true, 1.0}, AccuracyCase{true, 2.0},
+                                         AccuracyCase{true, 3.5}, AccuracyCase{true, 5.0}),
+                         CaseName);
+
+/// Noise added to a sky of `level` plus the stars already in `sky`.
+CKelImage ToImage(const std::vector<double>& sky, int width, int height, std::uint32_t seed)
+{
+    std::mt19937_64 random(seed);
+    std::normal_distribution<double> gauss(0.0, kNoise);
+    CKelImage image = MakeImage(width, height);
+    for (int y = 0; y < height; ++y) {
+        float* row = image.GetImageAdr(0, y, 0, 0, nullptr);
+        for (int x = 0; x < width; ++x) {
+            row[x] = static_cast<float>(std::min(sky[static_cast<std::size_t>(y) * width + x] + gauss(random),
+                                                 kSaturation));
+        }
+    }
+    return image;
+}
+
+// A focus sweep: the same field at 9 focuser positions 100 apart, each star
+// a Gaussian of sigma sqrt(1.5^2 + (0.012 (x - best))^2), fresh noise per
+// frame. The fitted best position lies within 0.1 step (10) of the truth,
+// on a step and between steps.
+class FocusSweep : public testing::TestWithParam<double> {};
+
+TEST_P(FocusSweep, BestPositionWithinATenthOfAStep)
+{
+    const double truth = GetParam();
+    constexpr int kSize = 500;
+    std::mt19937_64 random(99);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    std::vector<TrueStar> field;
+    for (int i = 0; i < 80; ++i) {
+        field.push_back({30.0 + unit(random) * (kSize - 60), 30.0 + unit(random) * (kSize - 60),
+                         0.0, false, false});
+        field.back().peak = 2000.0 * std::pow(10.0, unit(random));  // flux scale
+    }
+    CFocusCurve curve;
+    for (int k = 0; k < 9; ++k) {
+        const double position = 1000.0 + 100.0 * k;
+        const double blur = 0.012 * (position - truth);
+        const Profile profile{false, kGaussFwhm * std::sqrt(1.5 * 1.5 + blur * blur)};
+        std::vector<double> sky(static_cast<std::size_t>(kSize) * kSize, 1000.0);
+        const double s = profile.Sigma();
+        for (const TrueStar& star : field) {
+            // The same flux in every frame: the peak falls as the star widens.
+            AddStar(sky, kSize, kSize, profile, star.x, star.y, star.peak / (s * s));
+        }
+        const CKelImage image = ToImage(sky, kSize, kSize, 500u + k);
+        CStarField stars(&image);
+        stars.Detect();
+        const StarSummary summary = stars.GetSummary();
+        curve.Add(position, summary.hfr, summary.hfrError);
+    }
+    const FocusCurveResult result = curve.Fit();
+    ASSERT_TRUE(result.ok) << result.reason;
+    EXPECT_TRUE(result.fromHyperbola);
+    const std::string figures = "hyperbola " + std::to_string(result.hyperbola.best - truth) + " +- " +
+                                std::to_string(result.hyperbola.bestError) + ", parabola " +
+                                std::to_string(result.parabola.best - truth) + " +- " +
+                                std::to_string(result.parabola.bestError) + " (step 100), R^2 " +
+                                std::to_string(result.hyperbola.r2);
+    RecordProperty("figures", figures);
+    std::printf("    truth %.0f: %s\n", truth, figures.c_str());
+    EXPECT_NEAR(result.best, truth, 10.0) << figures;
+    EXPECT_NEAR(result.parabola.best, truth, 10.0) << figures;
+    EXPECT_GT(result.hyperbola.r2, 0.99) << figures;
+}
+
+INSTANTIATE_TEST_SUITE_P(Truths, FocusSweep, testing::Values(1400.0, 1450.0, 1337.0));
+
+// Refusals: too few frames with stars, and minima outside the positions.
+TEST(FocusCurve, RefusesWithAReason)
+{
+    struct Case {
+        double best;     // of the hyperbola the HFR follow
+        int blank;       // frames without stars, from the first
+        const char* reason;
+    };
+    const std::vector<Case> cases = {
+        {250.0, 4, "too few frames"},
+        {700.0, 0, "outside the positions"},
+        {-200.0, 0, "outside the positions"},
+    };
+    for (const Case& c : cases) {
+        CFocusCurve curve;
+        for (int i = 0; i < 6; ++i) {
+            const double t = (100.0 * i - c.best) / 150.0;
+            curve.Add(100.0 * i, i < c.blank ? NAN : 2.0 * std::sqrt(1.0 + t * t), 0.05);
+        }
+        const FocusCurveResult result = curve.Fit();
+        EXPECT_FALSE(result.ok);
+        EXPECT_NE(result.reason.find(c.reason), std::string::npos) << result.reason;
+    }
+}
+
+/// A Gaussian star (sigma sx, sy, turned by angle) sampled at pixel centres.
+void AddElliptic(std::vector<double>& sky, int width, double cx, double cy, double peak, double sx, double sy,
+                 double angle)
+{
+    const double c = std::cos(angle);
+    const double s = std::sin(angle);
+    const int height = static_cast<int>(sky.size()) / width;
+    for (int y = std::max(0, static_cast<int>(cy) - 25); y < std::min(height, static_cast<int>(cy) + 26); ++y) {
+        for (int x = std::max(0, static_cast<int>(cx) - 25); x < std::min(width, static_cast<int>(cx) + 26); ++x) {
+            const double u = (x - cx) * c + (y - cy) * s;
+            const double v = -(x - cx) * s + (y - cy) * c;
+            sky[static_cast<std::size_t>(y) * width + x] +=
+                peak * std::exp(-0.5 * (u * u / (sx * sx) + v * v / (sy * sy)));
+        }
+    }
+}
+
+// Each flag on a star made for it; a plain star has none.
+TEST(StarFlags, EachCaseFlagged)
+{
+    constexpr int kWidth = 300;
+    constexpr int kHeight = 200;
+    std::vector<double> sky(static_cast<std::size_t>(kWidth) * kHeight, 1000.0);
+    struct Case {
+        double x, y;
+        unsigned flag;
+    };
+    const std::vector<Case> cases = {
+        {60.3, 60.6, 0u},              // plain
+        {1.4, 120.2, kStarEdge},       // on the left edge
+        {150.5, 50.2, kStarSaturated}, // clipped core
+        {240.2, 60.7, kStarBlank},     // a NaN beside it
+        {80.0, 150.0, kStarElongated}, // 3 : 1, turned 30 degrees
+        {160.0, 150.0, kStarBlended},  // two touching stars
+        {165.0, 152.0, kStarBlended},
+    };
+    for (const Case& c : cases) {
+        if (c.flag == kStarElongated) {
+            AddElliptic(sky, kWidth, c.x, c.y, 800.0, 3.0, 1.0, 0.5235987755982988);
+        } else {
+            AddElliptic(sky, kWidth, c.x, c.y, c.flag == kStarSaturated ? 5.0 * kSaturation : 800.0, 1.5, 1.5, 0.0);
+        }
+    }
+    CKelImage image = ToImage(sky, kWidth, kHeight, 3u);
+    *image.GetImageAdr(242, 61, 0, 0, nullptr) = NAN;
+    CStarField field(&image);
+    StarParams params;
+    params.saturation = kSaturation;
+    field.Detect(params);
+    ASSERT_EQ(field.GetStars().size(), cases.size());
+    for (const Case& c : cases) {
+        const auto star = std::find_if(field.GetStars().begin(), field.GetStars().end(), [&](const StarInfo& s) {
+            return std::hypot(s.x - c.x, s.y - c.y) < 1.0;
+        });
+        ASSERT_NE(star, field.GetStars().end()) << c.x << "," << c.y;
+        EXPECT_EQ(star->flags, c.flag) << c.x << "," << c.y;
+        if (c.flag == kStarElongated) {
+            EXPECT_NEAR(star->ellipticity, 1.0 - 1.0 / 3.0, 0.03);
+            EXPECT_NEAR(star->angle, 0.5235987755982988, 0.02);
+        }
+    }
+    const StarSummary summary = field.GetSummary();
+    EXPECT_EQ(summary.good, 1);
+    EXPECT_NEAR(summary.fwhm, 1.5 * kGaussFwhm, 0.2);  // sampled, not integrated: the pixel correction narrows it
+}
+
+// A frame of blanks, an empty frame, a plane that does not exist: no star,
+// nothing read outside.
+TEST(StarFlags, BlankAndEmptyFrames)
+{
+    CKelImage blank = MakeImage(64, 64);
+    orbimg::test::Fill(blank, 0, [](int, int) { return NAN; });
+    CStarField field(&blank);
+    EXPECT_EQ(field.Detect(), 0);
+    EXPECT_TRUE(std::isnan(field.GetSummary().hfr));
+    CKelImage empty;
+    CStarField none(&empty);
+    EXPECT_EQ(none.Detect(), 0);
+    StarParams params;
+    params.plane = 2;
+    EXPECT_EQ(field.Detect(params), 0);
+}
+
+// The sky under a gradient and a large saturated star: within 0.2 sigma of
+// the truth at every pixel at least 40 px from the saturated star.
+TEST(SkyBackground, GradientAndSaturatedStar)
+{
+    constexpr int kSize = 512;
+    std::vector<double> sky(static_cast<std::size_t>(kSize) * kSize);
+    for (int y = 0; y < kSize; ++y) {
+        for (int x = 0; x < kSize; ++x) {
+            sky[static_cast<std::size_t>(y) * kSize + x] = 1000.0 + 0.08 * x - 0.05 * y;
+        }
+    }
+    const Profile big{false, 12.0};
+    AddStar(sky, kSize, kSize, big, 300.3, 200.6, 20.0 * kSaturation);
+    CKelImage image = ToImage(sky, kSize, kSize, 11u);
+    SkyBackgroundParams params;
+    params.saturation = kSaturation;
+    const CSkyBackground background(image, 0, params);
+    ASSERT_TRUE(background.IsValid());
+    double worst = 0.0;
+    std::vector<float> level(kSize);
+    for (int y = 0; y < kSize; ++y) {
+        background.GetRow(y, 0, kSize, level.data(), nullptr);
+        for (int x = 0; x < kSize; ++x) {
+            if (std::hypot(x - 300.3, y - 200.6) >= 40.0) {
+                worst = std::max(worst, std::fabs(level[x] - (1000.0 + 0.08 * x - 0.05 * y)));
+            }
+        }
+    }
+    EXPECT_LT(worst, 0.2 * kNoise) << "worst sky error " << worst;
+    EXPECT_NEAR(background.GetGlobalNoise(), kNoise, 0.05 * kNoise);
+}
+
+// Parallel and serial give the same stars, bit for bit.
+TEST(StarField, ParallelEqualsSerial)
+{
+    const Field field = MakeField(Profile{true, 4.0}, 600, 500, 5u);
+    StarParams params;
+    params.saturation = kSaturation;
+    CStarField parallel(&field.image);
+    parallel.Detect(params);
+    CVmManager::SetCurrentSwapSize(1);
+    CStarField serial(&field.image);
+    serial.Detect(params);
+    CVmManager::SetCurrentSwapSize(0);
+    ASSERT_EQ(parallel.GetStars().size(), serial.GetStars().size());
+    ASSERT_GT(parallel.GetStars().size(), 50u);
+    for (std::size_t i = 0; i < serial.GetStars().size(); ++i) {
+        const StarInfo& a = parallel.GetStars()[i];
+        const StarInfo& b = serial.GetStars()[i];
+        for (const auto& [u, v] : {std::pair{a.x, b.x}, {a.y, b.y}, {a.flux, b.flux}, {a.hfr, b.hfr},
+                                   {a.fwhm, b.fwhm}, {a.moffat.beta, b.moffat.beta}, {a.snr, b.snr}}) {
+            EXPECT_TRUE(orbimg::test::SameBits(u, v)) << i;
+        }
+        EXPECT_EQ(a.flags, b.flags);
+    }
+}
+
+}  // namespace
