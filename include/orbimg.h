@@ -32,3 +32,5 @@
 #include "transform/imgresolution.h"
 #include "transform/imgsoftbinning.h"
 #include "transform/imgbright.h"
+
+#include "colour/debayer.h"

@@ -1,0 +1,330 @@
+// Debayering: the public operation, the bilinear and super-pixel kernels and
+// the band driver shared with RCD (colour/rcd.cpp).
+#include "colour/debayer.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <vector>
+
+#include "colour/mosaicrows.h"
+#include "platform/ppl.h"
+
+namespace orbimg::detail {
+
+BayerPhase PhaseOf(int pattern, int xOffset, int yOffset)
+{
+    // Letter of the red site within the cell, row by row.
+    static constexpr int kRedLetter[4] = {0, 3, 1, 2};  // RGGB, BGGR, GRBG, GBRG
+    const int letter = kRedLetter[pattern];
+    return {((letter & 1) + (xOffset & 1)) & 1, ((letter >> 1) + (yOffset & 1)) & 1};
+}
+
+MosaicRows RowsAround(const CKelImage& mosaic, int y)
+{
+    return {mosaic.GetImageAdr(0, y - 1, 0, 1, nullptr), mosaic.GetImageAdr(0, y, 0, 1, nullptr),
+            mosaic.GetImageAdr(0, y + 1, 0, 1, nullptr), mosaic.GetWidth()};
+}
+
+float BilinearAt(const MosaicRows& rows, BayerPhase ph, int x, int y, int plane)
+{
+    if (SiteColour(ph, x, y) == plane) {
+        return rows.row[x];
+    }
+    const float* window[3] = {rows.up, rows.row, rows.down};
+    float sum = 0.0f;
+    int count = 0;
+    for (int dy = -1; dy <= 1; ++dy) {
+        const float* r = window[dy + 1];
+        if (!r) {
+            continue;
+        }
+        for (int dx = -1; dx <= 1; ++dx) {
+            const int xx = x + dx;
+            if ((dx == 0 && dy == 0) || xx < 0 || xx >= rows.width || SiteColour(ph, xx, y + dy) != plane) {
+                continue;
+            }
+            const float v = r[xx];
+            if (v != v) {
+                continue;
+            }
+            // The first term is taken as it is (0.0f + v would turn -0 into +0).
+            sum = count == 0 ? v : sum + v;
+            ++count;
+        }
+    }
+    return count == 0 ? std::numeric_limits<float>::quiet_NaN() : sum / static_cast<float>(count);
+}
+
+namespace {
+
+// Columns 1 .. n - 2 of a row whose non-green sites are of colour A (at
+// columns of parity a), the other chroma C on the rows above and below. All
+// five means are formed at every column and the site's parity picks three,
+// so the loop has no branch; the terms are added in the order of the 3 x 3
+// window's rows, as BilinearAt adds them.
+void InteriorRow(const float* __restrict up, const float* __restrict s, const float* __restrict dn, int n, int a,
+                 float* __restrict outA, float* __restrict outG, float* __restrict outC)
+{
+    for (int x = 1; x < n - 1; ++x) {
+        const float own = s[x];
+        const float cross = (((up[x] + s[x - 1]) + s[x + 1]) + dn[x]) * 0.25f;
+        const float diagonal = (((up[x - 1] + up[x + 1]) + dn[x - 1]) + dn[x + 1]) * 0.25f;
+        const float across = (s[x - 1] + s[x + 1]) * 0.5f;
+        const float along = (up[x] + dn[x]) * 0.5f;
+        const bool site = ((x ^ a) & 1) == 0;
+        outA[x] = site ? own : across;
+        outG[x] = site ? cross : own;
+        outC[x] = site ? diagonal : along;
+    }
+}
+
+// Count of NaN samples among n of three rows.
+int CountNaN(const float* a, const float* b, const float* c, int n)
+{
+    int count = 0;
+    for (int x = 0; x < n; ++x) {
+        count += static_cast<int>(a[x] != a[x]) + static_cast<int>(b[x] != b[x]) + static_cast<int>(c[x] != c[x]);
+    }
+    return count;
+}
+
+}  // namespace
+
+void BilinearRows(const CKelImage& mosaic, CKelImage& dst, BayerPhase ph, int y0, int y1)
+{
+    const int width = mosaic.GetWidth();
+    const int height = mosaic.GetHeight();
+    for (int y = y0; y < y1; ++y) {
+        const MosaicRows rows = RowsAround(mosaic, y);
+        float* out[3] = {dst.GetImageAdr(0, y, 0, 0, nullptr), dst.GetImageAdr(0, y, 1, 0, nullptr),
+                         dst.GetImageAdr(0, y, 2, 0, nullptr)};
+        const bool interior = y > 0 && y < height - 1 && width >= 3;
+        if (interior) {
+            const bool redRow = ((y ^ ph.ry) & 1) == 0;
+            float* outA = redRow ? out[0] : out[2];
+            float* outC = redRow ? out[2] : out[0];
+            InteriorRow(rows.up, rows.row, rows.down, width, redRow ? ph.rx : (ph.rx ^ 1), outA, out[1], outC);
+            for (const int x : {0, width - 1}) {
+                for (int p = 0; p < 3; ++p) {
+                    out[p][x] = BilinearAt(rows, ph, x, y, p);
+                }
+            }
+            // A NaN among the neighbours made a mean NaN: take the finite ones.
+            if (CountNaN(out[0], out[1], out[2], width) == 0) {
+                continue;
+            }
+        }
+        for (int x = 0; x < width; ++x) {
+            for (int p = 0; p < 3; ++p) {
+                if (!interior || out[p][x] != out[p][x]) {
+                    out[p][x] = BilinearAt(rows, ph, x, y, p);
+                }
+            }
+        }
+    }
+}
+
+namespace {
+
+// One output row of super-pixels from the cell rows t (top) and b (bottom).
+void SuperPixelRow(const float* __restrict t, const float* __restrict b, int n, BayerPhase ph, float* __restrict r,
+                   float* __restrict g, float* __restrict bl)
+{
+    const float* redRow = ph.ry == 0 ? t : b;
+    const float* blueRow = ph.ry == 0 ? b : t;
+    const int gTop = ph.ry == 0 ? (ph.rx ^ 1) : ph.rx;  // column of the green site of the top row
+    const int gBottom = gTop ^ 1;
+    const int redX = ph.rx;
+    const int blueX = ph.rx ^ 1;
+    for (int i = 0; i < n; ++i) {
+        r[i] = redRow[2 * i + redX];
+        bl[i] = blueRow[2 * i + blueX];
+        g[i] = (t[2 * i + gTop] + b[2 * i + gBottom]) * 0.5f;
+    }
+    for (int i = 0; i < n; ++i) {
+        if (g[i] != g[i]) {
+            const float top = t[2 * i + gTop];
+            const float bottom = b[2 * i + gBottom];
+            g[i] = top != top ? bottom : bottom != bottom ? top : g[i];
+        }
+    }
+}
+
+}  // namespace
+
+void SuperPixelRows(const CKelImage& mosaic, CKelImage& dst, BayerPhase ph, int y0, int y1)
+{
+    const int n = dst.GetWidth();
+    for (int y = y0; y < y1; ++y) {
+        SuperPixelRow(mosaic.GetImageAdr(0, 2 * y, 0, 1, nullptr), mosaic.GetImageAdr(0, 2 * y + 1, 0, 1, nullptr),
+                      n, ph, dst.GetImageAdr(0, y, 0, 0, nullptr), dst.GetImageAdr(0, y, 1, 0, nullptr),
+                      dst.GetImageAdr(0, y, 2, 0, nullptr));
+    }
+}
+
+RcdScale MeasureRcdScale(const CKelImage& mosaic)
+{
+    const int width = mosaic.GetWidth();
+    const int height = mosaic.GetHeight();
+    constexpr int kBand = 64;
+    const int bands = (height + kBand - 1) / kBand;
+    std::vector<float> lows(static_cast<std::size_t>(bands), std::numeric_limits<float>::infinity());
+    std::vector<float> highs(static_cast<std::size_t>(bands), -std::numeric_limits<float>::infinity());
+    auto band = [&](int k) {
+        float lo = lows[static_cast<std::size_t>(k)];
+        float hi = highs[static_cast<std::size_t>(k)];
+        for (int y = k * kBand; y < std::min(height, (k + 1) * kBand); ++y) {
+            const float* row = mosaic.GetImageAdr(0, y, 0, 1, nullptr);
+            for (int x = 0; x < width; ++x) {
+                const float v = row[x];
+                // Finite samples only: v - v is 0 for them, NaN otherwise.
+                const bool finite = (v - v) == 0.0f;
+                lo = finite && v < lo ? v : lo;
+                hi = finite && v > hi ? v : hi;
+            }
+        }
+        lows[static_cast<std::size_t>(k)] = lo;
+        highs[static_cast<std::size_t>(k)] = hi;
+    };
+    if (CVmManager::GetCurrentSwapSize() != 0) {
+        for (int k = 0; k < bands; ++k) {
+            band(k);
+        }
+    } else {
+        Concurrency::parallel_for(0, bands, band);
+    }
+    float lo = *std::min_element(lows.begin(), lows.end());
+    const float hi = *std::max_element(highs.begin(), highs.end());
+    if (!(lo <= hi)) {  // no finite sample
+        return {0.0f, 1.0f, 1.0f};
+    }
+    lo = std::min(lo, 0.0f);
+    float range = hi - lo;
+    if (!(range > 0.0f) || !(range < std::numeric_limits<float>::infinity())) {
+        range = range > 0.0f ? std::numeric_limits<float>::max() : 1.0f;
+    }
+    return {lo, range, 1.0f / range};
+}
+
+}  // namespace orbimg::detail
+
+namespace {
+
+using orbimg::detail::BayerPhase;
+
+constexpr int kBandRows = 64;        // bilinear and super-pixel
+constexpr int kRcdBandRows = 96;     // RCD: rows of one tile
+constexpr int kRcdTileColumns = 256;
+
+// Calls fn(y0, y1) for bands of `bandRows` rows covering 0 .. rows - 1, on
+// the task scheduler unless part of the sample store is swapped out.
+template <typename Fn>
+void ForBands(int rows, int bandRows, const Fn& fn)
+{
+    const int bands = (rows + bandRows - 1) / bandRows;
+    auto band = [&](int k) { fn(k * bandRows, std::min(rows, (k + 1) * bandRows)); };
+    if (CVmManager::GetCurrentSwapSize() != 0 || bands < 2) {
+        for (int k = 0; k < bands; ++k) {
+            band(k);
+        }
+        return;
+    }
+    Concurrency::parallel_for(0, bands, band);
+}
+
+}  // namespace
+
+CImgDebayer::~CImgDebayer() = default;
+
+int CImgDebayer::Do(CKelImage* src, int pattern, int xOffset, int yOffset, int method)
+{
+    if (!src || pattern < kRGGB || pattern > kGBRG || method < kBilinear || method > kSuperPixel ||
+        src->GetBytesPixel() != static_cast<int>(sizeof(float)) || src->GetWidth() < 1 || src->GetHeight() < 1) {
+        return 0;
+    }
+    const int width = src->GetWidth();
+    const int height = src->GetHeight();
+    if (method == kSuperPixel && (width < 2 || height < 2)) {
+        return 0;
+    }
+    if (src == this) {
+        // Re-dimensioning discards the samples: work from a copy.
+        CKelImage copy(*this);
+        return Do(&copy, pattern, xOffset, yOffset, method);
+    }
+    Init();
+    const int outWidth = method == kSuperPixel ? width / 2 : width;
+    const int outHeight = method == kSuperPixel ? height / 2 : height;
+    if (GetPlanes() != 3 || GetBytesPixel() != static_cast<int>(sizeof(float))) {
+        // Shrink first, so that the change of planes and format moves little.
+        if (GetWidth() > 0 && GetHeight() > 0 && !ChangeSize(1, 1, nullptr, nullptr)) {
+            return 0;
+        }
+        SetBitsPixel(-32);
+        SetPlanes(3);
+    }
+    SetBitsPixel(-32);
+    if ((GetWidth() != outWidth || GetHeight() != outHeight) && !ChangeSize(outWidth, outHeight, nullptr, nullptr)) {
+        return 0;
+    }
+    for (int p = 0; p < 3; ++p) {
+        CImage::SetLevel(p, src->GetLevelMin(0), src->GetLevelMax(0));
+    }
+
+    const BayerPhase ph = orbimg::detail::PhaseOf(pattern, xOffset, yOffset);
+    const CKelImage& mosaic = *src;
+    switch (method) {
+    case kBilinear:
+        ForBands(height, kBandRows,
+                 [&](int y0, int y1) { orbimg::detail::BilinearRows(mosaic, *this, ph, y0, y1); });
+        break;
+    case kSuperPixel:
+        ForBands(outHeight, kBandRows,
+                 [&](int y0, int y1) { orbimg::detail::SuperPixelRows(mosaic, *this, ph, y0, y1); });
+        break;
+    default: {
+        const orbimg::detail::RcdScale scale = orbimg::detail::MeasureRcdScale(mosaic);
+        // One workspace per thread, made on the thread's first tile.
+        std::vector<std::unique_ptr<orbimg::detail::RcdWorkspace>> spaces(
+            static_cast<std::size_t>(CParallel::GetMaxThreads()));
+        ForBands(height, kRcdBandRows, [&](int y0, int y1) {
+            auto& space = spaces[static_cast<std::size_t>(CParallel::GetThreadNum())];
+            if (!space) {
+                space = std::make_unique<orbimg::detail::RcdWorkspace>();
+            }
+            orbimg::detail::RcdRows(mosaic, *this, ph, scale, y0, y1, kRcdTileColumns, *space);
+        });
+        break;
+    }
+    }
+    return 1;
+}
+
+int CImgDebayer::PatternFromName(const char* name)
+{
+    if (!name) {
+        return -1;
+    }
+    std::string text(name);
+    while (!text.empty() && text.back() == ' ') {
+        text.pop_back();
+    }
+    for (char& c : text) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    for (int p = kRGGB; p <= kGBRG; ++p) {
+        if (text == PatternName(p)) {
+            return p;
+        }
+    }
+    return -1;
+}
+
+const char* CImgDebayer::PatternName(int pattern)
+{
+    static const char* const kNames[] = {"RGGB", "BGGR", "GRBG", "GBRG"};
+    return pattern >= kRGGB && pattern <= kGBRG ? kNames[pattern] : "";
+}
