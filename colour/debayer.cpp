@@ -4,12 +4,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <vector>
 
 #include "colour/mosaicrows.h"
+#include "platform/isa.h"
 #include "platform/ppl.h"
 
 namespace orbimg::detail {
@@ -165,29 +167,58 @@ void SuperPixelRows(const CKelImage& mosaic, CKelImage& dst, BayerPhase ph, int 
     }
 }
 
+namespace {
+
+// Extremes of the finite samples of a row as order-preserving integer keys
+// (integer minima and maxima vectorise where float ones do not): the key of
+// a float is its bit pattern with the magnitude bits flipped for negative
+// values; NaN and infinities leave the running keys as they are. The bits
+// are copied out in chunks, so the loop reads integers.
+ORBIMG_ROW_KERNEL
+void KeyExtremes(const float* __restrict row, int n, std::int32_t* __restrict low, std::int32_t* __restrict high)
+{
+    constexpr int kChunk = 256;
+    std::int32_t bits[kChunk];
+    std::int32_t lo = *low;
+    std::int32_t hi = *high;
+    for (int x0 = 0; x0 < n; x0 += kChunk) {
+        const int m = std::min(kChunk, n - x0);
+        std::memcpy(bits, row + x0, static_cast<std::size_t>(m) * sizeof(float));
+        for (int i = 0; i < m; ++i) {
+            const std::int32_t b = bits[i];
+            const std::int32_t key = b ^ ((b >> 31) & 0x7fffffff);
+            const std::int32_t odd = (b & 0x7f800000) == 0x7f800000 ? -1 : 0;  // NaN or infinite
+            lo = std::min(lo, (key & ~odd) | (odd & std::numeric_limits<std::int32_t>::max()));
+            hi = std::max(hi, (key & ~odd) | (odd & std::numeric_limits<std::int32_t>::min()));
+        }
+    }
+    *low = lo;
+    *high = hi;
+}
+
+float FromKey(std::int32_t key)
+{
+    const std::int32_t bits = key ^ ((key >> 31) & 0x7fffffff);
+    float v;
+    std::memcpy(&v, &bits, sizeof v);
+    return v;
+}
+
+}  // namespace
+
 RcdScale MeasureRcdScale(const CKelImage& mosaic)
 {
     const int width = mosaic.GetWidth();
     const int height = mosaic.GetHeight();
     constexpr int kBand = 64;
     const int bands = (height + kBand - 1) / kBand;
-    std::vector<float> lows(static_cast<std::size_t>(bands), std::numeric_limits<float>::infinity());
-    std::vector<float> highs(static_cast<std::size_t>(bands), -std::numeric_limits<float>::infinity());
+    std::vector<std::int32_t> lows(static_cast<std::size_t>(bands), std::numeric_limits<std::int32_t>::max());
+    std::vector<std::int32_t> highs(static_cast<std::size_t>(bands), std::numeric_limits<std::int32_t>::min());
     auto band = [&](int k) {
-        float lo = lows[static_cast<std::size_t>(k)];
-        float hi = highs[static_cast<std::size_t>(k)];
         for (int y = k * kBand; y < std::min(height, (k + 1) * kBand); ++y) {
-            const float* row = mosaic.GetImageAdr(0, y, 0, 1, nullptr);
-            for (int x = 0; x < width; ++x) {
-                const float v = row[x];
-                // Finite samples only: v - v is 0 for them, NaN otherwise.
-                const bool finite = (v - v) == 0.0f;
-                lo = finite && v < lo ? v : lo;
-                hi = finite && v > hi ? v : hi;
-            }
+            KeyExtremes(mosaic.GetImageAdr(0, y, 0, 1, nullptr), width, &lows[static_cast<std::size_t>(k)],
+                        &highs[static_cast<std::size_t>(k)]);
         }
-        lows[static_cast<std::size_t>(k)] = lo;
-        highs[static_cast<std::size_t>(k)] = hi;
     };
     if (CVmManager::GetCurrentSwapSize() != 0) {
         for (int k = 0; k < bands; ++k) {
@@ -196,15 +227,17 @@ RcdScale MeasureRcdScale(const CKelImage& mosaic)
     } else {
         Concurrency::parallel_for(0, bands, band);
     }
-    float lo = *std::min_element(lows.begin(), lows.end());
-    const float hi = *std::max_element(highs.begin(), highs.end());
-    if (!(lo <= hi)) {  // no finite sample
+    const std::int32_t low = *std::min_element(lows.begin(), lows.end());
+    const std::int32_t high = *std::max_element(highs.begin(), highs.end());
+    if (low > high) {  // no finite sample
         return {0.0f, 1.0f, 1.0f};
     }
-    lo = std::min(lo, 0.0f);
-    float range = hi - lo;
-    if (!(range > 0.0f) || !(range < std::numeric_limits<float>::infinity())) {
-        range = range > 0.0f ? std::numeric_limits<float>::max() : 1.0f;
+    const float lo = std::min(FromKey(low), 0.0f);
+    float range = FromKey(high) - lo;
+    if (!(range > 0.0f)) {
+        range = 1.0f;
+    } else if (!(range < std::numeric_limits<float>::infinity())) {
+        range = std::numeric_limits<float>::max();
     }
     return {lo, range, 1.0f / range};
 }

@@ -68,6 +68,7 @@ RcdScale MeasureRcdScale(const CKelImage& mosaic);
 /// Working buffers of one thread's RCD tiles.
 struct RcdWorkspace {
     std::vector<float> cfa, hpA, hpB, vh, lpf, green, pq, red, blue;
+    std::vector<float> out[3];
 };
 
 /// Rows y0 .. y1 - 1 of the RCD result into planes 0..2 of dst, in tiles of
