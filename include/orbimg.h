@@ -17,6 +17,7 @@
 #include "image/smallclasses.h"
 #include "image/kelimage.h"
 #include "display/memorydib.h"
+#include "display/stretch.h"
 
 #include "filter/filterproc.h"
 #include "filter/filtermatrix.h"

@@ -23,9 +23,11 @@ void FillBlanksWithMedians(CKelImage& image)
     }
 }
 
-double EvaluateFrame(const std::string& path, const std::optional<FitsRect>& rect)
+double EvaluateFrame(const std::string& path, const std::optional<FitsRect>& rect, const MosaicOptions& mosaic,
+                     std::string& note)
 {
     ImageFile file = LoadImageFile(path);
+    note = DebayerIfMosaic(file, mosaic);
     CImgEvaluateFocus frame;
     frame = *file.image;
     file.image.reset();
@@ -52,9 +54,13 @@ CommandSpec FocusCommand()
         "with the same exposure. Blank samples count as their plane's median. With\n"
         "many files a progress bar is shown on a terminal. A file that cannot be\n"
         "read is reported and the others are still evaluated; the exit status is\n"
-        "then 1.",
+        "then 1. A one-shot-colour mosaic (BAYERPAT, or --bayer) is debayered first\n"
+        "(--debayer, RCD by default; super-pixel halves the frame and its\n"
+        "coordinates) and evaluated on its three colour planes (the luminance).",
         {
             {"--rect", "", OptionValue::Required, "X0,Y0,X1,Y1", "the window evaluated (FITS pixels)"},
+            MosaicOptionSpecs()[0],
+            MosaicOptionSpecs()[1],
         },
         [](const ParsedArgs& args, Context& ctx) { return RunFocus(ParseFocus(args), ctx).failed ? 1 : 0; },
     };
@@ -68,6 +74,7 @@ FocusPlan ParseFocus(const ParsedArgs& args)
     if (const auto rect = args.Value("--rect")) {
         plan.rect = ParseRect(*rect, "--rect");
     }
+    plan.mosaic = ParseMosaicOptions(args);
     return plan;
 }
 
@@ -75,6 +82,7 @@ FocusResult RunFocus(const FocusPlan& plan, Context& ctx)
 {
     FocusResult result;
     std::vector<std::string> errors;
+    std::vector<std::string> notes;
     {
         ProgressBar bar(ctx, static_cast<int>(plan.inputs.size()), "focus");
         for (std::size_t i = 0; i < plan.inputs.size(); ++i) {
@@ -82,7 +90,11 @@ FocusResult RunFocus(const FocusPlan& plan, Context& ctx)
             FocusFrame frame;
             frame.path = plan.inputs[i];
             try {
-                frame.figure = EvaluateFrame(frame.path, plan.rect);
+                std::string note;
+                frame.figure = EvaluateFrame(frame.path, plan.rect, plan.mosaic, note);
+                if (!note.empty()) {
+                    notes.push_back(frame.path + ": " + note + "; evaluated on the luminance (the three planes)");
+                }
                 frame.measured = std::isfinite(frame.figure);
                 if (!frame.measured) {
                     errors.push_back("focus: no figure for '" + frame.path + "'");
@@ -99,6 +111,9 @@ FocusResult RunFocus(const FocusPlan& plan, Context& ctx)
     }
     for (const auto& error : errors) {
         ctx.err << "orbimg: " << error << '\n';
+    }
+    for (const auto& note : notes) {
+        ctx.out << note << '\n';
     }
     result.failed = !errors.empty();
 

@@ -51,11 +51,16 @@ CommandSpec StarsCommand()
         "and median FWHM and PSF. Stars are measured on the mean of the planes;\n"
         "a star whose profile meets a blank or the edge, or whose FWHM reaches 20\n"
         "pixels, is listed without a FWHM. The saturation level is the SATURATE\n"
-        "keyword, else the greatest sample when more than one pixel reaches it.",
+        "keyword, else the greatest sample when more than one pixel reaches it.\n"
+        "A one-shot-colour mosaic (BAYERPAT, or --bayer) is debayered at full size\n"
+        "first (--debayer bilinear or rcd, RCD by default) and its stars measured\n"
+        "on the luminance.",
         {
             {"--at", "", OptionValue::Points, "X,Y", "stars near these positions"},
             {"--auto", "", OptionValue::OptionalCount, "N", "find the N brightest stars (default 50)"},
             {"--csv", "", OptionValue::Required, "OUT.csv", "write each star's position and FWHM"},
+            MosaicOptionSpecs()[0],
+            {"--debayer", "", OptionValue::Required, "METHOD", "bilinear or rcd (default rcd)"},
         },
         [](const ParsedArgs& args, Context& ctx) {
             RunStars(ParseStars(args), ctx);
@@ -80,12 +85,20 @@ StarsPlan ParseStars(const ParsedArgs& args)
         throw UsageError("stars: give either --at X,Y ... or --auto [N]");
     }
     plan.csv = args.Value("--csv");
+    plan.mosaic = ParseMosaicOptions(args);
+    if (plan.mosaic.method == CImgDebayer::kSuperPixel) {
+        throw UsageError("stars: --debayer superpixel halves the frame; use bilinear or rcd");
+    }
     return plan;
 }
 
 StarReport RunStars(const StarsPlan& plan, Context& ctx)
 {
     ImageFile file = LoadImageFile(plan.input);
+    const std::string mosaic = DebayerIfMosaic(file, plan.mosaic);
+    if (!mosaic.empty()) {
+        ctx.out << plan.input << ": " << mosaic << "; stars measured on the luminance\n";
+    }
     CKelImage& image = *file.image;
     const int width = image.GetWidth();
     const int height = image.GetHeight();
