@@ -7,11 +7,11 @@
 //     to the 0..255 scale, (s - min) / range * 255 in double, rounded to
 //     float; 0.587 G' + 0.299 R' + 0.114 B' in double, rounded to float; on
 //     the raw scale Y / 255 * range0 + min0 in double, rounded to float.
-//   - Four builds give the same bits: the plain one (the divisions as
-//     written), an AVX2 one (the same arithmetic, wider registers), and an
-//     AVX2 + FMA one and an AVX-512 one that prove each division's result
-//     without dividing (see lumafast.cpp) and divide only where the proof
-//     does not go through.
+//   - Two routes give the same bits in every build (platform/simd.h): the
+//     divided one (the divisions as written), and the proven one of the
+//     vector builds, which proves each division's result from products
+//     (see lumakernels.cpp) and divides only where the proof does not go
+//     through. The plain build has the divided route only.
 //   - The sums add their terms one by one in window order, as a plain loop
 //     would; only the work on independent values is done side by side.
 //   - NaN samples give NaN values, with the payload the divisions give.
@@ -21,12 +21,10 @@
 
 namespace orbimg::detail {
 
-/// The builds of the luminance kernels.
-enum class LumaBuild {
-    Plain,   ///< any processor
-    Avx2,    ///< AVX2: the same instructions, four values at a time
-    Fma,     ///< AVX2 and FMA: division-free where the result is proven
-    Avx512,  ///< AVX-512 (F, VL, DQ): the same as Fma, eight values at a time
+/// The routes of the luminance kernels.
+enum class LumaRoute {
+    Proven,   ///< products in place of the divisions where the result is proven equal
+    Divided,  ///< the divisions as written
 };
 
 struct LumaKernels;
@@ -35,25 +33,21 @@ struct LumaKernels;
 struct LumaLevels {
     double min[3];
     double range[3];
-    double below[3];  // bounds of the division-free builds (lumafast.cpp)
+    double below[3];  // bounds of the proven route (lumakernels.cpp)
     double above[3];
 };
 
 /// The display luminance of runs of colour pixels, with the levels read once.
 class DisplayLuma {
 public:
-    /// Levels read from the image; `build` picks the kernels (by default the
-    /// best the processor has). The division-free builds give way to the
-    /// AVX2 one for levels they do not cover: a level min that is not
+    /// Levels read from the image; the kernels of the build in use
+    /// (platform/simd.h) on `route`. The proven route gives way to the
+    /// divided one for levels it does not cover: a level min that is not
     /// finite, or a level range outside 2^-1000 .. 2^1000 in magnitude (0,
     /// NaN, inf).
-    explicit DisplayLuma(const CKelImage& image, LumaBuild build = Best());
-    /// The best build this processor runs.
-    static LumaBuild Best();
-    /// True when the processor runs `build`.
-    static bool Runs(LumaBuild build);
-    /// The build the kernels of this object use.
-    LumaBuild Build() const { return m_build; }
+    explicit DisplayLuma(const CKelImage& image, LumaRoute route = LumaRoute::Proven);
+    /// The route the kernels of this object take.
+    LumaRoute Route() const { return m_route; }
     /// n values of GetPixelBright256f(r + i, g + i, b + i) into out.
     void To256(const float* r, const float* g, const float* b, int n, float* out) const;
     /// n values of GetPixelBrightRaw(r + i, g + i, b + i) into out.
@@ -69,13 +63,13 @@ public:
 
 private:
     LumaLevels m_levels;
-    LumaBuild m_build;
+    LumaRoute m_route;
     const LumaKernels* m_kernels;
 };
 
 /// y[i] / 255.0 (y widened to double, correctly rounded) for n values, by
-/// the route ToRaw takes in `build` (the processor must run it); for the
-/// exhaustive check of the division-free routes.
-void DivideBy255(LumaBuild build, const float* y, int n, double* out);
+/// the route ToRaw takes on the proven route in the build in use; for the
+/// exhaustive check of the proven route.
+void DivideBy255(const float* y, int n, double* out);
 
 }  // namespace orbimg::detail

@@ -1,14 +1,13 @@
-// The builds of the luminance kernels behind DisplayLuma (luma.h): a table
-// of entry points per build, and the route with the divisions as written,
-// which every build takes where it does not prove its own result. Internal
-// to autolevel/.
+// The luminance kernels behind DisplayLuma (luma.h): a table of entry
+// points per route, and the divisions as written, which the proven route
+// takes where it does not prove its own result. Internal to autolevel/.
 #pragma once
 
 #include "autolevel/luma.h"
 
 namespace orbimg::detail {
 
-/// The entry points of one build; the arguments as in DisplayLuma.
+/// The entry points of one route; the arguments as in DisplayLuma.
 struct LumaKernels {
     void (*to256)(const float* r, const float* g, const float* b, int n, float* out, const LumaLevels& lv);
     void (*toRaw)(const float* r, const float* g, const float* b, int n, float* out, const LumaLevels& lv);
@@ -19,14 +18,13 @@ struct LumaKernels {
     void (*divideBy255)(const float* y, int n, double* out);
 };
 
-/// The division-free builds (lumafast.cpp); the processor must run them.
-extern const LumaKernels kFmaKernels;
-extern const LumaKernels kAvx512Kernels;
+/// The kernels of `route` in the build in use (lumakernels.cpp).
+const LumaKernels& KernelsOf(LumaRoute route);
 
 /// The display luminance of n pixels (on the raw scale of plane 0 when
 /// kRaw is set), the divisions as written. Each element is computed alone,
 /// in the order GetPixelBright256f and GetPixelBrightRaw use, so every
-/// instruction set gives the same bits.
+/// build gives the same bits.
 template <bool kRaw>
 [[gnu::always_inline]] inline void Divided(const float* r, const float* g, const float* b, int n, float* out,
                                            const LumaLevels& lv)

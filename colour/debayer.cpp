@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "colour/mosaicrows.h"
-#include "platform/isa.h"
 #include "platform/ppl.h"
 
 namespace orbimg::detail {
@@ -174,7 +173,6 @@ namespace {
 // a float is its bit pattern with the magnitude bits flipped for negative
 // values; NaN and infinities leave the running keys as they are. The bits
 // are copied out in chunks, so the loop reads integers.
-ORBIMG_ROW_KERNEL
 void KeyExtremes(const float* __restrict row, int n, std::int32_t* __restrict low, std::int32_t* __restrict high)
 {
     constexpr int kChunk = 256;

@@ -39,9 +39,16 @@
 #include <limits>
 
 #include "colour/mosaicrows.h"
-#include "platform/isa.h"
 
-namespace orbimg::detail {
+// The whole tile pass is built for each instruction set (platform/simd.h):
+// plain loops, the same operations in the same order on every build.
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "colour/rcd.cpp"
+#include <hwy/foreach_target.h>
+#include <hwy/highway.h>
+
+HWY_BEFORE_NAMESPACE();
+namespace orbimg::detail::HWY_NAMESPACE {
 namespace {
 
 constexpr float kEps = 1e-5f;
@@ -85,7 +92,6 @@ inline float Refined(float centre, float nw, float ne, float sw, float se)
 }
 
 // A row split into halves, scaled to 0..1.
-ORBIMG_ROW_KERNEL
 void SplitRow(const float* __restrict src, int pairs, float lo, float inv, float* __restrict even,
               float* __restrict odd)
 {
@@ -96,7 +102,6 @@ void SplitRow(const float* __restrict src, int pairs, float lo, float inv, float
 }
 
 // Squared high-pass along the columns: rows y - 3 .. y + 3 of one half.
-ORBIMG_ROW_KERNEL
 void HighPassColumns(const float* const* __restrict r, int j0, int j1, float* __restrict out)
 {
     const float* m3 = r[0];
@@ -112,7 +117,6 @@ void HighPassColumns(const float* const* __restrict r, int j0, int j1, float* __
 }
 
 // Squared high-pass along the row.
-ORBIMG_ROW_KERNEL
 void HighPassRow(const float* __restrict same, const float* __restrict other, int j0, int j1, float* __restrict out)
 {
     for (int j = j0; j < j1; ++j) {
@@ -122,7 +126,6 @@ void HighPassRow(const float* __restrict same, const float* __restrict other, in
 
 // VH from the column high-pass of rows y - 1, y, y + 1 and the row
 // high-pass of row y (same and other halves).
-ORBIMG_ROW_KERNEL
 void Discriminate(const float* __restrict up, const float* __restrict mid, const float* __restrict down,
                   const float* __restrict rowSame, const float* __restrict rowOther, int j0, int j1,
                   float* __restrict out)
@@ -135,7 +138,6 @@ void Discriminate(const float* __restrict up, const float* __restrict mid, const
 }
 
 // The low-pass [1 2 1; 2 4 2; 1 2 1] / 4.
-ORBIMG_ROW_KERNEL
 void LowPassRow(const float* __restrict upSame, const float* __restrict upOther, const float* __restrict same,
                 const float* __restrict other, const float* __restrict downSame, const float* __restrict downOther,
                 int j0, int j1, float* __restrict out)
@@ -156,7 +158,6 @@ struct GreenTaps {
     const float* vhDown;  // VH, other half of row y + 1
 };
 
-ORBIMG_ROW_KERNEL
 int GreenRow(const GreenTaps& t, int j0, int j1, float* __restrict out)
 {
     int nan = 0;
@@ -213,7 +214,6 @@ int GreenRow(const GreenTaps& t, int j0, int j1, float* __restrict out)
 // Squared high-pass along the two diagonals at the chroma sites of a row:
 // the mosaic's same halves of rows y - 2, y, y + 2 and other halves of rows
 // y - 3, y - 1, y + 1, y + 3.
-ORBIMG_ROW_KERNEL
 void HighPassDiagonals(const float* const* __restrict same, const float* const* __restrict other, int j0, int j1,
                        float* __restrict p, float* __restrict q)
 {
@@ -233,7 +233,6 @@ void HighPassDiagonals(const float* const* __restrict same, const float* const* 
 
 // PQ from the diagonal high-passes: same halves of row y, other halves of
 // rows y - 1 and y + 1.
-ORBIMG_ROW_KERNEL
 void DiscriminateDiagonals(const float* __restrict p, const float* __restrict pUp, const float* __restrict pDown,
                            const float* __restrict q, const float* __restrict qUp, const float* __restrict qDown,
                            int j0, int j1, float* __restrict out)
@@ -261,7 +260,6 @@ struct DiagonalTaps {
     const float* pqDown;
 };
 
-ORBIMG_ROW_KERNEL
 int DiagonalChromaRow(const DiagonalTaps& t, int j0, int j1, float* __restrict out)
 {
     int nan = 0;
@@ -331,7 +329,6 @@ inline float Cardinal(float centre, float gn2, float gs2, float gw2, float ge2, 
     return centre + (disc * hEst + (1.0f - disc) * vEst);
 }
 
-ORBIMG_ROW_KERNEL
 int CardinalChromaRow(const CardinalTaps& t, int j0, int j1, float* __restrict red, float* __restrict blue)
 {
     int nan = 0;
@@ -369,7 +366,6 @@ int CardinalChromaRow(const CardinalTaps& t, int j0, int j1, float* __restrict r
 }
 
 // n x range + lo.
-ORBIMG_ROW_KERNEL
 void RestoreRow(const float* n, int j0, int j1, float range, float lo, float* out)
 {
     for (int j = j0; j < j1; ++j) {
@@ -379,7 +375,6 @@ void RestoreRow(const float* n, int j0, int j1, float range, float lo, float* ou
 
 // Columns x0 .. x0 + count - 1 of a row from its halves (x0 even; even[0]
 // and odd[0] are columns x0 and x0 + 1).
-ORBIMG_ROW_KERNEL
 void JoinRow(const float* __restrict even, const float* __restrict odd, int count, float* __restrict out)
 {
     const int pairs = count / 2;
@@ -394,7 +389,6 @@ void JoinRow(const float* __restrict even, const float* __restrict odd, int coun
 
 // The same with the columns of parity `own` taken from the mosaic row src
 // (src[0] is column x0), the others from `half`.
-ORBIMG_ROW_KERNEL
 void JoinRowOwn(const float* __restrict src, const float* __restrict half, int own, int count,
                 float* __restrict out)
 {
@@ -783,10 +777,8 @@ private:
     Halves m_out[3];
 };
 
-}  // namespace
-
-void RcdRows(const CKelImage& mosaic, CKelImage& dst, BayerPhase ph, const RcdScale& scale, int y0, int y1,
-             int tileWidth, RcdWorkspace& ws)
+void RcdRowsTarget(const CKelImage& mosaic, CKelImage& dst, BayerPhase ph, const RcdScale& scale, int y0, int y1,
+                   int tileWidth, RcdWorkspace& ws)
 {
     const int width = mosaic.GetWidth();
     for (int x0 = 0; x0 < width; x0 += tileWidth) {
@@ -795,4 +787,20 @@ void RcdRows(const CKelImage& mosaic, CKelImage& dst, BayerPhase ph, const RcdSc
     }
 }
 
+}  // namespace
+}  // namespace orbimg::detail::HWY_NAMESPACE
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace orbimg::detail {
+
+HWY_EXPORT(RcdRowsTarget);
+
+void RcdRows(const CKelImage& mosaic, CKelImage& dst, BayerPhase ph, const RcdScale& scale, int y0, int y1,
+             int tileWidth, RcdWorkspace& ws)
+{
+    HWY_DYNAMIC_DISPATCH(RcdRowsTarget)(mosaic, dst, ph, scale, y0, y1, tileWidth, ws);
+}
+
 }  // namespace orbimg::detail
+#endif  // HWY_ONCE

@@ -40,15 +40,14 @@ int TruncToInt(double v)
     return static_cast<int>(v);
 }
 
-/// v rounded to float. The empty asm keeps the rounding: g++ 12 at -O2 and
-/// above drops the double -> float -> double round trip of
-/// `static_cast<float>(lo) - m` when it pairs two such expressions into one
-/// vector operation (the luminance window's lo and hi).
+/// v rounded to float. The rounding matters (the luminance window's lo and
+/// hi are compared with float samples) and the language guarantees it;
+/// g++ 12's straight-line vectoriser drops it when it pairs two such
+/// conversions, so the library is built without that pass under g++
+/// (tests/platform/compiler_test.cpp checks the build keeps it).
 float RoundToFloat(double v)
 {
-    float f = static_cast<float>(v);
-    __asm__("" : "+x"(f));
-    return f;
+    return static_cast<float>(v);
 }
 
 /// The value window and its bins: v counts when lo <= v <= hi, in bin
@@ -443,7 +442,8 @@ int CKelImage::GetHistogramRGB(int* const histR, int* const histG, int* const hi
             // owns partial[3 i + p]), so no counter is shared between threads.
             std::vector<Counters> partial(3 * kChunks, Counters(bins));
             const int rowsPerChunk = (bottom - top + kChunks - 1) / kChunks;
-            Concurrency::parallel_for(0, kChunks, 1, [&](int chunk) {
+            // The window's ends by init-capture: clang before 16 cannot capture structured bindings.
+            auto countChunk = [&, left = left, right = right, top = top, bottom = bottom](int chunk) {
                 const int first = top + chunk * rowsPerChunk;
                 const int last = std::min(first + rowsPerChunk, bottom);
                 for (int y = first; y < last; ++y) {
@@ -451,7 +451,8 @@ int CKelImage::GetHistogramRGB(int* const histR, int* const histG, int* const hi
                         CountPlaneRows(*this, p, left, right, y, y + 1, map, partial[3 * chunk + p]);
                     }
                 }
-            });
+            };
+            Concurrency::parallel_for(0, kChunks, 1, countChunk);
             for (int chunk = 0; chunk < kChunks; ++chunk) {
                 for (int p = 0; p < 3; ++p) {
                     partial[3 * chunk + p].AddTo(hist[p], bins);

@@ -9,9 +9,189 @@
 #include <cstring>
 #include <limits>
 
-#include "platform/isa.h"
-
+#ifndef ORBIMG_ROWMAP_SHARED  // compiled once, before the kernels
+#define ORBIMG_ROWMAP_SHARED
 namespace orbimg::detail {
+namespace {
+
+// One sample through double levels, the division as written.
+inline std::uint8_t MapDivide(float sample, double lo, double hi, double range)
+{
+    const double v = sample;
+    double t = (v - lo) / range * 255.0;
+    t = t > 0.0 ? t : 0.0;
+    t = t < 255.0 ? t : 255.0;
+    int m = static_cast<int>(t);
+    m = v >= hi ? 255 : m;
+    m = lo < v ? m : 0;
+    return static_cast<std::uint8_t>(m);
+}
+
+// Export levels are applied in double precision, which at two lanes per
+// vector and with a division costs several times the float mapping. The
+// same bytes come from a float estimate that flags the few samples whose
+// integer part it cannot be sure of; those are mapped again in double.
+//
+// Bound: with lo32 = lo rounded to float and k32 = 255 / range rounded to
+// float, p = (v - lo32) x k32 in float differs from the exact
+// z = (v - lo) x 255 / range by at most z x 3.0001 x 2^-24 plus
+// |lo - lo32| x 255 / range x 1.0001, and the double result
+// q = (v - lo) / range x 255 differs from z by at most z x 3 x 2^-53. Inside
+// the window z < 256. The integer parts of p and q (both clamped to 0..255)
+// can differ only when an integer 1..255 lies between them, that is when p
+// lies within eps of an integer, eps bounding |p - q|.
+struct FastLevels {
+    float lo32;   // lo rounded to float: the subtrahend
+    float k32;    // 255 / range rounded to float
+    float above;  // smallest float v with v > lo (in double): the window's low test
+    float top;    // smallest float v with v >= hi (in double): the window's high test
+    float scale;  // power of two with eps x scale < 1: near when |d| x scale < 1
+};
+
+}  // namespace
+}  // namespace orbimg::detail
+#endif
+
+// The kernels, built for each instruction set (platform/simd.h).
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "display/rowmap.cpp"
+#include <hwy/foreach_target.h>
+#include <hwy/highway.h>
+
+HWY_BEFORE_NAMESPACE();
+namespace orbimg::detail::HWY_NAMESPACE {
+namespace {
+
+void MapRow(const float* src, int n, const FloatLevels& lv, std::uint8_t* out)
+{
+    const float lo = lv.lo;
+    const float hi = lv.hi;
+    const float k = lv.k;
+    for (int i = 0; i < n; ++i) {
+        const float v = src[i];
+        float t = (v - lo) * k;
+        // Saturate before converting: NaN and negatives to 0, above 255 to
+        // 255. Only values strictly between lo and hi keep t.
+        t = t > 0.0f ? t : 0.0f;
+        t = t < 255.0f ? t : 255.0f;
+        int m = static_cast<int>(t);
+        m = v >= hi ? 255 : m;
+        m = lo < v ? m : 0;  // lo >= v, and NaN samples, give 0
+        out[i] = static_cast<std::uint8_t>(m);
+    }
+}
+
+void MapRowDivide(const float* src, int n, const DoubleLevels& lv, std::uint8_t* out)
+{
+    const double lo = lv.lo;
+    const double hi = lv.hi;
+    const double range = lv.range;
+    for (int i = 0; i < n; ++i) {
+        out[i] = MapDivide(src[i], lo, hi, range);
+    }
+}
+
+// The float estimate; near[i] = 1 where it may differ from the double
+// result. Returns the count of those.
+int MapRowFast(const float* src, int n, const FastLevels& fl, std::uint8_t* out, std::uint8_t* near)
+{
+    constexpr float kRoundMagic = 0x1.8p23f;  // (p + this) - this rounds p (|p| < 2^22) to an integer
+    const float lo32 = fl.lo32;
+    const float k32 = fl.k32;
+    const float above = fl.above;
+    const float top = fl.top;
+    const float scale = fl.scale;
+    int flagged = 0;
+    for (int i = 0; i < n; ++i) {
+        const float v = src[i];
+        const float p = (v - lo32) * k32;
+        float t = p > 0.0f ? p : 0.0f;
+        t = t < 255.0f ? t : 255.0f;
+        int m = static_cast<int>(t);
+        m = v >= top ? 255 : m;
+        m = v >= above ? m : 0;  // NaN samples give 0
+        out[i] = static_cast<std::uint8_t>(m);
+        // Distance to the nearest integer, then f = 1 when |d| x scale < 1;
+        // arithmetic and selects so that the loop vectorises. Only samples
+        // strictly inside the window are flagged (elsewhere m is exact).
+        const float d = p - ((p + kRoundMagic) - kRoundMagic);
+        float e = std::fabs(d) * scale;
+        e = e < 1.0f ? e : 1.0f;
+        int f = 1 - static_cast<int>(e);
+        f = v >= top ? 0 : f;
+        f = v >= above ? f : 0;
+        near[i] = static_cast<std::uint8_t>(f);
+        flagged += f;
+    }
+    return flagged;
+}
+
+void PackCode15(const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b, int n, std::uint16_t* out)
+{
+    for (int i = 0; i < n; ++i) {
+        out[i] = static_cast<std::uint16_t>(((r[i] & 0xF8) << 7) | ((g[i] >> 3) << 5) | (b[i] >> 3));
+    }
+}
+
+void Pack332(const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b, int n, std::uint8_t* out)
+{
+    for (int i = 0; i < n; ++i) {
+        out[i] = static_cast<std::uint8_t>((b[i] & 0xC0) | ((g[i] >> 2) & 0x38) | (r[i] >> 5));
+    }
+}
+
+void Pack555Dither(const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b, int n, int x0, int y,
+                   std::uint16_t* out)
+{
+    // Pixel i is dithered when x0 + i + y is even: i of parity `first`.
+    const int first = (x0 + y) & 1;
+    for (int i = 0; i < n; ++i) {
+        const int add = ((i & 1) == first) ? 4 : 0;
+        int rr = r[i] + add;
+        int gg = g[i] + add;
+        int bb = b[i] + add;
+        rr = rr < 255 ? rr : 255;
+        gg = gg < 255 ? gg : 255;
+        bb = bb < 255 ? bb : 255;
+        out[i] = static_cast<std::uint16_t>(((rr & 0xF8) << 7) | ((gg & 0xF8) << 2) | (bb >> 3));
+    }
+}
+
+void PackBGR24(const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b, int n, std::uint8_t* out)
+{
+    for (int i = 0; i < n; ++i) {
+        out[3 * i] = b[i];
+        out[3 * i + 1] = g[i];
+        out[3 * i + 2] = r[i];
+    }
+}
+
+void PackBGR32(const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b, int n, std::uint8_t* out)
+{
+    for (int i = 0; i < n; ++i) {
+        std::uint32_t w;
+        std::memcpy(&w, out + 4 * i, sizeof w);
+        w = (w & 0xFF000000u) | (static_cast<std::uint32_t>(r[i]) << 16) | (static_cast<std::uint32_t>(g[i]) << 8) |
+            b[i];
+        std::memcpy(out + 4 * i, &w, sizeof w);
+    }
+}
+
+}  // namespace
+}  // namespace orbimg::detail::HWY_NAMESPACE
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace orbimg::detail {
+
+HWY_EXPORT(MapRow);
+HWY_EXPORT(MapRowDivide);
+HWY_EXPORT(MapRowFast);
+HWY_EXPORT(PackCode15);
+HWY_EXPORT(Pack332);
+HWY_EXPORT(Pack555Dither);
+HWY_EXPORT(PackBGR24);
+HWY_EXPORT(PackBGR32);
 
 // PackBGR32 builds a pixel as a little-endian word (blue in the low byte).
 static_assert(std::endian::native == std::endian::little);
@@ -45,72 +225,7 @@ FloatLevels MakeFloatLevels(double lo, double hi, double range)
     return {ToFloat(lo), ToFloat(hi), ToFloat(255.0 / range)};
 }
 
-ORBIMG_ROW_KERNEL
-void MapRow(const float* src, int n, const FloatLevels& lv, std::uint8_t* out)
-{
-    const float lo = lv.lo;
-    const float hi = lv.hi;
-    const float k = lv.k;
-    for (int i = 0; i < n; ++i) {
-        const float v = src[i];
-        float t = (v - lo) * k;
-        // Saturate before converting: NaN and negatives to 0, above 255 to
-        // 255. Only values strictly between lo and hi keep t.
-        t = t > 0.0f ? t : 0.0f;
-        t = t < 255.0f ? t : 255.0f;
-        int m = static_cast<int>(t);
-        m = v >= hi ? 255 : m;
-        m = lo < v ? m : 0;  // lo >= v, and NaN samples, give 0
-        out[i] = static_cast<std::uint8_t>(m);
-    }
-}
-
 namespace {
-
-// One sample through double levels, the division as written.
-std::uint8_t MapDivide(float sample, double lo, double hi, double range)
-{
-    const double v = sample;
-    double t = (v - lo) / range * 255.0;
-    t = t > 0.0 ? t : 0.0;
-    t = t < 255.0 ? t : 255.0;
-    int m = static_cast<int>(t);
-    m = v >= hi ? 255 : m;
-    m = lo < v ? m : 0;
-    return static_cast<std::uint8_t>(m);
-}
-
-ORBIMG_ROW_KERNEL
-void MapRowDivide(const float* src, int n, const DoubleLevels& lv, std::uint8_t* out)
-{
-    const double lo = lv.lo;
-    const double hi = lv.hi;
-    const double range = lv.range;
-    for (int i = 0; i < n; ++i) {
-        out[i] = MapDivide(src[i], lo, hi, range);
-    }
-}
-
-// Export levels are applied in double precision, which at two lanes per
-// vector and with a division costs several times the float mapping. The
-// same bytes come from a float estimate that flags the few samples whose
-// integer part it cannot be sure of; those are mapped again in double.
-//
-// Bound: with lo32 = lo rounded to float and k32 = 255 / range rounded to
-// float, p = (v - lo32) x k32 in float differs from the exact
-// z = (v - lo) x 255 / range by at most z x 3.0001 x 2^-24 plus
-// |lo - lo32| x 255 / range x 1.0001, and the double result
-// q = (v - lo) / range x 255 differs from z by at most z x 3 x 2^-53. Inside
-// the window z < 256. The integer parts of p and q (both clamped to 0..255)
-// can differ only when an integer 1..255 lies between them, that is when p
-// lies within eps of an integer, eps bounding |p - q|.
-struct FastLevels {
-    float lo32;   // lo rounded to float: the subtrahend
-    float k32;    // 255 / range rounded to float
-    float above;  // smallest float v with v > lo (in double): the window's low test
-    float top;    // smallest float v with v >= hi (in double): the window's high test
-    float scale;  // power of two with eps x scale < 1: near when |d| x scale < 1
-};
 
 // Smallest float f with (double)f > x (strict) or >= x, for finite x within
 // float range.
@@ -156,60 +271,29 @@ bool PrepareFast(const DoubleLevels& lv, FastLevels& fast)
     return true;
 }
 
-// The float estimate; near[i] = 1 where it may differ from the double
-// result. Returns the count of those.
-ORBIMG_ROW_KERNEL
-int MapRowFast(const float* src, int n, const FastLevels& fl, std::uint8_t* out, std::uint8_t* near)
-{
-    constexpr float kRoundMagic = 0x1.8p23f;  // (p + this) - this rounds p (|p| < 2^22) to an integer
-    const float lo32 = fl.lo32;
-    const float k32 = fl.k32;
-    const float above = fl.above;
-    const float top = fl.top;
-    const float scale = fl.scale;
-    int flagged = 0;
-    for (int i = 0; i < n; ++i) {
-        const float v = src[i];
-        const float p = (v - lo32) * k32;
-        float t = p > 0.0f ? p : 0.0f;
-        t = t < 255.0f ? t : 255.0f;
-        int m = static_cast<int>(t);
-        m = v >= top ? 255 : m;
-        m = v >= above ? m : 0;  // NaN samples give 0
-        out[i] = static_cast<std::uint8_t>(m);
-        // Distance to the nearest integer, then f = 1 when |d| x scale < 1;
-        // arithmetic and selects so that the loop vectorises. Only samples
-        // strictly inside the window are flagged (elsewhere m is exact).
-        const float d = p - ((p + kRoundMagic) - kRoundMagic);
-        float e = std::fabs(d) * scale;
-        e = e < 1.0f ? e : 1.0f;
-        int f = 1 - static_cast<int>(e);
-        f = v >= top ? 0 : f;
-        f = v >= above ? f : 0;
-        near[i] = static_cast<std::uint8_t>(f);
-        flagged += f;
-    }
-    return flagged;
-}
-
 }  // namespace
+
+void MapRow(const float* src, int n, const FloatLevels& lv, std::uint8_t* out)
+{
+    HWY_DYNAMIC_DISPATCH(MapRow)(src, n, lv, out);
+}
 
 void MapRow(const float* src, int n, const DoubleLevels& lv, std::uint8_t* out)
 {
     FastLevels fast;
     if (!PrepareFast(lv, fast)) {
-        MapRowDivide(src, n, lv, out);
+        HWY_DYNAMIC_DISPATCH(MapRowDivide)(src, n, lv, out);
         return;
     }
     std::uint8_t near[kRowChunk];
     for (int x = 0; x < n; x += kRowChunk) {
         const int m = n - x < kRowChunk ? n - x : kRowChunk;
-        const int flagged = MapRowFast(src + x, m, fast, out + x, near);
+        const int flagged = HWY_DYNAMIC_DISPATCH(MapRowFast)(src + x, m, fast, out + x, near);
         if (flagged == 0) {
             continue;
         }
         if (flagged > m / 8) {
-            MapRowDivide(src + x, m, lv, out + x);
+            HWY_DYNAMIC_DISPATCH(MapRowDivide)(src + x, m, lv, out + x);
             continue;
         }
         for (int i = 0; i < m; i += 8) {
@@ -225,60 +309,31 @@ void MapRow(const float* src, int n, const DoubleLevels& lv, std::uint8_t* out)
     }
 }
 
-ORBIMG_ROW_KERNEL
 void PackCode15(const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b, int n, std::uint16_t* out)
 {
-    for (int i = 0; i < n; ++i) {
-        out[i] = static_cast<std::uint16_t>(((r[i] & 0xF8) << 7) | ((g[i] >> 3) << 5) | (b[i] >> 3));
-    }
+    HWY_DYNAMIC_DISPATCH(PackCode15)(r, g, b, n, out);
 }
 
-ORBIMG_ROW_KERNEL
 void Pack332(const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b, int n, std::uint8_t* out)
 {
-    for (int i = 0; i < n; ++i) {
-        out[i] = static_cast<std::uint8_t>((b[i] & 0xC0) | ((g[i] >> 2) & 0x38) | (r[i] >> 5));
-    }
+    HWY_DYNAMIC_DISPATCH(Pack332)(r, g, b, n, out);
 }
 
-ORBIMG_ROW_KERNEL
 void Pack555Dither(const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b, int n, int x0, int y,
                    std::uint16_t* out)
 {
-    // Pixel i is dithered when x0 + i + y is even: i of parity `first`.
-    const int first = (x0 + y) & 1;
-    for (int i = 0; i < n; ++i) {
-        const int add = ((i & 1) == first) ? 4 : 0;
-        int rr = r[i] + add;
-        int gg = g[i] + add;
-        int bb = b[i] + add;
-        rr = rr < 255 ? rr : 255;
-        gg = gg < 255 ? gg : 255;
-        bb = bb < 255 ? bb : 255;
-        out[i] = static_cast<std::uint16_t>(((rr & 0xF8) << 7) | ((gg & 0xF8) << 2) | (bb >> 3));
-    }
+    HWY_DYNAMIC_DISPATCH(Pack555Dither)(r, g, b, n, x0, y, out);
 }
 
-ORBIMG_ROW_KERNEL
 void PackBGR24(const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b, int n, std::uint8_t* out)
 {
-    for (int i = 0; i < n; ++i) {
-        out[3 * i] = b[i];
-        out[3 * i + 1] = g[i];
-        out[3 * i + 2] = r[i];
-    }
+    HWY_DYNAMIC_DISPATCH(PackBGR24)(r, g, b, n, out);
 }
 
-ORBIMG_ROW_KERNEL
 void PackBGR32(const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b, int n, std::uint8_t* out)
 {
-    for (int i = 0; i < n; ++i) {
-        std::uint32_t w;
-        std::memcpy(&w, out + 4 * i, sizeof w);
-        w = (w & 0xFF000000u) | (static_cast<std::uint32_t>(r[i]) << 16) | (static_cast<std::uint32_t>(g[i]) << 8) |
-            b[i];
-        std::memcpy(out + 4 * i, &w, sizeof w);
-    }
+    HWY_DYNAMIC_DISPATCH(PackBGR32)(r, g, b, n, out);
 }
 
 }  // namespace orbimg::detail
+#endif  // HWY_ONCE

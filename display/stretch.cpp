@@ -10,8 +10,9 @@
 
 #include "display/rowmap.h"
 #include "display/stretchrows.h"
-#include "platform/isa.h"
 
+#ifndef ORBIMG_STRETCH_SHARED  // compiled once, before the kernels
+#define ORBIMG_STRETCH_SHARED
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
@@ -191,6 +192,17 @@ void PrepareStretch(const CKelImage& image, int planes, StretchSet& set)
     PrepareStretch(image.GetStretch(), planes, levels, set);
 }
 
+}  // namespace orbimg::detail
+#endif  // ORBIMG_STRETCH_SHARED
+
+// The row kernels, built for each instruction set (platform/simd.h).
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "display/stretch.cpp"
+#include <hwy/foreach_target.h>
+#include <hwy/highway.h>
+
+HWY_BEFORE_NAMESPACE();
+namespace orbimg::detail::HWY_NAMESPACE {
 namespace {
 
 // ln(w) for a positive normal float w (w >= 1 inside the levels): w = 2^e m with m kept in [sqrt(1/2), sqrt(2)),
@@ -266,7 +278,6 @@ inline std::uint8_t Byte(float u, float v, float lo, float hi)
     return static_cast<std::uint8_t>(q);
 }
 
-ORBIMG_ROW_KERNEL
 void MapRowMtf(const float* __restrict src, int n, float lo, float hi, float c1, float c2, float c3,
                std::uint8_t* __restrict out)
 {
@@ -276,7 +287,6 @@ void MapRowMtf(const float* __restrict src, int n, float lo, float hi, float c1,
     }
 }
 
-ORBIMG_ROW_KERNEL
 void MapRowLog(const float* __restrict src, int n, float lo, float hi, float c1, float c2,
                std::uint8_t* __restrict out)
 {
@@ -286,7 +296,6 @@ void MapRowLog(const float* __restrict src, int n, float lo, float hi, float c1,
     }
 }
 
-ORBIMG_ROW_KERNEL
 void MapRowAsinh(const float* __restrict src, int n, float lo, float hi, float c1, float c2,
                  std::uint8_t* __restrict out)
 {
@@ -296,7 +305,6 @@ void MapRowAsinh(const float* __restrict src, int n, float lo, float hi, float c
     }
 }
 
-ORBIMG_ROW_KERNEL
 void MapRowPlain(const float* __restrict src, int n, float lo, float hi, float c1, std::uint8_t* __restrict out)
 {
     for (int i = 0; i < n; ++i) {
@@ -316,9 +324,7 @@ inline float Value(float u, float v, float lo, float hi)
     return v == v ? u : v;
 }
 
-}  // namespace
-
-void MapRow(const float* src, int n, const StretchLevels& lv, std::uint8_t* out)
+void MapRowStretch(const float* src, int n, const StretchLevels& lv, std::uint8_t* out)
 {
     switch (lv.kind) {
     case CDisplayStretch::kMTF:
@@ -336,7 +342,7 @@ void MapRow(const float* src, int n, const StretchLevels& lv, std::uint8_t* out)
     }
 }
 
-void DisplayRow(const float* src, int n, const StretchLevels& lv, float* out)
+void DisplayRowStretch(const float* src, int n, const StretchLevels& lv, float* out)
 {
     for (int i = 0; i < n; ++i) {
         const float v = src[i];
@@ -360,4 +366,25 @@ void DisplayRow(const float* src, int n, const StretchLevels& lv, float* out)
     }
 }
 
+}  // namespace
+}  // namespace orbimg::detail::HWY_NAMESPACE
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace orbimg::detail {
+
+HWY_EXPORT(MapRowStretch);
+HWY_EXPORT(DisplayRowStretch);
+
+void MapRow(const float* src, int n, const StretchLevels& lv, std::uint8_t* out)
+{
+    HWY_DYNAMIC_DISPATCH(MapRowStretch)(src, n, lv, out);
+}
+
+void DisplayRow(const float* src, int n, const StretchLevels& lv, float* out)
+{
+    HWY_DYNAMIC_DISPATCH(DisplayRowStretch)(src, n, lv, out);
+}
+
 }  // namespace orbimg::detail
+#endif  // HWY_ONCE

@@ -1,6 +1,9 @@
 // The library entry: on load the library registers itself as an extension
 // module so that its run-time classes are found by name; on unload it
 // withdraws them.
+#include "image/entry.h"
+
+#include "display/memorydib.h"
 #include "platform/afx.h"
 
 namespace {
@@ -28,3 +31,13 @@ struct LibraryEntry {
 LibraryEntry g_entry __attribute__((init_priority(300)));
 
 }  // namespace
+
+namespace orbimg::detail {
+
+// The run-time classes of the library (external, so the table is kept): a
+// static link that takes this file takes their registrations too.
+extern const CRuntimeClass* const g_libraryClasses[] = {RUNTIME_CLASS(CBaseDIB), RUNTIME_CLASS(CMemoryDIB)};
+
+void LinkLibraryEntry() {}
+
+}  // namespace orbimg::detail

@@ -94,6 +94,11 @@ float CKelImage::GetPixelGray256f(int x, int y, int plane)
     return p ? To256(*p, plane) : 0.0f;
 }
 
+float CKelImage::GetPixelGray256f(float* p, float lo, float factor) const
+{
+    return (*p - lo) * factor;
+}
+
 float CKelImage::ToRaw(float v, int plane) const
 {
     return static_cast<float>(ToRaw(static_cast<double>(v), plane));
@@ -139,6 +144,11 @@ unsigned char CKelImage::GetPixelGray256(double x, double y, int plane)
 {
     float v = GetPixelGrayRaw(x, y, plane);
     return GetPixelGray256(&v, plane);
+}
+
+double CKelImage::CalcBright(double r, double g, double b) const
+{
+    return 0.587 * g + 0.299 * r + 0.114 * b;
 }
 
 float CKelImage::GetPixelBright256f(float* r, float* g, float* b)

@@ -6,7 +6,10 @@
 #include <cstring>
 #include <limits>
 #include <mutex>
+#include <new>
 #include <stdexcept>
+
+#include "platform/pages.h"
 
 namespace {
 
@@ -106,6 +109,13 @@ int CParallel::GetThreadNum()
 
 // ---- CVmImage -------------------------------------------------------------------
 
+struct CVmImage::Samples {
+    orbimg::platform::ZeroedBuffer data;
+};
+
+CVmImage::CVmImage() = default;
+
+CVmImage::~CVmImage() = default;
 
 CVmImage::CVmImage(int width, int height, int planes, int bytesPerSample)
 {
@@ -130,7 +140,7 @@ CVmImage& CVmImage::operator=(const CVmImage& other)
     std::size_t total = 0;
     StoreBytes(m_width, m_height, m_planes, m_bytes, &total);
     if (total) {
-        std::memcpy(m_data.get(), other.m_data.get(), total);
+        std::memcpy(m_samples->data.get(), other.m_samples->data.get(), total);
     }
     return *this;
 }
@@ -149,7 +159,13 @@ bool CVmImage::Reshape(int width, int height, int planes, int bytesPerSample)
     if (total && !data) {
         return false;
     }
-    m_data = std::move(data);
+    if (!m_samples) {
+        m_samples.reset(new (std::nothrow) Samples);
+        if (!m_samples) {
+            return false;
+        }
+    }
+    m_samples->data = std::move(data);
     m_width = width;
     m_height = height;
     m_planes = planes;
@@ -160,14 +176,15 @@ bool CVmImage::Reshape(int width, int height, int planes, int bytesPerSample)
 
 unsigned char* CVmImage::GetImageAdr(int x, int y, int plane, int /*readOnly*/, int lock, void** handle) const
 {
-    if (!m_data || x < 0 || y < 0 || plane < 0 || x >= m_width || y >= m_height || plane >= m_planes) {
+    if (!m_samples || !m_samples->data || x < 0 || y < 0 || plane < 0 || x >= m_width || y >= m_height ||
+        plane >= m_planes) {
         return nullptr;
     }
     const std::size_t index =
         (static_cast<std::size_t>(plane) * static_cast<std::size_t>(m_height) + static_cast<std::size_t>(y)) *
             static_cast<std::size_t>(m_width) +
         static_cast<std::size_t>(x);
-    unsigned char* address = m_data.get() + index * static_cast<std::size_t>(m_bytes);
+    unsigned char* address = m_samples->data.get() + index * static_cast<std::size_t>(m_bytes);
     if (lock) {
         m_locks.fetch_add(1, std::memory_order_relaxed);
         if (handle) {

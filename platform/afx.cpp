@@ -7,7 +7,9 @@
 #include <mutex>
 #include <string>
 
+#include "image/entry.h"
 #include "platform/gdi.h"
+#include "platform/windowdc.h"
 
 namespace {
 
@@ -100,6 +102,7 @@ BOOL CRuntimeClass::IsDerivedFrom(const CRuntimeClass* base) const
 
 CRuntimeClass* CRuntimeClass::FromName(const char* className)
 {
+    orbimg::detail::LinkLibraryEntry();
     if (!className) {
         return nullptr;
     }

@@ -10,6 +10,7 @@
 #include <unordered_set>
 
 #include "platform/pages.h"
+#include "platform/windowdc.h"
 
 namespace {
 

@@ -3,15 +3,29 @@
 #   scripts/install-deps.sh          build, test and tool dependencies
 #   scripts/install-deps.sh --bench  also the benchmark comparisons (OpenCV);
 #                                    a failure there is reported, not fatal
+#   scripts/install-deps.sh --arm64  also the 64-bit ARM cross build and its
+#                                    emulator: the aarch64 cross compiler,
+#                                    qemu-user and the arm64 libraries (adds
+#                                    the arm64 architecture to dpkg)
 # As root, missing packages are installed with apt-get; otherwise the one
 # command to run is printed and the script fails. Quiet when all is there.
 set -eu
 
-required="cmake make g++ pkg-config libtbb-dev libgtest-dev libbenchmark-dev libcfitsio-dev libpng-dev libjpeg-dev"
+# Compilers: g++ 12 (the default), clang 14 (Debian's clang) and clang 19 with
+# the run-times of its sanitizers (clang 14 brings its own). Every one builds
+# and tests the project (make test CXX=clang++-19), and the consumer check
+# builds a host program with g++ and clang++.
+compilers="g++ clang clang-19 libclang-rt-19-dev"
+required="cmake make ccache pkg-config $compilers libtbb-dev libgtest-dev libbenchmark-dev libcfitsio-dev libpng-dev libjpeg-dev libhwy-dev"
 optional=""
-if [ "${1:-}" = "--bench" ]; then
-    optional="libopencv-dev"
-fi
+arm64=""
+case "${1:-}" in
+--bench) optional="libopencv-dev" ;;
+--arm64)
+    arm64="g++-aarch64-linux-gnu libc6-dev-arm64-cross qemu-user libtbb-dev:arm64 libgtest-dev:arm64"
+    arm64="$arm64 libcfitsio-dev:arm64 libpng-dev:arm64 libjpeg-dev:arm64 libhwy-dev:arm64"
+    ;;
+esac
 
 missing_of() {
     out=""
@@ -33,17 +47,33 @@ install() {
     fi
     echo "installing:$1"
     export DEBIAN_FRONTEND=noninteractive
+    flags="-y -q --no-install-recommends${NO_REMOVE:+ --no-remove}"
     # shellcheck disable=SC2086
-    if ! apt-get install -y -q --no-install-recommends $1 >/dev/null; then
-        apt-get update -q >/dev/null
+    if ! apt-get install $flags $1 >/dev/null; then
+        apt-get update -q >/dev/null || echo "apt-get update reported errors (other repositories?)" >&2
         # shellcheck disable=SC2086
-        apt-get install -y -q --no-install-recommends $1 >/dev/null
+        apt-get install $flags $1 >/dev/null
     fi
 }
 
 missing=$(missing_of $required)
 if [ -n "$missing" ]; then
     install "$missing" || exit 1
+fi
+
+if [ -n "$arm64" ]; then
+    missing=$(missing_of $arm64)
+    if [ -n "$missing" ] && [ "$(id -u)" -eq 0 ] && ! dpkg --print-foreign-architectures | grep -qx arm64; then
+        echo "adding the arm64 architecture"
+        dpkg --add-architecture arm64
+        # Repositories other than Debian's may have no arm64 lists; their
+        # errors are not ours (the install below reports what is missing).
+        apt-get update -q >/dev/null 2>&1 || echo "apt-get update reported errors (other repositories?)" >&2
+    fi
+    if [ -n "$missing" ]; then
+        # --no-remove: never trade an installed amd64 package for its arm64 twin.
+        NO_REMOVE=1 install "$missing" || exit 1
+    fi
 fi
 
 if [ -n "$optional" ]; then

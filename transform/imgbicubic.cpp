@@ -30,6 +30,137 @@
 #include "transform/imgresolution.h"
 #include "transform/transformrows.h"
 
+#ifndef ORBIMG_IMGBICUBIC_SHARED  // compiled once, before the kernels
+#define ORBIMG_IMGBICUBIC_SHARED
+namespace orbimg::detail {
+namespace {
+
+// The arrays one destination row of one plane reads.
+struct RowInput {
+    const float* taps[4][4];  // [row tap][column tap] -> gathered samples
+    const double* wx[4];
+    const std::uint64_t* mask[4];
+    double wy[4];
+};
+
+}  // namespace
+}  // namespace orbimg::detail
+#endif
+
+// The kernels, built for each instruction set (platform/simd.h).
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "transform/imgbicubic.cpp"
+#include <hwy/foreach_target.h>
+#include <hwy/highway.h>
+
+HWY_BEFORE_NAMESPACE();
+namespace orbimg::detail::HWY_NAMESPACE {
+namespace {
+
+// +0.0 where the mask is 0, v unchanged where it is all ones.
+inline double Masked(double v, std::uint64_t mask)
+{
+    return std::bit_cast<double>(std::bit_cast<std::uint64_t>(v) & mask);
+}
+
+// The samples every column reads from one source row: tap i of column x
+// (source column index[i][x]) at [i x width + x], for taps 0 .. count - 1.
+void GatherTaps(float* __restrict out, const float* __restrict src, const int* const* index, int count, int width)
+{
+    for (int i = 0; i < count; ++i) {
+        const int* __restrict columns = index[i];
+        float* __restrict to = out + static_cast<std::size_t>(i) * static_cast<std::size_t>(width);
+        for (int x = 0; x < width; ++x) {
+            to[x] = src[columns[x]];
+        }
+    }
+}
+
+// Sum over R row taps (outer) and C column taps (inner), in order, of
+// Masked(value(t, i, x) x w, mask) with w = wx x wy; value is the sample, or
+// 1 for the weight sum (`Samples` false, where the product is w itself).
+template <int R, int C, bool Samples>
+inline __attribute__((always_inline)) double TapSum(const RowInput& in, const float* const (&g)[4][4], int x)
+{
+    double sum = 0.0;
+    for (int t = 0; t < R; ++t) {
+        for (int i = 0; i < C; ++i) {
+            const double w = in.wx[i][x] * in.wy[t];
+            if constexpr (Samples) {
+                sum += Masked(static_cast<double>(g[t][i][x]) * w, in.mask[i][x]);
+            } else {
+                sum += Masked(w, in.mask[i][x]);
+            }
+        }
+    }
+    return sum;
+}
+
+// The weight sum of every column of a destination row, as float.
+template <int R, int C>
+void WeightSums(float* __restrict sums, const RowInput& in, int width)
+{
+    const float* const(&g)[4][4] = in.taps;
+    for (int x = 0; x < width; ++x) {
+        sums[x] = static_cast<float>(TapSum<R, C, false>(in, g, x));
+    }
+}
+
+// One destination row of one plane.
+template <int R, int C>
+void CubicRow(float* __restrict dst, const RowInput& in, const float* __restrict sums, int width)
+{
+    const float* g[4][4];
+    for (int t = 0; t < 4; ++t) {
+        for (int i = 0; i < 4; ++i) {
+            g[t][i] = in.taps[t][i];
+        }
+    }
+    for (int x = 0; x < width; ++x) {
+        dst[x] = static_cast<float>(TapSum<R, C, true>(in, g, x)) / sums[x];
+    }
+}
+
+// The weight sums and the samples of one destination row with `rows` row
+// taps (0..4) and `columns` column taps (3 or 4).
+void WeightSumsRow(float* __restrict sums, const RowInput& in, int rows, int columns, int width)
+{
+    using Kernel = void (*)(float*, const RowInput&, int);
+    static constexpr Kernel kKernels[5][2] = {
+        {WeightSums<0, 3>, WeightSums<0, 4>},
+        {WeightSums<1, 3>, WeightSums<1, 4>},
+        {WeightSums<2, 3>, WeightSums<2, 4>},
+        {WeightSums<3, 3>, WeightSums<3, 4>},
+        {WeightSums<4, 3>, WeightSums<4, 4>},
+    };
+    kKernels[rows][columns - 3](sums, in, width);
+}
+
+void CubicRowOf(float* __restrict dst, const RowInput& in, const float* __restrict sums, int rows, int columns,
+                int width)
+{
+    using Kernel = void (*)(float*, const RowInput&, const float*, int);
+    static constexpr Kernel kKernels[5][2] = {
+        {CubicRow<0, 3>, CubicRow<0, 4>},
+        {CubicRow<1, 3>, CubicRow<1, 4>},
+        {CubicRow<2, 3>, CubicRow<2, 4>},
+        {CubicRow<3, 3>, CubicRow<3, 4>},
+        {CubicRow<4, 3>, CubicRow<4, 4>},
+    };
+    kKernels[rows][columns - 3](dst, in, sums, width);
+}
+
+}  // namespace
+}  // namespace orbimg::detail::HWY_NAMESPACE
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace orbimg::detail {
+HWY_EXPORT(GatherTaps);
+HWY_EXPORT(WeightSumsRow);
+HWY_EXPORT(CubicRowOf);
+}  // namespace orbimg::detail
+
 namespace {
 
 // The cubic convolution kernel with a = -0.1 at distance t (0 <= t < 2).
@@ -54,12 +185,6 @@ int Mirror(int j, int size)
         j = 2 * (size - 1) - j;
     }
     return std::clamp(j, 0, size - 1);
-}
-
-// +0.0 where the mask is 0, v unchanged where it is all ones.
-inline double Masked(double v, std::uint64_t mask)
-{
-    return std::bit_cast<double>(std::bit_cast<std::uint64_t>(v) & mask);
 }
 
 // The four taps of position s = n x scale along an axis of `size` samples:
@@ -133,19 +258,6 @@ struct RowTaps {
     }
 };
 
-// The samples every column reads from one source row: tap i of column x at
-// [i x width + x].
-ORBIMG_ROW_KERNEL void GatherTaps(float* __restrict out, const float* __restrict src, const ColumnTaps& c, int width)
-{
-    for (int i = 0; i < c.count; ++i) {
-        const int* __restrict index = c.index[i].data();
-        float* __restrict to = out + static_cast<std::size_t>(i) * static_cast<std::size_t>(width);
-        for (int x = 0; x < width; ++x) {
-            to[x] = src[index[x]];
-        }
-    }
-}
-
 // Gathered source rows of one plane, the least recently used replaced first.
 // A destination row reads at most 4 source rows, so with 5 entries the rows
 // of the current destination row are never replaced while it needs them.
@@ -169,7 +281,9 @@ public:
             }
             oldest = (e.used < oldest->used) ? &e : oldest;
         }
-        GatherTaps(oldest->samples.data(), src, columns, m_width);
+        const int* index[4] = {columns.index[0].data(), columns.index[1].data(), columns.index[2].data(),
+                               columns.index[3].data()};
+        HWY_DYNAMIC_DISPATCH(orbimg::detail::GatherTaps)(oldest->samples.data(), src, index, columns.count, m_width);
         oldest->row = row;
         oldest->used = m_clock;
         return oldest->samples.data();
@@ -186,70 +300,6 @@ private:
     Entry m_entries[5];
 };
 
-// The arrays one destination row of one plane reads.
-struct RowInput {
-    const float* taps[4][4];  // [row tap][column tap] -> gathered samples
-    const double* wx[4];
-    const std::uint64_t* mask[4];
-    double wy[4];
-};
-
-// Sum over R row taps (outer) and C column taps (inner), in order, of
-// Masked(value(t, i, x) x w, mask) with w = wx x wy; value is the sample, or
-// 1 for the weight sum (`Samples` false, where the product is w itself).
-template <int R, int C, bool Samples>
-inline __attribute__((always_inline)) double TapSum(const RowInput& in, const float* const (&g)[4][4], int x)
-{
-    double sum = 0.0;
-    for (int t = 0; t < R; ++t) {
-        for (int i = 0; i < C; ++i) {
-            const double w = in.wx[i][x] * in.wy[t];
-            if constexpr (Samples) {
-                sum += Masked(static_cast<double>(g[t][i][x]) * w, in.mask[i][x]);
-            } else {
-                sum += Masked(w, in.mask[i][x]);
-            }
-        }
-    }
-    return sum;
-}
-
-// The weight sum of every column of a destination row, as float.
-template <int R, int C>
-ORBIMG_ROW_KERNEL void WeightSums(float* __restrict sums, const RowInput& in, int width)
-{
-    const float* const(&g)[4][4] = in.taps;
-    for (int x = 0; x < width; ++x) {
-        sums[x] = static_cast<float>(TapSum<R, C, false>(in, g, x));
-    }
-}
-
-// One destination row of one plane.
-template <int R, int C>
-ORBIMG_ROW_KERNEL void CubicRow(float* __restrict dst, const RowInput& in, const float* __restrict sums, int width)
-{
-    const float* g[4][4];
-    for (int t = 0; t < 4; ++t) {
-        for (int i = 0; i < 4; ++i) {
-            g[t][i] = in.taps[t][i];
-        }
-    }
-    for (int x = 0; x < width; ++x) {
-        dst[x] = static_cast<float>(TapSum<R, C, true>(in, g, x)) / sums[x];
-    }
-}
-
-using SumsKernel = void (*)(float*, const RowInput&, int);
-using RowKernel = void (*)(float*, const RowInput&, const float*, int);
-
-// Kernels by [row taps 0..4][column taps 3 or 4].
-template <int R>
-constexpr SumsKernel kSums[2] = {WeightSums<R, 3>, WeightSums<R, 4>};
-constexpr const SumsKernel* kSumsByRows[5] = {kSums<0>, kSums<1>, kSums<2>, kSums<3>, kSums<4>};
-template <int R>
-constexpr RowKernel kRows[2] = {CubicRow<R, 3>, CubicRow<R, 4>};
-constexpr const RowKernel* kRowsByRows[5] = {kRows<0>, kRows<1>, kRows<2>, kRows<3>, kRows<4>};
-
 }  // namespace
 
 void CImgResolution::DoBicubic(CKelImage* src, int width, int height)
@@ -259,11 +309,10 @@ void CImgResolution::DoBicubic(CKelImage* src, int width, int height)
     const int planes = GetPlanes();
     const ColumnTaps columns(width, static_cast<double>(w) / static_cast<double>(width), w);
     const double yScale = static_cast<double>(h) / static_cast<double>(height);
-    const int columnKernel = columns.count - 3;
 
     std::vector<TapCache> caches(planes, TapCache(width, columns.count));
     std::vector<float> sums(width);
-    RowInput in{};
+    orbimg::detail::RowInput in{};
     for (int i = 0; i < 4; ++i) {
         in.wx[i] = columns.weight[i].data();
         in.mask[i] = columns.mask[i].data();
@@ -273,7 +322,7 @@ void CImgResolution::DoBicubic(CKelImage* src, int width, int height)
         for (int t = 0; t < rowTaps.count; ++t) {
             in.wy[t] = rowTaps.weight[t];
         }
-        kSumsByRows[rowTaps.count][columnKernel](sums.data(), in, width);
+        HWY_DYNAMIC_DISPATCH(orbimg::detail::WeightSumsRow)(sums.data(), in, rowTaps.count, columns.count, width);
 
         const orbimg::detail::LockedRows dst(*this, y);
         for (int p = 0; p < planes; ++p) {
@@ -284,7 +333,9 @@ void CImgResolution::DoBicubic(CKelImage* src, int width, int height)
                     in.taps[t][i] = gathered + static_cast<std::size_t>(i) * static_cast<std::size_t>(width);
                 }
             }
-            kRowsByRows[rowTaps.count][columnKernel](dst.get(p), in, sums.data(), width);
+            HWY_DYNAMIC_DISPATCH(orbimg::detail::CubicRowOf)(dst.get(p), in, sums.data(), rowTaps.count, columns.count,
+                                                             width);
         }
     }
 }
+#endif  // HWY_ONCE

@@ -6,6 +6,9 @@
 
 #include "transform/transformrows.h"
 
+#ifndef ORBIMG_IMGBRIGHT_SHARED  // compiled once, before the kernels
+#define ORBIMG_IMGBRIGHT_SHARED
+namespace orbimg::detail {
 namespace {
 
 struct BrightConstants {
@@ -17,9 +20,23 @@ struct BrightConstants {
     float brightness;
 };
 
-// One row of changed samples: the expression of CImgBright::BrightPixel,
-// element by element (in and out may be the same row).
-ORBIMG_ROW_KERNEL
+}  // namespace
+}  // namespace orbimg::detail
+#endif
+
+// The kernel, built for each instruction set (platform/simd.h).
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "transform/imgbright.cpp"
+#include <hwy/foreach_target.h>
+#include <hwy/highway.h>
+
+HWY_BEFORE_NAMESPACE();
+namespace orbimg::detail::HWY_NAMESPACE {
+namespace {
+
+// One row of changed samples, element by element (in and out may be the same
+// row): t = (v - levelMin) x toDisplay, then
+// (((t - pivot) x gain + brightness) + t) x toRaw + levelMin, in float.
 void BrightRow(const float* in, float* out, int n, BrightConstants c)
 {
     for (int x = 0; x < n; ++x) {
@@ -29,6 +46,13 @@ void BrightRow(const float* in, float* out, int n, BrightConstants c)
 }
 
 }  // namespace
+}  // namespace orbimg::detail::HWY_NAMESPACE
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace orbimg::detail {
+HWY_EXPORT(BrightRow);
+}  // namespace orbimg::detail
 
 CImgBright::~CImgBright() = default;
 
@@ -73,13 +97,15 @@ void CImgBright::DoBright(float brightness, float contrast, float pivot, CKelIma
     if (count <= 0) {
         return;
     }
+    const orbimg::detail::BrightConstants constants{m, k, kinv, pivot, g, brightness};
     for (int p = 0; p < GetPlanes(); ++p) {
         for (int y = top; y < bottom; ++y) {
             float* to = GetImageAdr(left, y, p, 0, nullptr);
             const float* from = src->GetImageAdr(left, y, p, 1, nullptr);
             if (to && from) {
-                BrightRow(from, to, count, BrightConstants{m, k, kinv, pivot, g, brightness});
+                HWY_DYNAMIC_DISPATCH(orbimg::detail::BrightRow)(from, to, count, constants);
             }
         }
     }
 }
+#endif  // HWY_ONCE

@@ -7,10 +7,78 @@
 
 #include "transform/transformrows.h"
 
+// The kernels, built for each instruction set (platform/simd.h).
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "transform/imgresolution.cpp"
+#include <hwy/foreach_target.h>
+#include <hwy/highway.h>
+
+HWY_BEFORE_NAMESPACE();
+namespace orbimg::detail::HWY_NAMESPACE {
 namespace {
 
-using orbimg::detail::NonZeroMask;
-using orbimg::detail::Pick;
+// The two samples every destination column reads from one source row
+// (columns first[x] and second[x]), gathered into contiguous arrays.
+void GatherPair(float* __restrict left, float* __restrict right, const float* __restrict src,
+                const int* __restrict first, const int* __restrict second, int width)
+{
+    for (int x = 0; x < width; ++x) {
+        left[x] = src[first[x]];
+        right[x] = src[second[x]];
+    }
+}
+
+// A row at a whole source row with every column whole: a plain pick.
+void PickRow(float* __restrict dst, const float* __restrict src, const int* __restrict first, int width)
+{
+    for (int x = 0; x < width; ++x) {
+        dst[x] = src[first[x]];
+    }
+}
+
+// One destination row from the gathered pairs of the upper and lower rows
+// (p00 upLeft, p10 upRight, p01 loLeft, p11 loRight) and the column
+// fractions fxs. Weights w11 = fx fy, w01 = fy - w11, w10 = fx - w11,
+// w00 = (1 - fx)(1 - fy); value ((w00 p00 + w01 p01) + w10 p10) + w11 p11 in
+// float, a term whose weight is 0 left out, and p00 itself where fx and fy
+// are both 0. The selects keep the loop free of branches (all four samples
+// are loaded; a left-out one only does not enter the value).
+void BilinearRow(float* __restrict dst, const float* __restrict upLeft, const float* __restrict upRight,
+                 const float* __restrict loLeft, const float* __restrict loRight, const float* __restrict fxs,
+                 float fy, int width)
+{
+    const float oneMinusFy = 1.0f - fy;
+    for (int x = 0; x < width; ++x) {
+        const float fx = fxs[x];
+        const float p00 = upLeft[x];
+        const float p01 = loLeft[x];
+        const float p10 = upRight[x];
+        const float p11 = loRight[x];
+        const float w11 = fx * fy;
+        const float w01 = fy - w11;
+        const float w10 = fx - w11;
+        const float w00 = (1.0f - fx) * oneMinusFy;
+        // Every sum is formed, then kept or passed over.
+        const float v0 = w00 * p00;
+        const float v1 = Pick(NonZeroMask(w01), v0 + w01 * p01, v0);
+        const float v2 = Pick(NonZeroMask(w10), v1 + w10 * p10, v1);
+        const float v3 = Pick(NonZeroMask(w11), v2 + w11 * p11, v2);
+        dst[x] = Pick(NonZeroMask(fx) | NonZeroMask(fy), v3, p00);
+    }
+}
+
+}  // namespace
+}  // namespace orbimg::detail::HWY_NAMESPACE
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace orbimg::detail {
+HWY_EXPORT(GatherPair);
+HWY_EXPORT(PickRow);
+HWY_EXPORT(BilinearRow);
+}  // namespace orbimg::detail
+
+namespace {
 
 // One axis of a bilinear destination position: the source indices of the
 // pair and the position, in float, of the sample between (or past) them.
@@ -85,28 +153,6 @@ struct Columns {
     }
 };
 
-// The two samples every destination column reads from one source row
-// (columns first[x] and second[x]), gathered into contiguous arrays.
-ORBIMG_ROW_KERNEL void GatherPair(float* __restrict left, float* __restrict right, const float* __restrict src,
-                                  const Columns& columns, int width)
-{
-    const int* __restrict first = columns.first.data();
-    const int* __restrict second = columns.second.data();
-    for (int x = 0; x < width; ++x) {
-        left[x] = src[first[x]];
-        right[x] = src[second[x]];
-    }
-}
-
-// A row at a whole source row with every column whole: a plain pick.
-ORBIMG_ROW_KERNEL void PickRow(float* __restrict dst, const float* __restrict src, const Columns& columns, int width)
-{
-    const int* __restrict first = columns.first.data();
-    for (int x = 0; x < width; ++x) {
-        dst[x] = src[first[x]];
-    }
-}
-
 // Gathered pairs of the last two source rows of one plane, so that
 // consecutive destination rows reading the same source row gather it once.
 class PairCache {
@@ -143,7 +189,8 @@ public:
             }
         }
         Entry& e = (m_entries[0].row == keep) ? m_entries[1] : m_entries[0];
-        GatherPair(e.left.data(), e.right.data(), src, columns, static_cast<int>(e.left.size()));
+        HWY_DYNAMIC_DISPATCH(orbimg::detail::GatherPair)(e.left.data(), e.right.data(), src, columns.first.data(),
+                                                         columns.second.data(), static_cast<int>(e.left.size()));
         e.row = row;
         return e;
     }
@@ -151,40 +198,6 @@ public:
 private:
     Entry m_entries[2];
 };
-
-// One destination row from the gathered pairs of the upper and lower rows.
-// Weights w11 = fx fy, w01 = fy - w11, w10 = fx - w11, w00 = (1 - fx)(1 - fy);
-// value ((w00 p00 + w01 p01) + w10 p10) + w11 p11 in float, a term whose
-// weight is 0 left out, and p00 itself where fx and fy are both 0. The
-// selects keep the loop free of branches (all four samples are loaded; a
-// left-out one only does not enter the value).
-ORBIMG_ROW_KERNEL void BilinearRow(float* __restrict dst, const PairCache::Entry& up, const PairCache::Entry& lo,
-                                   const Columns& columns, float fy, int width)
-{
-    const float* __restrict upLeft = up.left.data();
-    const float* __restrict upRight = up.right.data();
-    const float* __restrict loLeft = lo.left.data();
-    const float* __restrict loRight = lo.right.data();
-    const float* __restrict fxs = columns.f.data();
-    const float oneMinusFy = 1.0f - fy;
-    for (int x = 0; x < width; ++x) {
-        const float fx = fxs[x];
-        const float p00 = upLeft[x];
-        const float p01 = loLeft[x];
-        const float p10 = upRight[x];
-        const float p11 = loRight[x];
-        const float w11 = fx * fy;
-        const float w01 = fy - w11;
-        const float w10 = fx - w11;
-        const float w00 = (1.0f - fx) * oneMinusFy;
-        // Every sum is formed, then kept or passed over.
-        const float v0 = w00 * p00;
-        const float v1 = Pick(NonZeroMask(w01), v0 + w01 * p01, v0);
-        const float v2 = Pick(NonZeroMask(w10), v1 + w10 * p10, v1);
-        const float v3 = Pick(NonZeroMask(w11), v2 + w11 * p11, v2);
-        dst[x] = Pick(NonZeroMask(fx) | NonZeroMask(fy), v3, p00);
-    }
-}
 
 }  // namespace
 
@@ -245,13 +258,16 @@ void CImgResolution::DoBilinear(CKelImage* src, int width, int height, float src
             const orbimg::detail::LockedRow dst(*this, y, p);
             const float* up = src->GetImageAdr(0, rows.first, p, 1, nullptr);
             if (rows.f == 0.0f && columns.allWhole) {
-                PickRow(dst.get(), up, columns, width);
+                HWY_DYNAMIC_DISPATCH(orbimg::detail::PickRow)(dst.get(), up, columns.first.data(), width);
                 continue;
             }
             const float* lo = src->GetImageAdr(0, rows.second, p, 1, nullptr);
             const PairCache::Entry& upper = cache.Get(rows.first, rows.second, up, columns);
             const PairCache::Entry& lower = cache.Get(rows.second, rows.first, lo, columns);
-            BilinearRow(dst.get(), upper, lower, columns, rows.f, width);
+            HWY_DYNAMIC_DISPATCH(orbimg::detail::BilinearRow)(dst.get(), upper.left.data(), upper.right.data(),
+                                                              lower.left.data(), lower.right.data(),
+                                                              columns.f.data(), rows.f, width);
         }
     }
 }
+#endif  // HWY_ONCE

@@ -7,11 +7,19 @@
 
 #include "transform/transformrows.h"
 
+// The kernels, built for each instruction set (platform/simd.h).
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "transform/imgsoftbinning.cpp"
+#include <hwy/foreach_target.h>
+#include <hwy/highway.h>
+
+HWY_BEFORE_NAMESPACE();
+namespace orbimg::detail::HWY_NAMESPACE {
 namespace {
 
 // Adds one source row into the sums of `count` whole blocks: sample X takes
 // columns X bin .. X bin + bin - 1, one at a time, left to right.
-ORBIMG_ROW_KERNEL void AddBlocks(float* __restrict dst, const float* __restrict src, int count, int bin)
+void AddBlocks(float* __restrict dst, const float* __restrict src, int count, int bin)
 {
     if (bin == 1) {
         for (int x = 0; x < count; ++x) {
@@ -35,13 +43,26 @@ ORBIMG_ROW_KERNEL void AddBlocks(float* __restrict dst, const float* __restrict 
 
 // 2 x 2 blocks of rows a and b in one pass: the same sums, in the same order,
 // as clearing the row and adding a, then b.
-ORBIMG_ROW_KERNEL void SumTwoByTwo(float* __restrict dst, const float* __restrict a, const float* __restrict b,
-                                   int count)
+void SumTwoByTwo(float* __restrict dst, const float* __restrict a, const float* __restrict b, int count)
 {
     for (int x = 0; x < count; ++x) {
         dst[x] = (((0.0f + a[2 * x]) + a[2 * x + 1]) + b[2 * x]) + b[2 * x + 1];
     }
 }
+
+}  // namespace
+}  // namespace orbimg::detail::HWY_NAMESPACE
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace orbimg::detail {
+namespace {
+HWY_EXPORT(AddBlocks);
+HWY_EXPORT(SumTwoByTwo);
+}  // namespace
+}  // namespace orbimg::detail
+
+namespace {
 
 // One destination row from its source rows (at most binY, fewer at the
 // bottom edge when rounding up): every sample the sum from 0.0 of its block,
@@ -51,11 +72,11 @@ void BinRow(float* dst, const std::vector<const float*>& rows, int dstWidth, int
 {
     const int whole = std::min(dstWidth, width / bin);
     if (bin == 2 && rows.size() == 2) {
-        SumTwoByTwo(dst, rows[0], rows[1], whole);
+        HWY_DYNAMIC_DISPATCH(orbimg::detail::SumTwoByTwo)(dst, rows[0], rows[1], whole);
     } else {
         std::fill(dst, dst + whole, 0.0f);
         for (const float* row : rows) {
-            AddBlocks(dst, row, whole, bin);
+            HWY_DYNAMIC_DISPATCH(orbimg::detail::AddBlocks)(dst, row, whole, bin);
         }
     }
     if (whole < dstWidth) {
@@ -119,3 +140,4 @@ int CImgSoftBinning::Do(int binX, int binY, int roundUp, int scaleLevels, CKelIm
     }
     return 1;
 }
+#endif  // HWY_ONCE

@@ -16,8 +16,6 @@
 #include <vector>
 
 #include "image/kelimage.h"
-#include "platform/isa.h"
-
 
 namespace orbimg::detail {
 

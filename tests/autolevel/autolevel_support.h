@@ -40,20 +40,6 @@ inline CImgAutoLevel HashImage(int width, int height, int planes)
     return img;
 }
 
-using orbimg::detail::LumaBuild;
-
-/// The builds of the luminance kernels this processor runs, plain first.
-inline std::vector<LumaBuild> RunnableBuilds()
-{
-    std::vector<LumaBuild> builds;
-    for (const LumaBuild b : {LumaBuild::Plain, LumaBuild::Avx2, LumaBuild::Fma, LumaBuild::Avx512}) {
-        if (orbimg::detail::DisplayLuma::Runs(b)) {
-            builds.push_back(b);
-        }
-    }
-    return builds;
-}
-
 /// Levels of a plane as a pair, for comparisons.
 inline std::pair<double, double> Levels(const CImgAutoLevel& img, int plane)
 {

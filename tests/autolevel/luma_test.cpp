@@ -1,6 +1,6 @@
-// The builds of the luminance kernels against the plain divisions: edge
-// values, adversarial levels and samples, and (on request) every float
-// through the division-free Y / 255.
+// Both routes of the luminance kernels, in every build of the vector kernels,
+// against the pixel functions: edge values, adversarial levels and samples,
+// and (on request) every float through the proven route's Y / 255.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,10 +13,12 @@
 #include <vector>
 
 #include "autolevel_support.h"
+#include "support/eachtarget.h"
 
 using namespace orbimg::test;
 using orbimg::detail::DisplayLuma;
 using orbimg::detail::DivideBy255;
+using orbimg::detail::LumaRoute;
 
 namespace {
 
@@ -25,22 +27,10 @@ float FromBits(std::uint32_t bits)
     return std::bit_cast<float>(bits);
 }
 
-/// The division-free builds this processor runs.
-std::vector<LumaBuild> DivisionFreeBuilds()
-{
-    std::vector<LumaBuild> builds;
-    for (const LumaBuild b : RunnableBuilds()) {
-        if (b == LumaBuild::Fma || b == LumaBuild::Avx512) {
-            builds.push_back(b);
-        }
-    }
-    return builds;
-}
-
-/// Checks DivideBy255 of `build` against y / 255.0 for the floats with bit
-/// patterns first .. first + count - 1; returns the number of mismatches
-/// and reports the first.
-long long CheckDivideBy255(LumaBuild build, std::uint64_t first, std::uint64_t count)
+/// Checks DivideBy255 against y / 255.0 for the floats with bit patterns
+/// first .. first + count - 1; returns the number of mismatches and reports
+/// the first.
+long long CheckDivideBy255(std::uint64_t first, std::uint64_t count)
 {
     constexpr int kChunk = 1 << 16;
     std::vector<float> y(kChunk);
@@ -51,12 +41,12 @@ long long CheckDivideBy255(LumaBuild build, std::uint64_t first, std::uint64_t c
         for (int i = 0; i < n; ++i) {
             y[i] = FromBits(static_cast<std::uint32_t>(start + i));
         }
-        DivideBy255(build, y.data(), n, q.data());
+        DivideBy255(y.data(), n, q.data());
         for (int i = 0; i < n; ++i) {
             const double expected = static_cast<double>(y[i]) / 255.0;
             if (!SameBits(q[i], expected)) {
                 if (bad++ == 0) {
-                    ADD_FAILURE() << "build " << static_cast<int>(build) << " y bits " << std::hex << (start + i)
+                    ADD_FAILURE() << "y bits " << std::hex << (start + i)
                                   << ": " << q[i] << " != " << expected;
                 }
             }
@@ -75,31 +65,38 @@ CKelImage Row(const std::vector<float>& samples)
     return img;
 }
 
-/// The kernels and sums of every build the processor runs against the
-/// plain build, bit for bit. `covered`: the division-free builds take the levels (else
-/// they must give way to the AVX2 build).
-void ExpectBuildsAgree(const CKelImage& img, bool covered = true)
+/// Both routes' kernels and sums in the build in use against the pixel
+/// functions and a plain loop, bit for bit. `covered`: the proven route takes
+/// the levels (else it must give way to the divided one).
+void ExpectRoutesAgree(const CKelImage& img, bool covered = true)
 {
+    CKelImage& pixels = const_cast<CKelImage&>(img);
     const int n = img.GetWidth();
     const float* r = img.GetImageAdr(0, 0, 0, 1, nullptr);
     const float* g = img.GetImageAdr(0, 0, 1, 1, nullptr);
     const float* b = img.GetImageAdr(0, 0, 2, 1, nullptr);
-    std::vector<float> plain256(n);
-    std::vector<float> plainRaw(n);
-    const DisplayLuma plain(img, LumaBuild::Plain);
-    plain.To256(r, g, b, n, plain256.data());
-    plain.ToRaw(r, g, b, n, plainRaw.data());
-    for (int i = 0; i < n; i += 97) {  // the plain build is the pixel function
-        ASSERT_TRUE(SameBits(plain256[i], const_cast<CKelImage&>(img).GetPixelBright256f(i, 0))) << i;
+    std::vector<float> expected256(n);
+    std::vector<float> expectedRaw(n);
+    for (int i = 0; i < n; ++i) {
+        float* s[3] = {const_cast<float*>(r + i), const_cast<float*>(g + i), const_cast<float*>(b + i)};
+        expected256[i] = pixels.GetPixelBright256f(s[0], s[1], s[2]);
+        expectedRaw[i] = pixels.GetPixelBrightRaw(s[0], s[1], s[2]);
     }
-    for (const LumaBuild build : RunnableBuilds()) {
-        const DisplayLuma luma(img, build);
-        const bool divisionFree = build == LumaBuild::Fma || build == LumaBuild::Avx512;
-        ASSERT_EQ(luma.Build(), divisionFree && !covered ? LumaBuild::Avx2 : build);
+    for (const LumaRoute route : {LumaRoute::Proven, LumaRoute::Divided}) {
+        const DisplayLuma luma(img, route);
+        ASSERT_EQ(luma.Route(), covered ? route : LumaRoute::Divided);
         std::vector<float> y256(n);
         std::vector<float> yRaw(n);
         luma.To256(r, g, b, n, y256.data());
         luma.ToRaw(r, g, b, n, yRaw.data());
+        for (int i = 0; i < n; ++i) {
+            ASSERT_TRUE(SameBits(y256[i], expected256[i]))
+                << "route " << static_cast<int>(route) << " i " << i << " s " << r[i] << ": " << y256[i]
+                << " != " << expected256[i];
+            ASSERT_TRUE(SameBits(yRaw[i], expectedRaw[i]))
+                << "route " << static_cast<int>(route) << " i " << i << " s " << r[i] << ": " << yRaw[i]
+                << " != " << expectedRaw[i];
+        }
         // The sums: each value not NaN added in order, from a start that is
         // not zero too; squares about a centre.
         for (const double start : {0.0, 12.5}) {
@@ -109,7 +106,7 @@ void ExpectBuildsAgree(const CKelImage& img, bool covered = true)
             double expectedSquares = start;
             long long expectedCount = 0;
             const double center = 3.25;
-            for (const float v : plainRaw) {
+            for (const float v : expectedRaw) {
                 if (v == v) {
                     expectedSum += static_cast<double>(v);
                     expectedSquares += (static_cast<double>(v) - center) * (static_cast<double>(v) - center);
@@ -121,20 +118,15 @@ void ExpectBuildsAgree(const CKelImage& img, bool covered = true)
             ASSERT_TRUE(SameBits(sum, expectedSum)) << sum << " != " << expectedSum;
             ASSERT_TRUE(SameBits(squares, expectedSquares)) << squares << " != " << expectedSquares;
         }
-        for (int i = 0; i < n; ++i) {
-            ASSERT_TRUE(SameBits(y256[i], plain256[i]))
-                << "build " << static_cast<int>(build) << " i " << i << " s " << r[i] << ": " << y256[i]
-                << " != " << plain256[i];
-            ASSERT_TRUE(SameBits(yRaw[i], plainRaw[i]))
-                << "build " << static_cast<int>(build) << " i " << i << " s " << r[i] << ": " << yRaw[i]
-                << " != " << plainRaw[i];
-        }
     }
 }
 
 }  // namespace
 
-TEST(AutoLevelLumaBuilds, DivideBy255OnEdgeValues)
+using AutoLevelLumaEachTarget = EachTarget;
+ORBIMG_EACH_TARGET(AutoLevelLumaEachTarget);
+
+TEST_P(AutoLevelLumaEachTarget, DivideBy255OnEdgeValues)
 {
     const float inf = std::numeric_limits<float>::infinity();
     std::vector<float> y = {0.0f,
@@ -159,43 +151,28 @@ TEST(AutoLevelLumaBuilds, DivideBy255OnEdgeValues)
     for (int i = 0; i < 4000; ++i) {
         y.push_back(i % 2 ? FromBits(bits(rng)) : display(rng));
     }
-    for (const LumaBuild build : DivisionFreeBuilds()) {
-        std::vector<double> q(y.size());
-        DivideBy255(build, y.data(), static_cast<int>(y.size()), q.data());
-        for (std::size_t i = 0; i < y.size(); ++i) {
-            ASSERT_TRUE(SameBits(q[i], static_cast<double>(y[i]) / 255.0)) << i << " " << y[i];
-        }
-        // The sign of zero survives the correction step.
-        EXPECT_TRUE(std::signbit(q[1]));
-        EXPECT_FALSE(std::signbit(q[0]));
+    std::vector<double> q(y.size());
+    DivideBy255(y.data(), static_cast<int>(y.size()), q.data());
+    for (std::size_t i = 0; i < y.size(); ++i) {
+        ASSERT_TRUE(SameBits(q[i], static_cast<double>(y[i]) / 255.0)) << i << " " << y[i];
     }
+    // The sign of zero survives the correction step.
+    EXPECT_TRUE(std::signbit(q[1]));
+    EXPECT_FALSE(std::signbit(q[0]));
 }
 
-// Every float through each division-free build, about 10 s per build in a
-// Release build: run with ORBIMG_EXHAUSTIVE=1 after touching that route
+// Every float through the build's route, about 10 s per build in a Release
+// build on x86-64: run with ORBIMG_EXHAUSTIVE=1 after touching that route
 // (not in CI).
-TEST(AutoLevelLumaBuilds, ExhaustiveDivideBy255)
+TEST_P(AutoLevelLumaEachTarget, ExhaustiveDivideBy255)
 {
     if (std::getenv("ORBIMG_EXHAUSTIVE") == nullptr) {
         GTEST_SKIP() << "set ORBIMG_EXHAUSTIVE=1 to check all 2^32 floats";
     }
-    for (const LumaBuild build : DivisionFreeBuilds()) {
-        EXPECT_EQ(CheckDivideBy255(build, 0, std::uint64_t{1} << 32), 0) << static_cast<int>(build);
-    }
+    EXPECT_EQ(CheckDivideBy255(0, std::uint64_t{1} << 32), 0);
 }
 
-TEST(AutoLevelLumaBuilds, ChosenForOrdinaryLevels)
-{
-    const CKelImage img = Row({1.0f, 2.0f});
-    EXPECT_EQ(DisplayLuma(img).Build(), DisplayLuma::Best());
-    if (DisplayLuma::Runs(LumaBuild::Avx512)) {
-        EXPECT_EQ(DisplayLuma::Best(), LumaBuild::Avx512);
-    } else if (DisplayLuma::Runs(LumaBuild::Fma)) {
-        EXPECT_EQ(DisplayLuma::Best(), LumaBuild::Fma);
-    }
-}
-
-TEST(AutoLevelLumaBuilds, BuildsAgreeOnSamplesOfEveryKind)
+TEST_P(AutoLevelLumaEachTarget, RoutesAgreeOnSamplesOfEveryKind)
 {
     const float inf = std::numeric_limits<float>::infinity();
     std::vector<float> samples = {0.0f,
@@ -232,14 +209,14 @@ TEST(AutoLevelLumaBuilds, BuildsAgreeOnSamplesOfEveryKind)
         for (int p = 0; p < 3; ++p) {
             img.SetLevel(p, min, min + range);
         }
-        ExpectBuildsAgree(img);
+        ExpectRoutesAgree(img);
         // A different window on green alone.
         img.SetLevel(1, 950.0, 1200.0);
-        ExpectBuildsAgree(img);
+        ExpectRoutesAgree(img);
     }
 }
 
-TEST(AutoLevelLumaBuilds, BuildsAgreeOnSkyWithBlanks)
+TEST_P(AutoLevelLumaEachTarget, RoutesAgreeOnSkyWithBlanks)
 {
     // Sky and stars with NaN blanks, 1031 pixels (not a multiple of 8):
     // finite sums, whose order the comparison sees.
@@ -253,12 +230,12 @@ TEST(AutoLevelLumaBuilds, BuildsAgreeOnSkyWithBlanks)
         std::rotate(samples.begin(), samples.begin() + 11, samples.end());
         img.SetLevel(p, 990.0 + 3.5 * p, 1130.7 - 2.25 * p);
     }
-    ExpectBuildsAgree(img);
+    ExpectRoutesAgree(img);
     img.SetLevel(-1, -3.0, 40000.0);
-    ExpectBuildsAgree(img);
+    ExpectRoutesAgree(img);
 }
 
-TEST(AutoLevelLumaBuilds, BuildsAgreeNextToFloatRoundingBoundaries)
+TEST_P(AutoLevelLumaEachTarget, RoutesAgreeNextToFloatRoundingBoundaries)
 {
     // Range 255 keeps t = (s - min) / 255 * 255 within two ulps of s - min;
     // min = -(2^-24 + k 2^-52) puts s - min k ulps from the midpoint of two
@@ -280,7 +257,7 @@ TEST(AutoLevelLumaBuilds, BuildsAgreeNextToFloatRoundingBoundaries)
                 img.SetLevel(p, min, min + range);
             }
             ASSERT_EQ(img.GetLevelRange(0), range);
-            ExpectBuildsAgree(img);
+            ExpectRoutesAgree(img);
             const double reciprocal = 1.0 / range;
             for (const float s : samples) {
                 const double d = static_cast<double>(s) - min;
@@ -291,7 +268,7 @@ TEST(AutoLevelLumaBuilds, BuildsAgreeNextToFloatRoundingBoundaries)
     EXPECT_GT(naiveWrong, 100);  // the data does reach the boundaries
 }
 
-TEST(AutoLevelLumaBuilds, LevelsOutsideTheProofUseTheDivisions)
+TEST_P(AutoLevelLumaEachTarget, LevelsOutsideTheProofUseTheDivisions)
 {
     const float inf = std::numeric_limits<float>::infinity();
     const std::vector<float> samples = {0.0f, -0.0f, 1.0f, -3.5f, 1e30f, inf, 7.0f, 1000.0f, 2.0f};
@@ -306,6 +283,6 @@ TEST(AutoLevelLumaBuilds, LevelsOutsideTheProofUseTheDivisions)
         if (std::isfinite(min) && img.GetLevelRange(1) != range) {
             continue;  // not representable as a window
         }
-        ExpectBuildsAgree(img, false);
+        ExpectRoutesAgree(img, false);
     }
 }

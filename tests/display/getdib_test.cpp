@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "support/eachtarget.h"
 #include "support/testsupport.h"
 
 namespace {
@@ -179,9 +180,13 @@ TEST_F(GetDibTest, PackedSizeBeyond32BitsIsRefused)
     EXPECT_EQ(img.GetDib(24), nullptr);
 }
 
+using GetDibEachTarget = orbimg::test::EachTargetOf<GetDibTest>;
+ORBIMG_EACH_TARGET(GetDibEachTarget);
+
 // The estimate that maps export levels without a division must agree with
-// the division everywhere, above all next to the 255 thresholds.
-TEST_F(GetDibTest, DoubleLevelsAtEveryThreshold)
+// the division everywhere, above all next to the 255 thresholds (in every
+// build of the row kernels).
+TEST_P(GetDibEachTarget, DoubleLevelsAtEveryThreshold)
 {
     struct Levels {
         double lo;

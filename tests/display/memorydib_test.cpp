@@ -208,7 +208,8 @@ TEST_F(MemoryDibTest, DeepCopy)
 
         CMemoryDIB c(b);  // copy construction
         EXPECT_EQ(c.GetImageAdr24(0, 0)[0], 200);
-        c = c;  // self-assignment changes nothing
+        const CMemoryDIB& self = c;
+        c = self;  // self-assignment changes nothing
         EXPECT_FALSE(c.IsEmpty());
         EXPECT_EQ(c.GetImageAdr24(2, 1)[2], 4);
 

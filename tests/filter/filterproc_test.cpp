@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "filtertest.h"
+#include "support/eachtarget.h"
 
 using namespace orbimg::test;
 
@@ -145,7 +146,10 @@ TEST_F(FilterProc, ArgumentsOutsideGiveZero)
     EXPECT_EQ(row[0] + row[1] + row[2] + row[3], 0.0f);
 }
 
-TEST_F(FilterProc, WideRowsMatchThePlainLoopBitForBit)
+using FilterProcEachTarget = EachTargetOf<FilterTest>;
+ORBIMG_EACH_TARGET(FilterProcEachTarget);
+
+TEST_P(FilterProcEachTarget, WideRowsMatchThePlainLoopBitForBit)
 {
     // Widths around the vector and block sizes, a long uneven kernel and
     // samples over many magnitudes: any reordering of the sums would show.

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "filtertest.h"
+#include "support/eachtarget.h"
 
 using namespace orbimg::test;
 
@@ -118,7 +119,10 @@ TEST_F(Focus, MatchesTheNumpyReference)
     }
 }
 
-TEST_F(Focus, EqualsThePixelByPixelEvaluation)
+using FocusEachTarget = EachTargetOf<Focus>;
+ORBIMG_EACH_TARGET(FocusEachTarget);
+
+TEST_P(FocusEachTarget, EqualsThePixelByPixelEvaluation)
 {
     CImgEvaluateFocus colour;
     colour = MakeImage(53, 41, 3);

@@ -197,7 +197,8 @@ TEST(ImageRecord, HeaderCullAndCopiesAreDeep)
 
     CImage assigned;
     assigned = copy;
-    assigned = assigned;  // self-assignment keeps everything
+    const CImage& self = assigned;
+    assigned = self;  // self-assignment keeps everything
     EXPECT_EQ(assigned.GetPixel(2, 1, 0), 5.5);
     EXPECT_EQ(assigned.GetWidth(), 3);
 

@@ -1,6 +1,7 @@
 // CImgBright: worked examples, plane 0's levels for every plane, the window,
 // agreement with the single-precision expression, refusals.
 #include "transformtest.h"
+#include "support/eachtarget.h"
 
 namespace orbimg::test {
 namespace {
@@ -80,7 +81,10 @@ TEST(Bright, EveryPlaneUsesPlaneZeroLevels)
     }
 }
 
-TEST(Bright, MatchesTheFloatExpression)
+using BrightEachTarget = orbimg::test::EachTarget;
+ORBIMG_EACH_TARGET(BrightEachTarget);
+
+TEST_P(BrightEachTarget, MatchesTheFloatExpression)
 {
     const CKelImage src = RandomImage(37, 9, 3, 2, true);
     CKelImage leveled = src;

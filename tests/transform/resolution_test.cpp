@@ -1,6 +1,7 @@
 // CImgResolution: worked examples, same-size copies, edges, agreement with
 // the pixel-by-pixel computation and the numpy reference, locks, refusals.
 #include "transformtest.h"
+#include "support/eachtarget.h"
 
 namespace orbimg::test {
 namespace {
@@ -102,7 +103,10 @@ TEST(Resolution, SameSizeCopiesExactly)
     EXPECT_TRUE(SameImage(Resampled(one, 1, 1, Method::Bicubic), one));
 }
 
-TEST(Resolution, BilinearHalvingPicksEverySecondSample)
+using ResolutionEachTarget = orbimg::test::EachTarget;
+ORBIMG_EACH_TARGET(ResolutionEachTarget);
+
+TEST_P(ResolutionEachTarget, BilinearHalvingPicksEverySecondSample)
 {
     const CKelImage src = RandomImage(10, 8, 3, 4, true);
     const CImgResolution out = Resampled(src, 5, 4, Method::Bilinear);
@@ -129,7 +133,7 @@ const int kSizes[][4] = {
     {16, 5, 3, 11}, {4, 4, 1, 1},  {20, 3, 60, 9}, {6, 6, 11, 17},
 };
 
-TEST(Resolution, BilinearMatchesPixelByPixel)
+TEST_P(ResolutionEachTarget, BilinearMatchesPixelByPixel)
 {
     unsigned seed = 100;
     for (const auto& s : kSizes) {
@@ -139,7 +143,7 @@ TEST(Resolution, BilinearMatchesPixelByPixel)
     }
 }
 
-TEST(Resolution, BicubicMatchesPixelByPixel)
+TEST_P(ResolutionEachTarget, BicubicMatchesPixelByPixel)
 {
     unsigned seed = 200;
     for (bool specials : {false, true}) {

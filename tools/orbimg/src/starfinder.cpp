@@ -148,8 +148,14 @@ std::vector<StarCandidate> FindStarCandidates(const CKelImage& image, const std:
             kept.push_back(m);
         }
     }
-    std::stable_sort(kept.begin(), kept.end(),
-                     [](const StarCandidate& a, const StarCandidate& b) { return a.value > b.value; });
+    // Brightest first; equal values keep the scan order they were found in
+    // (rows from the top, columns from the left).
+    std::sort(kept.begin(), kept.end(), [](const StarCandidate& a, const StarCandidate& b) {
+        if (a.value > b.value || b.value > a.value) {
+            return a.value > b.value;
+        }
+        return a.y != b.y ? a.y < b.y : a.x < b.x;
+    });
     if (static_cast<int>(kept.size()) > search.count) {
         kept.resize(static_cast<std::size_t>(search.count));
     }

@@ -162,7 +162,7 @@ TEST(Cli, TheProgramItself)
     EXPECT_EQ(RunProgram("--version", dir).out.rfind("orbimg ", 0), 0u);
     // Results that cannot be written are a failure too.
     const std::string full =
-        std::string("'") + ORBIMG_TOOL_EXE + "' info '" + (dir / "mono.fits") + "' >/dev/full 2>/dev/null";
+        std::string(ORBIMG_TOOL_COMMAND) + " info '" + (dir / "mono.fits") + "' >/dev/full 2>/dev/null";
     const int raw = std::system(full.c_str());
     EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 1) << raw;
 }

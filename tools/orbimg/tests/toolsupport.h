@@ -82,14 +82,15 @@ inline RunResult RunTool(const std::vector<std::string>& args)
     return result;
 }
 
-/// Runs the built program with a shell command line (arguments already
+/// Runs the built program (ORBIMG_TOOL_COMMAND: the program, under the
+/// emulator in a cross build) with a shell command line (arguments already
 /// quoted); stdout and stderr are captured.
 inline RunResult RunProgram(const std::string& arguments, const ScratchDir& dir)
 {
     const std::string outFile = dir / ".program-out";
     const std::string errFile = dir / ".program-err";
     const std::string command =
-        std::string("'") + ORBIMG_TOOL_EXE + "' " + arguments + " >'" + outFile + "' 2>'" + errFile + "'";
+        std::string(ORBIMG_TOOL_COMMAND) + " " + arguments + " >'" + outFile + "' 2>'" + errFile + "'";
     const int raw = std::system(command.c_str());
     RunResult result;
     result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;

@@ -24,11 +24,12 @@
 #include "image/fpoint.h"
 #include "imagecore/image.h"
 #include "platform/afx.h"
+#include "platform/export.h"
 
 class CMemoryDIB;
 class CFilterMatrix;
 
-class CKelImage : public CImage {
+class ORBIMG_API CKelImage : public CImage {
 public:
     /// An image without samples (0 x 0, one plane, -32); points unset.
     CKelImage();
@@ -100,7 +101,7 @@ public:
     /// 0.0 outside the image.
     float GetPixelGray256f(int x, int y, int plane);
     /// (value at p - lo) x factor, in float.
-    float GetPixelGray256f(float* p, float lo, float factor) const { return (*p - lo) * factor; }
+    float GetPixelGray256f(float* p, float lo, float factor) const;
     void SetPixelGray256f(float* p, float v, int plane) { *p = ToRaw(v, plane); }
     float ToRaw(float v, int plane) const;
     double ToRaw(double v, int plane) const;
@@ -118,7 +119,8 @@ public:
     unsigned char GetPixelGray256(double x, double y, int plane);
 
     // ---- brightness ----
-    double CalcBright(double r, double g, double b) const { return 0.587 * g + 0.299 * r + 0.114 * b; }
+    /// (0.587 g + 0.299 r) + 0.114 b, in double.
+    double CalcBright(double r, double g, double b) const;
     /// Mono: display value of *r on plane 0 (g and b not read). Colour: each
     /// value to its plane's display value, rounded to float, then brightness.
     float GetPixelBright256f(float* r, float* g, float* b);

@@ -14,14 +14,15 @@
 #include <new>
 #include <string>
 
+#include "platform/export.h"
 #include "platform/wintypes.h"
 
-class CObject;
+class ORBIMG_API CObject;
 class CArchive;
 class CDumpContext;
 
 /// Run-time class information of a CObject-derived class.
-struct CRuntimeClass {
+struct ORBIMG_API CRuntimeClass {
     const char* m_lpszClassName;
     int m_nObjectSize;
     UINT m_wSchema;                      ///< 0xFFFF: not serialisable
@@ -38,7 +39,7 @@ struct CRuntimeClass {
 };
 
 /// Links a run-time class into the registration list of the loading module.
-struct AFX_CLASSINIT {
+struct ORBIMG_API AFX_CLASSINIT {
     explicit AFX_CLASSINIT(CRuntimeClass* newClass);
 };
 
@@ -95,7 +96,7 @@ protected:
 };
 
 /// A pixel position.
-class CPoint {
+class ORBIMG_API CPoint {
 public:
     int x = 0;
     int y = 0;
@@ -106,7 +107,7 @@ public:
 };
 
 /// A rectangle; right and bottom are exclusive.
-class CRect {
+class ORBIMG_API CRect {
 public:
     int left = 0;
     int top = 0;
@@ -125,7 +126,7 @@ public:
 };
 
 /// Wide text. A null pointer reads as the empty text.
-class CString {
+class ORBIMG_API CString {
 public:
     CString() = default;
     CString(const wchar_t* text) : m_text(text ? text : L"") {}  // NOLINT: implicit as the framework's
@@ -169,7 +170,7 @@ private:
 
 /// A stand-in window: its only property is the display depth that a device
 /// context opened on it reports (GetDeviceCaps(dc, BITSPIXEL)).
-class CWnd : public CObject {
+class ORBIMG_API CWnd : public CObject {
 public:
     explicit CWnd(int displayBitsPerPixel = 32) : m_bitsPerPixel(displayBitsPerPixel) {}
     int GetDisplayBitsPerPixel() const { return m_bitsPerPixel; }
@@ -180,7 +181,7 @@ private:
 };
 
 /// A device context object. Destroying it deletes an attached DC.
-class CDC : public CObject {
+class ORBIMG_API CDC : public CObject {
 public:
     HDC m_hDC = nullptr;
 
@@ -199,28 +200,28 @@ public:
 };
 
 /// A DC on a window for the lifetime of the object (BeginPaint .. EndPaint).
-class CPaintDC : public CDC {
+class ORBIMG_API CPaintDC : public CDC {
 public:
     explicit CPaintDC(CWnd* wnd);
     ~CPaintDC() override;
 };
 
 /// The memory exception of the framework, thrown by value.
-class CMemoryException : public std::bad_alloc {
+class ORBIMG_API CMemoryException : public std::bad_alloc {
 public:
     const char* what() const noexcept override { return "CMemoryException: out of memory"; }
 };
 
 /// Throws a CMemoryException.
-[[noreturn]] void AfxThrowMemoryException();
+[[noreturn]] ORBIMG_API void AfxThrowMemoryException();
 
 using AfxMessageBoxHandler = void (*)(const wchar_t* text);
 
 /// Shows a message: passes the text to the installed handler; returns 1 (OK).
-int AfxMessageBox(const wchar_t* text, UINT type = MB_OK, UINT help = 0);
+ORBIMG_API int AfxMessageBox(const wchar_t* text, UINT type = MB_OK, UINT help = 0);
 /// Installs a handler (null restores the default, which writes to standard
 /// error) and returns the previous one.
-AfxMessageBoxHandler AfxSetMessageBoxHandler(AfxMessageBoxHandler handler);
+ORBIMG_API AfxMessageBoxHandler AfxSetMessageBoxHandler(AfxMessageBoxHandler handler);
 
 /// State of an extension module: the classes it registered.
 struct AFX_EXTENSION_MODULE {
@@ -231,13 +232,13 @@ struct AFX_EXTENSION_MODULE {
 };
 
 /// Takes the classes registered so far by the loading module into `state`.
-BOOL AfxInitExtensionModule(AFX_EXTENSION_MODULE& state, HMODULE module);
+ORBIMG_API BOOL AfxInitExtensionModule(AFX_EXTENSION_MODULE& state, HMODULE module);
 /// Releases the module: its CDynLinkLibrary objects are deleted and its
 /// classes are no longer found by name.
-void AfxTermExtensionModule(AFX_EXTENSION_MODULE& state, BOOL all = FALSE);
+ORBIMG_API void AfxTermExtensionModule(AFX_EXTENSION_MODULE& state, BOOL all = FALSE);
 
 /// Makes an extension module's classes visible to the process.
-class CDynLinkLibrary : public CObject {
+class ORBIMG_API CDynLinkLibrary : public CObject {
 public:
     explicit CDynLinkLibrary(AFX_EXTENSION_MODULE& state, BOOL system = FALSE);
     ~CDynLinkLibrary() override;

@@ -24,12 +24,13 @@
 #include <memory>
 
 #include "platform/afx.h"
+#include "platform/export.h"
 #include "platform/gdi.h"
 #include "platform/wintypes.h"
 
 /// The description of a device-independent bitmap: abstract base of the
 /// memory bitmap.
-class CBaseDIB : public CObject {
+class ORBIMG_API CBaseDIB : public CObject {
     DECLARE_DYNAMIC(CBaseDIB)
 
 public:
@@ -47,9 +48,11 @@ public:
     int GetHeight() const { return m_nHeight; }
     int GetBitCount() const { return m_nBitCount; }
 
+    /// Not copyable as such: the memory bitmap copies deeply.
+    CBaseDIB(const CBaseDIB&) = delete;
+    CBaseDIB& operator=(const CBaseDIB&) = delete;
+
 protected:
-    CBaseDIB(const CBaseDIB&) = default;
-    CBaseDIB& operator=(const CBaseDIB&) = default;
 
     /// BITMAPINFOHEADER followed by m_nColors RGBQUAD entries (null when empty).
     std::unique_ptr<unsigned char[]> m_pHeader;
@@ -63,7 +66,7 @@ protected:
 
 /// An off-screen bitmap for a window's display: a DIB section selected into
 /// a memory DC compatible with the window's DC.
-class CMemoryDIB : public CBaseDIB {
+class ORBIMG_API CMemoryDIB : public CBaseDIB {
     DECLARE_DYNAMIC(CMemoryDIB)
 
 public:

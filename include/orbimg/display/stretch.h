@@ -24,7 +24,9 @@
 //   - Apply and Inverse below evaluate f and its inverse in double precision.
 #pragma once
 
-class CDisplayStretch {
+#include "platform/export.h"
+
+class ORBIMG_API CDisplayStretch {
 public:
     enum Kind { kLinear = 0, kMTF = 1, kAsinh = 2, kLog = 3 };
 

@@ -10,8 +10,9 @@
 #pragma once
 
 #include "image/kelimage.h"
+#include "platform/export.h"
 
-class CImgFlip : public CKelImage {
+class ORBIMG_API CImgFlip : public CKelImage {
 public:
     CImgFlip() = default;
     CImgFlip(const CImgFlip& other) = default;

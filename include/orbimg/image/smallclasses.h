@@ -6,16 +6,17 @@
 #include <memory>
 
 #include "platform/afx.h"
+#include "platform/export.h"
 
 /// Placeholder of the image file I/O (the library reads no files).
-class CKelImageIO : public CObject {
+class ORBIMG_API CKelImageIO : public CObject {
 public:
     CKelImageIO() = default;
     ~CKelImageIO() override = default;
 };
 
 /// One block of a handle: its type (0) and slot index (-1) after construction.
-class CVmBlock : public CObject {
+class ORBIMG_API CVmBlock : public CObject {
 public:
     CVmBlock() = default;
     CVmBlock(const CVmBlock&) = default;
@@ -27,7 +28,7 @@ public:
 };
 
 /// A count of blocks and the owned array of them.
-class CVmHandle : public CObject {
+class ORBIMG_API CVmHandle : public CObject {
 public:
     /// `count` blocks, each (0, -1). Throws CMemoryException when the array
     /// cannot be allocated (a negative count included).
@@ -48,7 +49,7 @@ private:
 };
 
 /// Five 64-bit fields of the store's memory record: 0, -1, 0, -1, 0.
-class CVmMemory : public CObject {
+class ORBIMG_API CVmMemory : public CObject {
 public:
     CVmMemory() = default;
     ~CVmMemory() override = default;

@@ -14,8 +14,9 @@
 #pragma once
 
 #include "image/kelimage.h"
+#include "platform/export.h"
 
-class CImgSoftBinning : public CKelImage {
+class ORBIMG_API CImgSoftBinning : public CKelImage {
 public:
     CImgSoftBinning() = default;
     CImgSoftBinning(const CImgSoftBinning& other) = default;

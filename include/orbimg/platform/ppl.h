@@ -14,9 +14,11 @@
 #include <functional>
 #include <type_traits>
 
+#include "platform/export.h"
+
 namespace orbimg::platform {
 /// Runs body(i) for i in [first, last) with the given step, in parallel.
-void ParallelFor(long long first, long long last, long long step, const std::function<void(long long)>& body);
+ORBIMG_API void ParallelFor(long long first, long long last, long long step, const std::function<void(long long)>& body);
 }  // namespace orbimg::platform
 
 namespace Concurrency {

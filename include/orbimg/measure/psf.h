@@ -24,6 +24,7 @@
 
 #include "image/kelimage.h"
 #include "platform/afx.h"
+#include "platform/export.h"
 
 namespace orbimg::detail {
 struct PsfAccess;  // white-box access for the tests
@@ -34,7 +35,7 @@ struct FreeDeleter {
 };
 }  // namespace orbimg::detail
 
-class PSF : public CObject {
+class ORBIMG_API PSF : public CObject {
 public:
     /// Measures stars of `image` (not owned; must outlive this object).
     /// Reads "Psf" / "Max" (default 20.0) into the limit.

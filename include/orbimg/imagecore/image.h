@@ -30,11 +30,11 @@
 #include <vector>
 
 #include "platform/afx.h"
-#include "platform/pages.h"
+#include "platform/export.h"
 #include "platform/wintypes.h"
 
 /// The manager of the sample stores.
-class CVmManager {
+class ORBIMG_API CVmManager {
 public:
     /// Bytes swapped out of the stores: 0 unless a test sets it. Non-zero
     /// sends the library's parallel loops down their serial paths.
@@ -50,14 +50,14 @@ private:
 };
 
 /// The sample store of one image.
-class CVmImage {
+class ORBIMG_API CVmImage {
 public:
-    CVmImage() = default;
+    CVmImage();
     /// A zeroed store; throws CMemoryException when it cannot be allocated.
     CVmImage(int width, int height, int planes, int bytesPerSample);
     CVmImage(const CVmImage& other, HWND = nullptr, const wchar_t* = nullptr);
     CVmImage& operator=(const CVmImage& other);
-    ~CVmImage() = default;
+    ~CVmImage();
 
     /// Address of sample (x, y) of the plane, the rest of the row following
     /// contiguously; null outside the store. With `lock` non-zero one lock is
@@ -82,7 +82,9 @@ public:
     bool Reshape(int width, int height, int planes, int bytesPerSample);
 
 private:
-    orbimg::platform::ZeroedBuffer m_data;
+    struct Samples;  ///< the samples and how they are released (the library's own allocator)
+
+    std::unique_ptr<Samples> m_samples;  ///< null without samples
     int m_width = 0;
     int m_height = 0;
     int m_planes = 0;
@@ -91,7 +93,7 @@ private:
 };
 
 /// Thread indices for per-thread buffers.
-class CParallel {
+class ORBIMG_API CParallel {
 public:
     /// Count of per-thread buffers a user needs: every thread index is below it.
     static int GetMaxThreads();
@@ -103,7 +105,7 @@ public:
 };
 
 /// Shooting data of an image.
-class CHeader {
+class ORBIMG_API CHeader {
 public:
     unsigned long GetISO() const { return m_iso; }
     void SetISO(unsigned long iso) { m_iso = iso; }
@@ -161,7 +163,7 @@ private:
 };
 
 /// Parameters a file reader was given.
-class CReadParam {
+class ORBIMG_API CReadParam {
 public:
     int GetFileType() const { return m_fileType; }
     void SetFileType(int type) { m_fileType = type; }
@@ -177,7 +179,7 @@ private:
 };
 
 /// The image record and its samples.
-class CImage : public CObject {
+class ORBIMG_API CImage : public CObject {
 public:
     static constexpr int kMaxPlanes = 16;
 

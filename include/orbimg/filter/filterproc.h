@@ -36,10 +36,12 @@
 
 #include <memory>
 
+#include "platform/export.h"
+
 class CKelImage;
 class CFilterMatrix;
 
-class CFilterProc {
+class ORBIMG_API CFilterProc {
 public:
     /// The empty state: no buffers, width 50.
     CFilterProc();
@@ -131,7 +133,7 @@ private:
 };
 
 /// Three processors, one per colour plane, with a current selection.
-class CFilterProcEx {
+class ORBIMG_API CFilterProcEx {
 public:
     /// Three empty processors; the current selection is processor 0.
     CFilterProcEx();

@@ -14,8 +14,9 @@
 #pragma once
 
 #include "image/kelimage.h"
+#include "platform/export.h"
 
-class CImgResize : public CKelImage {
+class ORBIMG_API CImgResize : public CKelImage {
 public:
     CImgResize() = default;
     CImgResize(const CImgResize& other) = default;

@@ -36,8 +36,9 @@
 
 #include "image/kelimage.h"
 #include "platform/afx.h"
+#include "platform/export.h"
 
-class CImgPixelInfo : public CKelImage {
+class ORBIMG_API CImgPixelInfo : public CKelImage {
 public:
     CImgPixelInfo() = default;
     CImgPixelInfo(const CImgPixelInfo& other) : CKelImage(other) {}

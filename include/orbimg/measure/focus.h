@@ -19,8 +19,9 @@
 #pragma once
 
 #include "image/kelimage.h"
+#include "platform/export.h"
 
-class CImgEvaluateFocus : public CKelImage {
+class ORBIMG_API CImgEvaluateFocus : public CKelImage {
 public:
     CImgEvaluateFocus() = default;
     /// Copies the image (its filter slots start empty).

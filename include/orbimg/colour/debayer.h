@@ -58,8 +58,9 @@
 #pragma once
 
 #include "image/kelimage.h"
+#include "platform/export.h"
 
-class CImgDebayer : public CKelImage {
+class ORBIMG_API CImgDebayer : public CKelImage {
 public:
     /// Colour filter patterns: the cell's colours row by row.
     enum Pattern { kRGGB = 0, kBGGR = 1, kGRBG = 2, kGBRG = 3 };

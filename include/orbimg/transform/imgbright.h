@@ -19,8 +19,9 @@
 #pragma once
 
 #include "image/kelimage.h"
+#include "platform/export.h"
 
-class CImgBright : public CKelImage {
+class ORBIMG_API CImgBright : public CKelImage {
 public:
     CImgBright() = default;
     CImgBright(const CImgBright& other) = default;
@@ -42,14 +43,4 @@ protected:
     /// of every plane (bounds clipped to the image; `src` checked as in Do).
     void DoBright(float brightness, float contrast, float pivot, CKelImage* src, int left, int right, int top,
                   int bottom);
-
-private:
-    /// The change of one sample: t = (v - levelMin) x toDisplay, then
-    /// (((t - pivot) x gain + brightness) + t) x toRaw + levelMin, in float.
-    float BrightPixel(float v, float levelMin, float toDisplay, float toRaw, float pivot, float gain,
-                      float brightness) const
-    {
-        const float t = (v - levelMin) * toDisplay;
-        return (((t - pivot) * gain + brightness) + t) * toRaw + levelMin;
-    }
 };

@@ -22,8 +22,9 @@
 #pragma once
 
 #include "image/kelimage.h"
+#include "platform/export.h"
 
-class CImgResolution : public CKelImage {
+class ORBIMG_API CImgResolution : public CKelImage {
 public:
     CImgResolution() = default;
     CImgResolution(const CImgResolution& other) = default;

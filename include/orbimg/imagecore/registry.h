@@ -8,8 +8,9 @@
 #pragma once
 
 #include "platform/afx.h"
+#include "platform/export.h"
 
-class CRegistry : public CObject {
+class ORBIMG_API CRegistry : public CObject {
 public:
     CRegistry() = default;
     ~CRegistry() override = default;

@@ -2,12 +2,13 @@
 #pragma once
 
 #include "platform/afx.h"
+#include "platform/export.h"
 
 /// A point with double coordinates `x`, `y` that hide CPoint's ints (still
 /// reachable as CPoint::x, CPoint::y). Set from doubles, the ints are the
 /// doubles truncated toward zero (saturating, NaN giving 0); set from ints,
 /// the doubles equal the ints. The default constructor zeroes both pairs.
-class CfPoint : public CPoint {
+class ORBIMG_API CfPoint : public CPoint {
 public:
     double x = 0.0;
     double y = 0.0;

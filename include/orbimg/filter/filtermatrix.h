@@ -14,7 +14,9 @@
 
 #include <memory>
 
-class CFilterMatrix {
+#include "platform/export.h"
+
+class ORBIMG_API CFilterMatrix {
 public:
     /// Largest radius Create accepts: (2r + 1)^2 stays below 2^31.
     static constexpr int kMaxRadius = 23169;

@@ -38,8 +38,9 @@
 #pragma once
 
 #include "image/kelimage.h"
+#include "platform/export.h"
 
-class CImgAutoLevel : public CKelImage {
+class ORBIMG_API CImgAutoLevel : public CKelImage {
 public:
     CImgAutoLevel() = default;
     /// The nine arguments of CKelImage (width, height, planes, bits per

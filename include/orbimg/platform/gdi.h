@@ -16,45 +16,41 @@
 
 #include <cstddef>
 
+#include "platform/export.h"
 #include "platform/wintypes.h"
 
 /// Device capability of a DC: BITSPIXEL gives the display depth, PLANES 1;
 /// anything else (or an invalid DC) 0.
-int GetDeviceCaps(HDC hdc, int index);
+ORBIMG_API int GetDeviceCaps(HDC hdc, int index);
 constexpr int PLANES = 14;
 
 /// A bottom-up (positive height) or top-down (negative height) DIB section of
 /// 1, 4, 8, 16, 24 or 32 bits, BI_RGB. Returns null (and *bits null) when the
 /// header is invalid or the bits cannot be allocated; nothing leaks then.
-HBITMAP CreateDIBSection(HDC hdc, const BITMAPINFO* info, UINT usage, void** bits, HANDLE section,
-                         DWORD offset);
+ORBIMG_API HBITMAP CreateDIBSection(HDC hdc, const BITMAPINFO* info, UINT usage, void** bits, HANDLE section,
+                                    DWORD offset);
 /// A memory DC of the same depth as `hdc` (32 bits for a null DC); null when
 /// `hdc` is not a live DC.
-HDC CreateCompatibleDC(HDC hdc);
+ORBIMG_API HDC CreateCompatibleDC(HDC hdc);
 /// Selects a bitmap into a DC; returns the previously selected object (null
 /// when none was selected, or on failure).
-HGDIOBJ SelectObject(HDC hdc, HGDIOBJ object);
+ORBIMG_API HGDIOBJ SelectObject(HDC hdc, HGDIOBJ object);
 /// Deletes a bitmap that is not selected into any DC.
-BOOL DeleteObject(HGDIOBJ object);
+ORBIMG_API BOOL DeleteObject(HGDIOBJ object);
 /// Deletes a DC; its selected bitmap stays alive.
-BOOL DeleteDC(HDC hdc);
+ORBIMG_API BOOL DeleteDC(HDC hdc);
 
-HGLOBAL GlobalAlloc(UINT flags, std::size_t bytes);
+ORBIMG_API HGLOBAL GlobalAlloc(UINT flags, std::size_t bytes);
 /// Address of the block's bytes; counts one lock.
-void* GlobalLock(HGLOBAL block);
+ORBIMG_API void* GlobalLock(HGLOBAL block);
 /// Releases one lock; returns non-zero while the block is still locked.
-BOOL GlobalUnlock(HGLOBAL block);
+ORBIMG_API BOOL GlobalUnlock(HGLOBAL block);
 /// Frees the block; returns null on success, the handle on failure.
-HGLOBAL GlobalFree(HGLOBAL block);
+ORBIMG_API HGLOBAL GlobalFree(HGLOBAL block);
 /// Bytes of the block, 0 for an invalid handle.
-std::size_t GlobalSize(HGLOBAL block);
+ORBIMG_API std::size_t GlobalSize(HGLOBAL block);
 
 /// DCs and bitmaps made and not yet deleted.
-int GdiLiveObjectCount();
+ORBIMG_API int GdiLiveObjectCount();
 /// Global blocks allocated and not yet freed.
-int GlobalLiveBlockCount();
-
-namespace orbimg::platform {
-/// Opens a window DC of the given depth (used by CPaintDC); DeleteDC closes it.
-HDC OpenWindowDC(int bitsPerPixel);
-}  // namespace orbimg::platform
+ORBIMG_API int GlobalLiveBlockCount();
