@@ -173,7 +173,7 @@ void PrepareStretch(const CDisplayStretch& stretch, int planes, const double (*l
             lv.c3 = 0.0f;
             break;
         default:
-            lv.c1 = ToFloat(255.0 * inv);
+            lv.c1 = ToFloat(255.0 / levels[p][2]);  // as MakeFloatLevels: the plain path's bits
             lv.c2 = 0.0f;
             lv.c3 = 0.0f;
             break;

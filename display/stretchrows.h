@@ -8,7 +8,8 @@
 //     trunc(u), then 255 where v >= hi and 0 where lo >= v or v is NaN, as
 //     MapRow does for plain levels. The constants fold the levels' 1 / range
 //     (inv) and the 255 in:
-//       linear (a plane left linear): u = d c1, c1 = 255 inv
+//       linear (a plane left linear): u = d c1, c1 = 255 / range (as the plain
+//               levels: the same bytes)
 //       kMTF:   u = (c1 d) / (c2 d - c3), c1 = 255 (m - 1) inv, c2 = (2 m - 1)
 //               inv, c3 = m
 //       kLog:   u = ln(1 + c1 d) c2, c1 = s inv, c2 = 255 / ln(1 + s)

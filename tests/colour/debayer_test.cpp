@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/simd.h"
+#include "support/eachtarget.h"
 #include "support/testsupport.h"
 
 namespace orbimg::test {
@@ -365,6 +367,28 @@ TEST_P(DebayerMethods, NaNSiteStaysInItsOwnColour)
 
 INSTANTIATE_TEST_SUITE_P(Methods, DebayerMethods,
                          ::testing::Values(CImgDebayer::kBilinear, CImgDebayer::kRCD, CImgDebayer::kSuperPixel));
+
+// Every build of the row kernels gives the plain build's bits.
+using DebayerEachTarget = EachTarget;
+ORBIMG_EACH_TARGET(DebayerEachTarget);
+
+TEST_P(DebayerEachTarget, EveryMethodAgreesWithThePlainBuild)
+{
+    const CKelImage mosaic = BigMosaic();
+    for (const int method : {CImgDebayer::kBilinear, CImgDebayer::kRCD, CImgDebayer::kSuperPixel}) {
+        const CImgDebayer built = Debayered(mosaic, CImgDebayer::kGBRG, 0, 0, method);
+        const orbimg::simd::ForceTarget plain(orbimg::simd::Targets().back());
+        const CImgDebayer reference = Debayered(mosaic, CImgDebayer::kGBRG, 0, 0, method);
+        for (int p = 0; p < 3; ++p) {
+            const std::vector<float> a = Samples(built, p);
+            const std::vector<float> b = Samples(reference, p);
+            ASSERT_EQ(a.size(), b.size());
+            for (std::size_t i = 0; i < a.size(); ++i) {
+                ASSERT_TRUE(SameBits(a[i], b[i])) << "method " << method << " plane " << p << " sample " << i;
+            }
+        }
+    }
+}
 
 TEST(Debayer, SizesLevelsAndRefusals)
 {

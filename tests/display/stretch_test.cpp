@@ -182,5 +182,41 @@ TEST_P(StretchReference, WithinOneLevelAtEveryDepth)
 
 INSTANTIATE_TEST_SUITE_P(Cases, StretchReference, ::testing::Range(0, 4));
 
+// A linear stretch, and a plane whose parameter is out of range under a
+// non-linear one, draw exactly the bytes of the levels alone.
+TEST(Stretch, LinearPlanesDrawAsTheLevelsAlone)
+{
+    CKelImage img = MakeImage(263, 3, 3);
+    for (int p = 0; p < 3; ++p) {
+        Fill(img, p, [p](int x, int y) { return std::sin(0.37f * static_cast<float>(x + 7 * y + p)) * 977.0f; });
+        img.SetLevel(p, -613.3 + p, 811.7 - 3 * p);
+    }
+    auto draw = [&img](int depth) {
+        CWnd wnd(depth);
+        CMemoryDIB dib;
+        EXPECT_EQ(dib.Create(&wnd, img.GetWidth(), img.GetHeight(), 0), 1);
+        img.ToDIB(&dib, nullptr, 0);
+        std::vector<unsigned char> out;
+        for (int y = 0; y < img.GetHeight(); ++y) {
+            const unsigned char* row = dib.GetImageAdr8(0, y);
+            out.insert(out.end(), row, row + img.GetWidth() * (depth / 8));
+        }
+        return out;
+    };
+    const std::vector<unsigned char> plain = draw(32);
+    img.SetStretch(CDisplayStretch(CDisplayStretch::kLinear, 0.3));
+    EXPECT_EQ(draw(32), plain);
+    CDisplayStretch mtf(CDisplayStretch::kMTF, 0.2);
+    mtf.SetParam(1, 1.5);  // out of range: green stays linear
+    img.SetStretch(mtf);
+    const std::vector<unsigned char> stretched = draw(32);
+    int changed = 0;
+    for (std::size_t i = 0; i < plain.size(); i += 4) {
+        EXPECT_EQ(stretched[i + 1], plain[i + 1]) << "green byte of pixel " << i / 4;
+        changed += stretched[i + 2] != plain[i + 2];
+    }
+    EXPECT_GT(changed, 100);  // red is stretched
+}
+
 }  // namespace
 }  // namespace orbimg::test
