@@ -47,6 +47,12 @@ void ToDIBColor32Asinh(benchmark::State& state)
 }
 BENCHMARK(ToDIBColor32Asinh)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+void ToDIBColor32Log(benchmark::State& state)
+{
+    Render(state, StretchedFrame(CDisplayStretch::kLog, 1000.0), 32);
+}
+BENCHMARK(ToDIBColor32Log)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 void ToDIBMono8(benchmark::State& state) { Render(state, StandardMonoFrame(), 8); }
 BENCHMARK(ToDIBMono8)->Unit(benchmark::kMillisecond)->UseRealTime();
 

@@ -59,41 +59,6 @@ float BilinearAt(const MosaicRows& rows, BayerPhase ph, int x, int y, int plane)
     return count == 0 ? std::numeric_limits<float>::quiet_NaN() : sum / static_cast<float>(count);
 }
 
-namespace {
-
-// Columns 1 .. n - 2 of a row whose non-green sites are of colour A (at
-// columns of parity a), the other chroma C on the rows above and below. All
-// five means are formed at every column and the site's parity picks three,
-// so the loop has no branch; the terms are added in the order of the 3 x 3
-// window's rows, as BilinearAt adds them.
-void InteriorRow(const float* __restrict up, const float* __restrict s, const float* __restrict dn, int n, int a,
-                 float* __restrict outA, float* __restrict outG, float* __restrict outC)
-{
-    for (int x = 1; x < n - 1; ++x) {
-        const float own = s[x];
-        const float cross = (((up[x] + s[x - 1]) + s[x + 1]) + dn[x]) * 0.25f;
-        const float diagonal = (((up[x - 1] + up[x + 1]) + dn[x - 1]) + dn[x + 1]) * 0.25f;
-        const float across = (s[x - 1] + s[x + 1]) * 0.5f;
-        const float along = (up[x] + dn[x]) * 0.5f;
-        const bool site = ((x ^ a) & 1) == 0;
-        outA[x] = site ? own : across;
-        outG[x] = site ? cross : own;
-        outC[x] = site ? diagonal : along;
-    }
-}
-
-// Count of NaN samples among n of three rows.
-int CountNaN(const float* a, const float* b, const float* c, int n)
-{
-    int count = 0;
-    for (int x = 0; x < n; ++x) {
-        count += static_cast<int>(a[x] != a[x]) + static_cast<int>(b[x] != b[x]) + static_cast<int>(c[x] != c[x]);
-    }
-    return count;
-}
-
-}  // namespace
-
 void BilinearRows(const CKelImage& mosaic, CKelImage& dst, BayerPhase ph, int y0, int y1)
 {
     const int width = mosaic.GetWidth();
@@ -107,7 +72,7 @@ void BilinearRows(const CKelImage& mosaic, CKelImage& dst, BayerPhase ph, int y0
             const bool redRow = ((y ^ ph.ry) & 1) == 0;
             float* outA = redRow ? out[0] : out[2];
             float* outC = redRow ? out[2] : out[0];
-            InteriorRow(rows.up, rows.row, rows.down, width, redRow ? ph.rx : (ph.rx ^ 1), outA, out[1], outC);
+            BilinearInteriorRow(rows.up, rows.row, rows.down, width, redRow ? ph.rx : (ph.rx ^ 1), outA, out[1], outC);
             for (const int x : {0, width - 1}) {
                 for (int p = 0; p < 3; ++p) {
                     out[p][x] = BilinearAt(rows, ph, x, y, p);
@@ -128,34 +93,6 @@ void BilinearRows(const CKelImage& mosaic, CKelImage& dst, BayerPhase ph, int y0
     }
 }
 
-namespace {
-
-// One output row of super-pixels from the cell rows t (top) and b (bottom).
-void SuperPixelRow(const float* __restrict t, const float* __restrict b, int n, BayerPhase ph, float* __restrict r,
-                   float* __restrict g, float* __restrict bl)
-{
-    const float* redRow = ph.ry == 0 ? t : b;
-    const float* blueRow = ph.ry == 0 ? b : t;
-    const int gTop = ph.ry == 0 ? (ph.rx ^ 1) : ph.rx;  // column of the green site of the top row
-    const int gBottom = gTop ^ 1;
-    const int redX = ph.rx;
-    const int blueX = ph.rx ^ 1;
-    for (int i = 0; i < n; ++i) {
-        r[i] = redRow[2 * i + redX];
-        bl[i] = blueRow[2 * i + blueX];
-        g[i] = (t[2 * i + gTop] + b[2 * i + gBottom]) * 0.5f;
-    }
-    for (int i = 0; i < n; ++i) {
-        if (g[i] != g[i]) {
-            const float top = t[2 * i + gTop];
-            const float bottom = b[2 * i + gBottom];
-            g[i] = top != top ? bottom : bottom != bottom ? top : g[i];
-        }
-    }
-}
-
-}  // namespace
-
 void SuperPixelRows(const CKelImage& mosaic, CKelImage& dst, BayerPhase ph, int y0, int y1)
 {
     const int n = dst.GetWidth();
@@ -168,31 +105,6 @@ void SuperPixelRows(const CKelImage& mosaic, CKelImage& dst, BayerPhase ph, int 
 
 namespace {
 
-// Extremes of the finite samples of a row as order-preserving integer keys
-// (integer minima and maxima vectorise where float ones do not): the key of
-// a float is its bit pattern with the magnitude bits flipped for negative
-// values; NaN and infinities leave the running keys as they are. The bits
-// are copied out in chunks, so the loop reads integers.
-void KeyExtremes(const float* __restrict row, int n, std::int32_t* __restrict low, std::int32_t* __restrict high)
-{
-    constexpr int kChunk = 256;
-    std::int32_t bits[kChunk];
-    std::int32_t lo = *low;
-    std::int32_t hi = *high;
-    for (int x0 = 0; x0 < n; x0 += kChunk) {
-        const int m = std::min(kChunk, n - x0);
-        std::memcpy(bits, row + x0, static_cast<std::size_t>(m) * sizeof(float));
-        for (int i = 0; i < m; ++i) {
-            const std::int32_t b = bits[i];
-            const std::int32_t key = b ^ ((b >> 31) & 0x7fffffff);
-            const std::int32_t odd = (b & 0x7f800000) == 0x7f800000 ? -1 : 0;  // NaN or infinite
-            lo = std::min(lo, (key & ~odd) | (odd & std::numeric_limits<std::int32_t>::max()));
-            hi = std::max(hi, (key & ~odd) | (odd & std::numeric_limits<std::int32_t>::min()));
-        }
-    }
-    *low = lo;
-    *high = hi;
-}
 
 float FromKey(std::int32_t key)
 {

@@ -48,6 +48,21 @@ MosaicRows RowsAround(const CKelImage& mosaic, int y);
 /// none.
 float BilinearAt(const MosaicRows& rows, BayerPhase ph, int x, int y, int plane);
 
+/// Columns 1 .. n - 2 of an interior bilinear row whose red or blue sites
+/// (colour A, at columns of parity a) are on this row and the other chroma
+/// C on the rows above and below; means of the 3 x 3 window in its row
+/// order (a NaN neighbour makes a mean NaN: the caller mends those).
+void BilinearInteriorRow(const float* up, const float* s, const float* dn, int n, int a, float* outA, float* outG,
+                         float* outC);
+/// Number of NaN samples among n of each of three rows.
+int CountNaN(const float* a, const float* b, const float* c, int n);
+/// One output row of super-pixels (n pixels) from the cell rows t and b.
+void SuperPixelRow(const float* t, const float* b, int n, BayerPhase ph, float* r, float* g, float* bl);
+/// Extremes of the finite samples of a row as order-preserving integer keys
+/// (key of a float: its bits with the magnitude bits flipped when negative),
+/// folded into *low and *high.
+void KeyExtremes(const float* row, int n, std::int32_t* low, std::int32_t* high);
+
 /// Rows y0 .. y1 - 1 of the bilinear result into planes 0..2 of dst.
 void BilinearRows(const CKelImage& mosaic, CKelImage& dst, BayerPhase ph, int y0, int y1);
 

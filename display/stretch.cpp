@@ -235,15 +235,17 @@ inline float LnFromOne(float w)
     return (x + y) + fe * 0.693359375f;
 }
 
-// sqrt(q) for finite q >= 1 (x^2 + 1): a bit estimate (within 4 %) and three Newton
-// steps (each squares the relative error).
+// sqrt(q) for finite q >= 1 (x^2 + 1): q / sqrt(q), the reciprocal square
+// root from a bit estimate (within 3.5 %) and three Newton steps without a
+// division (each squares the relative error, to float precision).
 inline float SqrtFromOne(float q)
 {
-    float r = std::bit_cast<float>((std::bit_cast<std::int32_t>(q) >> 1) + 0x1fbd1df5);
-    r = 0.5f * (r + q / r);
-    r = 0.5f * (r + q / r);
-    r = 0.5f * (r + q / r);
-    return r;
+    const float h = 0.5f * q;
+    float r = std::bit_cast<float>(0x5f3759df - (std::bit_cast<std::int32_t>(q) >> 1));
+    r = r * (1.5f - (h * r) * r);
+    r = r * (1.5f - (h * r) * r);
+    r = r * (1.5f - (h * r) * r);
+    return q * r;
 }
 
 // Display values on the 0..255 scale from d = v - lo, not yet clamped

@@ -17,8 +17,9 @@
 //               c2 = 255 / asinh(s)
 //     each constant computed in double and rounded to float. ln comes from
 //     the float's exponent and a polynomial of its mantissa (relative error
-//     about 1e-7), the square root from three Newton steps on a bit
-//     estimate: only + - x / and integer operations, so the same bits on
+//     about 1e-7), the square root as q times a reciprocal square root from
+//     a bit estimate and three division-free Newton steps: only + - x / and
+//     integer operations, so the same bits on
 //     every build and loops the compiler vectorises.
 #pragma once
 

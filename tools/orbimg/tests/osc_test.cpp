@@ -97,7 +97,11 @@ INSTANTIATE_TEST_SUITE_P(PatternsAndRowOrders, OscRender,
                          ::testing::Values(OscCase{"RGGB", "TOP-DOWN"}, OscCase{"RGGB", "BOTTOM-UP"},
                                            OscCase{"BGGR", "TOP-DOWN"}, OscCase{"BGGR", "BOTTOM-UP"},
                                            OscCase{"GRBG", "TOP-DOWN"}, OscCase{"GRBG", "BOTTOM-UP"},
-                                           OscCase{"GBRG", "TOP-DOWN"}, OscCase{"GBRG", "BOTTOM-UP"}));
+                                           OscCase{"GBRG", "TOP-DOWN"}, OscCase{"GBRG", "BOTTOM-UP"}),
+                         [](const ::testing::TestParamInfo<OscCase>& info) {
+                             return std::string(info.param.pattern) +
+                                    (info.param.rowOrder[0] == 'T' ? "_TopDown" : "_BottomUp");
+                         });
 
 }  // namespace
 }  // namespace orbimg::tool::test
