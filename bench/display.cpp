@@ -27,6 +27,32 @@ void Render(benchmark::State& state, const CKelImage& frame, int bits)
 void ToDIBColor32(benchmark::State& state) { Render(state, StandardFrame(), 32); }
 BENCHMARK(ToDIBColor32)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// The colour frame through its levels and a display stretch.
+const CKelImage& StretchedFrame(int kind, double param)
+{
+    static CKelImage frame = StandardFrame();
+    frame.SetStretch(CDisplayStretch(kind, param));
+    return frame;
+}
+
+void ToDIBColor32Mtf(benchmark::State& state)
+{
+    Render(state, StretchedFrame(CDisplayStretch::kMTF, 0.05), 32);
+}
+BENCHMARK(ToDIBColor32Mtf)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void ToDIBColor32Asinh(benchmark::State& state)
+{
+    Render(state, StretchedFrame(CDisplayStretch::kAsinh, 500.0), 32);
+}
+BENCHMARK(ToDIBColor32Asinh)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void ToDIBColor32Log(benchmark::State& state)
+{
+    Render(state, StretchedFrame(CDisplayStretch::kLog, 1000.0), 32);
+}
+BENCHMARK(ToDIBColor32Log)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 void ToDIBMono8(benchmark::State& state) { Render(state, StandardMonoFrame(), 8); }
 BENCHMARK(ToDIBMono8)->Unit(benchmark::kMillisecond)->UseRealTime();
 

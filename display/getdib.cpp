@@ -6,6 +6,7 @@
 
 #include "display/palette.h"
 #include "display/rowmap.h"
+#include "display/stretchrows.h"
 #include "image/kelimage.h"
 #include "platform/gdi.h"
 
@@ -85,11 +86,11 @@ DoubleLevels LevelsOf(const CKelImage& image, int plane)
 // Colour reduction of an image of three planes: counts the 15-bit colours,
 // builds the palette into the block's colour table and writes each pixel's
 // palette index.
-void ReduceColors(const CKelImage& image, const PackedDib& dib)
+template <typename Levels>
+void ReduceColors(const CKelImage& image, const PackedDib& dib, const Levels* lv)
 {
     const int width = image.GetWidth();
     const int height = image.GetHeight();
-    const DoubleLevels lv[3] = {LevelsOf(image, 0), LevelsOf(image, 1), LevelsOf(image, 2)};
     std::vector<int> table(orbimg::detail::kColorCodes, 0);
     std::uint16_t codes[orbimg::detail::kRowChunk];
 
@@ -124,11 +125,10 @@ void ReduceColors(const CKelImage& image, const PackedDib& dib)
 }
 
 // Rows of grey (one plane) or colour (three planes) as 24-bit pixels.
-void WriteRows24(const CKelImage& image, int planes, const PackedDib& dib)
+template <typename Levels>
+void WriteRows24(const CKelImage& image, int planes, const PackedDib& dib, const Levels* lv)
 {
     const int width = image.GetWidth();
-    const DoubleLevels lv[3] = {LevelsOf(image, 0), LevelsOf(image, planes > 1 ? 1 : 0),
-                                LevelsOf(image, planes > 1 ? 2 : 0)};
     for (int y = 0; y < image.GetHeight(); ++y) {
         unsigned char* row = dib.Row(y);
         const bool read =
@@ -140,6 +140,22 @@ void WriteRows24(const CKelImage& image, int planes, const PackedDib& dib)
             std::memset(row, 0, static_cast<std::size_t>(width) * 3);
         }
     }
+}
+
+// Calls fn(levels) with the image's levels of `planes` planes: DoubleLevels,
+// or StretchLevels when a non-linear stretch is set.
+template <typename Fn>
+void WithLevels(const CKelImage& image, int planes, const Fn& fn)
+{
+    if (!image.GetStretch().IsLinear()) {
+        orbimg::detail::StretchSet stretch;
+        orbimg::detail::PrepareStretch(image, planes, stretch);
+        fn(static_cast<const orbimg::detail::StretchLevels*>(stretch.lv));
+        return;
+    }
+    const DoubleLevels lv[3] = {LevelsOf(image, 0), LevelsOf(image, planes > 1 ? 1 : 0),
+                                LevelsOf(image, planes > 1 ? 2 : 0)};
+    fn(static_cast<const DoubleLevels*>(lv));
 }
 
 }  // namespace
@@ -178,16 +194,17 @@ HDIB CKelImage::GetDib8Mono(BITMAPINFOHEADER* header) const
         colors[i] = RGBQUAD{v, v, v, 0};
     }
     const int width = GetWidth();
-    const DoubleLevels lv = LevelsOf(*this, 0);
-    for (int y = 0; y < GetHeight(); ++y) {
-        unsigned char* row = dib.Row(y);
-        const float* src = GetImageAdr(0, y, 0, 1, nullptr);
-        if (src) {
-            orbimg::detail::MapRow(src, width, lv, row);
-        } else {
-            std::memset(row, 0, static_cast<std::size_t>(width));
+    WithLevels(*this, 1, [&](const auto* lv) {
+        for (int y = 0; y < GetHeight(); ++y) {
+            unsigned char* row = dib.Row(y);
+            const float* src = GetImageAdr(0, y, 0, 1, nullptr);
+            if (src) {
+                orbimg::detail::MapRow(src, width, lv[0], row);
+            } else {
+                std::memset(row, 0, static_cast<std::size_t>(width));
+            }
         }
-    }
+    });
     return dib.Release();
 }
 
@@ -197,7 +214,7 @@ HDIB CKelImage::GetDib8Color(BITMAPINFOHEADER* header) const
     if (!dib.Ok()) {
         return nullptr;
     }
-    ReduceColors(*this, dib);
+    WithLevels(*this, 3, [&](const auto* lv) { ReduceColors(*this, dib, lv); });
     return dib.Release();
 }
 
@@ -207,7 +224,7 @@ HDIB CKelImage::GetDib24Mono(BITMAPINFOHEADER* header) const
     if (!dib.Ok()) {
         return nullptr;
     }
-    WriteRows24(*this, 1, dib);
+    WithLevels(*this, 1, [&](const auto* lv) { WriteRows24(*this, 1, dib, lv); });
     return dib.Release();
 }
 
@@ -217,6 +234,6 @@ HDIB CKelImage::GetDib24Color(BITMAPINFOHEADER* header) const
     if (!dib.Ok()) {
         return nullptr;
     }
-    WriteRows24(*this, 3, dib);
+    WithLevels(*this, 3, [&](const auto* lv) { WriteRows24(*this, 3, dib, lv); });
     return dib.Release();
 }

@@ -5,16 +5,17 @@
 
 #include "display/memorydib.h"
 #include "display/rowmap.h"
+#include "display/stretchrows.h"
 #include "image/kelimage.h"
 #include "platform/ppl.h"
 
 namespace {
 
-using orbimg::detail::FloatLevels;
-
-// One call's rendering: the clipped window, the prepared levels and the
-// bitmap. Row() draws one row and touches nothing but that bitmap row, so
-// rows may be drawn from several threads at once.
+// One call's rendering: the clipped window, the prepared levels (FloatLevels,
+// or StretchLevels for a non-linear stretch) and the bitmap. Row() draws one
+// row and touches nothing but that bitmap row, so rows may be drawn from
+// several threads at once.
+template <typename Levels>
 struct Renderer {
     const CKelImage* image;
     CMemoryDIB* dib;
@@ -22,7 +23,7 @@ struct Renderer {
     int right;
     int bits;    // 8, 16, 24 or 32
     int planes;  // 1 (grey) or 3 (colour)
-    FloatLevels lv[3];
+    Levels lv[3];
 
     unsigned char* Target(int y) const
     {
@@ -102,16 +103,27 @@ void CKelImage::ToDIB(CMemoryDIB* dib, CRect* rect, int)
         return;
     }
 
-    Renderer job{this, dib, left, right, bits, IsColor() ? 3 : 1, {}};
+    const int planes = IsColor() ? 3 : 1;
+    auto draw = [&](const auto& job) {
+        if (job.planes == 3 && bits == 32 && CVmManager::GetCurrentSwapSize() == 0) {
+            Concurrency::parallel_for(top, bottom, 1, [&job](int y) { job.Row(y); });
+            return;
+        }
+        for (int y = top; y < bottom; ++y) {
+            job.Row(y);
+        }
+    };
+    if (!GetStretch().IsLinear()) {
+        orbimg::detail::StretchSet stretch;
+        orbimg::detail::PrepareStretch(*this, planes, stretch);
+        Renderer<orbimg::detail::StretchLevels> job{this, dib, left, right, bits, planes, {}};
+        std::copy(stretch.lv, stretch.lv + planes, job.lv);
+        draw(job);
+        return;
+    }
+    Renderer<orbimg::detail::FloatLevels> job{this, dib, left, right, bits, planes, {}};
     for (int p = 0; p < job.planes; ++p) {
         job.lv[p] = orbimg::detail::MakeFloatLevels(GetLevelMin(p), GetLevelMax(p), GetLevelRange(p));
     }
-
-    if (job.planes == 3 && bits == 32 && CVmManager::GetCurrentSwapSize() == 0) {
-        Concurrency::parallel_for(top, bottom, 1, [&job](int y) { job.Row(y); });
-        return;
-    }
-    for (int y = top; y < bottom; ++y) {
-        job.Row(y);
-    }
+    draw(job);
 }

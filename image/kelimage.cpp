@@ -26,7 +26,8 @@ CKelImage::CKelImage(const CKelImage& other)
     : CImage(other, nullptr, nullptr),
       m_stdPt{other.m_stdPt[0], other.m_stdPt[1]},
       m_stdCtr(other.m_stdCtr),
-      m_curFilterProc(&m_filterProc[0])
+      m_curFilterProc(&m_filterProc[0]),
+      m_stretch(other.m_stretch)
 {
 }
 
@@ -39,6 +40,7 @@ CKelImage& CKelImage::operator=(const CKelImage& other)
     m_stdPt[0] = other.m_stdPt[0];
     m_stdPt[1] = other.m_stdPt[1];
     m_stdCtr = other.m_stdCtr;
+    m_stretch = other.m_stretch;
     // The slots filtered the old samples (possibly of another size): start
     // them afresh rather than keep rings that no longer fit.
     ClearFilterProc();

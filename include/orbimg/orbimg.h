@@ -17,6 +17,7 @@
 #include "image/smallclasses.h"
 #include "image/kelimage.h"
 #include "display/memorydib.h"
+#include "display/stretch.h"
 
 #include "filter/filterproc.h"
 #include "filter/filtermatrix.h"
@@ -35,3 +36,5 @@
 #include "transform/imgresolution.h"
 #include "transform/imgsoftbinning.h"
 #include "transform/imgbright.h"
+
+#include "colour/debayer.h"

@@ -307,9 +307,18 @@ TEST_P(ToDibEachTarget, EveryDepthAgreesWithThePlainBuild)
             for (int p = 0; p < planes; ++p) {
                 img.SetLevel(p, lo + p, hi + 2 * p);
             }
-            const auto built = Renderings(img);
-            const orbimg::simd::ForceTarget plain(orbimg::simd::Targets().back());
-            EXPECT_EQ(built, Renderings(img)) << planes << " planes, levels " << lo << " .. " << hi;
+            // Plain levels and each display stretch.
+            const std::pair<int, double> stretches[] = {{CDisplayStretch::kLinear, 0.5},
+                                                        {CDisplayStretch::kMTF, 0.2},
+                                                        {CDisplayStretch::kAsinh, 50.0},
+                                                        {CDisplayStretch::kLog, 300.0}};
+            for (const auto& [kind, param] : stretches) {
+                img.SetStretch(CDisplayStretch(kind, param));
+                const auto built = Renderings(img);
+                const orbimg::simd::ForceTarget plain(orbimg::simd::Targets().back());
+                EXPECT_EQ(built, Renderings(img))
+                    << planes << " planes, levels " << lo << " .. " << hi << ", stretch " << kind;
+            }
         }
     }
 }

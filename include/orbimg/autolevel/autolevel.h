@@ -97,6 +97,28 @@ public:
     /// low = (m - level min(0)) / d, high = (level max(0) - m) / d.
     void GetByMedian(double& low, double& high, CRect* rect);
 
+    // ---- display stretch ----
+    /// Levels and a display transfer function (CDisplayStretch kind) from
+    /// the window's statistics, installed on this image (SetLevel of every
+    /// plane, SetStretch). Per plane, over its finite samples: the median m
+    /// (the element at index count / 2, as for GetMedian), the MAD (the same
+    /// median of |v - m|, in double) and sigma = 1.4826 MAD. Shadows (the
+    /// level minimum) = m + shadows x sigma, held to the plane's least ..
+    /// greatest sample (the least sample when sigma is 0); highlights (the
+    /// level maximum) = the greatest sample. The parameter brings the
+    /// median's position t = (m - min) / (max - min) to the display value
+    /// `target` (CDisplayStretch::ParamFor); where that cannot be (t or
+    /// target outside 0 < x < 1) kMTF takes 1/2 and kAsinh, kLog strength
+    /// 1e-3. kLinear installs the levels alone.
+    /// linked != 0 on a colour image: one set for the three planes: shadows
+    /// the mean of the planes' shadows, highlights the greatest of theirs,
+    /// the parameter from the mean of their medians. Otherwise each plane
+    /// its own. Defaults as the common screen stretch: shadows -2.8,
+    /// target 0.25. A mono image sets plane 0. Nothing changes for an empty
+    /// window, a plane without a finite sample, or a NaN shadows or target.
+    /// The statistics are exact; the passes run on the task scheduler.
+    void DoAutoStretch(int kind, int linked, double shadows = -2.8, double target = 0.25, CRect* rect = nullptr);
+
     // ---- dispatchers ----
     /// method 1: DoByMean, 2: DoByMedian, any other: DoByNormal.
     void Do(double low, double high, int method, int perPlane, CRect* rect);

@@ -19,6 +19,7 @@
 //     CImage's accessors (0.0 outside them).
 #pragma once
 
+#include "display/stretch.h"
 #include "filter/filterproc.h"
 #include "image/fpoint.h"
 #include "imagecore/image.h"
@@ -177,6 +178,25 @@ public:
                         int);
 
     // ---- display ----
+    /// The display transfer function applied after the levels by ToDIB,
+    /// GetDib and GetHistogramDisplay (display/stretch.h has the functions,
+    /// their parameters and ranges). Linear by default, which renders
+    /// exactly as the levels alone; copied with the image.
+    void SetStretch(const CDisplayStretch& stretch) { m_stretch = stretch; }
+    const CDisplayStretch& GetStretch() const { return m_stretch; }
+    /// Counts the display values (on the 0..255 scale, after the levels and
+    /// the stretch, computed as ToDIB computes them before truncating to a
+    /// byte) of a window of one plane into hist[0 .. bins - 1], cleared
+    /// first: a value u lands in bin trunc(u x (bins / 255)) in float, 255 in
+    /// the top bin (with 255 bins, bin = the byte ToDIB draws, 255 joining
+    /// 254). Samples at or below the level minimum count as 0, at or above
+    /// the maximum as 255; NaN samples never count. Plane -1 on a colour
+    /// image counts the display luminance 0.587 G' + 0.299 R' + 0.114 B' of
+    /// the display values (a pixel with a NaN plane does not count); on a
+    /// mono image plane 0. rect as NormalizeRect clips it (null: the whole
+    /// image). Returns the highest bin; 0 (nothing written) for bins below 1
+    /// or a plane the image does not have.
+    int GetHistogramDisplay(int* hist, int bins, int plane, CRect* rect);
     /// Draws the image through its levels, in single precision, into a
     /// created bitmap of 8 (grey, or 3-3-2 colour index), 16 (5-5-5 with +4
     /// where x + y is even, in image coordinates), 24 or 32 bits (the fourth
@@ -185,11 +205,14 @@ public:
     /// modified. Image pixel (x, y) goes to bitmap pixel (x, y): of a bitmap
     /// larger than the image only the part the image covers is drawn, and
     /// pixels outside the window keep their content. NaN samples draw as 0.
-    /// A colour image at 32 bits is drawn row-parallel unless part of the
-    /// sample store is swapped out. The last argument is ignored.
+    /// A non-linear stretch (GetStretch) is applied after the levels, at
+    /// every depth. A colour image at 32 bits is drawn row-parallel unless
+    /// part of the sample store is swapped out. The last argument is ignored.
     void ToDIB(CMemoryDIB* dib, CRect* rect, int);
     /// The whole image through its levels, in double precision, as a packed
-    /// DIB in a movable global block owned by the caller: 8 bits (a grey
+    /// DIB in a movable global block owned by the caller (a non-linear
+    /// stretch is applied after the levels, in single precision as ToDIB
+    /// does): 8 bits (a grey
     /// ramp for one plane, an adaptive 256-colour palette otherwise) or 24
     /// bits; rows bottom-up, padded to 4 bytes with zeros. NaN samples map to
     /// 0. Null for another bit count, an image without pixels, a packed size
@@ -242,4 +265,5 @@ private:
     CFilterProc m_filterProc[3];
     CFilterProc* m_curFilterProc;
     CFilterProcEx m_filterProcEx[6];
+    CDisplayStretch m_stretch;
 };

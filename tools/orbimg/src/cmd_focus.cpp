@@ -27,9 +27,11 @@ void FillBlanksWithMedians(CKelImage& image)
     }
 }
 
-double EvaluateFrame(const std::string& path, const std::optional<FitsRect>& rect)
+double EvaluateFrame(const std::string& path, const std::optional<FitsRect>& rect, const MosaicOptions& mosaic,
+                     std::string& note)
 {
     ImageFile file = LoadImageFile(path);
+    note = DebayerIfMosaic(file, mosaic);
     CImgEvaluateFocus frame;
     frame = *file.image;
     file.image.reset();
@@ -56,9 +58,10 @@ std::optional<double> HeaderPosition(const ImageFile& file)
     return std::nullopt;
 }
 
-void MeasureHfr(FocusFrame& frame, const FocusPlan& plan, std::size_t index)
+void MeasureHfr(FocusFrame& frame, const FocusPlan& plan, std::size_t index, std::string& note)
 {
     ImageFile file = LoadImageFile(frame.path);
+    note = DebayerIfMosaic(file, plan.mosaic);
     if (const auto at = HeaderPosition(file)) {
         frame.position = *at;
     }
@@ -185,6 +188,7 @@ FocusResult RunHfrFocus(const FocusPlan& plan, Context& ctx)
 {
     FocusResult result;
     std::vector<std::string> errors;
+    std::vector<std::string> notes;
     {
         ProgressBar bar(ctx, static_cast<int>(plan.inputs.size()), "focus");
         for (std::size_t i = 0; i < plan.inputs.size(); ++i) {
@@ -192,7 +196,11 @@ FocusResult RunHfrFocus(const FocusPlan& plan, Context& ctx)
             FocusFrame frame;
             frame.path = plan.inputs[i];
             try {
-                MeasureHfr(frame, plan, i);
+                std::string note;
+                MeasureHfr(frame, plan, i, note);
+                if (!note.empty()) {
+                    notes.push_back(frame.path + ": " + note + "; HFR measured on the luminance");
+                }
                 if (!frame.measured) {
                     errors.push_back("focus: no good star in '" + frame.path + "'");
                 }
@@ -208,6 +216,9 @@ FocusResult RunHfrFocus(const FocusPlan& plan, Context& ctx)
     }
     for (const auto& error : errors) {
         ctx.err << "orbimg: " << error << '\n';
+    }
+    for (const auto& note : notes) {
+        ctx.out << note << '\n';
     }
     result.failed = !errors.empty();
     CFocusCurve curve;
@@ -279,12 +290,17 @@ CommandSpec FocusCommand()
         "uncertainty (exit status 1 when the fit is refused: too few frames with\n"
         "stars, or the minimum outside the positions sampled). -o draws the points\n"
         "with their error bars, the hyperbola (blue), the parabola (orange) and\n"
-        "the best position (green) as a PNG.",
+        "the best position (green) as a PNG.\n"
+        "A one-shot-colour mosaic (BAYERPAT, or --bayer) is debayered first\n"
+        "(--debayer, RCD by default; super-pixel halves the frame and its\n"
+        "coordinates) and evaluated on its three colour planes (the luminance).",
         {
             {"--rect", "", OptionValue::Required, "X0,Y0,X1,Y1", "the window evaluated (FITS pixels)"},
             {"--hfr", "", OptionValue::None, "", "median HFR and a fitted focus curve"},
             {"--positions", "", OptionValue::Required, "P1,P2,...", "focuser positions of the frames (--hfr)"},
             {"--output", "-o", OptionValue::Required, "CURVE.png", "draw the focus curve (--hfr)"},
+            MosaicOptionSpecs()[0],
+            MosaicOptionSpecs()[1],
         },
         [](const ParsedArgs& args, Context& ctx) { return RunFocus(ParseFocus(args), ctx).failed ? 1 : 0; },
     };
@@ -322,6 +338,7 @@ FocusPlan ParseFocus(const ParsedArgs& args)
     if ((plan.output || !plan.positions.empty()) && !plan.hfr) {
         throw UsageError("focus: --positions and -o go with --hfr");
     }
+    plan.mosaic = ParseMosaicOptions(args);
     return plan;
 }
 
@@ -332,6 +349,7 @@ FocusResult RunFocus(const FocusPlan& plan, Context& ctx)
     }
     FocusResult result;
     std::vector<std::string> errors;
+    std::vector<std::string> notes;
     {
         ProgressBar bar(ctx, static_cast<int>(plan.inputs.size()), "focus");
         for (std::size_t i = 0; i < plan.inputs.size(); ++i) {
@@ -339,7 +357,11 @@ FocusResult RunFocus(const FocusPlan& plan, Context& ctx)
             FocusFrame frame;
             frame.path = plan.inputs[i];
             try {
-                frame.figure = EvaluateFrame(frame.path, plan.rect);
+                std::string note;
+                frame.figure = EvaluateFrame(frame.path, plan.rect, plan.mosaic, note);
+                if (!note.empty()) {
+                    notes.push_back(frame.path + ": " + note + "; evaluated on the luminance (the three planes)");
+                }
                 frame.measured = std::isfinite(frame.figure);
                 if (!frame.measured) {
                     errors.push_back("focus: no figure for '" + frame.path + "'");
@@ -356,6 +378,9 @@ FocusResult RunFocus(const FocusPlan& plan, Context& ctx)
     }
     for (const auto& error : errors) {
         ctx.err << "orbimg: " << error << '\n';
+    }
+    for (const auto& note : notes) {
+        ctx.out << note << '\n';
     }
     result.failed = !errors.empty();
 

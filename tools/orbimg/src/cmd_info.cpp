@@ -43,6 +43,11 @@ void PrintInfo(const ImageFile& file, std::ostream& out)
     }
     out << "  size    " << image.GetWidth() << " x " << image.GetHeight() << ", " << planes
         << (planes == 1 ? " plane (mono)" : " planes (colour)") << '\n';
+    const MosaicInfo mosaic = DetectMosaic(file);
+    if (mosaic.pattern >= 0) {
+        out << "  mosaic  " << DescribeMosaic(mosaic, image.GetHeight(), file.format == "FITS")
+            << (mosaic.ignored ? " (not used: the image already has three planes)" : "") << '\n';
+    }
     char line[200];
     std::snprintf(line, sizeof line, "  %-6s %14s %14s %14s %14s %14s %10s\n", "plane", "min", "max", "mean",
                   "std dev", "median", "blank");
@@ -91,7 +96,8 @@ CommandSpec InfoCommand()
         "Prints for each FITS, PNG or JPEG file what it holds (format, HDU, BITPIX,\n"
         "size, planes) and, per plane, the least and greatest sample, the mean, the\n"
         "standard deviation (population) and the median of the finite samples, and\n"
-        "the count of blank (NaN or infinite) samples.\n"
+        "the count of blank (NaN or infinite) samples. A one-shot-colour mosaic\n"
+        "(BAYERPAT) is reported with its offsets and row order (ROWORDER).\n"
         "Then the sky: CalcSky, trimmed about the median to the middle 90 % of the\n"
         "values, in tiles of about 32 x 32 pixels over the whole frame. The level is\n"
         "the median of the tiles' medians; the noise the median of the tiles'\n"

@@ -1,6 +1,9 @@
 // orbimg render: a picture of an image through automatic or given levels.
+#include <algorithm>
+#include <optional>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "commands.h"
 #include "imagefile.h"
@@ -31,14 +34,40 @@ std::pair<double, double> DefaultLevelParameters(AutoLevelMethod method)
 
 CommandSpec RenderCommand()
 {
+    std::vector<OptionSpec> options = {
+        {"--output", "-o", OptionValue::Required, "OUT", "the picture to write (.png or .bmp)"},
+        {"--stretch", "", OptionValue::Required, "FUNCTION", "linear, mtf, asinh or log (default mtf)"},
+        {"--stretch-param", "", OptionValue::Required, "P",
+         "mtf: midtones balance 0..1; asinh, log: strength (default: auto)"},
+        {"--unlinked", "", OptionValue::None, "", "auto stretch of each colour plane on its own"},
+        {"--method", "", OptionValue::Required, "METHOD", "linear levels: range, mean or median (default median)"},
+        {"--low", "", OptionValue::Required, "L", "the method's low parameter"},
+        {"--high", "", OptionValue::Required, "H", "the method's high parameter"},
+        {"--per-plane", "", OptionValue::None, "", "level each colour plane on its own"},
+        {"--rect", "", OptionValue::Required, "X0,Y0,X1,Y1", "the window measured (FITS pixels)"},
+        {"--levels", "", OptionValue::Required, "MIN,MAX", "explicit levels instead of a method"},
+        {"--depth", "", OptionValue::Required, "8|24", "bits per pixel (default 24)"},
+        {"--palette", "", OptionValue::None, "", "8 bits with an adaptive palette (colour images)"},
+    };
+    for (auto& option : MosaicOptionSpecs()) {
+        options.push_back(option);
+    }
     return CommandSpec{
         "render",
-        "a PNG or BMP picture through automatic or given display levels",
+        "a PNG or BMP picture through a display stretch or display levels",
         "orbimg render FILE -o OUT.png|OUT.bmp [options]",
-        "Sets the display levels of the image by an automatic method (or to the\n"
-        "levels given) and writes the picture: 24-bit RGB or grey, or 8 bits (grey,\n"
-        "or an adaptive 256-colour palette for a colour image).\n"
-        "Methods and their parameters (--low, --high):\n"
+        "Writes the picture of the image: 24-bit RGB or grey, or 8 bits (grey, or an\n"
+        "adaptive 256-colour palette for a colour image).\n"
+        "By default through the auto MTF stretch every capture program shows: the\n"
+        "black point at the median less 2.8 normalised MADs (1.4826 MAD), the white\n"
+        "point at the greatest sample, and the midtones transfer function that\n"
+        "brings the median to a quarter of the display, the colour planes linked\n"
+        "(--unlinked: each plane on its own). --stretch asinh or log auto-fits\n"
+        "their strength the same way; --stretch-param sets the parameter instead\n"
+        "(mtf: the midtones balance, 0 < m < 1, 0.5 linear; asinh: strength up to\n"
+        "1e5; log: up to 1e6), --levels the black and white points.\n"
+        "--stretch linear, or any of --method, --low, --high, --per-plane, draws\n"
+        "through linear levels set by an automatic method, as render always did:\n"
         "  range   parameters inside 0..1 are percentiles of the window's values,\n"
         "          others fractions of the extreme range (0 the least value, 1 the\n"
         "          greatest); default -0.003 and 0.9972\n"
@@ -46,23 +75,12 @@ CommandSpec RenderCommand()
         "          (default 0.7 and 3.5)\n"
         "  median  root-mean-square deviations from the window's median, below and\n"
         "          above it (default 0.5 and 3.5)\n"
-        "The defaults give a dark grey sky with a faint grain of noise and white\n"
-        "stars on a typical star field; the mean and deviations of a field depend on\n"
-        "its bright stars, so a field with few of them may want a larger --high.\n"
         "A colour image is levelled by its luminance, the planes linked, unless\n"
         "--per-plane is given. --rect is the window measured (FITS pixels, corners\n"
-        "included); the picture is always the whole image.",
-        {
-            {"--output", "-o", OptionValue::Required, "OUT", "the picture to write (.png or .bmp)"},
-            {"--method", "", OptionValue::Required, "METHOD", "range, mean or median (default median)"},
-            {"--low", "", OptionValue::Required, "L", "the method's low parameter"},
-            {"--high", "", OptionValue::Required, "H", "the method's high parameter"},
-            {"--per-plane", "", OptionValue::None, "", "level each colour plane on its own"},
-            {"--rect", "", OptionValue::Required, "X0,Y0,X1,Y1", "the window measured (FITS pixels)"},
-            {"--levels", "", OptionValue::Required, "MIN,MAX", "explicit levels instead of a method"},
-            {"--depth", "", OptionValue::Required, "8|24", "bits per pixel (default 24)"},
-            {"--palette", "", OptionValue::None, "", "8 bits with an adaptive palette (colour images)"},
-        },
+        "included); the picture is always the whole image.\n"
+        "A one-shot-colour mosaic (a BAYERPAT keyword, or --bayer) is debayered\n"
+        "first (--debayer, RCD by default).",
+        options,
         [](const ParsedArgs& args, Context& ctx) {
             RunRender(ParseRender(args), ctx);
             return 0;
@@ -85,6 +103,40 @@ RenderPlan ParseRender(const ParsedArgs& args)
         throw UsageError("render: the output must be a .png or .bmp file, not '" + plan.output + "'");
     }
     plan.bmp = ext == ".bmp";
+
+    const bool methodGiven = args.Has("--method") || args.Has("--low") || args.Has("--high") || args.Has("--per-plane");
+    if (const auto stretch = args.Value("--stretch")) {
+        const std::string name = ParseChoice(*stretch, "--stretch", {"linear", "mtf", "asinh", "log"});
+        plan.stretch = name == "linear" ? CDisplayStretch::kLinear
+                       : name == "mtf"  ? CDisplayStretch::kMTF
+                       : name == "asinh" ? CDisplayStretch::kAsinh
+                                         : CDisplayStretch::kLog;
+        if (plan.stretch != CDisplayStretch::kLinear && methodGiven) {
+            throw UsageError("render: --method, --low, --high and --per-plane set linear levels and do not go with "
+                             "--stretch " + name);
+        }
+    } else if (methodGiven || args.Has("--levels")) {
+        plan.stretch = CDisplayStretch::kLinear;
+    }
+    const bool linear = plan.stretch == CDisplayStretch::kLinear;
+    if (const auto param = args.Value("--stretch-param")) {
+        if (linear) {
+            throw UsageError("render: --stretch-param needs --stretch mtf, asinh or log");
+        }
+        const double p = ParseNumber(*param, "--stretch-param");
+        if (!CDisplayStretch(plan.stretch, p).IsValid(0)) {
+            throw UsageError("render: --stretch-param " + *param + " is outside the range of the stretch (" +
+                             (plan.stretch == CDisplayStretch::kMTF    ? "0 < m < 1"
+                              : plan.stretch == CDisplayStretch::kAsinh ? "0 < strength <= 1e5"
+                                                                        : "0 < strength <= 1e6") +
+                             ")");
+        }
+        plan.stretchParam = p;
+    }
+    plan.unlinked = args.Has("--unlinked");
+    if (plan.unlinked && (linear || args.Has("--levels"))) {
+        throw UsageError("render: --unlinked belongs to the auto stretch (not to linear levels or --levels)");
+    }
 
     if (const auto method = args.Value("--method")) {
         const std::string name = ParseChoice(*method, "--method", {"range", "mean", "median"});
@@ -110,6 +162,9 @@ RenderPlan ParseRender(const ParsedArgs& args)
                                  other);
             }
         }
+        if (!linear && !plan.stretchParam) {
+            throw UsageError("render: --levels with a non-linear stretch needs --stretch-param");
+        }
         plan.levels = ParseRange(*levels, "--levels");
     }
     if (const auto depth = args.Value("--depth")) {
@@ -121,6 +176,7 @@ RenderPlan ParseRender(const ParsedArgs& args)
         }
         plan.depth = 8;
     }
+    plan.mosaic = ParseMosaicOptions(args);
     return plan;
 }
 
@@ -140,32 +196,80 @@ std::string DescribeLevels(const Levels& levels)
     return text;
 }
 
+void ApplyDefaultRender(CImgAutoLevel& image)
+{
+    image.DoAutoStretch(CDisplayStretch::kMTF, 1);
+    MendLevels(image);
+}
+
+std::string DescribeStretch(const CDisplayStretch& stretch, int planes)
+{
+    static const char* const kNames[] = {"linear", "MTF", "asinh", "log"};
+    const int kind = stretch.GetKind();
+    std::string text = kNames[kind];
+    if (kind == CDisplayStretch::kLinear) {
+        return text;
+    }
+    text += kind == CDisplayStretch::kMTF ? ", midtones " : ", strength ";
+    const char* format = kind == CDisplayStretch::kMTF ? "%.5g" : "%.4g";
+    const bool same = planes == 1 || (stretch.GetParam(1) == stretch.GetParam(0) &&
+                                      stretch.GetParam(2) == stretch.GetParam(0));
+    if (same) {
+        return text + Format(format, stretch.GetParam(0));
+    }
+    static const char* const kPlanes[] = {"red", "green", "blue"};
+    for (int p = 0; p < planes; ++p) {
+        text += std::string(p ? ", " : "") + kPlanes[p] + " " + Format(format, stretch.GetParam(p));
+    }
+    return text;
+}
+
 Levels RunRender(const RenderPlan& plan, Context& ctx)
 {
     ImageFile file = LoadImageFile(plan.input);
+    const std::string mosaic = DebayerIfMosaic(file, plan.mosaic);
     CImgAutoLevel image(*file.image);
     file.image.reset();
     const int width = image.GetWidth();
     const int height = image.GetHeight();
+    std::optional<CRect> window;
+    if (plan.rect) {
+        window = FitsRectToLibrary(*plan.rect, width, height);
+    }
+    const std::string measured =
+        plan.rect ? ", measured in " + std::to_string(plan.rect->x0) + "," + std::to_string(plan.rect->y0) + "," +
+                        std::to_string(plan.rect->x1) + "," + std::to_string(plan.rect->y1)
+                  : std::string();
 
     std::string how;
-    if (plan.levels) {
+    if (plan.stretch != CDisplayStretch::kLinear) {
+        static const char* const kNames[] = {"linear", "MTF", "asinh", "log"};
+        if (plan.levels) {
+            for (int p = 0; p < image.GetPlanes(); ++p) {
+                image.SetLevel(p, plan.levels->first, plan.levels->second);
+            }
+            how = std::string(kNames[plan.stretch]) + " stretch, levels given";
+        } else {
+            image.DoAutoStretch(plan.stretch, plan.unlinked ? 0 : 1, -2.8, 0.25, window ? &*window : nullptr);
+            how = std::string("auto ") + kNames[plan.stretch] + " stretch (black at the median - 2.8 sigma, white at "
+                  "the greatest sample" +
+                  (plan.stretchParam ? std::string() : ", median to 0.25") +
+                  (image.GetPlanes() == 1 ? "" : plan.unlinked ? ", per plane" : ", planes linked") + measured + ")";
+        }
+        if (plan.stretchParam) {
+            CDisplayStretch stretch(plan.stretch, *plan.stretchParam);
+            image.SetStretch(stretch);
+        }
+    } else if (plan.levels) {
         for (int p = 0; p < image.GetPlanes(); ++p) {
             image.SetLevel(p, plan.levels->first, plan.levels->second);
         }
         how = "levels given";
     } else {
-        std::optional<CRect> window;
-        if (plan.rect) {
-            window = FitsRectToLibrary(*plan.rect, width, height);
-        }
         ApplyAutoLevel(image, plan.method, plan.low, plan.high, plan.perPlane, window ? &*window : nullptr);
         how = std::string("levels by ") + MethodName(plan.method) + " (low " + Number(plan.low) + ", high " +
               Number(plan.high) + (image.GetPlanes() == 1 ? "" : plan.perPlane ? ", per plane" : ", planes linked") +
-              (plan.rect ? ", measured in " + std::to_string(plan.rect->x0) + "," + std::to_string(plan.rect->y0) +
-                               "," + std::to_string(plan.rect->x1) + "," + std::to_string(plan.rect->y1)
-                         : std::string()) +
-              ")";
+              measured + ")";
     }
     if (MendLevels(image)) {
         ctx.err << "orbimg: render: note: the levels measured were flat or not finite; a plane's window was widened\n";
@@ -173,8 +277,12 @@ Levels RunRender(const RenderPlan& plan, Context& ctx)
     const Levels levels = GetLevels(image);
     WritePicture(plan.output, image, plan.depth, plan.bmp);
     ctx.out << "wrote " << plan.output << " (" << width << " x " << height << ", " << plan.depth << " bits"
-            << (plan.depth == 8 && image.GetPlanes() > 1 ? ", adaptive palette" : "") << "), " << how << ": "
-            << DescribeLevels(levels) << '\n';
+            << (plan.depth == 8 && image.GetPlanes() > 1 ? ", adaptive palette" : "") << "), "
+            << (mosaic.empty() ? std::string() : mosaic + "; ") << how << ": " << DescribeLevels(levels);
+    if (plan.stretch != CDisplayStretch::kLinear) {
+        ctx.out << "; " << DescribeStretch(image.GetStretch(), std::min(image.GetPlanes(), 3));
+    }
+    ctx.out << '\n';
     return levels;
 }
 

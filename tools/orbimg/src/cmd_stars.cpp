@@ -144,11 +144,15 @@ CommandSpec StarsCommand()
         "measures the stars at the positions given (each moved to the nearest\n"
         "peak) with the PSF: position and FWHM, and the mean and median FWHM and\n"
         "PSF. The saturation level is the SATURATE keyword, else the greatest\n"
-        "sample when more than one pixel reaches it.",
+        "sample when more than one pixel reaches it. A one-shot-colour mosaic\n"
+        "(BAYERPAT, or --bayer) is debayered at full size first (--debayer bilinear\n"
+        "or rcd, RCD by default) and its stars measured on the luminance.",
         {
             {"--at", "", OptionValue::Points, "X,Y", "stars near these positions"},
             {"--auto", "", OptionValue::OptionalCount, "N", "find the N brightest stars (default 50)"},
             {"--csv", "", OptionValue::Required, "OUT.csv", "write the table as CSV"},
+            MosaicOptionSpecs()[0],
+            {"--debayer", "", OptionValue::Required, "METHOD", "bilinear or rcd (default rcd)"},
         },
         [](const ParsedArgs& args, Context& ctx) {
             RunStars(ParseStars(args), ctx);
@@ -173,12 +177,20 @@ StarsPlan ParseStars(const ParsedArgs& args)
         throw UsageError("stars: give either --at X,Y ... or --auto [N]");
     }
     plan.csv = args.Value("--csv");
+    plan.mosaic = ParseMosaicOptions(args);
+    if (plan.mosaic.method == CImgDebayer::kSuperPixel) {
+        throw UsageError("stars: --debayer superpixel halves the frame; use bilinear or rcd");
+    }
     return plan;
 }
 
 StarReport RunStars(const StarsPlan& plan, Context& ctx)
 {
     ImageFile file = LoadImageFile(plan.input);
+    const std::string mosaic = DebayerIfMosaic(file, plan.mosaic);
+    if (!mosaic.empty()) {
+        ctx.out << plan.input << ": " << mosaic << "; stars measured on the luminance\n";
+    }
     CKelImage& image = *file.image;
     const int width = image.GetWidth();
     const int height = image.GetHeight();

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "coords.h"
+#include "mosaic.h"
 #include "options.h"
 #include "picture.h"
 #include "starmeasure.h"
@@ -60,6 +61,13 @@ struct RenderPlan {
     std::optional<FitsRect> rect;          ///< the window measured
     std::optional<std::pair<double, double>> levels;  ///< explicit levels: no method
     int depth = 24;                        ///< 8 or 24 bits per pixel
+    /// CDisplayStretch kind. kLinear: levels by a method or given, the way
+    /// render always drew; otherwise the auto stretch (CImgAutoLevel::
+    /// DoAutoStretch) unless levels are given.
+    int stretch = CDisplayStretch::kMTF;
+    std::optional<double> stretchParam;    ///< the stretch's parameter instead of the auto one
+    bool unlinked = false;                 ///< auto stretch of each colour plane on its own
+    MosaicOptions mosaic;
 };
 /// Default low and high parameters of each auto-level method.
 std::pair<double, double> DefaultLevelParameters(AutoLevelMethod method);
@@ -69,6 +77,10 @@ RenderPlan ParseRender(const ParsedArgs& args);
 Levels RunRender(const RenderPlan& plan, Context& ctx);
 /// "red 1.5 .. 20, green ..." (or "1.5 .. 20" for a mono image).
 std::string DescribeLevels(const Levels& levels);
+/// The levels and stretch `render` uses by default: the auto MTF, linked.
+void ApplyDefaultRender(CImgAutoLevel& image);
+/// "MTF, midtones 0.0123" (per plane when they differ), "linear", ...
+std::string DescribeStretch(const CDisplayStretch& stretch, int planes);
 
 // ---- histogram ----
 struct HistogramPlan {
@@ -76,8 +88,11 @@ struct HistogramPlan {
     std::optional<std::string> output;     ///< a PNG plot; none: a text table
     int bins = 256;
     bool log = false;
-    char plane = 'L';                      ///< 'R', 'G', 'B' or 'L' (luminance, or the plane of a mono image)
+    /// 'R', 'G', 'B', 'L' (luminance, or the plane of a mono image) or 'C'
+    /// (the three colour planes; a mono image's plane).
+    char plane = 'C';
     std::optional<std::pair<double, double>> range;  ///< the values counted; none: least .. greatest
+    MosaicOptions mosaic;
 };
 CommandSpec HistogramCommand();
 HistogramPlan ParseHistogram(const ParsedArgs& args);
@@ -89,6 +104,7 @@ struct StarsPlan {
     std::vector<FitsPoint> at;             ///< stars given by position
     std::optional<int> autoCount;          ///< --auto N
     std::optional<std::string> csv;
+    MosaicOptions mosaic;
 };
 CommandSpec StarsCommand();
 StarsPlan ParseStars(const ParsedArgs& args);
@@ -103,6 +119,7 @@ struct FocusPlan {
     bool hfr = false;                      ///< median HFR and a fitted curve instead of the figure
     std::vector<double> positions;         ///< --positions (else FOCUSPOS / FOCPOS)
     std::optional<std::string> output;     ///< -o curve.png (with --hfr)
+    MosaicOptions mosaic;
 };
 struct FocusFrame {
     std::string path;

@@ -84,11 +84,29 @@ private:
     Raster m_raster;
 };
 
+// A count as a plain whole number.
 std::string Label(double v)
 {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.4g", v);
+    char text[48];
+    std::snprintf(text, sizeof text, "%.0f", v);
     return text;
+}
+
+// The step between the values TickValues gives.
+double TickStep(double lo, double hi, int most)
+{
+    const double span = hi - lo;
+    const double raw = span / std::max(1, most - 1);
+    double power = std::pow(10.0, std::floor(std::log10(raw)));
+    for (;;) {
+        for (const double m : {1.0, 2.0, 5.0}) {
+            const double step = m * power;
+            if (std::floor(hi / step) - std::ceil(lo / step) + 1 <= most) {
+                return step;
+            }
+        }
+        power *= 10.0;
+    }
 }
 
 Rgb Lighter(Rgb c)
@@ -192,16 +210,19 @@ Raster DrawHistogram(const HistogramPlot& plot, int width, int height)
         double f = span > 0 ? (marker.value - plot.lo) / span : 0.0;
         f = std::isfinite(f) ? std::clamp(f, 0.0, 1.0) : 0.0;
         const int x = left + static_cast<int>(std::lround(f * (plotWidth - 1)));
-        canvas.Column(x, top, bottom - 1, SeriesColour(marker.series), 4);
+        canvas.Column(x, top, bottom - 1, SeriesColour(marker.series), marker.midtone ? 2 : 4);
     }
 
-    // Axes, ticks and labels.
+    // Axes, ticks and labels: round values, about one per 90 pixels.
     canvas.Row(bottom, left - 1, right, kBlack);
     canvas.Column(left - 1, top, bottom, kBlack);
-    for (int k = 0; k <= 4; ++k) {
-        const int x = left + (plotWidth - 1) * k / 4;
+    const int most = std::max(2, plotWidth / 90 + 1);
+    const std::vector<double> ticks = TickValues(plot.lo, plot.hi, most);
+    const double step = ticks.size() > 1 ? ticks[1] - ticks[0] : 1.0;
+    for (const double value : ticks) {
+        const int x = left + static_cast<int>(std::lround((value - plot.lo) / span * (plotWidth - 1)));
         canvas.Column(x, bottom, bottom + 3, kBlack);
-        const std::string text = Label(plot.lo + span * k / 4.0);
+        const std::string text = TickLabel(value, step);
         const int w = Canvas::TextWidth(text);
         canvas.Text(std::clamp(x - w / 2, 0, width - w), bottom + 7, text, kBlack);
     }
@@ -210,6 +231,36 @@ Raster DrawHistogram(const HistogramPlot& plot, int width, int height)
     const std::string zero = plot.logCounts ? "1" : "0";
     canvas.Text(left - 6 - Canvas::TextWidth(zero), bottom - 3, zero, kBlack);
     return canvas.Take();
+}
+
+}  // namespace orbimg::tool
+
+namespace orbimg::tool {
+
+std::vector<double> TickValues(double lo, double hi, int most)
+{
+    std::vector<double> ticks;
+    if (!(hi > lo) || !std::isfinite(lo) || !std::isfinite(hi) || most < 1) {
+        return ticks;
+    }
+    const double step = TickStep(lo, hi, most);
+    for (double k = std::ceil(lo / step); k <= std::floor(hi / step); k += 1.0) {
+        // Multiples of the step, 0 as +0.
+        ticks.push_back(k == 0.0 ? 0.0 : k * step);
+    }
+    return ticks;
+}
+
+std::string TickLabel(double value, double step)
+{
+    const int decimals = std::max(0, static_cast<int>(-std::floor(std::log10(step) + 1e-9)));
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    std::string label = text;
+    if (label == "-0" || label.find_first_not_of("-0.") == std::string::npos) {
+        label = std::string(decimals > 0 ? "0." + std::string(static_cast<std::size_t>(decimals), '0') : "0");
+    }
+    return label;
 }
 
 }  // namespace orbimg::tool

@@ -6,7 +6,10 @@
 //     lo + i (hi - lo) / bins up to the next edge. The counts come as the
 //     library fills them (already logarithmic when asked for).
 //   - Plot: white background, black axes; each series a filled outline in
-//     its colour (see SeriesColour); each marker a dashed vertical line.
+//     its colour (see SeriesColour); each marker a dashed vertical line
+//     (a midtone marker in finer dashes). The x axis is ticked at round
+//     values (steps of 1, 2 or 5 times a power of ten) labelled as plain
+//     numbers, never in exponent form.
 //     Columns that cover several bins show the largest; the y axis runs from
 //     0 to the largest count of all series. Values outside lo..hi put a
 //     marker on the nearer edge.
@@ -29,6 +32,7 @@ struct HistogramSeries {
 struct HistogramMarker {
     double value = 0.0;       ///< in sample units
     char series = 'L';        ///< drawn in that series' colour
+    bool midtone = false;     ///< a stretch's midtone (finer dashes) rather than a level
 };
 
 struct HistogramPlot {
@@ -48,5 +52,13 @@ void PrintHistogramTable(const HistogramPlot& plot, const std::string& title, st
 
 /// Draws the plot into an RGB raster of width x height (at least 160 x 100).
 Raster DrawHistogram(const HistogramPlot& plot, int width = 800, int height = 400);
+
+/// Round tick values within lo .. hi (both ends included): the multiples of
+/// the smallest step of 1, 2 or 5 times a power of ten that gives at most
+/// `most` of them. Empty when hi <= lo or either is not finite.
+std::vector<double> TickValues(double lo, double hi, int most);
+/// A tick value as a plain number with the decimals its step needs
+/// ("20000", "0.0015", "-2.5").
+std::string TickLabel(double value, double step);
 
 }  // namespace orbimg::tool

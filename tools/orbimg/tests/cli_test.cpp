@@ -177,8 +177,8 @@ TEST(Cli, DemoRunsEveryCommand)
     const std::vector<std::string> expected = {
         "binned-2x2.fits", "binned-2x2.png", "focus-1.fits", "focus-2.fits", "focus-3.fits", "focus-4.fits",
         "focus-5.fits", "focus-6.fits", "focus-7.fits", "focus-curve.png", "histogram-green-sky.png", "histogram.png",
-        "render-mean.png", "render-median.png", "render-palette.bmp", "render-range.png", "resampled-half.fits",
-        "sample-stars.csv", "sample.fits", "stars.csv"};
+        "render-mean.png", "render-median.png", "render-osc.png", "render-palette.bmp", "render-range.png",
+        "render.png", "resampled-half.fits", "sample-osc.fits", "sample-stars.csv", "sample.fits", "stars.csv"};
     std::vector<std::string> files;
     for (const auto& entry : std::filesystem::directory_iterator(out)) {
         files.push_back(entry.path().filename().string());
@@ -200,6 +200,12 @@ TEST(Cli, DemoRunsEveryCommand)
     const double fwhm = std::stod(r.out.substr(at + 12));
     EXPECT_NEAR(fwhm, 3.0, 0.3);
     EXPECT_NE(r.out.find("best frame 4 of 7 (the sharpest is frame 4)"), std::string::npos);
+    // The one-shot-colour sample: RCD closer to the field than bilinear.
+    const auto osc = r.out.find("RGGB mosaic debayered by RCD, PSNR ", r.out.find("\nReport\n"));
+    ASSERT_NE(osc, std::string::npos) << r.out;
+    const double rcd = std::stod(r.out.substr(osc + 35));
+    const double bilinear = std::stod(r.out.substr(r.out.find("(bilinear ", osc) + 10));
+    EXPECT_GT(rcd, bilinear) << "PSNR of the demo's colour sample";
 
     const ImageFile sample = LoadImageFile(out + "/sample.fits");
     EXPECT_EQ(sample.image->GetWidth(), 400);

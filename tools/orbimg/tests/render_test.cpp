@@ -212,7 +212,7 @@ TEST(Histogram, TableCountsOfAPlaneAndTheLuminance)
 
     // Luminance of colour pixels: (0,0,0), (10,10,10), (10,0,0) -> 0, 10, 2.99.
     MakeImageFits(dir / "c.fits", FLOAT_IMG, {3, 1, 3}, {0, 10, 10, 0, 10, 0, 0, 10, 0});
-    r = RunTool({"histogram", dir / "c.fits", "--bins", "2"});
+    r = RunTool({"histogram", dir / "c.fits", "--bins", "2", "--plane", "L"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find(": luminance, 2 bins from "), std::string::npos);
     const std::string table = r.out.substr(r.out.find("count L\n") + 8);

@@ -1,0 +1,429 @@
+// CImgDebayer: bilinear against the numpy reference on every pattern and
+// offset, RCD's accuracy (PSNR, zipper) on a known colour picture, results
+// independent of threads and tiles, NaN sites, refusals.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <limits>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/simd.h"
+#include "support/eachtarget.h"
+#include "support/testsupport.h"
+
+namespace orbimg::test {
+namespace {
+
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+
+// ---- the reference file -------------------------------------------------------
+
+struct ReferenceData {
+    int width = 7;
+    int height = 6;
+    std::vector<double> mosaic;                 // width x height
+    std::vector<std::vector<double>> planes;    // per case: 3 planes, row-major
+};
+
+// Numbers of tests/reference/debayer_bilinear.txt ("nan" included).
+const ReferenceData& Reference()
+{
+    static const ReferenceData data = [] {
+        ReferenceData d;
+        std::ifstream in(ReferencePath("debayer_bilinear.txt"));
+        std::string line;
+        std::vector<double> numbers;
+        int cases = -1;
+        while (std::getline(in, line)) {
+            if (line.rfind("# ", 0) == 0 && line.find("mosaic") == std::string::npos) {
+                if (cases < 0) {
+                    d.mosaic = numbers;
+                } else {
+                    d.planes.push_back(numbers);
+                }
+                numbers.clear();
+                ++cases;
+                continue;
+            }
+            if (!line.empty() && line[0] == '#') {
+                continue;
+            }
+            std::istringstream words(line);
+            std::string word;
+            while (words >> word) {
+                numbers.push_back(std::strtod(word.c_str(), nullptr));
+            }
+        }
+        d.planes.push_back(numbers);
+        return d;
+    }();
+    return data;
+}
+
+CKelImage MosaicOf(const std::vector<double>& values, int width, int height)
+{
+    CKelImage m = MakeImage(width, height, 1);
+    Fill(m, 0, [&](int x, int y) { return static_cast<float>(values[static_cast<std::size_t>(y * width + x)]); });
+    return m;
+}
+
+CImgDebayer Debayered(const CKelImage& mosaic, int pattern, int xoff, int yoff, int method)
+{
+    CImgDebayer out;
+    CKelImage source = mosaic;
+    EXPECT_EQ(out.Do(&source, pattern, xoff, yoff, method), 1);
+    return out;
+}
+
+// ---- bilinear against numpy ---------------------------------------------------
+
+class BilinearReference : public ::testing::TestWithParam<int> {};
+
+// Case k of the file: pattern k / 4, yoff (k / 2) % 2, xoff k % 2.
+TEST_P(BilinearReference, MatchesNumpyWithin1e6Relative)
+{
+    const ReferenceData& ref = Reference();
+    ASSERT_EQ(ref.planes.size(), 16u);
+    const int k = GetParam();
+    const int pattern = k / 4;
+    const int yoff = (k / 2) % 2;
+    const int xoff = k % 2;
+    const CImgDebayer rgb =
+        Debayered(MosaicOf(ref.mosaic, ref.width, ref.height), pattern, xoff, yoff, CImgDebayer::kBilinear);
+    ASSERT_EQ(rgb.GetPlanes(), 3);
+    ASSERT_EQ(rgb.GetWidth(), ref.width);
+    const std::vector<double>& want = ref.planes[static_cast<std::size_t>(k)];
+    for (int p = 0; p < 3; ++p) {
+        for (int y = 0; y < ref.height; ++y) {
+            for (int x = 0; x < ref.width; ++x) {
+                const double w = want[static_cast<std::size_t>((p * ref.height + y) * ref.width + x)];
+                const float got = At(rgb, x, y, p);
+                if (std::isnan(w)) {
+                    EXPECT_TRUE(std::isnan(got)) << CImgDebayer::PatternName(pattern) << " " << xoff << yoff
+                                                 << " plane " << p << " at " << x << "," << y;
+                } else {
+                    EXPECT_NEAR(got, w, 1e-6 * std::max(1.0, std::fabs(w)))
+                        << CImgDebayer::PatternName(pattern) << " " << xoff << yoff << " plane " << p << " at " << x
+                        << "," << y;
+                }
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(PatternsAndOffsets, BilinearReference, ::testing::Range(0, 16));
+
+// ---- accuracy on known pictures ----------------------------------------------
+
+constexpr double kPedestal = 1000.0;
+constexpr double kScale = 50000.0;
+
+// A colour picture in 0..1: gradients, hard-edged shapes (straight, slanted
+// and round) and small Gaussian stars of several colours.
+void ColourField(int x, int y, int width, int height, double rgb[3])
+{
+    const double u = static_cast<double>(x) / width;
+    const double v = static_cast<double>(y) / height;
+    rgb[0] = 0.12 + 0.30 * u;
+    rgb[1] = 0.18 + 0.25 * v;
+    rgb[2] = 0.10 + 0.20 * (1.0 - u) + 0.10 * v;
+    auto paint = [&](double r, double g, double b) {
+        rgb[0] = r;
+        rgb[1] = g;
+        rgb[2] = b;
+    };
+    if (x >= 20 && x < 60 && y >= 20 && y < 50) {
+        paint(0.85, 0.15, 0.10);
+    }
+    const double dx = x - 110.0;
+    const double dy = y - 45.0;
+    if (dx * dx + dy * dy < 22.0 * 22.0) {
+        paint(0.10, 0.20, 0.80);
+    }
+    // A slanted band and a triangle.
+    const double s = (x - 30.0) * 0.28 - (y - 90.0);
+    if (s > 0.0 && s < 14.0 && x > 15 && x < 170) {
+        paint(0.80, 0.75, 0.20);
+    }
+    if (y > 100 && y < 150 && x > 120 && (x - 120) < (y - 100) * 0.9) {
+        paint(0.95, 0.95, 0.95);
+    }
+    // Stars.
+    static const double kStars[][6] = {{70, 75, 1.1, 0.9, 0.7, 0.5}, {150, 20, 1.3, 0.5, 0.7, 0.9},
+                                       {40, 130, 1.0, 0.8, 0.8, 0.8}, {95, 140, 1.5, 0.9, 0.4, 0.3},
+                                       {175, 90, 1.2, 0.6, 0.9, 0.6}, {10, 70, 1.1, 0.7, 0.7, 0.9}};
+    for (const auto& star : kStars) {
+        const double d2 = (x - star[0]) * (x - star[0]) + (y - star[1]) * (y - star[1]);
+        const double f = std::exp(-d2 / (2.0 * star[2] * star[2]));
+        for (int p = 0; p < 3; ++p) {
+            rgb[p] = rgb[p] * (1.0 - f) + star[3 + p] * f;
+        }
+    }
+}
+
+// A grey edge 8 degrees off the vertical, slightly blurred (sigma 0.7 px).
+void SlantedEdge(int x, int y, int, int, double rgb[3])
+{
+    const double edge = 40.0 + (y - 40.0) * std::tan(8.0 * M_PI / 180.0);
+    const double t = 0.5 * std::erfc(-(x + 0.5 - edge) / (0.7 * std::sqrt(2.0)));
+    rgb[0] = rgb[1] = rgb[2] = 0.2 + 0.6 * t;
+}
+
+using Picture = void (*)(int, int, int, int, double[3]);
+
+// The picture as a three-plane image (raw units) and mosaicked through RGGB.
+void MakePicture(Picture picture, int width, int height, CKelImage& truth, CKelImage& mosaic)
+{
+    truth = MakeImage(width, height, 3);
+    mosaic = MakeImage(width, height, 1);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            double rgb[3];
+            picture(x, y, width, height, rgb);
+            for (int p = 0; p < 3; ++p) {
+                *truth.GetImageAdr(x, y, p, 0, nullptr) = static_cast<float>(kPedestal + kScale * rgb[p]);
+            }
+            const int site = (y % 2 == 0) ? (x % 2 == 0 ? 0 : 1) : (x % 2 == 0 ? 1 : 2);
+            *mosaic.GetImageAdr(x, y, 0, 0, nullptr) = At(truth, x, y, site);
+        }
+    }
+}
+
+// PSNR over the three planes, 8 pixels from the edges left out, peak kScale.
+double Psnr(const CKelImage& truth, const CKelImage& out)
+{
+    double sum = 0.0;
+    long long n = 0;
+    for (int p = 0; p < 3; ++p) {
+        for (int y = 8; y < truth.GetHeight() - 8; ++y) {
+            for (int x = 8; x < truth.GetWidth() - 8; ++x) {
+                const double d = (static_cast<double>(At(out, x, y, p)) - At(truth, x, y, p)) / kScale;
+                sum += d * d;
+                ++n;
+            }
+        }
+    }
+    return 10.0 * std::log10(1.0 / (sum / n));
+}
+
+// Share of pixels with a zipper (after Lu and Tan, 2003): take the neighbour
+// most alike in the true picture; a zipper is where the demosaiced picture
+// makes the two differ by more than 2.5 % of full scale more than they do.
+double ZipperShare(const CKelImage& truth, const CKelImage& out)
+{
+    auto distance = [](const CKelImage& img, int x0, int y0, int x1, int y1) {
+        double d2 = 0.0;
+        for (int p = 0; p < 3; ++p) {
+            const double d = (static_cast<double>(At(img, x0, y0, p)) - At(img, x1, y1, p)) / kScale;
+            d2 += d * d;
+        }
+        return std::sqrt(d2);
+    };
+    long long zippers = 0;
+    long long n = 0;
+    for (int y = 8; y < truth.GetHeight() - 8; ++y) {
+        for (int x = 8; x < truth.GetWidth() - 8; ++x) {
+            int bx = 0;
+            int by = 0;
+            double best = HUGE_VAL;
+            for (int dy = -1; dy <= 1; ++dy) {
+                for (int dx = -1; dx <= 1; ++dx) {
+                    const double d = (dx || dy) ? distance(truth, x, y, x + dx, y + dy) : HUGE_VAL;
+                    if (d < best) {
+                        best = d;
+                        bx = x + dx;
+                        by = y + dy;
+                    }
+                }
+            }
+            zippers += distance(out, x, y, bx, by) - best > 0.025 ? 1 : 0;
+            ++n;
+        }
+    }
+    return static_cast<double>(zippers) / n;
+}
+
+TEST(DebayerAccuracy, RcdBeatsBilinearBy2dBAndHasNoZipper)
+{
+    CKelImage truth;
+    CKelImage mosaic;
+    MakePicture(ColourField, 192, 160, truth, mosaic);
+    const double bilinear = Psnr(truth, Debayered(mosaic, CImgDebayer::kRGGB, 0, 0, CImgDebayer::kBilinear));
+    const double rcd = Psnr(truth, Debayered(mosaic, CImgDebayer::kRGGB, 0, 0, CImgDebayer::kRCD));
+    EXPECT_GE(rcd - bilinear, 2.0) << "PSNR on the colour field: bilinear " << bilinear << " dB, RCD " << rcd
+                                   << " dB";
+
+    MakePicture(SlantedEdge, 96, 96, truth, mosaic);
+    const double zipBilinear =
+        ZipperShare(truth, Debayered(mosaic, CImgDebayer::kRGGB, 0, 0, CImgDebayer::kBilinear));
+    const double zipRcd = ZipperShare(truth, Debayered(mosaic, CImgDebayer::kRGGB, 0, 0, CImgDebayer::kRCD));
+    EXPECT_LT(zipRcd, 0.002) << "zipper on the slanted edge: bilinear " << 100 * zipBilinear << " %, RCD "
+                             << 100 * zipRcd << " %";
+    EXPECT_GT(zipBilinear, 0.01) << "the slanted edge no longer shows bilinear's zipper (" << 100 * zipBilinear
+                                 << " %): the test has lost its edge";
+    std::printf("PSNR bilinear %.2f dB, RCD %.2f dB; zipper bilinear %.2f %%, RCD %.2f %%\n", bilinear, rcd,
+                100 * zipBilinear, 100 * zipRcd);
+}
+
+// ---- threads, tiles, NaN ------------------------------------------------------
+
+class DebayerMethods : public ::testing::TestWithParam<int> {};
+
+// A large mosaic (many bands and tiles) with a few NaN sites.
+CKelImage BigMosaic()
+{
+    CKelImage truth;
+    CKelImage mosaic;
+    MakePicture(ColourField, 600, 400, truth, mosaic);
+    *mosaic.GetImageAdr(300, 200, 0, 0, nullptr) = kNaN;
+    *mosaic.GetImageAdr(0, 0, 0, 0, nullptr) = kNaN;
+    *mosaic.GetImageAdr(257, 96, 0, 0, nullptr) = kNaN;
+    return mosaic;
+}
+
+TEST_P(DebayerMethods, SerialEqualsParallel)
+{
+    const CKelImage mosaic = BigMosaic();
+    const CImgDebayer parallel = Debayered(mosaic, CImgDebayer::kGRBG, 1, 0, GetParam());
+    CVmManager::SetCurrentSwapSize(1 << 20);
+    const CImgDebayer serial = Debayered(mosaic, CImgDebayer::kGRBG, 1, 0, GetParam());
+    CVmManager::SetCurrentSwapSize(0);
+    for (int p = 0; p < 3; ++p) {
+        const std::vector<float> a = Samples(parallel, p);
+        const std::vector<float> b = Samples(serial, p);
+        ASSERT_EQ(a.size(), b.size());
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            ASSERT_TRUE(SameBits(a[i], b[i])) << "plane " << p << " sample " << i;
+        }
+    }
+}
+
+// The same picture shifted by 34 pixels right and down (the Bayer cell
+// kept): every tile edge falls elsewhere, and the samples that see the same
+// mosaic around them must come out the same.
+TEST_P(DebayerMethods, ResultDoesNotDependOnTheTiles)
+{
+    const CKelImage mosaic = BigMosaic();
+    constexpr int kShift = 34;
+    CKelImage shifted = MakeImage(mosaic.GetWidth() + kShift, mosaic.GetHeight() + kShift, 1);
+    Fill(shifted, 0, [&](int x, int y) {
+        return x >= kShift && y >= kShift ? At(mosaic, x - kShift, y - kShift) : 20000.0f;
+    });
+    const int method = GetParam();
+    const CImgDebayer a = Debayered(mosaic, CImgDebayer::kBGGR, 0, 1, method);
+    const CImgDebayer b = Debayered(shifted, CImgDebayer::kBGGR, 0, 1, method);
+    const int s = method == CImgDebayer::kSuperPixel ? kShift / 2 : kShift;
+    for (int p = 0; p < 3; ++p) {
+        for (int y = 12; y < a.GetHeight() - 12; ++y) {
+            for (int x = 12; x < a.GetWidth() - 12; ++x) {
+                ASSERT_TRUE(SameBits(At(a, x, y, p), At(b, x + s, y + s, p))) << "plane " << p << " at " << x << ","
+                                                                               << y;
+            }
+        }
+    }
+}
+
+// A NaN site: NaN in its own colour, nowhere else; the finite values near it
+// stay within the range of the picture, and far from it nothing changes.
+TEST_P(DebayerMethods, NaNSiteStaysInItsOwnColour)
+{
+    CKelImage truth;
+    CKelImage mosaic;
+    MakePicture(ColourField, 96, 80, truth, mosaic);
+    const CImgDebayer clean = Debayered(mosaic, CImgDebayer::kRGGB, 0, 0, GetParam());
+    const bool half = GetParam() == CImgDebayer::kSuperPixel;
+    // (41, 40): a green site of a blue row; (40, 40): red.
+    for (const int nx : {40, 41}) {
+        CKelImage holed = mosaic;
+        *holed.GetImageAdr(nx, 40, 0, 0, nullptr) = kNaN;
+        const CImgDebayer rgb = Debayered(holed, CImgDebayer::kRGGB, 0, 0, GetParam());
+        const int own = nx == 40 ? 0 : 1;
+        for (int p = 0; p < 3; ++p) {
+            for (int y = 0; y < rgb.GetHeight(); ++y) {
+                for (int x = 0; x < rgb.GetWidth(); ++x) {
+                    const float v = At(rgb, x, y, p);
+                    const bool site = half ? (x == nx / 2 && y == 20) : (x == nx && y == 40);
+                    // Super-pixel green takes the cell's other green site.
+                    if (site && p == own && !(half && own == 1)) {
+                        EXPECT_TRUE(std::isnan(v)) << "plane " << p;
+                        continue;
+                    }
+                    ASSERT_FALSE(std::isnan(v)) << "NaN spread to plane " << p << " at " << x << "," << y;
+                    EXPECT_GE(v, kPedestal - 0.05 * kScale);
+                    EXPECT_LE(v, kPedestal + 1.05 * kScale);
+                    const int far = half ? 6 : 12;
+                    if (std::abs(x - (half ? nx / 2 : nx)) > far || std::abs(y - (half ? 20 : 40)) > far) {
+                        ASSERT_TRUE(SameBits(v, At(clean, x, y, p))) << "changed far away at " << x << "," << y;
+                    }
+                }
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Methods, DebayerMethods,
+                         ::testing::Values(CImgDebayer::kBilinear, CImgDebayer::kRCD, CImgDebayer::kSuperPixel));
+
+// Every build of the row kernels gives the plain build's bits.
+using DebayerEachTarget = EachTarget;
+ORBIMG_EACH_TARGET(DebayerEachTarget);
+
+TEST_P(DebayerEachTarget, EveryMethodAgreesWithThePlainBuild)
+{
+    const CKelImage mosaic = BigMosaic();
+    for (const int method : {CImgDebayer::kBilinear, CImgDebayer::kRCD, CImgDebayer::kSuperPixel}) {
+        const CImgDebayer built = Debayered(mosaic, CImgDebayer::kGBRG, 0, 0, method);
+        const orbimg::simd::ForceTarget plain(orbimg::simd::Targets().back());
+        const CImgDebayer reference = Debayered(mosaic, CImgDebayer::kGBRG, 0, 0, method);
+        for (int p = 0; p < 3; ++p) {
+            const std::vector<float> a = Samples(built, p);
+            const std::vector<float> b = Samples(reference, p);
+            ASSERT_EQ(a.size(), b.size());
+            for (std::size_t i = 0; i < a.size(); ++i) {
+                ASSERT_TRUE(SameBits(a[i], b[i])) << "method " << method << " plane " << p << " sample " << i;
+            }
+        }
+    }
+}
+
+TEST(Debayer, SizesLevelsAndRefusals)
+{
+    CKelImage mosaic = MakeImage(5, 3, 1);
+    Fill(mosaic, 0, [](int x, int y) { return static_cast<float>(x + 10 * y); });
+    mosaic.SetLevel(0, 2.0, 40.0);
+    CImgDebayer rgb;
+    ASSERT_EQ(rgb.Do(&mosaic, CImgDebayer::kRGGB, 0, 0, CImgDebayer::kSuperPixel), 1);
+    EXPECT_EQ(rgb.GetWidth(), 2);
+    EXPECT_EQ(rgb.GetHeight(), 1);
+    EXPECT_EQ(rgb.GetPlanes(), 3);
+    EXPECT_EQ(At(rgb, 1, 0, 0), 2.0f);           // red site (2, 0)
+    EXPECT_EQ(At(rgb, 1, 0, 1), (3.0f + 12.0f) * 0.5f);
+    EXPECT_EQ(At(rgb, 1, 0, 2), 13.0f);          // blue site (3, 1)
+    for (int p = 0; p < 3; ++p) {
+        EXPECT_EQ(rgb.GetLevelMin(p), 2.0);
+        EXPECT_EQ(rgb.GetLevelMax(p), 40.0);
+    }
+    // In place, at full size.
+    CImgDebayer self;
+    self = mosaic;
+    ASSERT_EQ(self.Do(&self, CImgDebayer::kRGGB, 0, 0, CImgDebayer::kRCD), 1);
+    EXPECT_EQ(self.GetWidth(), 5);
+    EXPECT_EQ(self.GetPlanes(), 3);
+    EXPECT_EQ(At(self, 4, 2, 0), 24.0f);
+
+    EXPECT_EQ(rgb.Do(nullptr, 0, 0, 0, 0), 0);
+    EXPECT_EQ(rgb.Do(&mosaic, 4, 0, 0, 0), 0);
+    EXPECT_EQ(rgb.Do(&mosaic, 0, 0, 0, 3), 0);
+    CKelImage thin = MakeImage(1, 9, 1);
+    EXPECT_EQ(rgb.Do(&thin, 0, 0, 0, CImgDebayer::kSuperPixel), 0);
+    EXPECT_EQ(rgb.GetWidth(), 2);  // unchanged by the refusals
+    EXPECT_EQ(CImgDebayer::PatternFromName("gbrg  "), CImgDebayer::kGBRG);
+    EXPECT_EQ(CImgDebayer::PatternFromName("RGBG"), -1);
+}
+
+}  // namespace
+}  // namespace orbimg::test
