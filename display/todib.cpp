@@ -6,7 +6,7 @@
 #include "display/memorydib.h"
 #include "display/rowmap.h"
 #include "image/kelimage.h"
-#include "platform/ppl.h"
+#include "platform/rowbands.h"
 
 namespace {
 
@@ -107,11 +107,9 @@ void CKelImage::ToDIB(CMemoryDIB* dib, CRect* rect, int)
         job.lv[p] = orbimg::detail::MakeFloatLevels(GetLevelMin(p), GetLevelMax(p), GetLevelRange(p));
     }
 
-    if (job.planes == 3 && bits == 32 && CVmManager::GetCurrentSwapSize() == 0) {
-        Concurrency::parallel_for(top, bottom, 1, [&job](int y) { job.Row(y); });
-        return;
-    }
-    for (int y = top; y < bottom; ++y) {
-        job.Row(y);
-    }
+    orbimg::platform::ForRowBands(top, bottom, [&job](int begin, int end) {
+        for (int y = begin; y < end; ++y) {
+            job.Row(y);
+        }
+    });
 }

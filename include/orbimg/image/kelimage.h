@@ -185,8 +185,9 @@ public:
     /// modified. Image pixel (x, y) goes to bitmap pixel (x, y): of a bitmap
     /// larger than the image only the part the image covers is drawn, and
     /// pixels outside the window keep their content. NaN samples draw as 0.
-    /// A colour image at 32 bits is drawn row-parallel unless part of the
-    /// sample store is swapped out. The last argument is ignored.
+    /// Rows are drawn in bands on every core at every depth, serially while
+    /// part of the sample store is swapped out, with the same bytes either
+    /// way. The last argument is ignored.
     void ToDIB(CMemoryDIB* dib, CRect* rect, int);
     /// The whole image through its levels, in double precision, as a packed
     /// DIB in a movable global block owned by the caller: 8 bits (a grey
