@@ -1,6 +1,9 @@
-// Transforms on the standard frame: flip, soft binning, brightness (against
-// CopyFloor) and resolution change (against OpenCV's resize on the same three
-// float planes, when OpenCV is available).
+// Transforms on the standard frame: flip, soft binning, brightness, canvas
+// resize (against CopyFloor) and resolution change (against OpenCV's resize
+// on the same three float planes, when OpenCV is available). The argument
+// "serial" 1 runs the serial loop (the swap size set), 0 the row bands on
+// every core. "Fresh" cases run on an empty object (the source's record is
+// taken, no copy), "CopyFirst" cases time the copy into the object as well.
 #include <benchmark/benchmark.h>
 
 #include "frame.h"
@@ -22,55 +25,110 @@ Op CopyOfFrame()
     return op;
 }
 
+// The serial loop while it lives when `on` (the swap size set), else the
+// parallel one.
+class SerialWhile {
+public:
+    explicit SerialWhile(long long on) { CVmManager::SetCurrentSwapSize(on ? 1 : 0); }
+    ~SerialWhile() { CVmManager::SetCurrentSwapSize(0); }
+    SerialWhile(const SerialWhile&) = delete;
+    SerialWhile& operator=(const SerialWhile&) = delete;
+};
+
+// How the object is prepared before each call: a copy of the frame made
+// untimed (Copy), an empty object (Fresh, untimed), or a copy made in the
+// timed region (CopyFirst, as a host calls the operation on a new object).
+enum class Prepare { Copy, Fresh, CopyFirst };
+
+template <typename Op>
+void PrepareObject(benchmark::State& state, Op& op, const CKelImage& src, Prepare prepare)
+{
+    if (prepare == Prepare::CopyFirst) {
+        op = src;
+        return;
+    }
+    state.PauseTiming();
+    if (prepare == Prepare::Copy) {
+        op = src;
+    } else {
+        op = Op();
+    }
+    state.ResumeTiming();
+}
+
 void Flip(benchmark::State& state)
 {
     CKelImage src = StandardFrame();
     CImgFlip dst = CopyOfFrame<CImgFlip>();
     const int mode = static_cast<int>(state.range(0));
+    const SerialWhile serial(state.range(1));
     for (auto _ : state) {
         dst.Do(mode, &src, 0);
         benchmark::ClobberMemory();
     }
 }
-BENCHMARK(Flip)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(Flip)
+    ->ArgsProduct({{0, 1}, {0, 1}})
+    ->ArgNames({"mode", "serial"})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
-void SoftBinning2x2(benchmark::State& state)
+void SoftBinning(benchmark::State& state, Prepare prepare)
 {
     CKelImage src = StandardFrame();
     CImgSoftBinning dst;
+    const SerialWhile serial(state.range(0));
     for (auto _ : state) {
-        state.PauseTiming();
-        dst = src;
-        state.ResumeTiming();
+        PrepareObject(state, dst, src, prepare);
         dst.Do(2, 2, 0, 0, &src, 0);
         benchmark::ClobberMemory();
     }
 }
-BENCHMARK(SoftBinning2x2)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void SoftBinning2x2(benchmark::State& state) { SoftBinning(state, Prepare::Copy); }
+void SoftBinning2x2Fresh(benchmark::State& state) { SoftBinning(state, Prepare::Fresh); }
+void SoftBinning2x2CopyFirst(benchmark::State& state) { SoftBinning(state, Prepare::CopyFirst); }
+BENCHMARK(SoftBinning2x2)->Arg(0)->Arg(1)->ArgName("serial")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(SoftBinning2x2Fresh)->Arg(0)->ArgName("serial")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(SoftBinning2x2CopyFirst)->Arg(0)->ArgName("serial")->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void Bright(benchmark::State& state)
 {
     CKelImage src = StandardFrame();
     CImgBright dst = CopyOfFrame<CImgBright>();
+    const SerialWhile serial(state.range(0));
     for (auto _ : state) {
         dst.Do(10.0, 40.0, 128.0, &src, nullptr, 0);
         benchmark::ClobberMemory();
     }
 }
-BENCHMARK(Bright)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(Bright)->Arg(0)->Arg(1)->ArgName("serial")->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// Resampling to a fraction (per mille) of the frame's size; the object is
-// made a copy of the frame again (untimed) before every call.
-void Resolution(benchmark::State& state, bool bicubic)
+// Canvas 100 pixels larger each way, the frame centred.
+void CanvasResize(benchmark::State& state)
+{
+    CKelImage src = StandardFrame();
+    CImgResize dst;
+    float fill[3] = {0.0f, 0.0f, 0.0f};
+    const SerialWhile serial(state.range(0));
+    for (auto _ : state) {
+        PrepareObject(state, dst, src, Prepare::Copy);
+        dst.Do(src.GetWidth() + 100, src.GetHeight() + 100, 4, fill, &src, 0);
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(CanvasResize)->Arg(0)->Arg(1)->ArgName("serial")->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Resampling to a fraction (per mille) of the frame's size.
+void Resolution(benchmark::State& state, bool bicubic, Prepare prepare)
 {
     CKelImage src = StandardFrame();
     CImgResolution dst;
     const int width = static_cast<int>(src.GetWidth() * state.range(0) / 1000);
     const int height = static_cast<int>(src.GetHeight() * state.range(0) / 1000);
+    const SerialWhile serial(state.range(1));
     for (auto _ : state) {
-        state.PauseTiming();
-        dst = src;
-        state.ResumeTiming();
+        PrepareObject(state, dst, src, prepare);
         if (bicubic) {
             dst.Bicubic(&src, width, height, 0);
         } else {
@@ -80,10 +138,30 @@ void Resolution(benchmark::State& state, bool bicubic)
     }
 }
 
-void ResolutionBilinear(benchmark::State& state) { Resolution(state, false); }
-void ResolutionBicubic(benchmark::State& state) { Resolution(state, true); }
-BENCHMARK(ResolutionBilinear)->Arg(500)->Arg(1500)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(ResolutionBicubic)->Arg(500)->Unit(benchmark::kMillisecond)->UseRealTime();
+void ResolutionBilinear(benchmark::State& state) { Resolution(state, false, Prepare::Copy); }
+void ResolutionBicubic(benchmark::State& state) { Resolution(state, true, Prepare::Copy); }
+void ResolutionBilinearFresh(benchmark::State& state) { Resolution(state, false, Prepare::Fresh); }
+void ResolutionBilinearCopyFirst(benchmark::State& state) { Resolution(state, false, Prepare::CopyFirst); }
+BENCHMARK(ResolutionBilinear)
+    ->ArgsProduct({{500, 1500}, {0, 1}})
+    ->ArgNames({"permille", "serial"})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(ResolutionBicubic)
+    ->ArgsProduct({{500, 1500}, {0, 1}})
+    ->ArgNames({"permille", "serial"})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(ResolutionBilinearFresh)
+    ->Args({500, 0})
+    ->ArgNames({"permille", "serial"})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(ResolutionBilinearCopyFirst)
+    ->Args({500, 0})
+    ->ArgNames({"permille", "serial"})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 #ifdef ORBIMG_HAVE_OPENCV
 // cv::resize of the frame's three planes (wrapped, not copied) to the same
@@ -126,7 +204,7 @@ BENCHMARK(OpenCvLinear)
     ->ArgsProduct({{500, 1500}, {1, 0}, {1, 0}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
-BENCHMARK(OpenCvCubic)->ArgsProduct({{500}, {1, 0}, {1, 0}})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(OpenCvCubic)->ArgsProduct({{500, 1500}, {1, 0}, {1, 0}})->Unit(benchmark::kMillisecond)->UseRealTime();
 #endif
 
 }  // namespace

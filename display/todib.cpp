@@ -7,7 +7,7 @@
 #include "display/rowmap.h"
 #include "display/stretchrows.h"
 #include "image/kelimage.h"
-#include "platform/ppl.h"
+#include "platform/rowbands.h"
 
 namespace {
 
@@ -105,13 +105,11 @@ void CKelImage::ToDIB(CMemoryDIB* dib, CRect* rect, int)
 
     const int planes = IsColor() ? 3 : 1;
     auto draw = [&](const auto& job) {
-        if (job.planes == 3 && bits == 32 && CVmManager::GetCurrentSwapSize() == 0) {
-            Concurrency::parallel_for(top, bottom, 1, [&job](int y) { job.Row(y); });
-            return;
-        }
-        for (int y = top; y < bottom; ++y) {
-            job.Row(y);
-        }
+        orbimg::platform::ForRowBands(top, bottom, [&job](int begin, int end) {
+            for (int y = begin; y < end; ++y) {
+                job.Row(y);
+            }
+        });
     };
     if (!GetStretch().IsLinear()) {
         orbimg::detail::StretchSet stretch;

@@ -48,6 +48,19 @@ CKelImage& CKelImage::operator=(const CKelImage& other)
     return *this;
 }
 
+int CKelImage::TakeRecord(const CKelImage& other, int width, int height)
+{
+    if (!CImage::TakeRecord(other, width, height)) {
+        return 0;
+    }
+    m_stdPt[0] = other.m_stdPt[0];
+    m_stdPt[1] = other.m_stdPt[1];
+    m_stdCtr = other.m_stdCtr;
+    ClearFilterProc();
+    m_curFilterProc = &m_filterProc[0];
+    return 1;
+}
+
 CKelImage::~CKelImage() = default;
 
 void CKelImage::Init()

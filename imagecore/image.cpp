@@ -241,7 +241,27 @@ CImage& CImage::operator=(const CImage& other)
         return *this;
     }
     // Copy the samples first: if that fails the image is unchanged.
-    auto store = std::make_unique<CVmImage>(*other.m_store);
+    AssignRecord(other, std::make_unique<CVmImage>(*other.m_store));
+    return *this;
+}
+
+int CImage::TakeRecord(const CImage& other, int width, int height)
+{
+    if (this == &other || width < 1 || height < 1) {
+        return 0;
+    }
+    auto store = std::make_unique<CVmImage>();
+    if (!store->Reshape(width, height, other.m_planes, other.GetBytesPixel())) {
+        return 0;
+    }
+    AssignRecord(other, std::move(store));
+    m_width = width;
+    m_height = height;
+    return 1;
+}
+
+void CImage::AssignRecord(const CImage& other, std::unique_ptr<CVmImage> store)
+{
     m_store = std::move(store);
     m_bitsPixel = other.m_bitsPixel;
     m_signed = other.m_signed;
@@ -273,7 +293,6 @@ CImage& CImage::operator=(const CImage& other)
     *m_header = *other.m_header;
     m_cullX = other.m_cullX;
     m_cullY = other.m_cullY;
-    return *this;
 }
 
 CImage::~CImage() = default;

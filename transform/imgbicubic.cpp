@@ -27,6 +27,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/rowbands.h"
 #include "transform/imgresolution.h"
 #include "transform/transformrows.h"
 
@@ -310,32 +311,35 @@ void CImgResolution::DoBicubic(CKelImage* src, int width, int height)
     const ColumnTaps columns(width, static_cast<double>(w) / static_cast<double>(width), w);
     const double yScale = static_cast<double>(h) / static_cast<double>(height);
 
-    std::vector<TapCache> caches(planes, TapCache(width, columns.count));
-    std::vector<float> sums(width);
-    orbimg::detail::RowInput in{};
-    for (int i = 0; i < 4; ++i) {
-        in.wx[i] = columns.weight[i].data();
-        in.mask[i] = columns.mask[i].data();
-    }
-    for (int y = 0; y < height; ++y) {
-        const RowTaps rowTaps(y, yScale, h);
-        for (int t = 0; t < rowTaps.count; ++t) {
-            in.wy[t] = rowTaps.weight[t];
+    orbimg::platform::ForRowBands(0, height, [&](int begin, int end) {
+        std::vector<TapCache> caches(planes, TapCache(width, columns.count));
+        std::vector<float> sums(width);
+        orbimg::detail::RowInput in{};
+        for (int i = 0; i < 4; ++i) {
+            in.wx[i] = columns.weight[i].data();
+            in.mask[i] = columns.mask[i].data();
         }
-        HWY_DYNAMIC_DISPATCH(orbimg::detail::WeightSumsRow)(sums.data(), in, rowTaps.count, columns.count, width);
-
-        const orbimg::detail::LockedRows dst(*this, y);
-        for (int p = 0; p < planes; ++p) {
+        for (int y = begin; y < end; ++y) {
+            const RowTaps rowTaps(y, yScale, h);
             for (int t = 0; t < rowTaps.count; ++t) {
-                const int row = rowTaps.index[t];
-                const float* gathered = caches[p].Get(row, src->GetImageAdr(0, row, p, 1, nullptr), columns);
-                for (int i = 0; i < columns.count; ++i) {
-                    in.taps[t][i] = gathered + static_cast<std::size_t>(i) * static_cast<std::size_t>(width);
-                }
+                in.wy[t] = rowTaps.weight[t];
             }
-            HWY_DYNAMIC_DISPATCH(orbimg::detail::CubicRowOf)(dst.get(p), in, sums.data(), rowTaps.count, columns.count,
-                                                             width);
+            HWY_DYNAMIC_DISPATCH(orbimg::detail::WeightSumsRow)(sums.data(), in, rowTaps.count, columns.count,
+                                                                width);
+
+            const orbimg::detail::LockedRows dst(*this, y);
+            for (int p = 0; p < planes; ++p) {
+                for (int t = 0; t < rowTaps.count; ++t) {
+                    const int row = rowTaps.index[t];
+                    const float* gathered = caches[p].Get(row, src->GetImageAdr(0, row, p, 1, nullptr), columns);
+                    for (int i = 0; i < columns.count; ++i) {
+                        in.taps[t][i] = gathered + static_cast<std::size_t>(i) * static_cast<std::size_t>(width);
+                    }
+                }
+                HWY_DYNAMIC_DISPATCH(orbimg::detail::CubicRowOf)(dst.get(p), in, sums.data(), rowTaps.count,
+                                                                 columns.count, width);
+            }
         }
-    }
+    });
 }
 #endif  // HWY_ONCE

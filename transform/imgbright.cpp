@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/rowbands.h"
 #include "transform/transformrows.h"
 
 #ifndef ORBIMG_IMGBRIGHT_SHARED  // compiled once, before the kernels
@@ -58,6 +59,7 @@ CImgBright::~CImgBright() = default;
 
 void CImgBright::Do(double brightness, double contrast, double pivot, CKelImage* src, CRect* rect, int)
 {
+    const bool fresh = TakeSourceSize(src);
     const int width = GetWidth();
     const int height = GetHeight();
     int left = 0;
@@ -70,12 +72,24 @@ void CImgBright::Do(double brightness, double contrast, double pivot, CKelImage*
         top = std::min(std::max(rect->top, 0), height);
         bottom = std::min(std::max(rect->bottom, 0), height);
     }
-    DoBright(static_cast<float>(brightness), static_cast<float>(contrast), static_cast<float>(pivot), src, left,
-             right, top, bottom);
+    Bright(static_cast<float>(brightness), static_cast<float>(contrast), static_cast<float>(pivot), src, left,
+           right, top, bottom, fresh);
 }
 
 void CImgBright::DoBright(float brightness, float contrast, float pivot, CKelImage* src, int left, int right,
                           int top, int bottom)
+{
+    const bool fresh = TakeSourceSize(src);
+    Bright(brightness, contrast, pivot, src, left, right, top, bottom, fresh);
+}
+
+bool CImgBright::TakeSourceSize(CKelImage* src)
+{
+    return src && orbimg::detail::TakesSourceSize(*src, *this) && TakeRecord(*src, src->GetWidth(), src->GetHeight());
+}
+
+void CImgBright::Bright(float brightness, float contrast, float pivot, CKelImage* src, int left, int right, int top,
+                        int bottom, bool fresh)
 {
     if (!src || !orbimg::detail::Covers(*src, *this)) {
         return;
@@ -90,22 +104,36 @@ void CImgBright::DoBright(float brightness, float contrast, float pivot, CKelIma
     const float k = static_cast<float>(255.0 / static_cast<double>(r));
     const float kinv = static_cast<float>(static_cast<double>(r) / 255.0);
     const float g = static_cast<float>(static_cast<double>(contrast) * 0.00390625);
-    if (!std::isfinite(k) || !std::isfinite(kinv) || k == 0.0f || kinv == 0.0f) {
-        return;
-    }
+    const bool usable = std::isfinite(k) && std::isfinite(kinv) && k != 0.0f && kinv != 0.0f;
     const int count = right - left;
-    if (count <= 0) {
+    if (!fresh && (!usable || count <= 0)) {
         return;
     }
+    // A fresh object (it took the source's size) has no samples of its own
+    // yet: it gets the source's outside the window, as a copy would.
+    const int first = fresh ? 0 : top;
+    const int last = fresh ? GetHeight() : bottom;
+    const bool change = usable && count > 0;
+    const int width = GetWidth();
+    const int planes = GetPlanes();
     const orbimg::detail::BrightConstants constants{m, k, kinv, pivot, g, brightness};
-    for (int p = 0; p < GetPlanes(); ++p) {
-        for (int y = top; y < bottom; ++y) {
-            float* to = GetImageAdr(left, y, p, 0, nullptr);
-            const float* from = src->GetImageAdr(left, y, p, 1, nullptr);
-            if (to && from) {
-                HWY_DYNAMIC_DISPATCH(orbimg::detail::BrightRow)(from, to, count, constants);
+    orbimg::platform::ForRowBands(first, last, [&](int begin, int end) {
+        for (int y = begin; y < end; ++y) {
+            const bool inside = change && y >= top && y < bottom;
+            for (int p = 0; p < planes; ++p) {
+                float* to = GetImageAdr(0, y, p, 0, nullptr);
+                const float* from = src->GetImageAdr(0, y, p, 1, nullptr);
+                if (fresh) {
+                    std::copy(from, from + (inside ? left : width), to);
+                    if (inside) {
+                        std::copy(from + right, from + width, to + right);
+                    }
+                }
+                if (inside) {
+                    HWY_DYNAMIC_DISPATCH(orbimg::detail::BrightRow)(from + left, to + left, count, constants);
+                }
             }
         }
-    }
+    });
 }
 #endif  // HWY_ONCE

@@ -3,7 +3,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
+#include "platform/rowbands.h"
 #include "transform/transformrows.h"
 
 namespace {
@@ -19,16 +21,6 @@ int AnchorOffset(int position, int size, int srcSize)
         return size - srcSize;
     default:
         return 0;
-    }
-}
-
-// Every sample of the plane set to value.
-void FillPlane(CKelImage& image, int plane, float value)
-{
-    const int width = image.GetWidth();
-    for (int y = 0; y < image.GetHeight(); ++y) {
-        float* row = image.GetImageAdr(0, y, plane, 0, nullptr);
-        std::fill(row, row + width, value);
     }
 }
 
@@ -52,10 +44,6 @@ int CImgResize::Do(int width, int height, int anchor, float* const fill, CImage*
         return 0;
     }
 
-    for (int p = 0; p < GetPlanes(); ++p) {
-        FillPlane(*this, p, ToRaw(fill ? fill[p] : 0.0f, 0));
-    }
-
     // Anchors 0..8 run row by row over a 3 x 3 grid; others act as 0.
     const bool known = anchor >= 0 && anchor <= 8;
     const int dx = known ? AnchorOffset(anchor % 3, width, src->GetWidth()) : 0;
@@ -67,17 +55,27 @@ int CImgResize::Do(int width, int height, int anchor, float* const fill, CImage*
     const int dstY0 = std::max(dy, 0);
     const int srcY0 = std::max(-dy, 0);
     const int dstY1 = std::min(height, src->GetHeight() + dy);
-    if (dstX1 <= dstX0 || dstY1 <= dstY0) {
-        return 1;
-    }
-    const std::size_t bytes = static_cast<std::size_t>(dstX1 - dstX0) * sizeof(float);
-    const int planes = std::min(GetPlanes(), src->GetPlanes());
+    const bool pastes = dstX1 > dstX0 && dstY1 > dstY0;
+    const std::size_t bytes = pastes ? static_cast<std::size_t>(dstX1 - dstX0) * sizeof(float) : 0;
+    const int planes = GetPlanes();
+    const int shared = std::min(planes, src->GetPlanes());
+    std::vector<float> fills(static_cast<std::size_t>(planes));
     for (int p = 0; p < planes; ++p) {
-        for (int y = dstY0; y < dstY1; ++y) {
-            float* to = GetImageAdr(dstX0, y, p, 0, nullptr);
-            const unsigned char* from = src->GetImageAdr(srcX0, y - dstY0 + srcY0, p, 1, nullptr);
-            std::memcpy(to, from, bytes);
-        }
+        fills[static_cast<std::size_t>(p)] = ToRaw(fill ? fill[p] : 0.0f, 0);
     }
+    // Each row is filled, then the source's part of it pasted.
+    orbimg::platform::ForRowBands(0, height, [&](int begin, int end) {
+        for (int y = begin; y < end; ++y) {
+            const bool inside = pastes && y >= dstY0 && y < dstY1;
+            for (int p = 0; p < planes; ++p) {
+                float* row = GetImageAdr(0, y, p, 0, nullptr);
+                std::fill(row, row + width, fills[static_cast<std::size_t>(p)]);
+                if (inside && p < shared) {
+                    const unsigned char* from = src->GetImageAdr(srcX0, y - dstY0 + srcY0, p, 1, nullptr);
+                    std::memcpy(row + dstX0, from, bytes);
+                }
+            }
+        }
+    });
     return 1;
 }

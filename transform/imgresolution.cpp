@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/rowbands.h"
 #include "transform/transformrows.h"
 
 // The kernels, built for each instruction set (platform/simd.h).
@@ -220,7 +221,7 @@ int CImgResolution::Bicubic(CKelImage* src, int width, int height, int)
 
 int CImgResolution::Resample(CKelImage* src, int width, int height, bool bicubic)
 {
-    if (!src || !orbimg::detail::SameGeometry(*src, *this)) {
+    if (!src || !orbimg::detail::HoldsFloats(*src) || src->GetWidth() < 1 || src->GetHeight() < 1) {
         return 0;
     }
     if (src == this) {
@@ -229,10 +230,19 @@ int CImgResolution::Resample(CKelImage* src, int width, int height, bool bicubic
         return Resample(&copy, width, height, bicubic);
     }
     Init();
-    const int srcWidth = GetWidth();
-    const int srcHeight = GetHeight();
-    if (!ChangeSize(width, height, nullptr, nullptr)) {
-        return 0;
+    const int srcWidth = src->GetWidth();
+    const int srcHeight = src->GetHeight();
+    if (orbimg::detail::SameGeometry(*src, *this)) {
+        if (!ChangeSize(width, height, nullptr, nullptr)) {
+            return 0;
+        }
+    } else {
+        // Another size, planes or format: start from the source's record,
+        // as a copy of the source would, without copying its samples.
+        if (!TakeRecord(*src, width, height)) {
+            return 0;
+        }
+        Init();
     }
     if (bicubic) {
         DoBicubic(src, width, height);
@@ -250,24 +260,27 @@ void CImgResolution::DoBilinear(CKelImage* src, int width, int height, float src
     const int h = src->GetHeight();
     const Columns columns(width, srcWidth / static_cast<float>(width), w);
     const float yScale = srcHeight / static_cast<float>(height);
-    PairCache cache(width);
-    for (int p = 0; p < GetPlanes(); ++p) {
-        cache.Reset();
-        for (int y = 0; y < height; ++y) {
-            const Pair rows = RowPair(y, yScale, h);
-            const orbimg::detail::LockedRow dst(*this, y, p);
-            const float* up = src->GetImageAdr(0, rows.first, p, 1, nullptr);
-            if (rows.f == 0.0f && columns.allWhole) {
-                HWY_DYNAMIC_DISPATCH(orbimg::detail::PickRow)(dst.get(), up, columns.first.data(), width);
-                continue;
+    const int planes = GetPlanes();
+    orbimg::platform::ForRowBands(0, height, [&](int begin, int end) {
+        PairCache cache(width);
+        for (int p = 0; p < planes; ++p) {
+            cache.Reset();
+            for (int y = begin; y < end; ++y) {
+                const Pair rows = RowPair(y, yScale, h);
+                const orbimg::detail::LockedRow dst(*this, y, p);
+                const float* up = src->GetImageAdr(0, rows.first, p, 1, nullptr);
+                if (rows.f == 0.0f && columns.allWhole) {
+                    HWY_DYNAMIC_DISPATCH(orbimg::detail::PickRow)(dst.get(), up, columns.first.data(), width);
+                    continue;
+                }
+                const float* lo = src->GetImageAdr(0, rows.second, p, 1, nullptr);
+                const PairCache::Entry& upper = cache.Get(rows.first, rows.second, up, columns);
+                const PairCache::Entry& lower = cache.Get(rows.second, rows.first, lo, columns);
+                HWY_DYNAMIC_DISPATCH(orbimg::detail::BilinearRow)(dst.get(), upper.left.data(), upper.right.data(),
+                                                                  lower.left.data(), lower.right.data(),
+                                                                  columns.f.data(), rows.f, width);
             }
-            const float* lo = src->GetImageAdr(0, rows.second, p, 1, nullptr);
-            const PairCache::Entry& upper = cache.Get(rows.first, rows.second, up, columns);
-            const PairCache::Entry& lower = cache.Get(rows.second, rows.first, lo, columns);
-            HWY_DYNAMIC_DISPATCH(orbimg::detail::BilinearRow)(dst.get(), upper.left.data(), upper.right.data(),
-                                                              lower.left.data(), lower.right.data(),
-                                                              columns.f.data(), rows.f, width);
         }
-    }
+    });
 }
 #endif  // HWY_ONCE

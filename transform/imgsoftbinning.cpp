@@ -5,6 +5,7 @@
 #include <cmath>
 #include <vector>
 
+#include "platform/rowbands.h"
 #include "transform/transformrows.h"
 
 // The kernels, built for each instruction set (platform/simd.h).
@@ -103,7 +104,8 @@ CImgSoftBinning::~CImgSoftBinning() = default;
 
 int CImgSoftBinning::Do(int binX, int binY, int roundUp, int scaleLevels, CKelImage* src, int reserved)
 {
-    if (binX < 1 || binY < 1 || !src || !orbimg::detail::SameGeometry(*src, *this)) {
+    if (binX < 1 || binY < 1 || !src || !orbimg::detail::HoldsFloats(*src) || src->GetWidth() < 1 ||
+        src->GetHeight() < 1) {
         return 0;
     }
     if (src == this) {
@@ -112,29 +114,42 @@ int CImgSoftBinning::Do(int binX, int binY, int roundUp, int scaleLevels, CKelIm
         return Do(binX, binY, roundUp, scaleLevels, &copy, reserved);
     }
     Init();
-    const int width = GetWidth();
-    const int height = GetHeight();
+    const int width = src->GetWidth();
+    const int height = src->GetHeight();
     const int newWidth = BinnedSize(width, binX, roundUp != 0);
     const int newHeight = BinnedSize(height, binY, roundUp != 0);
-    if (!ChangeSize(newWidth, newHeight, nullptr, nullptr)) {
-        return 0;
-    }
-    std::vector<const float*> rows;
-    rows.reserve(static_cast<std::size_t>(std::min(binY, height)));
-    for (int p = 0; p < GetPlanes(); ++p) {
-        int r = 0;
-        for (int y = 0; y < newHeight; ++y) {
-            rows.clear();
-            for (int k = 0; k < binY && r < height; ++k, ++r) {
-                rows.push_back(src->GetImageAdr(0, r, p, 1, nullptr));
-            }
-            const orbimg::detail::LockedRow dst(*this, y, p);
-            BinRow(dst.get(), rows, newWidth, width, binX);
+    if (orbimg::detail::SameGeometry(*src, *this)) {
+        if (!ChangeSize(newWidth, newHeight, nullptr, nullptr)) {
+            return 0;
         }
+    } else {
+        // Another size, planes or format: start from the source's record,
+        // as a copy of the source would, without copying its samples.
+        if (!TakeRecord(*src, newWidth, newHeight)) {
+            return 0;
+        }
+        Init();
     }
+    const int planes = GetPlanes();
+    orbimg::platform::ForRowBands(0, newHeight, [&](int begin, int end) {
+        std::vector<const float*> rows;
+        rows.reserve(static_cast<std::size_t>(std::min(binY, height)));
+        for (int y = begin; y < end; ++y) {
+            const orbimg::detail::LockedRows dst(*this, y);
+            for (int p = 0; p < planes; ++p) {
+                rows.clear();
+                for (long long r = static_cast<long long>(y) * binY; r < (static_cast<long long>(y) + 1) * binY &&
+                                                                      r < height;
+                     ++r) {
+                    rows.push_back(src->GetImageAdr(0, static_cast<int>(r), p, 1, nullptr));
+                }
+                BinRow(dst.get(p), rows, newWidth, width, binX);
+            }
+        }
+    });
     if (scaleLevels) {
         const double f = static_cast<double>(static_cast<long long>(binX) * binY);
-        for (int p = 0; p < GetPlanes(); ++p) {
+        for (int p = 0; p < planes; ++p) {
             SetLevel(p, f * GetLevelMin(p), f * GetLevelMax(p));
         }
     }

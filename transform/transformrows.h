@@ -39,6 +39,27 @@ inline bool SameGeometry(const CImage& a, const CImage& b)
            a.GetPlanes() == b.GetPlanes() && a.GetWidth() > 0 && a.GetHeight() > 0;
 }
 
+/// `src` holds floats and has at least one sample.
+inline bool UsableSource(const CImage& src)
+{
+    return HoldsFloats(src) && src.GetWidth() > 0 && src.GetHeight() > 0;
+}
+
+/// An operation that works at the object's size takes `src`'s size instead:
+/// `src` is usable and the object is empty, or holds floats and is smaller
+/// than `src` along some axis (width, height, planes) and larger along none.
+inline bool TakesSourceSize(const CImage& src, const CImage& dst)
+{
+    if (!UsableSource(src) || &src == &dst) {
+        return false;
+    }
+    if (dst.GetWidth() < 1 || dst.GetHeight() < 1) {
+        return true;
+    }
+    return HoldsFloats(dst) && dst.GetWidth() <= src.GetWidth() && dst.GetHeight() <= src.GetHeight() &&
+           dst.GetPlanes() <= src.GetPlanes() && !SameGeometry(src, dst);
+}
+
 // Branch-free selection for row kernels. Written as bit operations because
 // a float comparison or a conditional float sum may raise a floating-point
 // flag, which keeps the compiler from evaluating both sides and blending

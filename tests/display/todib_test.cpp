@@ -248,18 +248,26 @@ TEST(ToDib, ParallelAndSerialPathsAgree)
     img.SetLevel(0, -700.0, 1100.0);
     img.SetLevel(1, -650.3, 950.7);
     img.SetLevel(2, -800.0, 1300.0);
-    for (const bool withRect : {false, true}) {
-        CRect rect(13, 7, 1490, 199);
-        CMemoryDIB parallel;
-        CMemoryDIB serial;
-        MakeDib(parallel, 32, 1500, 203, 0x3C);
-        MakeDib(serial, 32, 1500, 203, 0x3C);
-        CVmManager::SetCurrentSwapSize(0);
-        img.ToDIB(&parallel, withRect ? &rect : nullptr, 0);
-        CVmManager::SetCurrentSwapSize(1);
-        img.ToDIB(&serial, withRect ? &rect : nullptr, 0);
-        CVmManager::SetCurrentSwapSize(0);
-        EXPECT_EQ(Bits(parallel), Bits(serial));
+    CKelImage mono = MakeImage(1500, 203, 1);
+    Fill(mono, 0, [&img](int x, int y) { return orbimg::test::At(img, x, y, 1); });
+    mono.SetLevel(0, -650.3, 950.7);
+    for (CKelImage* image : {&img, &mono}) {
+        for (int depth : {8, 16, 24, 32}) {
+            for (const bool withRect : {false, true}) {
+                SCOPED_TRACE(::testing::Message() << image->GetPlanes() << " planes, depth " << depth);
+                CRect rect(13, 7, 1490, 199);
+                CMemoryDIB parallel;
+                CMemoryDIB serial;
+                MakeDib(parallel, depth, 1500, 203, 0x3C);
+                MakeDib(serial, depth, 1500, 203, 0x3C);
+                CVmManager::SetCurrentSwapSize(0);
+                image->ToDIB(&parallel, withRect ? &rect : nullptr, 0);
+                CVmManager::SetCurrentSwapSize(1);
+                image->ToDIB(&serial, withRect ? &rect : nullptr, 0);
+                CVmManager::SetCurrentSwapSize(0);
+                EXPECT_EQ(Bits(parallel), Bits(serial));
+            }
+        }
     }
 }
 

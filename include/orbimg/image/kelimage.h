@@ -206,8 +206,9 @@ public:
     /// larger than the image only the part the image covers is drawn, and
     /// pixels outside the window keep their content. NaN samples draw as 0.
     /// A non-linear stretch (GetStretch) is applied after the levels, at
-    /// every depth. A colour image at 32 bits is drawn row-parallel unless
-    /// part of the sample store is swapped out. The last argument is ignored.
+    /// every depth. Rows are drawn in bands on every core at every depth,
+    /// serially while part of the sample store is swapped out, with the same
+    /// bytes either way. The last argument is ignored.
     void ToDIB(CMemoryDIB* dib, CRect* rect, int);
     /// The whole image through its levels, in double precision, as a packed
     /// DIB in a movable global block owned by the caller (a non-linear
@@ -241,6 +242,13 @@ public:
     float CalcFilterProcEx(int index, int x, int y, int plane);
 
 protected:
+    /// Becomes what assignment from `other` makes of it (record, standard
+    /// points, empty filter slots) but with zeroed samples of width x height
+    /// instead of a copy of `other`'s: the start of an operation that
+    /// overwrites every sample. Returns 0 and changes nothing when width or
+    /// height is below 1, `other` is this image, or the samples cannot be
+    /// allocated.
+    int TakeRecord(const CKelImage& other, int width, int height);
     /// Largest sample of the plane in the clipped window and its position;
     /// (x, y) stays (-1, -1) when no sample exceeds the window's first sample.
     /// A window wholly outside the image gives 0.0 and (-1, -1), reading

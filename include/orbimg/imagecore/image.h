@@ -310,8 +310,18 @@ public:
     /// below 1 or the samples cannot be allocated.
     int ChangeSize(int width, int height, HWND wnd = nullptr, const wchar_t* text = nullptr);
 
+protected:
+    /// Takes `other`'s record (everything assignment copies but the samples:
+    /// format, planes, levels, flags, header, cull grid) with zeroed samples
+    /// of width x height instead of a copy of its samples. Returns 0 and
+    /// changes nothing when width or height is below 1, `other` is this image,
+    /// or the samples cannot be allocated.
+    int TakeRecord(const CImage& other, int width, int height);
+
 private:
     static bool ValidLevelPlane(int plane) { return plane >= 0 && plane < kMaxPlanes; }
+    /// The record of `other` with `store` as the samples.
+    void AssignRecord(const CImage& other, std::unique_ptr<CVmImage> store);
     /// Makes the store match the record; throws CMemoryException on failure.
     void ReshapeStore(int width, int height, int planes, int bitsPixel);
     double DecodeStored(const unsigned char* p) const;

@@ -10,7 +10,8 @@
 //     as they are; nothing is interpolated.
 //   - Standard points and centre are reset (Init) on every call that gets
 //     past the argument checks.
-//   - No lock is taken.
+//   - No lock is taken. Rows run in bands on every core (serially while the
+//     sample store is partly swapped out), with the same bits either way.
 #pragma once
 
 #include "image/kelimage.h"

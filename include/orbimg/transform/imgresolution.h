@@ -2,10 +2,13 @@
 // or bicubically.
 //
 // Conventions
-//   - The object is the destination: the caller makes it a copy of the source
-//     (same size, planes and format, for example by assignment) and calls an
-//     operation with the source and the new size. The object's size at the
-//     call is the source size; the object is then re-dimensioned and filled.
+//   - The object is the destination. It may hold anything: when it differs
+//     from the source (width, height, planes or sample format; an empty
+//     object included) it first takes the source's record (format, planes,
+//     levels, header) as a copy of the source would, without copying the
+//     samples, so the result is the one after `op = *src`. An object that
+//     is already a same-size copy keeps its own record (levels included).
+//     The object is then re-dimensioned and filled.
 //   - Destination pixel (x, y) samples the source at (x W / width,
 //     y H / height): top-left corners coincide, no half-pixel offset, so an
 //     enlargement's last pixels lie past the last source pixel.
@@ -14,9 +17,10 @@
 //   - Each destination row is fetched locked and its lock is released as soon
 //     as the row is written: no lock is left after a call.
 //   - Argument checks (before anything changes, result 0): `src` must not be
-//     null and must have this object's width, height and planes, at least one
-//     sample, and 4-byte float samples. `src` may be this object itself: it is
-//     then copied first.
+//     null and must have at least one sample of 4 bytes (float). `src` may
+//     be this object itself: it is then copied first.
+//   - Destination rows run in bands on every core (serially while the
+//     sample store is partly swapped out), with the same bits either way.
 //   - NaN samples are carried into every destination sample whose
 //     interpolation reads them with a weight that is not 0.
 #pragma once
@@ -64,7 +68,8 @@ private:
     /// The bicubic loop, likewise.
     void DoBicubic(CKelImage* src, int width, int height);
     /// The common frame: checks the arguments, copies `src` when it is this
-    /// object, resets the standard points, re-dimensions and runs the
+    /// object, resets the standard points, re-dimensions (taking `src`'s
+    /// record when this object differs from it) and runs the
     /// bilinear (`bicubic` false) or bicubic loop.
     int Resample(CKelImage* src, int width, int height, bool bicubic);
 };

@@ -1,9 +1,14 @@
 // CImgSoftBinning: software pixel binning.
 //
 // Conventions
-//   - The object is the destination: the caller makes it a copy of the source
-//     (same size, planes and format, for example by assignment) and calls Do
-//     with the source. The object's size at the call is the source size.
+//   - The object is the destination. It may hold anything: when it differs
+//     from the source (width, height, planes or sample format; an empty
+//     object included) it first takes the source's record (format, planes,
+//     levels, header) as a copy of the source would, without copying the
+//     samples, so the result is the one after `op = *src`. An object that
+//     is already a same-size copy keeps its own record (levels included).
+//   - Destination rows run in bands on every core (serially while the
+//     sample store is partly swapped out), with the same bits either way.
 //   - Each destination sample is the sum of its binX x binY block of source
 //     samples, added in 32-bit float from 0.0, row by row from the top and,
 //     within a row, left to right. NaN samples make their block's sum NaN.
@@ -25,17 +30,18 @@ public:
     ~CImgSoftBinning() override;
 
     /// Bins `src` by blocks of `binX` x `binY` pixels into this object. The
-    /// new size is W / binX by H / binY (W x H the object's size at the call),
-    /// rounded up when `roundUp` is non-zero (a partial block at the right or
-    /// bottom edge sums the samples it has) and down otherwise (the columns
-    /// and rows past the last whole block are dropped). `scaleLevels` non-zero
-    /// multiplies every plane's level minimum and maximum by binX x binY.
+    /// new size is W / binX by H / binY (W x H the size of `src`), rounded up
+    /// when `roundUp` is non-zero (a partial block at the right or bottom
+    /// edge sums the samples it has) and down otherwise (the columns and rows
+    /// past the last whole block are dropped). `scaleLevels` non-zero
+    /// multiplies every plane's level minimum and maximum (this object's, or
+    /// the source's when the object took its record) by binX x binY.
     ///
     /// Returns 1; 0 when the object cannot be resized (a bin larger than the
-    /// image without `roundUp`, or no memory; the standard points are reset by
-    /// then). Refused with 0 before anything changes: `binX` or `binY` below
-    /// 1, a null `src`, or one that differs from this object in width, height
-    /// or planes, is empty, or does not hold 4-byte floats. `src` may be this
-    /// object itself: it is then copied first. `reserved` is not used.
+    /// image without `roundUp`, or no memory; the standard points are reset
+    /// by then). Refused with 0 before anything changes: `binX` or `binY`
+    /// below 1, a null `src`, or one that is empty or does not hold 4-byte
+    /// floats. `src` may be this object itself: it is then copied first.
+    /// `reserved` is not used.
     int Do(int binX, int binY, int roundUp, int scaleLevels, CKelImage* src, int reserved);
 };

@@ -1,0 +1,117 @@
+// The transforms on every core against the serial loop (swap size set), and
+// on a fresh object against the result after a copy of the source.
+#include <functional>
+#include <string>
+#include <type_traits>
+
+#include "transformtest.h"
+
+namespace orbimg::test {
+namespace {
+
+template <class Op>
+using Body = std::function<void(Op& op, CKelImage& src)>;
+
+// Wraps an operation class so that the table can hold every class alike:
+// the object is made (a copy of `prepared`), run and returned as a CKelImage.
+struct Operation {
+    std::string name;
+    std::function<CKelImage(const CKelImage* prepared, CKelImage& src, bool self)> apply;
+    bool takesSource = true;  // a fresh object takes the source's size
+};
+
+template <class Op>
+Operation Make(const std::string& name, Body<Op> body)
+{
+    return {name, [body](const CKelImage* prepared, CKelImage& src, bool self) {
+                Op op;
+                if (prepared) {
+                    op = *prepared;
+                }
+                body(op, self ? op : src);
+                EXPECT_EQ(Locks(op), 0);
+                EXPECT_EQ(Locks(src), 0);
+                return CKelImage(op);
+            },
+            !std::is_same_v<Op, CImgResize>};
+}
+
+const Operation kOperations[] = {
+    Make<CImgResolution>("BilinearHalf", [](auto& op, auto& src) { op.Bilinear(&src, 31, 24, 0); }),
+    Make<CImgResolution>("BilinearUp", [](auto& op, auto& src) { op.Bilinear(&src, 97, 71, 0); }),
+    Make<CImgResolution>("BicubicHalf", [](auto& op, auto& src) { op.Bicubic(&src, 31, 24, 0); }),
+    Make<CImgResolution>("BicubicUp", [](auto& op, auto& src) { op.Bicubic(&src, 97, 71, 0); }),
+    Make<CImgSoftBinning>("Bin2x2", [](auto& op, auto& src) { op.Do(2, 2, 0, 1, &src, 0); }),
+    Make<CImgSoftBinning>("Bin3x2Up", [](auto& op, auto& src) { op.Do(3, 2, 1, 0, &src, 0); }),
+    Make<CImgFlip>("FlipRows", [](auto& op, auto& src) { op.Do(0, &src, 0); }),
+    Make<CImgFlip>("FlipColumns", [](auto& op, auto& src) { op.Do(1, &src, 0); }),
+    Make<CImgResize>("Resize", [](auto& op, auto& src) {
+        float fill[3] = {10.0f, 20.0f, 30.0f};
+        op.Do(70, 40, 4, fill, &src, 0);
+    }),
+    Make<CImgBright>("Bright", [](auto& op, auto& src) { op.Do(12.0, 40.0, 100.0, &src, nullptr, 0); }),
+    Make<CImgBright>("BrightWindow", [](auto& op, auto& src) {
+        CRect window(5, 7, 50, 40);
+        op.Do(-8.0, 25.0, 60.0, &src, &window, 0);
+    }),
+};
+
+// Odd sizes, NaN, infinities and signed zeros; levels that make Bright's
+// scale non-trivial; standard points that a copy carries.
+CKelImage Source()
+{
+    CKelImage src = RandomImage(63, 47, 3, 77, true);
+    src.SetLevel(0, 480.0, 1530.0);
+    src.SetLevel(2, 5.0, 60.0);
+    src.SetStdCtr(4.0, 5.0);
+    return src;
+}
+
+class TransformParallel : public ::testing::TestWithParam<Operation> {
+protected:
+    void TearDown() override { CVmManager::SetCurrentSwapSize(0); }
+};
+
+// The same bits with the row bands on every core and with the serial loop
+// (part of the store swapped out), from a separate source and in place.
+TEST_P(TransformParallel, SameBitsAsTheSerialLoop)
+{
+    const CKelImage prepared = Source();
+    for (const bool self : {false, true}) {
+        CKelImage src = prepared;
+        CVmManager::SetCurrentSwapSize(0);
+        const CKelImage parallel = GetParam().apply(&prepared, src, self);
+        CVmManager::SetCurrentSwapSize(1 << 20);
+        const CKelImage serial = GetParam().apply(&prepared, src, self);
+        CVmManager::SetCurrentSwapSize(0);
+        EXPECT_TRUE(SameImage(parallel, serial)) << (self ? "in place" : "from a source");
+        EXPECT_FALSE(SameImage(parallel, prepared)) << "the operation changed nothing";
+    }
+}
+
+// An empty object, and one of another size, take the source's size, planes,
+// levels and points: the result is the one after a copy of the source.
+TEST_P(TransformParallel, FreshObjectMatchesACopyFirst)
+{
+    CKelImage src = Source();
+    const CKelImage copied = GetParam().apply(&src, src, false);
+    const CKelImage smaller = RandomImage(20, 11, 1, 5);
+    if (!GetParam().takesSource) {
+        return;  // a canvas keeps the object's planes and levels
+    }
+    for (const CKelImage* prepared : {static_cast<const CKelImage*>(nullptr), &smaller}) {
+        const CKelImage fresh = GetParam().apply(prepared, src, false);
+        EXPECT_TRUE(SameImage(fresh, copied)) << (prepared ? "smaller object" : "empty object");
+        for (int p = 0; p < 3; ++p) {
+            EXPECT_EQ(fresh.GetLevelMin(p), copied.GetLevelMin(p));
+            EXPECT_EQ(fresh.GetLevelMax(p), copied.GetLevelMax(p));
+        }
+        EXPECT_EQ(fresh.GetStdCtr().x, copied.GetStdCtr().x);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Transforms, TransformParallel, ::testing::ValuesIn(kOperations),
+                         [](const ::testing::TestParamInfo<Operation>& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace orbimg::test
