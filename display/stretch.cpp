@@ -183,8 +183,8 @@ void PrepareStretch(const CDisplayStretch& stretch, int planes, const double (*l
 
 void PrepareStretch(const CKelImage& image, int planes, StretchSet& set)
 {
-    double levels[3][3];
-    for (int p = 0; p < planes; ++p) {
+    double levels[3][3] = {};
+    for (int p = 0; p < planes && p < 3; ++p) {
         levels[p][0] = image.GetLevelMin(p);
         levels[p][1] = image.GetLevelMax(p);
         levels[p][2] = image.GetLevelRange(p);
