@@ -374,7 +374,7 @@ void CSkyBackground::Axis(double t, const std::vector<double>& centres, bool ext
     w1 = w;
 }
 
-double CSkyBackground::GetLevel(double x, double y) const
+double CSkyBackground::Interpolate(const std::vector<double>& grid, double x, double y, bool extrapolate) const
 {
     if (!m_valid) {
         return kNaN;
@@ -383,9 +383,9 @@ double CSkyBackground::GetLevel(double x, double y) const
     int j = 0;
     double wx = 0.0;
     double wy = 0.0;
-    Axis(x, m_centreX, true, i, wx);
-    Axis(y, m_centreY, true, j, wy);
-    const auto at = [&](int jj, int ii) { return m_level[static_cast<std::size_t>(jj) * m_nx + ii]; };
+    Axis(x, m_centreX, extrapolate, i, wx);
+    Axis(y, m_centreY, extrapolate, j, wy);
+    const auto at = [&](int jj, int ii) { return grid[static_cast<std::size_t>(jj) * m_nx + ii]; };
     const int i1 = std::min(i + 1, m_nx - 1);
     const int j1 = std::min(j + 1, m_ny - 1);
     const double top = at(j, i) + wx * (at(j, i1) - at(j, i));
@@ -393,23 +393,14 @@ double CSkyBackground::GetLevel(double x, double y) const
     return top + wy * (bottom - top);
 }
 
+double CSkyBackground::GetLevel(double x, double y) const
+{
+    return Interpolate(m_level, x, y, true);
+}
+
 double CSkyBackground::GetNoise(double x, double y) const
 {
-    if (!m_valid) {
-        return kNaN;
-    }
-    int i = 0;
-    int j = 0;
-    double wx = 0.0;
-    double wy = 0.0;
-    Axis(x, m_centreX, false, i, wx);
-    Axis(y, m_centreY, false, j, wy);
-    const auto at = [&](int jj, int ii) { return m_noise[static_cast<std::size_t>(jj) * m_nx + ii]; };
-    const int i1 = std::min(i + 1, m_nx - 1);
-    const int j1 = std::min(j + 1, m_ny - 1);
-    const double top = at(j, i) + wx * (at(j, i1) - at(j, i));
-    const double bottom = at(j1, i) + wx * (at(j1, i1) - at(j1, i));
-    return top + wy * (bottom - top);
+    return Interpolate(m_noise, x, y, false);
 }
 
 void CSkyBackground::GetRow(int y, int x0, int count, float* level, float* noise) const

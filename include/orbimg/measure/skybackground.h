@@ -95,6 +95,8 @@ private:
     void Measure(const float* const* rows, const SkyBackgroundParams& params);
     /// Weights of the tile centres about a coordinate along one axis.
     void Axis(double t, const std::vector<double>& centres, bool extrapolate, int& i0, double& w1) const;
+    // Bilinear read of a ny x nx mesh grid at (x, y); NaN before Estimate.
+    double Interpolate(const std::vector<double>& grid, double x, double y, bool extrapolate) const;
 
     bool m_valid = false;
     int m_width = 0;

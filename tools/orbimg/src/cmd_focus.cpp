@@ -15,6 +15,19 @@
 namespace orbimg::tool {
 namespace {
 
+// Prints the frames' errors and notes once the progress bar is gone; true
+// when there was an error.
+bool Report(Context& ctx, const std::vector<std::string>& errors, const std::vector<std::string>& notes)
+{
+    for (const auto& error : errors) {
+        ctx.err << "orbimg: " << error << '\n';
+    }
+    for (const auto& note : notes) {
+        ctx.out << note << '\n';
+    }
+    return !errors.empty();
+}
+
 /// Replaces blank samples by the median of their plane: one NaN would
 /// otherwise spread through both Gaussians into the whole figure.
 void FillBlanksWithMedians(CKelImage& image)
@@ -214,13 +227,7 @@ FocusResult RunHfrFocus(const FocusPlan& plan, Context& ctx)
         }
         bar.Update(static_cast<int>(plan.inputs.size()));
     }
-    for (const auto& error : errors) {
-        ctx.err << "orbimg: " << error << '\n';
-    }
-    for (const auto& note : notes) {
-        ctx.out << note << '\n';
-    }
-    result.failed = !errors.empty();
+    result.failed = Report(ctx, errors, notes);
     CFocusCurve curve;
     std::size_t nameWidth = 4;
     for (const auto& frame : result.frames) {
@@ -376,13 +383,7 @@ FocusResult RunFocus(const FocusPlan& plan, Context& ctx)
         }
         bar.Update(static_cast<int>(plan.inputs.size()));
     }
-    for (const auto& error : errors) {
-        ctx.err << "orbimg: " << error << '\n';
-    }
-    for (const auto& note : notes) {
-        ctx.out << note << '\n';
-    }
-    result.failed = !errors.empty();
+    result.failed = Report(ctx, errors, notes);
 
     const double top = result.best >= 0 ? result.frames[result.best].figure : 0.0;
     std::size_t nameWidth = 4;
