@@ -183,11 +183,16 @@ void PrepareStretch(const CDisplayStretch& stretch, int planes, const double (*l
 
 void PrepareStretch(const CKelImage& image, int planes, StretchSet& set)
 {
+    // Filled for all three planes (the unused ones read as zero): a loop bounded by `planes`
+    // makes g++ 12 with sanitizers warn of an index it cannot bound.
     double levels[3][3] = {};
-    for (int p = 0; p < planes && p < 3; ++p) {
-        levels[p][0] = image.GetLevelMin(p);
-        levels[p][1] = image.GetLevelMax(p);
-        levels[p][2] = image.GetLevelRange(p);
+    for (unsigned p = 0; p < 3u; ++p) {
+        const int plane = static_cast<int>(p);
+        if (plane < planes) {
+            levels[p][0] = image.GetLevelMin(plane);
+            levels[p][1] = image.GetLevelMax(plane);
+            levels[p][2] = image.GetLevelRange(plane);
+        }
     }
     PrepareStretch(image.GetStretch(), planes, levels, set);
 }
