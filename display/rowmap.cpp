@@ -62,22 +62,49 @@ HWY_BEFORE_NAMESPACE();
 namespace orbimg::detail::HWY_NAMESPACE {
 namespace {
 
+// One sample through float levels.
+inline std::uint32_t MapFloat(float v, float lo, float hi, float k)
+{
+    float t = (v - lo) * k;
+    // Saturate before converting: NaN and negatives to 0, above 255 to
+    // 255. Only values strictly between lo and hi keep t.
+    t = t > 0.0f ? t : 0.0f;
+    t = t < 255.0f ? t : 255.0f;
+    int m = static_cast<int>(t);
+    m = v >= hi ? 255 : m;
+    m = lo < v ? m : 0;  // lo >= v, and NaN samples, give 0
+    return static_cast<std::uint32_t>(m);
+}
+
 void MapRow(const float* src, int n, const FloatLevels& lv, std::uint8_t* out)
 {
     const float lo = lv.lo;
     const float hi = lv.hi;
     const float k = lv.k;
     for (int i = 0; i < n; ++i) {
-        const float v = src[i];
-        float t = (v - lo) * k;
-        // Saturate before converting: NaN and negatives to 0, above 255 to
-        // 255. Only values strictly between lo and hi keep t.
-        t = t > 0.0f ? t : 0.0f;
-        t = t < 255.0f ? t : 255.0f;
-        int m = static_cast<int>(t);
-        m = v >= hi ? 255 : m;
-        m = lo < v ? m : 0;  // lo >= v, and NaN samples, give 0
-        out[i] = static_cast<std::uint8_t>(m);
+        out[i] = static_cast<std::uint8_t>(MapFloat(src[i], lo, hi, k));
+    }
+}
+
+// MapRow of three planes and PackBGR32 in one pass, without the byte runs
+// between them.
+void MapPackBGR32(const float* r, const float* g, const float* b, int n, const FloatLevels* lv, std::uint8_t* out)
+{
+    const float rlo = lv[0].lo;
+    const float rhi = lv[0].hi;
+    const float rk = lv[0].k;
+    const float glo = lv[1].lo;
+    const float ghi = lv[1].hi;
+    const float gk = lv[1].k;
+    const float blo = lv[2].lo;
+    const float bhi = lv[2].hi;
+    const float bk = lv[2].k;
+    for (int i = 0; i < n; ++i) {
+        std::uint32_t w;
+        std::memcpy(&w, out + 4 * i, sizeof w);
+        w = (w & 0xFF000000u) | (MapFloat(r[i], rlo, rhi, rk) << 16) | (MapFloat(g[i], glo, ghi, gk) << 8) |
+            MapFloat(b[i], blo, bhi, bk);
+        std::memcpy(out + 4 * i, &w, sizeof w);
     }
 }
 
@@ -187,6 +214,7 @@ namespace orbimg::detail {
 HWY_EXPORT(MapRow);
 HWY_EXPORT(MapRowDivide);
 HWY_EXPORT(MapRowFast);
+HWY_EXPORT(MapPackBGR32);
 HWY_EXPORT(PackCode15);
 HWY_EXPORT(Pack332);
 HWY_EXPORT(Pack555Dither);
@@ -307,6 +335,11 @@ void MapRow(const float* src, int n, const DoubleLevels& lv, std::uint8_t* out)
             }
         }
     }
+}
+
+void MapPackBGR32(const float* r, const float* g, const float* b, int n, const FloatLevels* lv, std::uint8_t* out)
+{
+    HWY_DYNAMIC_DISPATCH(MapPackBGR32)(r, g, b, n, lv, out);
 }
 
 void PackCode15(const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b, int n, std::uint16_t* out)

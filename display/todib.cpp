@@ -2,6 +2,7 @@
 // display's depth.
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
 
 #include "display/memorydib.h"
 #include "display/rowmap.h"
@@ -44,6 +45,19 @@ struct Renderer {
         unsigned char* const row = Target(y);
         if (!row) {
             return;
+        }
+        if constexpr (std::is_same_v<Levels, orbimg::detail::FloatLevels>) {
+            if (bits == 32 && planes == 3) {
+                const float* src[3];
+                for (int p = 0; p < 3; ++p) {
+                    src[p] = image->GetImageAdr(left, y, p, 1, nullptr);
+                    if (!src[p]) {
+                        return;
+                    }
+                }
+                orbimg::detail::MapPackBGR32(src[0], src[1], src[2], right - left, lv, row);
+                return;
+            }
         }
         const int bytes = bits / 8;
         orbimg::detail::ForEachChunk(
