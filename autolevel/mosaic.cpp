@@ -12,7 +12,8 @@ using orbimg::detail::UpperMedian;
 
 namespace {
 
-/// Pixels (or pixels per position) above which blocks may be summed.
+/// Pixels (or pixels per position) above which blocks of k x k are summed,
+/// k chosen so that about this many blocks remain.
 constexpr long long kBlockThreshold = 50000;
 
 /// (x, y) offsets of the positions within the cell, in output order.
@@ -128,7 +129,7 @@ void CImgAutoLevel::GetMedianHoneyComb(double* gains, int blockSampling)
     int s = 1;
     const double perPosition = static_cast<double>(static_cast<long long>(width) * height) * 0.0625;
     if (blockSampling && static_cast<long long>(perPosition) > kBlockThreshold) {
-        s = static_cast<int>(std::sqrt(perPosition / 50000.0) + 0.5);
+        s = static_cast<int>(std::sqrt(perPosition / static_cast<double>(kBlockThreshold)) + 0.5);
     }
     const BlockGrid grid{left, top, 4, s, height / (4 * s), width / (4 * s)};
     std::vector<double> values = BlockValues(grid);

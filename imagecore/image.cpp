@@ -1,13 +1,12 @@
-// The image core: sample store, manager, thread indices and image record.
+// The image core: sample store, manager and image record (thread indices: threadindex.cpp).
 #include "imagecore/image.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <mutex>
 #include <new>
-#include <stdexcept>
 
 #include "platform/pages.h"
 
@@ -36,50 +35,6 @@ bool StoreBytes(int width, int height, int planes, int bytes, std::size_t* total
     return true;
 }
 
-// ---- thread indices ----
-
-constexpr int kMaxThreads = 256;
-
-class ThreadIndexPool {
-public:
-    int Acquire()
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        for (int i = 0; i < kMaxThreads; ++i) {
-            if (!m_used[static_cast<std::size_t>(i)]) {
-                m_used[static_cast<std::size_t>(i)] = true;
-                return i;
-            }
-        }
-        throw std::runtime_error("CParallel: more threads alive than GetMaxThreads()");
-    }
-    void Release(int index)
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_used[static_cast<std::size_t>(index)] = false;
-    }
-
-private:
-    std::mutex m_mutex;
-    std::array<bool, kMaxThreads> m_used{};
-};
-
-ThreadIndexPool& Pool()
-{
-    static ThreadIndexPool* pool = new ThreadIndexPool;  // outlives every thread's release
-    return *pool;
-}
-
-struct ThreadIndex {
-    int index = -1;
-    ~ThreadIndex()
-    {
-        if (index >= 0) {
-            Pool().Release(index);
-        }
-    }
-};
-
 }  // namespace
 
 // ---- CVmManager ---------------------------------------------------------------
@@ -92,19 +47,6 @@ CVmManager* CVmManager::GetDefault()
 {
     static CVmManager manager;
     return &manager;
-}
-
-// ---- CParallel ------------------------------------------------------------------
-
-int CParallel::GetMaxThreads() { return kMaxThreads; }
-
-int CParallel::GetThreadNum()
-{
-    thread_local ThreadIndex slot;
-    if (slot.index < 0) {
-        slot.index = Pool().Acquire();
-    }
-    return slot.index;
 }
 
 // ---- CVmImage -------------------------------------------------------------------

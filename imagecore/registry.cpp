@@ -8,6 +8,8 @@
 #include <string>
 #include <utility>
 
+#include "platform/nodestructor.h"
+
 namespace {
 
 struct Setting {
@@ -23,7 +25,7 @@ struct Store {
 
 Store& TheStore()
 {
-    static Store* store = new Store;  // usable during exit
+    static orbimg::platform::NoDestructor<Store> store;  // usable during exit
     return *store;
 }
 

@@ -7,8 +7,9 @@
 #include <memory>
 #include <mutex>
 #include <new>
-#include <unordered_set>
+#include <unordered_map>
 
+#include "platform/nodestructor.h"
 #include "platform/pages.h"
 #include "platform/windowdc.h"
 
@@ -36,47 +37,73 @@ struct GlobalBlock : HGLOBAL__ {
     int locks = 0;
 };
 
+// The live objects, each owned by its table. Keyed by the handle as given,
+// so that a stray handle is looked up without being converted to an object
+// it is not.
+template <typename Handle, typename Object>
+using Table = std::unordered_map<Handle, std::unique_ptr<Object>>;
+
 struct GdiState {
     std::mutex mutex;
-    // Keyed by the handle as given, so that a stray handle is looked up
-    // without being converted to an object it is not.
-    std::unordered_set<HDC__*> dcs;
-    std::unordered_set<HGDIOBJ__*> bitmaps;
-    std::unordered_set<HGLOBAL__*> blocks;
+    Table<HDC__*, DcObject> dcs;
+    Table<HGDIOBJ__*, BitmapObject> bitmaps;
+    Table<HGLOBAL__*, GlobalBlock> blocks;
 };
 
 GdiState& State()
 {
-    static GdiState* state = new GdiState;  // never destroyed: usable during exit
+    // Usable during exit: a host's static bitmap may be deleted after every
+    // static of the library has gone.
+    static orbimg::platform::NoDestructor<GdiState> state;
     return *state;
 }
 
-DcObject* FindDc(GdiState& s, HDC hdc)
+template <typename Handle, typename Object>
+Object* Find(const Table<Handle, Object>& table, Handle handle)
 {
-    return s.dcs.count(hdc) ? static_cast<DcObject*>(hdc) : nullptr;
+    const auto it = table.find(handle);
+    return it == table.end() ? nullptr : it->second.get();
 }
 
-BitmapObject* FindBitmap(GdiState& s, HGDIOBJ object)
+// Takes an object out of its table; it is destroyed by the caller, outside
+// the lock. Null when the handle is not in the table.
+template <typename Handle, typename Object>
+std::unique_ptr<Object> Take(Table<Handle, Object>& table, Handle handle)
 {
-    return s.bitmaps.count(object) ? static_cast<BitmapObject*>(static_cast<HBITMAP>(object)) : nullptr;
+    const auto it = table.find(handle);
+    if (it == table.end()) {
+        return nullptr;
+    }
+    std::unique_ptr<Object> owned = std::move(it->second);
+    table.erase(it);
+    return owned;
 }
 
-GlobalBlock* FindBlock(GdiState& s, HGLOBAL block)
+// A new object, or null when memory is short.
+template <typename Object>
+std::unique_ptr<Object> Make()
 {
-    return s.blocks.count(block) ? static_cast<GlobalBlock*>(block) : nullptr;
+    try {
+        return std::make_unique<Object>();
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
 }
+
+HGDIOBJ__* Key(BitmapObject* bm) { return static_cast<HGDIOBJ>(static_cast<HBITMAP>(bm)); }
 
 HDC NewDc(int bitsPerPixel)
 {
-    auto* dc = new (std::nothrow) DcObject;
+    auto dc = Make<DcObject>();
     if (!dc) {
         return nullptr;
     }
     dc->bitsPerPixel = bitsPerPixel;
+    HDC handle = dc.get();
     GdiState& s = State();
     std::lock_guard<std::mutex> lock(s.mutex);
-    s.dcs.insert(dc);
-    return dc;
+    s.dcs.emplace(handle, std::move(dc));
+    return handle;
 }
 
 }  // namespace
@@ -89,7 +116,7 @@ int GetDeviceCaps(HDC hdc, int index)
 {
     GdiState& s = State();
     std::lock_guard<std::mutex> lock(s.mutex);
-    DcObject* dc = FindDc(s, hdc);
+    DcObject* dc = Find(s.dcs, static_cast<HDC__*>(hdc));
     if (!dc) {
         return 0;
     }
@@ -123,24 +150,24 @@ HBITMAP CreateDIBSection(HDC /*hdc*/, const BITMAPINFO* info, UINT usage, void**
     if (bytes > kMaxBytes) {
         return nullptr;
     }
-    auto* bm = new (std::nothrow) BitmapObject;
+    auto bm = Make<BitmapObject>();
     if (!bm) {
         return nullptr;
     }
     bm->bits = orbimg::platform::AllocateZeroed(static_cast<std::size_t>(bytes));
     if (!bm->bits) {
-        delete bm;
         return nullptr;
     }
+    BitmapObject* const object = bm.get();
     {
         GdiState& s = State();
         std::lock_guard<std::mutex> lock(s.mutex);
-        s.bitmaps.insert(static_cast<HGDIOBJ>(static_cast<HBITMAP>(bm)));
+        s.bitmaps.emplace(Key(object), std::move(bm));
     }
     if (bits) {
-        *bits = bm->bits.get();
+        *bits = object->bits.get();
     }
-    return bm;
+    return object;
 }
 
 HDC CreateCompatibleDC(HDC hdc)
@@ -149,7 +176,7 @@ HDC CreateCompatibleDC(HDC hdc)
     if (hdc) {
         GdiState& s = State();
         std::lock_guard<std::mutex> lock(s.mutex);
-        DcObject* dc = FindDc(s, hdc);
+        DcObject* dc = Find(s.dcs, static_cast<HDC__*>(hdc));
         if (!dc) {
             return nullptr;
         }
@@ -162,8 +189,8 @@ HGDIOBJ SelectObject(HDC hdc, HGDIOBJ object)
 {
     GdiState& s = State();
     std::lock_guard<std::mutex> lock(s.mutex);
-    DcObject* dc = FindDc(s, hdc);
-    if (!dc || !FindBitmap(s, object)) {
+    DcObject* dc = Find(s.dcs, static_cast<HDC__*>(hdc));
+    if (!dc || !Find(s.bitmaps, static_cast<HGDIOBJ__*>(object))) {
         return nullptr;
     }
     HGDIOBJ previous = dc->selected;
@@ -173,39 +200,32 @@ HGDIOBJ SelectObject(HDC hdc, HGDIOBJ object)
 
 BOOL DeleteObject(HGDIOBJ object)
 {
-    BitmapObject* bm = nullptr;
+    std::unique_ptr<BitmapObject> bm;
     {
         GdiState& s = State();
         std::lock_guard<std::mutex> lock(s.mutex);
-        bm = FindBitmap(s, object);
-        if (!bm) {
+        if (!Find(s.bitmaps, static_cast<HGDIOBJ__*>(object))) {
             return FALSE;
         }
-        for (HDC__* dc : s.dcs) {
-            if (static_cast<DcObject*>(dc)->selected == object) {
+        for (const auto& [handle, dc] : s.dcs) {
+            if (dc->selected == object) {
                 return FALSE;
             }
         }
-        s.bitmaps.erase(object);
+        bm = Take(s.bitmaps, static_cast<HGDIOBJ__*>(object));
     }
-    delete bm;
-    return TRUE;
+    return TRUE;  // bm freed here, outside the lock
 }
 
 BOOL DeleteDC(HDC hdc)
 {
-    DcObject* dc = nullptr;
+    std::unique_ptr<DcObject> dc;
     {
         GdiState& s = State();
         std::lock_guard<std::mutex> lock(s.mutex);
-        dc = FindDc(s, hdc);
-        if (!dc) {
-            return FALSE;
-        }
-        s.dcs.erase(hdc);
+        dc = Take(s.dcs, static_cast<HDC__*>(hdc));
     }
-    delete dc;
-    return TRUE;
+    return dc ? TRUE : FALSE;
 }
 
 HGLOBAL GlobalAlloc(UINT flags, std::size_t bytes)
@@ -213,30 +233,30 @@ HGLOBAL GlobalAlloc(UINT flags, std::size_t bytes)
     if (bytes > kMaxBytes) {
         return nullptr;
     }
-    auto* b = new (std::nothrow) GlobalBlock;
+    auto b = Make<GlobalBlock>();
     if (!b) {
         return nullptr;
     }
     b->data = orbimg::platform::AllocateZeroed(bytes ? bytes : 1);
     if (!b->data) {
-        delete b;
         return nullptr;
     }
     b->size = bytes;
     if (!(flags & GMEM_ZEROINIT) && bytes < kFillLimit) {
         std::memset(b->data.get(), 0xCD, bytes);
     }
+    HGLOBAL handle = b.get();
     GdiState& s = State();
     std::lock_guard<std::mutex> lock(s.mutex);
-    s.blocks.insert(b);
-    return b;
+    s.blocks.emplace(handle, std::move(b));
+    return handle;
 }
 
 void* GlobalLock(HGLOBAL block)
 {
     GdiState& s = State();
     std::lock_guard<std::mutex> lock(s.mutex);
-    GlobalBlock* b = FindBlock(s, block);
+    GlobalBlock* b = Find(s.blocks, static_cast<HGLOBAL__*>(block));
     if (!b) {
         return nullptr;
     }
@@ -248,7 +268,7 @@ BOOL GlobalUnlock(HGLOBAL block)
 {
     GdiState& s = State();
     std::lock_guard<std::mutex> lock(s.mutex);
-    GlobalBlock* b = FindBlock(s, block);
+    GlobalBlock* b = Find(s.blocks, static_cast<HGLOBAL__*>(block));
     if (!b || b->locks == 0) {
         return FALSE;
     }
@@ -258,25 +278,20 @@ BOOL GlobalUnlock(HGLOBAL block)
 
 HGLOBAL GlobalFree(HGLOBAL block)
 {
-    GlobalBlock* b = nullptr;
+    std::unique_ptr<GlobalBlock> b;
     {
         GdiState& s = State();
         std::lock_guard<std::mutex> lock(s.mutex);
-        b = FindBlock(s, block);
-        if (!b) {
-            return block;
-        }
-        s.blocks.erase(block);
+        b = Take(s.blocks, static_cast<HGLOBAL__*>(block));
     }
-    delete b;
-    return nullptr;
+    return b ? nullptr : block;  // b freed here, outside the lock
 }
 
 std::size_t GlobalSize(HGLOBAL block)
 {
     GdiState& s = State();
     std::lock_guard<std::mutex> lock(s.mutex);
-    GlobalBlock* b = FindBlock(s, block);
+    GlobalBlock* b = Find(s.blocks, static_cast<HGLOBAL__*>(block));
     return b ? b->size : 0;
 }
 

@@ -17,8 +17,9 @@ set -eu
 # Compilers: g++ 12 (the default), clang 14 (Debian's clang) and clang 19 with
 # the run-times of its sanitizers (clang 14 brings its own). Every one builds
 # and tests the project (make test CXX=clang++-19), and the consumer check
-# builds a host program with g++ and clang++.
-compilers="g++ clang clang-19 libclang-rt-19-dev"
+# builds a host program with g++ and clang++. clang-format (14) keeps the house
+# style (scripts/format.sh).
+compilers="g++ clang clang-19 libclang-rt-19-dev clang-format"
 required="cmake make ccache pkg-config $compilers libtbb-dev libgtest-dev libbenchmark-dev libcfitsio-dev libpng-dev libjpeg-dev libhwy-dev zlib1g-dev"
 optional=""
 arm64=""

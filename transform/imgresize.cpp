@@ -1,4 +1,6 @@
-// Canvas resize with an anchor and a fill value.
+// Canvas resize (CImgResize): the frame grows or shrinks around an anchor and
+// new area takes a fill value; samples are moved, never resampled (resampling
+// to another pixel size is CImgResolution, imgresolution.cpp).
 #include "transform/imgresize.h"
 
 #include <algorithm>

@@ -1,4 +1,6 @@
-// Resolution change: the common frame and bilinear resampling.
+// Resampling (CImgResolution) to another pixel size: the common frame and
+// bilinear resampling (a canvas resize without resampling is CImgResize,
+// imgresize.cpp).
 #include "transform/imgresolution.h"
 
 #include <algorithm>

@@ -96,13 +96,22 @@ public:
     void SetPixelGrayRaw(float* p, float v) { *p = v; }
 
     // ---- 256 scale, never clamped ----
+    /// v on the plane's display scale: (v - level min) / level range x 255,
+    /// in double, rounded to float; values outside the levels go below 0 or
+    /// above 255. A level range of 0 gives +inf or -inf (NaN for v equal to
+    /// the level minimum); NaN stays NaN.
     float To256(float v, int plane) const;
+    /// To256 of the sample at p.
     float GetPixelGray256f(float* p, int plane) { return To256(*p, plane); }
     /// 0.0 outside the image.
     float GetPixelGray256f(int x, int y, int plane);
     /// (value at p - lo) x factor, in float.
     float GetPixelGray256f(float* p, float lo, float factor) const;
+    /// Stores ToRaw(v, plane) at p.
     void SetPixelGray256f(float* p, float v, int plane) { *p = ToRaw(v, plane); }
+    /// The inverse of To256: v / 255 x level range + level min, in double
+    /// (the float form rounds the result to float). A level range of 0 gives
+    /// the level minimum for every finite v; NaN stays NaN.
     float ToRaw(float v, int plane) const;
     double ToRaw(double v, int plane) const;
 
@@ -138,7 +147,12 @@ public:
     /// Mean of all samples of the plane (double sum, / width / height); 0.0
     /// for an image without samples; NaN when a sample is NaN.
     float GetAvrGrayRaw(int plane);
+    /// GetAvrGrayRaw(plane) minus the plane's level minimum (rounded to
+    /// float), in float: the mean above the display's black point, on the
+    /// raw scale. NaN when a sample is NaN.
     float GetAvrGray(int plane);
+    /// To256 of GetAvrGrayRaw(plane): the mean on the display scale (not
+    /// clamped; a level range of 0 gives an infinity).
     float GetAvrGray256f(int plane);
     /// Clips rect to the image (each coordinate raised to 0, then lowered to
     /// the width or height; not reordered); null gives the whole image.
@@ -236,8 +250,13 @@ public:
     int MakeFilterProcEx(int index, CKelImage* image, CFilterMatrix* matrix, int plane, int normalise);
     /// SetPln(plane) on extended slot `index`.
     void SetFilterProcPlnEx(int index, int plane);
+    /// The filtered value at (x, y) of the current slot, on the raw scale of
+    /// its plane (CFilterProc::Calc: rows mirror, 0.0 for x outside the image
+    /// or an empty slot).
     float CalcFilterProc(int x, int y);
+    /// The same from slot `plane`; 0.0 for a plane outside 0..2.
     float CalcFilterProc(int x, int y, int plane);
+    /// CalcFilterProc of extended slot `index`; 0.0 for an index outside 0..5.
     float CalcFilterProcEx(int index, int x, int y);
     float CalcFilterProcEx(int index, int x, int y, int plane);
 

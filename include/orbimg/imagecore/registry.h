@@ -21,7 +21,12 @@ public:
     static int Read(const CString& section, const CString& key, int def, int* value, int flag);
     /// The double form of Read.
     static int Read(const CString& section, const CString& key, double def, double* value);
+    /// Stores value under (section, key), replacing what was there (of
+    /// either type); kept for the life of the process (nothing is written to
+    /// disk). Thread-safe.
     static void Write(const CString& section, const CString& key, int value);
+    /// The double form of Write; an int Read of it truncates (NaN reads as 0,
+    /// values beyond int's range as its ends).
     static void Write(const CString& section, const CString& key, double value);
     /// Removes every setting.
     static void Clear();
