@@ -48,8 +48,9 @@ int CKelImage::GetHistogramDisplay(int* hist, int bins, int plane, CRect* rect)
                 orbimg::detail::DisplayRow(src, n, stretch.lv[p], values.data() + static_cast<std::size_t>(p) * n);
             }
             for (int i = 0; i < n; ++i) {
-                const double l = 0.587 * values[static_cast<std::size_t>(n + i)] + 0.299 * values[static_cast<std::size_t>(i)] +
-                                 0.114 * values[static_cast<std::size_t>(2 * n + i)];
+                const double l = CKelImage::kBrightG * values[static_cast<std::size_t>(n + i)] +
+                                 CKelImage::kBrightR * values[static_cast<std::size_t>(i)] +
+                                 CKelImage::kBrightB * values[static_cast<std::size_t>(2 * n + i)];
                 count(static_cast<float>(l));
             }
         } else {

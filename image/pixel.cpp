@@ -148,7 +148,7 @@ unsigned char CKelImage::GetPixelGray256(double x, double y, int plane)
 
 double CKelImage::CalcBright(double r, double g, double b) const
 {
-    return 0.587 * g + 0.299 * r + 0.114 * b;
+    return kBrightG * g + kBrightR * r + kBrightB * b;
 }
 
 float CKelImage::GetPixelBright256f(float* r, float* g, float* b)

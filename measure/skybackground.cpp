@@ -230,7 +230,7 @@ std::vector<const float*> SignalRows(const CKelImage& image, int plane, std::vec
         const float* b = image.GetImageAdr(0, y, 2, 0, nullptr);
         float* out = store.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width);
         for (int x = 0; x < width; ++x) {
-            out[x] = static_cast<float>((0.587 * g[x] + 0.299 * r[x]) + 0.114 * b[x]);
+            out[x] = static_cast<float>((CKelImage::kBrightG * g[x] + CKelImage::kBrightR * r[x]) + CKelImage::kBrightB * b[x]);
         }
     };
     if (CVmManager::GetCurrentSwapSize() != 0) {

@@ -128,6 +128,12 @@ public:
     unsigned char GetPixelGray256(double x, double y, int plane);
 
     // ---- brightness ----
+    /// Weights of the brightness (luminance) of a colour value, everywhere
+    /// the library and the tool compute one: (kBrightG g + kBrightR r) +
+    /// kBrightB b, in double, in that order.
+    static constexpr double kBrightR = 0.299;
+    static constexpr double kBrightG = 0.587;
+    static constexpr double kBrightB = 0.114;
     /// (0.587 g + 0.299 r) + 0.114 b, in double.
     double CalcBright(double r, double g, double b) const;
     /// Mono: display value of *r on plane 0 (g and b not read). Colour: each

@@ -12,10 +12,10 @@
 namespace orbimg::tool {
 namespace {
 
-/// Luminance weights, as the library applies them.
+/// Luminance of a colour value, with the library's weights and order.
 double Luminance(double r, double g, double b)
 {
-    return (0.587 * g + 0.299 * r) + 0.114 * b;
+    return (CKelImage::kBrightG * g + CKelImage::kBrightR * r) + CKelImage::kBrightB * b;
 }
 
 /// What `render` draws with by default: its levels and stretch.

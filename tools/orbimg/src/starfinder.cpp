@@ -90,7 +90,7 @@ std::vector<float> StarSignal(const CKelImage& image, int plane)
         const float* g = image.GetImageAdr(0, y, 1, 1, nullptr);
         const float* b = image.GetImageAdr(0, y, 2, 1, nullptr);
         for (int x = 0; x < width; ++x) {
-            out[x] = static_cast<float>(0.587 * g[x] + 0.299 * r[x] + 0.114 * b[x]);
+            out[x] = static_cast<float>(CKelImage::kBrightG * g[x] + CKelImage::kBrightR * r[x] + CKelImage::kBrightB * b[x]);
         }
     }
     return s;
