@@ -36,13 +36,18 @@ public:
 };
 
 // How the object is prepared before each call: a copy of the frame made
-// untimed (Copy), an empty object (Fresh, untimed), or a copy made in the
-// timed region (CopyFirst, as a host calls the operation on a new object).
-enum class Prepare { Copy, Fresh, CopyFirst };
+// untimed (Copy), an empty object (Fresh, untimed), a copy made in the
+// timed region (CopyFirst, as a host calls the operation on a new object),
+// or nothing (Reuse: the object holds the previous call's result, as when a
+// host resamples each new frame into the same object).
+enum class Prepare { Copy, Fresh, CopyFirst, Reuse };
 
 template <typename Op>
 void PrepareObject(benchmark::State& state, Op& op, const CKelImage& src, Prepare prepare)
 {
+    if (prepare == Prepare::Reuse) {
+        return;
+    }
     if (prepare == Prepare::CopyFirst) {
         op = src;
         return;
@@ -142,6 +147,8 @@ void ResolutionBilinear(benchmark::State& state) { Resolution(state, false, Prep
 void ResolutionBicubic(benchmark::State& state) { Resolution(state, true, Prepare::Copy); }
 void ResolutionBilinearFresh(benchmark::State& state) { Resolution(state, false, Prepare::Fresh); }
 void ResolutionBilinearCopyFirst(benchmark::State& state) { Resolution(state, false, Prepare::CopyFirst); }
+void ResolutionBilinearReuse(benchmark::State& state) { Resolution(state, false, Prepare::Reuse); }
+void ResolutionBicubicReuse(benchmark::State& state) { Resolution(state, true, Prepare::Reuse); }
 BENCHMARK(ResolutionBilinear)
     ->ArgsProduct({{500, 1500}, {0, 1}})
     ->ArgNames({"permille", "serial"})
@@ -159,6 +166,17 @@ BENCHMARK(ResolutionBilinearFresh)
     ->UseRealTime();
 BENCHMARK(ResolutionBilinearCopyFirst)
     ->Args({500, 0})
+    ->ArgNames({"permille", "serial"})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+// Against OpenCV reusing its outputs (OpenCvLinear/OpenCvCubic .../0).
+BENCHMARK(ResolutionBilinearReuse)
+    ->ArgsProduct({{500, 1500}, {0}})
+    ->ArgNames({"permille", "serial"})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(ResolutionBicubicReuse)
+    ->ArgsProduct({{500, 1500}, {0}})
     ->ArgNames({"permille", "serial"})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();

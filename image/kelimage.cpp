@@ -48,9 +48,9 @@ CKelImage& CKelImage::operator=(const CKelImage& other)
     return *this;
 }
 
-int CKelImage::TakeRecord(const CKelImage& other, int width, int height)
+int CKelImage::TakeRecord(const CKelImage& other, int width, int height, bool overwrite)
 {
-    if (!CImage::TakeRecord(other, width, height)) {
+    if (!CImage::TakeRecord(other, width, height, overwrite)) {
         return 0;
     }
     m_stdPt[0] = other.m_stdPt[0];

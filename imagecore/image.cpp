@@ -187,10 +187,19 @@ CImage& CImage::operator=(const CImage& other)
     return *this;
 }
 
-int CImage::TakeRecord(const CImage& other, int width, int height)
+int CImage::TakeRecord(const CImage& other, int width, int height, bool overwrite)
 {
     if (this == &other || width < 1 || height < 1) {
         return 0;
+    }
+    if (overwrite && m_store && m_width == width && m_height == height && m_planes == other.m_planes &&
+        GetBytesPixel() == other.GetBytesPixel()) {
+        // The store already has the shape (an operation run again into the
+        // same object): no allocation, no first touch of fresh pages.
+        AssignRecord(other, std::move(m_store));
+        m_width = width;
+        m_height = height;
+        return 1;
     }
     auto store = std::make_unique<CVmImage>();
     if (!store->Reshape(width, height, other.m_planes, other.GetBytesPixel())) {

@@ -240,8 +240,9 @@ int CImgResolution::Resample(CKelImage* src, int width, int height, bool bicubic
         }
     } else {
         // Another size, planes or format: start from the source's record,
-        // as a copy of the source would, without copying its samples.
-        if (!TakeRecord(*src, width, height)) {
+        // as a copy of the source would, without copying its samples (every
+        // sample is written below, so a store of the output's shape is kept).
+        if (!TakeRecord(*src, width, height, true)) {
             return 0;
         }
         Init();

@@ -124,8 +124,9 @@ int CImgSoftBinning::Do(int binX, int binY, int roundUp, int scaleLevels, CKelIm
         }
     } else {
         // Another size, planes or format: start from the source's record,
-        // as a copy of the source would, without copying its samples.
-        if (!TakeRecord(*src, newWidth, newHeight)) {
+        // as a copy of the source would, without copying its samples (every
+        // sample is written below, so a store of the output's shape is kept).
+        if (!TakeRecord(*src, newWidth, newHeight, true)) {
             return 0;
         }
         Init();

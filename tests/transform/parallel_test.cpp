@@ -89,8 +89,11 @@ TEST_P(TransformParallel, SameBitsAsTheSerialLoop)
     }
 }
 
-// An empty object, and one of another size, take the source's size, planes,
-// levels and points: the result is the one after a copy of the source.
+// An empty object, one of another size, and one holding a resampling's or
+// binning's result from another frame (its store is reused) take the
+// source's size, planes, levels and points: the result is the one after a
+// copy of the source. (A flip or brightness object of the source's size is
+// taken as that copy already.)
 TEST_P(TransformParallel, FreshObjectMatchesACopyFirst)
 {
     CKelImage src = Source();
@@ -99,9 +102,14 @@ TEST_P(TransformParallel, FreshObjectMatchesACopyFirst)
     if (!GetParam().takesSource) {
         return;  // a canvas keeps the object's planes and levels
     }
-    for (const CKelImage* prepared : {static_cast<const CKelImage*>(nullptr), &smaller}) {
+    CKelImage other = RandomImage(63, 47, 3, 9, true);
+    const CKelImage previous = GetParam().apply(nullptr, other, false);
+    const char* names[] = {"empty object", "smaller object", "object holding a previous result"};
+    int i = 0;
+    const bool resized = previous.GetWidth() != src.GetWidth() || previous.GetHeight() != src.GetHeight();
+    for (const CKelImage* prepared : {static_cast<const CKelImage*>(nullptr), &smaller, resized ? &previous : nullptr}) {
         const CKelImage fresh = GetParam().apply(prepared, src, false);
-        EXPECT_TRUE(SameImage(fresh, copied)) << (prepared ? "smaller object" : "empty object");
+        EXPECT_TRUE(SameImage(fresh, copied)) << names[i++];
         for (int p = 0; p < 3; ++p) {
             EXPECT_EQ(fresh.GetLevelMin(p), copied.GetLevelMin(p));
             EXPECT_EQ(fresh.GetLevelMax(p), copied.GetLevelMax(p));

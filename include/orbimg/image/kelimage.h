@@ -270,10 +270,11 @@ protected:
     /// Becomes what assignment from `other` makes of it (record, standard
     /// points, empty filter slots) but with zeroed samples of width x height
     /// instead of a copy of `other`'s: the start of an operation that
-    /// overwrites every sample. Returns 0 and changes nothing when width or
-    /// height is below 1, `other` is this image, or the samples cannot be
-    /// allocated.
-    int TakeRecord(const CKelImage& other, int width, int height);
+    /// overwrites every sample (`overwrite`: a store of the same shape is
+    /// kept, as CImage::TakeRecord says). Returns 0 and changes nothing when
+    /// width or height is below 1, `other` is this image, or the samples
+    /// cannot be allocated.
+    int TakeRecord(const CKelImage& other, int width, int height, bool overwrite = false);
     /// Largest sample of the plane in the clipped window and its position;
     /// (x, y) stays (-1, -1) when no sample exceeds the window's first sample.
     /// A window wholly outside the image gives 0.0 and (-1, -1), reading

@@ -313,10 +313,13 @@ public:
 protected:
     /// Takes `other`'s record (everything assignment copies but the samples:
     /// format, planes, levels, flags, header, cull grid) with zeroed samples
-    /// of width x height instead of a copy of its samples. Returns 0 and
-    /// changes nothing when width or height is below 1, `other` is this image,
-    /// or the samples cannot be allocated.
-    int TakeRecord(const CImage& other, int width, int height);
+    /// of width x height instead of a copy of its samples. With `overwrite`
+    /// (the caller writes every sample next) a store this image already
+    /// holds of exactly that size, planes and sample size is kept as it is,
+    /// unzeroed, instead of allocating a new one. Returns 0 and changes
+    /// nothing when width or height is below 1, `other` is this image, or the
+    /// samples cannot be allocated.
+    int TakeRecord(const CImage& other, int width, int height, bool overwrite = false);
 
 private:
     static bool ValidLevelPlane(int plane) { return plane >= 0 && plane < kMaxPlanes; }
