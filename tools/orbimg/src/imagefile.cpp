@@ -6,6 +6,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include <fitsio.h>
+
 #include "options.h"
 #include "planestats.h"
 #include "tool.h"
@@ -122,19 +124,17 @@ std::optional<std::string> FitsHeader::Value(const std::string& keyword) const
 
 std::string FitsCard(const std::string& keyword, const std::string& value, const std::string& comment)
 {
-    std::string card = keyword.substr(0, 8);
-    card.resize(8, ' ');
-    card += "= ";
-    if (!value.empty() && value[0] == '\'') {
-        card += value;
-    } else {
-        card += std::string(value.size() < 20 ? 20 - value.size() : 0, ' ') + value;
-    }
-    if (!comment.empty()) {
-        card += " / " + comment;
-    }
-    card.resize(80, ' ');
-    return card;
+    // cfitsio lays the card out (fits_make_key): numbers right-aligned to
+    // column 30, a string too long for the card cut with its closing quote
+    // kept, the comment cut at column 80. A card it refuses is left blank
+    // rather than half written.
+    char card[FLEN_CARD] = {};
+    std::string text = value;
+    int status = 0;
+    fits_make_key(keyword.substr(0, 8).c_str(), text.data(), comment.c_str(), card, &status);
+    std::string out = status == 0 ? std::string(card) : std::string();
+    out.resize(80, ' ');
+    return out;
 }
 
 std::string FitsString(const std::string& text)

@@ -67,9 +67,10 @@ private:
     std::vector<std::string> m_cards;
 };
 
-/// A header card "KEYWORD = value / comment": numbers and T/F right-aligned
-/// to column 30 as the fixed format has them, quoted strings (FitsString)
-/// from column 11. Cut to 80 characters.
+/// A header card "KEYWORD = value / comment", laid out by cfitsio: numbers
+/// and T/F right-aligned to column 30 as the fixed format has them, quoted
+/// strings (FitsString) from column 11, a string too long for the card cut
+/// with its closing quote kept. 80 characters.
 std::string FitsCard(const std::string& keyword, const std::string& value, const std::string& comment);
 /// A FITS string value: quoted, inner quotes doubled, padded to 8 characters.
 std::string FitsString(const std::string& text);

@@ -401,6 +401,9 @@ TEST(FitsHeader, CardsKeywordsAndValues)
     EXPECT_EQ(h.Cards()[0].substr(0, 30), "EXPTIME =                 30.5");
     EXPECT_EQ(h.Value("EXPTIME"), "30.5");
     EXPECT_EQ(h.Value("OBJECT"), "'Bob''s nebula'");
+    const std::string cut = FitsCard("OBJECT", FitsString(std::string(75, 'x')), "");
+    EXPECT_EQ(cut.size(), 80u);
+    EXPECT_EQ(cut.back(), '\'') << "a cut string keeps its closing quote";
     EXPECT_FALSE(h.Value("HISTORY"));
     h.Remove("EXPTIME");
     EXPECT_EQ(h.Cards().size(), 2u);
