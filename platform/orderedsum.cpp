@@ -70,14 +70,14 @@ double Rough(const float* v, int n, double center)
 /// One term on the grid: rounded into pos or neg; wrong where the route
 /// does not take it.
 template <class D, class V = hn::Vec<D>, class M = hn::Mask<D>>
-HWY_INLINE void OnGrid(D d, V t, V scale, V& pos, V& neg, M& wrong)
+HWY_INLINE void OnGrid(D d, V t, V scale, V& pos, V& neg, M& wrong, M& tie)
 {
     const V q = hn::Mul(t, scale);
     const V rounded = hn::Sub(hn::Add(q, hn::Set(d, kRound)), hn::Set(d, kRound));
     const V rest = hn::Sub(q, rounded);  // exact
     const M taken = hn::Lt(hn::Abs(q), hn::Set(d, kLargest));
     wrong = hn::Or(wrong, hn::Not(taken));
-    wrong = hn::Or(wrong, hn::Or(hn::Eq(rest, hn::Set(d, 0.5)), hn::Eq(rest, hn::Set(d, -0.5))));
+    tie = hn::Or(tie, hn::Or(hn::Eq(rest, hn::Set(d, 0.5)), hn::Eq(rest, hn::Set(d, -0.5))));
     pos = hn::Add(pos, hn::Max(rounded, hn::Zero(d)));
     neg = hn::Add(neg, hn::Min(rounded, hn::Zero(d)));
 }
@@ -92,9 +92,10 @@ int Grid(const float* v, int n, double center, double scale, double& plus, doubl
     auto pos = hn::Zero(d);
     auto neg = hn::Zero(d);
     auto wrong = hn::FirstN(d, 0);
+    auto tie = hn::FirstN(d, 0);
     int i = 0;
     for (; i + lanes <= n; i += lanes) {
-        OnGrid(d, Terms<kSquares, kSkipNaN>(d, v + i, c), s, pos, neg, wrong);
+        OnGrid(d, Terms<kSquares, kSkipNaN>(d, v + i, c), s, pos, neg, wrong, tie);
     }
     if (i < n) {
         // The last values, the other lanes +0.0.
@@ -103,13 +104,13 @@ int Grid(const float* v, int n, double center, double scale, double& plus, doubl
             tail[k] = v[i + k];
         }
         const auto t = Terms<kSquares, kSkipNaN>(d, tail, c);
-        OnGrid(d, hn::IfThenElseZero(hn::FirstN(d, static_cast<std::size_t>(n - i)), t), s, pos, neg, wrong);
+        OnGrid(d, hn::IfThenElseZero(hn::FirstN(d, static_cast<std::size_t>(n - i)), t), s, pos, neg, wrong, tie);
     }
     // Sums of integers of one sign: exact while below 2^53, and at least
     // 2^53 once the exact sum reaches it, so the caller's checks see it.
     plus = hn::GetLane(hn::SumOfLanes(d, pos));
     minus = hn::GetLane(hn::SumOfLanes(d, neg));
-    return hn::AllFalse(d, wrong) ? 1 : 0;
+    return !hn::AllFalse(d, wrong) ? 0 : (hn::AllFalse(d, tie) ? 1 : 2);
 }
 
 }  // namespace
@@ -131,8 +132,9 @@ double RoughRow(const float* v, int n, double center, int mode)
 }
 
 /// The terms of v[0 .. n - 1] as integers in units 1 / scale: the sums of
-/// the positive and of the negative ones; 0 when a term is not finite, too
-/// large, or half way between two integers.
+/// the positive and of the negative ones, and 1; 0 when a term is not
+/// finite or too large; 2 (sums not given) when a term lies half way
+/// between two integers.
 int GridRow(const float* v, int n, double center, double scale, int mode, double& plus, double& minus)
 {
     switch (mode) {
@@ -204,6 +206,58 @@ int Mode(const SumTerms& terms)
     return (terms.squares ? 1 : 0) | (terms.skipNaN ? 2 : 0);
 }
 
+/// A row with terms half way between two integers (ties), on this thread.
+/// RN(s + t) at a tie takes the even one of the two neighbours, so after a
+/// tie the running sum is even (in units) whatever it was: only the first
+/// tie depends on the sum the row starts from, through the parity of the
+/// start plus the integers before it. Sums hold every other integer;
+/// `firstSign` (+-1) is what the first tie adds when that parity is odd,
+/// `prefixOdd` the parity of the integers before it. False when a term is
+/// not finite or too large.
+struct TieRow {
+    double plus = 0.0;
+    double minus = 0.0;
+    int firstSign = 0;
+    bool prefixOdd = false;
+};
+
+template <bool kSquares, bool kSkipNaN>
+bool GridWithTies(const float* v, int n, double center, double scale, TieRow& row)
+{
+    constexpr double kRoundScalar = 0x1.8p52;
+    constexpr double kLargestScalar = 0x1p50;
+    bool seen = false;
+    bool odd = false;  // parity of the integers so far (before the first tie), or of the sum after it
+    for (int i = 0; i < n; ++i) {
+        const double q = Term<kSquares, kSkipNaN>(v[i], center) * scale;
+        if (!(std::fabs(q) < kLargestScalar)) {
+            return false;
+        }
+        const double rounded = (q + kRoundScalar) - kRoundScalar;
+        const double rest = q - rounded;
+        double step = rounded;
+        if (rest == 0.5 || rest == -0.5) {
+            // rounded is even here (ties to even).
+            if (!seen) {
+                seen = true;
+                row.firstSign = rest > 0.0 ? 1 : -1;
+                row.prefixOdd = odd;
+            } else if (odd) {
+                step += rest > 0.0 ? 1.0 : -1.0;
+            }
+            odd = false;
+        } else {
+            odd = odd != ((static_cast<long long>(rounded) & 1) != 0);
+        }
+        if (step > 0.0) {
+            row.plus += step;
+        } else {
+            row.minus += step;
+        }
+    }
+    return true;
+}
+
 /// The binade of a finite non-zero s inside the range the integer route
 /// takes, or kNoGuess.
 int Binade(double s)
@@ -254,6 +308,7 @@ void OrderedSum::AddRows(const float* const* rows, int count, int width)
     m_plus.assign(n, 0.0);
     m_minus.assign(n, 0.0);
     m_exponent.assign(n, kNoGuess);
+    m_first.assign(n, 0);
     m_counts.assign(n, 0);
 
     // Rough sums and counts of every row.
@@ -288,9 +343,21 @@ void OrderedSum::AddRows(const float* const* rows, int count, int width)
                     continue;
                 }
                 const double scale = std::ldexp(1.0, 52 - m_exponent[r]);
-                const bool ok = HWY_DYNAMIC_DISPATCH(GridRow)(rows[r], width, m_terms.center, scale, Mode(m_terms),
-                                                              m_plus[r], m_minus[r]) != 0;
-                if (!ok) {
+                const int grid = HWY_DYNAMIC_DISPATCH(GridRow)(rows[r], width, m_terms.center, scale,
+                                                               Mode(m_terms), m_plus[r], m_minus[r]);
+                m_first[r] = 0;
+                if (grid == 2) {
+                    TieRow tie;
+                    const bool ok = WithTerms(m_terms, [&]<bool kSquares, bool kSkipNaN>() {
+                        return GridWithTies<kSquares, kSkipNaN>(rows[r], width, m_terms.center, scale, tie);
+                    });
+                    m_plus[r] = tie.plus;
+                    m_minus[r] = tie.minus;
+                    m_first[r] = tie.firstSign * (tie.prefixOdd ? 2 : 1);
+                    if (!ok) {
+                        m_exponent[r] = kNoGuess;
+                    }
+                } else if (grid == 0) {
                     m_exponent[r] = kNoGuess;
                 }
             }
@@ -306,8 +373,15 @@ void OrderedSum::AddRows(const float* const* rows, int count, int width)
         const int e = m_exponent[r];
         if (e != kNoGuess && Binade(m_sum) == e) {
             const double units = std::ldexp(m_sum, 52 - e);  // an integer, 2^52 <= |units| < 2^53
-            const double plus = m_plus[r];
-            const double minus = m_minus[r];
+            double plus = m_plus[r];
+            double minus = m_minus[r];
+            // The first tie: +-1 when the start plus the integers before it is odd.
+            const int first = m_first[r];
+            const bool prefixOdd = first == 2 || first == -2;
+            const bool startOdd = (static_cast<long long>(units) & 1) != 0;
+            const double adjust = (first != 0 && startOdd != prefixOdd) ? (first > 0 ? 1.0 : -1.0) : 0.0;
+            plus += adjust > 0.0 ? adjust : 0.0;
+            minus += adjust < 0.0 ? adjust : 0.0;
             const bool inside = units > 0.0 ? (units + minus >= kLow && units + plus <= kHigh)
                                             : (units + plus <= -kLow && units + minus >= -kHigh);
             if (inside) {

@@ -11,13 +11,15 @@
 //   - How the bits are kept in parallel: while the running sum s stays in
 //     one binade [2^E, 2^(E+1)) (or its negative), s is a multiple of
 //     u = 2^(E-52) and RN(s + t) = s + u k with k the nearest integer to t / u
-//     (unless t / u lies half way between two integers). So the terms of a
-//     row reduce, independently of s, to integers whose sums are exact; the
-//     rows are reduced on every core, E guessed from a first, rough sum, and
-//     then applied in order, each after a check that its E was right, no
-//     half-way term occurred and every partial sum stays inside the binade
-//     by a margin. A row that fails a check (the first rows, a row where s
-//     changes binade, NaN or infinite terms) is added term by term.
+//     (at a tie, t / u half way between two integers, the even neighbour of
+//     s / u + t / u: after a tie s / u is even, so only a row's first tie
+//     depends on where the row starts, through one parity). So the terms of
+//     a row reduce, all but independently of s, to integers whose sums are
+//     exact; the rows are reduced on every core, E guessed from a first,
+//     rough sum, and then applied in order, each after a check that its E
+//     was right and every partial sum stays inside the binade by a margin.
+//     A row that fails a check (the first rows, a row where s changes
+//     binade, NaN or infinite terms) is added term by term.
 //   - While part of the sample store is swapped out, everything runs on the
 //     calling thread, term by term.
 #pragma once
@@ -55,6 +57,7 @@ private:
     std::vector<double> m_plus;   // per row: sum of the positive integers
     std::vector<double> m_minus;  // per row: sum of the negative integers
     std::vector<int> m_exponent;  // per row: the binade guessed, or kNoGuess
+    std::vector<int> m_first;     // per row: the first tie (orderedsum.cpp), 0 for none
     std::vector<long long> m_counts;
 };
 
