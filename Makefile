@@ -24,7 +24,7 @@ MAKEFLAGS += --no-print-directory
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX ?= /usr/local
 CMAKE_FLAGS ?=
-TSAN_LABELS ?= platform|filter|display|histogram|transform|measure|colour
+TSAN_LABELS ?= platform|filter|display|histogram|autolevel|transform|measure|colour
 FUZZ_SECONDS ?= 60
 # The test programs of those labels (tests/<label>/ -> test_<label>): all make tsan builds.
 TSAN_TARGETS = $(addprefix test_,$(subst |, ,$(TSAN_LABELS)))

@@ -1,12 +1,15 @@
 // Auto level by median: the median of the window (optionally of s x s block
 // sums), levels placed by multiples of the root-mean-square deviation from
-// it, and the dispatchers that pick a method by number.
+// it, and the dispatchers that pick a method by number. Block rows and sums
+// run over row bands on every core, with the serial loop's bits.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <vector>
 
 #include "autolevel/autolevel.h"
 #include "autolevel/samples.h"
+#include "platform/rowbands.h"
 
 using orbimg::detail::ClipWindow;
 using orbimg::detail::RmsDeviation;
@@ -53,43 +56,57 @@ bool BlockMedian(const CKelImage& image, const Window& w, bool blockSampling, bo
     const int rows = w.Height() / s;
     const int span = columns * s;
 
+    // Block rows over row bands on every core, each block's sum into its
+    // place; the values then taken in block order.
+    std::vector<float> sums(static_cast<std::size_t>(columns) * static_cast<std::size_t>(rows));
+    std::atomic<bool> missing{false};
+    orbimg::platform::ForRowBands(
+        0, rows,
+        [&](int begin, int end) {
+            std::vector<float> luma(rawLuma ? span : 0);
+            for (int k = begin; k < end; ++k) {
+                float* blockSums = sums.data() + static_cast<std::size_t>(k) * static_cast<std::size_t>(columns);
+                for (int r = 0; r < s; ++r) {
+                    const int y = w.top + k * s + r;
+                    const float* row;
+                    if (rawLuma) {
+                        const float* red = image.GetImageAdr(w.left, y, 0, 1, nullptr);
+                        const float* green = image.GetImageAdr(w.left, y, 1, 1, nullptr);
+                        const float* blue = image.GetImageAdr(w.left, y, 2, 1, nullptr);
+                        if (!red || !green || !blue) {
+                            missing = true;
+                            return;
+                        }
+                        RawLuma(red, green, blue, span, luma.data());
+                        row = luma.data();
+                    } else {
+                        row = image.GetImageAdr(w.left, y, plane, 1, nullptr);
+                        if (!row) {
+                            missing = true;
+                            return;
+                        }
+                    }
+                    // Column offset outside, blocks inside: each block still
+                    // adds its samples left to right, and the blocks are
+                    // independent sums.
+                    for (int c = 0; c < s; ++c) {
+                        const float* v = row + c;
+                        for (int j = 0; j < columns; ++j) {
+                            blockSums[j] += v[static_cast<std::size_t>(j) * s];
+                        }
+                    }
+                }
+            }
+        },
+        1);
+    if (missing) {
+        return false;
+    }
     std::vector<double> values;
-    values.reserve(static_cast<std::size_t>(columns) * static_cast<std::size_t>(rows));
-    std::vector<float> sums(columns);
-    std::vector<float> luma(rawLuma ? span : 0);
-    for (int k = 0; k < rows; ++k) {
-        std::fill(sums.begin(), sums.end(), 0.0f);
-        for (int r = 0; r < s; ++r) {
-            const int y = w.top + k * s + r;
-            const float* row;
-            if (rawLuma) {
-                const float* red = image.GetImageAdr(w.left, y, 0, 1, nullptr);
-                const float* green = image.GetImageAdr(w.left, y, 1, 1, nullptr);
-                const float* blue = image.GetImageAdr(w.left, y, 2, 1, nullptr);
-                if (!red || !green || !blue) {
-                    return false;
-                }
-                RawLuma(red, green, blue, span, luma.data());
-                row = luma.data();
-            } else {
-                row = image.GetImageAdr(w.left, y, plane, 1, nullptr);
-                if (!row) {
-                    return false;
-                }
-            }
-            // Column offset outside, blocks inside: each block still adds its
-            // samples left to right, and the blocks are independent sums.
-            for (int c = 0; c < s; ++c) {
-                const float* v = row + c;
-                for (int j = 0; j < columns; ++j) {
-                    sums[j] += v[static_cast<std::size_t>(j) * s];
-                }
-            }
-        }
-        for (const float sum : sums) {
-            if (sum == sum) {
-                values.push_back(sum);
-            }
+    values.reserve(sums.size());
+    for (const float sum : sums) {
+        if (sum == sum) {
+            values.push_back(sum);
         }
     }
     if (values.empty()) {

@@ -1,9 +1,15 @@
 // The sample sets of the auto-level methods: the clipped window, extremes
-// and the double sums over a window.
+// and the double sums over a window, over row bands on every core (serial
+// while the store is partly swapped out); the sums keep window order, bit
+// for bit (platform/orderedsum.h).
 #include "autolevel/samples.h"
 
 #include <algorithm>
 #include <cmath>
+#include <mutex>
+
+#include "platform/orderedsum.h"
+#include "platform/rowbands.h"
 
 namespace orbimg::detail {
 
@@ -15,6 +21,79 @@ Window ClipWindow(CKelImage& image, CRect* rect)
 }
 
 namespace {
+
+using orbimg::platform::ForRowBands;
+using orbimg::platform::OrderedSum;
+using orbimg::platform::RowBandsParallel;
+using orbimg::platform::SumTerms;
+
+/// Computed values per slab: the luminance of a slab of rows is computed on
+/// every core into a buffer of about this many values, then summed.
+constexpr long long kSlabValues = 1 << 20;
+
+/// Calls f(band) for bands of consecutive rows of the window, in parallel
+/// (see platform/rowbands.h).
+template <class F>
+void ForWindowBands(const Window& w, const F& f)
+{
+    if (w.Empty()) {
+        return;
+    }
+    ForRowBands(w.top, w.bottom, [&](int begin, int end) {
+        Window band = w;
+        band.top = begin;
+        band.bottom = end;
+        f(band);
+    });
+}
+
+/// Adds the values of the window to `sum` in window order: plane rows as
+/// they are, computed values a slab of rows at a time.
+void AddWindow(const CKelImage& image, const Window& w, SampleSet set, int plane, OrderedSum& sum)
+{
+    if (w.Empty()) {
+        return;
+    }
+    const int width = w.Width();
+    std::vector<const float*> rows;
+    if (set == SampleSet::Plane) {
+        rows.resize(static_cast<std::size_t>(w.Height()));
+        for (int y = w.top; y < w.bottom; ++y) {
+            rows[static_cast<std::size_t>(y - w.top)] = image.GetImageAdr(w.left, y, plane, 1, nullptr);
+        }
+        sum.AddRows(rows.data(), w.Height(), width);
+        return;
+    }
+    const DisplayLuma luma(image);
+    const int slabRows = static_cast<int>(std::clamp<long long>(kSlabValues / width, 1, w.Height()));
+    std::vector<float> store(static_cast<std::size_t>(slabRows) * static_cast<std::size_t>(width));
+    rows.resize(static_cast<std::size_t>(slabRows));
+    for (int top = w.top; top < w.bottom; top += slabRows) {
+        const int count = std::min(slabRows, w.bottom - top);
+        ForRowBands(
+            0, count,
+            [&](int begin, int end) {
+                for (int i = begin; i < end; ++i) {
+                    const int y = top + i;
+                    const float* r = image.GetImageAdr(w.left, y, 0, 1, nullptr);
+                    const float* g = image.GetImageAdr(w.left, y, 1, 1, nullptr);
+                    const float* b = image.GetImageAdr(w.left, y, 2, 1, nullptr);
+                    float* out = store.data() + static_cast<std::size_t>(i) * static_cast<std::size_t>(width);
+                    rows[static_cast<std::size_t>(i)] = (r && g && b) ? out : nullptr;
+                    if (!(r && g && b)) {
+                        continue;
+                    }
+                    if (set == SampleSet::Luma256) {
+                        luma.To256(r, g, b, width, out);
+                    } else {
+                        luma.ToRaw(r, g, b, width, out);
+                    }
+                }
+            },
+            4);
+        sum.AddRows(rows.data(), count, width);
+    }
+}
 
 /// Running extremes in kLanes independent lanes (value i goes to lane
 /// i % kLanes within a run), so that the compares do not wait on each other.
@@ -67,12 +146,30 @@ struct LaneExtremes {
             count += c;
         }
     }
+
+    /// Takes in the extremes and count of another part of the values.
+    void Merge(const LaneExtremes& other)
+    {
+        if (!other.started) {
+            return;
+        }
+        if (!started) {
+            *this = other;
+            return;
+        }
+        for (int k = 0; k < kLanes; ++k) {
+            min[k] = other.min[k] < min[k] ? other.min[k] : min[k];
+            max[k] = other.max[k] > max[k] ? other.max[k] : max[k];
+        }
+        count += other.count;
+    }
 };
 
-/// The first value equal to zero (+0 or -0) in window order.
-float FirstZero(const CKelImage& image, const Window& w, SampleSet set, int plane)
+/// The first value equal to zero (+0 or -0) in window order; found tells
+/// whether there is one.
+float FirstZeroIn(const CKelImage& image, const Window& w, SampleSet set, int plane, bool& found)
 {
-    bool found = false;
+    found = false;
     float zero = 0.0f;
     ForEachRun(image, w, set, plane, kLongRun, [&](const float* v, int n) {
         for (int i = 0; i < n && !found; ++i) {
@@ -85,12 +182,37 @@ float FirstZero(const CKelImage& image, const Window& w, SampleSet set, int plan
     return zero;
 }
 
+/// The first value equal to zero in window order: the first found by the
+/// band that starts highest.
+float FirstZero(const CKelImage& image, const Window& w, SampleSet set, int plane)
+{
+    std::mutex lock;
+    int top = w.bottom;
+    float zero = 0.0f;
+    ForWindowBands(w, [&](const Window& band) {
+        bool found = false;
+        const float z = FirstZeroIn(image, band, set, plane, found);
+        const std::lock_guard<std::mutex> hold(lock);
+        if (found && band.top < top) {
+            top = band.top;
+            zero = z;
+        }
+    });
+    return zero;
+}
+
 }  // namespace
 
 Extremes FindExtremes(const CKelImage& image, const Window& w, SampleSet set, int plane)
 {
     LaneExtremes lanes;
-    ForEachRun(image, w, set, plane, kLongRun, [&lanes](const float* v, int n) { lanes.Add(v, n); });
+    std::mutex lock;
+    ForWindowBands(w, [&](const Window& band) {
+        LaneExtremes part;
+        ForEachRun(image, band, set, plane, kLongRun, [&part](const float* v, int n) { part.Add(v, n); });
+        const std::lock_guard<std::mutex> hold(lock);
+        lanes.Merge(part);
+    });
     Extremes e;
     if (!lanes.started) {
         return e;
@@ -111,6 +233,11 @@ Extremes FindExtremes(const CKelImage& image, const Window& w, SampleSet set, in
 Sum SumValues(const CKelImage& image, const Window& w, SampleSet set, int plane)
 {
     Sum s;
+    if (RowBandsParallel()) {
+        OrderedSum sum(SumTerms{});
+        AddWindow(image, w, set, plane, sum);
+        return {sum.Value(), sum.Count()};
+    }
     if (set == SampleSet::LumaRaw) {
         const DisplayLuma luma(image);
         ForEachColorRow(image, w, [&](const float* r, const float* g, const float* b, int width) {
@@ -137,6 +264,11 @@ Sum SumValues(const CKelImage& image, const Window& w, SampleSet set, int plane)
 Sum SumSquares(const CKelImage& image, const Window& w, SampleSet set, int plane, double center)
 {
     Sum s;
+    if (RowBandsParallel()) {
+        OrderedSum sum(SumTerms{center, true, true});
+        AddWindow(image, w, set, plane, sum);
+        return {sum.Value(), sum.Count()};
+    }
     if (set == SampleSet::LumaRaw) {
         const DisplayLuma luma(image);
         ForEachColorRow(image, w, [&](const float* r, const float* g, const float* b, int width) {

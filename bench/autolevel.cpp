@@ -1,5 +1,6 @@
 // Auto levels of the standard frame (on a copy: the setters change levels)
-// and the Bayer medians of a one-plane 6000 x 4000 mosaic.
+// (the argument "serial" 1 runs the serial loop, 0 the row bands) and the
+// Bayer medians of a one-plane 6000 x 4000 mosaic.
 #include <benchmark/benchmark.h>
 
 #include "frame.h"
@@ -22,6 +23,7 @@ template <class Setter>
 void RunSetter(benchmark::State& state, Setter setter)
 {
     CImgAutoLevel& image = ColorCopy();
+    const SerialWhile serial(state.range(0));
     for (auto _ : state) {
         setter(image);
         benchmark::DoNotOptimize(image.GetLevelMax(0));
@@ -32,19 +34,19 @@ void AutoLevelNormal(benchmark::State& state)
 {
     RunSetter(state, [](CImgAutoLevel& image) { image.DoByNormal(0.001, 0.999, 0, nullptr); });
 }
-BENCHMARK(AutoLevelNormal)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(AutoLevelNormal)->Arg(0)->Arg(1)->ArgName("serial")->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void AutoLevelMean(benchmark::State& state)
 {
     RunSetter(state, [](CImgAutoLevel& image) { image.DoByMean(2.0, 5.0, 0, nullptr); });
 }
-BENCHMARK(AutoLevelMean)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(AutoLevelMean)->Arg(0)->Arg(1)->ArgName("serial")->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void AutoLevelMedian(benchmark::State& state)
 {
     RunSetter(state, [](CImgAutoLevel& image) { image.DoByMedian(2.0, 5.0, 0, nullptr); });
 }
-BENCHMARK(AutoLevelMedian)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(AutoLevelMedian)->Arg(0)->Arg(1)->ArgName("serial")->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void MedianBayer(benchmark::State& state)
 {

@@ -62,6 +62,7 @@ BENCHMARK(ToDIBMono24)->Unit(benchmark::kMillisecond)->UseRealTime();
 void Export(benchmark::State& state, int bits)
 {
     const CKelImage& frame = StandardFrame();
+    const SerialWhile serial(state.range(0));
     for (auto _ : state) {
         HDIB dib = frame.GetDib(bits);
         benchmark::DoNotOptimize(dib);
@@ -70,10 +71,10 @@ void Export(benchmark::State& state, int bits)
 }
 
 void GetDib24Color(benchmark::State& state) { Export(state, 24); }
-BENCHMARK(GetDib24Color)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(GetDib24Color)->Arg(0)->Arg(1)->ArgName("serial")->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void GetDib8Color(benchmark::State& state) { Export(state, 8); }
-BENCHMARK(GetDib8Color)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(GetDib8Color)->Arg(0)->Arg(1)->ArgName("serial")->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

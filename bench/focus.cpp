@@ -25,11 +25,12 @@ void FocusDo(benchmark::State& state)
         *img = StandardFrame();
         return img;
     }();
+    const SerialWhile serial(state.range(0));
     for (auto _ : state) {
         benchmark::DoNotOptimize(image->Do(0));
     }
 }
-BENCHMARK(FocusDo)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(FocusDo)->Arg(0)->Arg(1)->ArgName("serial")->Unit(benchmark::kMillisecond)->UseRealTime();
 
 #ifdef ORBIMG_HAVE_OPENCV
 // GaussianBlur with sigma 1 (7 x 7) and sigma 10 (59 x 59) of every plane of

@@ -17,4 +17,14 @@ const CKelImage& StandardMonoFrame();
 /// Fills a frame of any size and planes with the standard sky and stars.
 void FillFrame(CKelImage& image, unsigned seed = 12345);
 
+/// The serial loop while it lives when `on` (the swap size set), else the
+/// row bands on every core: the "serial" argument of a benchmark.
+class SerialWhile {
+public:
+    explicit SerialWhile(long long on) { CVmManager::SetCurrentSwapSize(on ? 1 : 0); }
+    ~SerialWhile() { CVmManager::SetCurrentSwapSize(0); }
+    SerialWhile(const SerialWhile&) = delete;
+    SerialWhile& operator=(const SerialWhile&) = delete;
+};
+
 }  // namespace orbimg::bench

@@ -1,5 +1,5 @@
-// Histograms of the standard frame: the three colour planes (parallel path)
-// and the display luminance, 5000 bins over the frame's extremes.
+// Histograms of the standard frame: the three colour planes (parallel path),
+// the display luminance and one plane, 5000 bins over the frame's extremes.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -59,15 +59,23 @@ void HistogramRGBSerial(benchmark::State& state)
 }
 BENCHMARK(HistogramRGBSerial)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-void HistogramLuminance(benchmark::State& state)
+// One plane and the display luminance; "serial" 1 runs the serial loop.
+void HistogramPlane(benchmark::State& state, int plane)
 {
     Setup s;
+    const SerialWhile serial(state.range(0));
     for (auto _ : state) {
-        benchmark::DoNotOptimize(s.frame.GetHistogram(s.hist[0].data(), kBins, s.lo, s.hi, -1, 0, 1, 0, nullptr, 0, 0));
+        benchmark::DoNotOptimize(
+            s.frame.GetHistogram(s.hist[0].data(), kBins, s.lo, s.hi, plane, 0, 1, 0, nullptr, 0, 0));
         benchmark::ClobberMemory();
     }
 }
-BENCHMARK(HistogramLuminance)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void HistogramLuminance(benchmark::State& state) { HistogramPlane(state, -1); }
+BENCHMARK(HistogramLuminance)->Arg(0)->Arg(1)->ArgName("serial")->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void HistogramMono(benchmark::State& state) { HistogramPlane(state, 1); }
+BENCHMARK(HistogramMono)->Arg(0)->Arg(1)->ArgName("serial")->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

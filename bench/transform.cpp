@@ -25,16 +25,6 @@ Op CopyOfFrame()
     return op;
 }
 
-// The serial loop while it lives when `on` (the swap size set), else the
-// parallel one.
-class SerialWhile {
-public:
-    explicit SerialWhile(long long on) { CVmManager::SetCurrentSwapSize(on ? 1 : 0); }
-    ~SerialWhile() { CVmManager::SetCurrentSwapSize(0); }
-    SerialWhile(const SerialWhile&) = delete;
-    SerialWhile& operator=(const SerialWhile&) = delete;
-};
-
 // How the object is prepared before each call: a copy of the frame made
 // untimed (Copy), an empty object (Fresh, untimed), a copy made in the
 // timed region (CopyFirst, as a host calls the operation on a new object),

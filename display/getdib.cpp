@@ -1,7 +1,11 @@
 // Packed DIB export: the whole image through its display levels as an 8-bit
 // grey, 8-bit adaptive-palette or 24-bit bitmap in movable global memory.
+// Rows are written over row bands on every core (platform/rowbands.h); the
+// palette's colour counts are counted per band and added.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 #include "display/palette.h"
@@ -9,11 +13,13 @@
 #include "display/stretchrows.h"
 #include "image/kelimage.h"
 #include "platform/gdi.h"
+#include "platform/rowbands.h"
 
 namespace {
 
 using orbimg::detail::DoubleLevels;
 using orbimg::detail::ForEachChunk;
+using orbimg::platform::ForRowBands;
 
 constexpr std::uint64_t kMaxBlockBytes = 0xFFFFFFFFull;  // sizes are DWORDs
 constexpr std::size_t kColorTableBytes = 256 * sizeof(RGBQUAD);
@@ -91,37 +97,49 @@ void ReduceColors(const CKelImage& image, const PackedDib& dib, const Levels* lv
 {
     const int width = image.GetWidth();
     const int height = image.GetHeight();
+    // Counts saturate at kCountLimit, so the sum of the bands' saturated
+    // counts, saturated again, is the count of one pass over every row.
     std::vector<int> table(orbimg::detail::kColorCodes, 0);
-    std::uint16_t codes[orbimg::detail::kRowChunk];
-
-    for (int y = 0; y < height; ++y) {
-        ForEachChunk(image, y, 0, width, 3, lv,
-                     [&](int, int n, const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b) {
-                         orbimg::detail::PackCode15(r, g, b, n, codes);
-                         for (int i = 0; i < n; ++i) {
-                             int& count = table[codes[i]];
-                             count += count < kCountLimit ? 1 : 0;
-                         }
-                     });
-    }
+    std::mutex lock;
+    ForRowBands(0, height, [&](int begin, int end) {
+        std::vector<int> part(orbimg::detail::kColorCodes, 0);
+        std::uint16_t codes[orbimg::detail::kRowChunk];
+        for (int y = begin; y < end; ++y) {
+            ForEachChunk(image, y, 0, width, 3, lv,
+                         [&](int, int n, const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b) {
+                             orbimg::detail::PackCode15(r, g, b, n, codes);
+                             for (int i = 0; i < n; ++i) {
+                                 int& count = part[codes[i]];
+                                 count += count < kCountLimit ? 1 : 0;
+                             }
+                         });
+        }
+        const std::lock_guard<std::mutex> hold(lock);
+        for (std::size_t c = 0; c < part.size(); ++c) {
+            table[c] = std::min(table[c] + part[c], kCountLimit);
+        }
+    });
 
     orbimg::detail::MakePalette(table.data(), dib.Colors());
 
-    for (int y = 0; y < height; ++y) {
-        unsigned char* row = dib.Row(y);
-        const bool read =
-            ForEachChunk(image, y, 0, width, 3, lv,
-                         [&](int x, int n, const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b) {
-                             orbimg::detail::PackCode15(r, g, b, n, codes);
-                             unsigned char* out = row + x;
-                             for (int i = 0; i < n; ++i) {
-                                 out[i] = static_cast<unsigned char>(table[codes[i]] & 0xFF);
-                             }
-                         });
-        if (!read) {
-            std::memset(row, 0, static_cast<std::size_t>(width));
+    ForRowBands(0, height, [&](int begin, int end) {
+        std::uint16_t codes[orbimg::detail::kRowChunk];
+        for (int y = begin; y < end; ++y) {
+            unsigned char* row = dib.Row(y);
+            const bool read =
+                ForEachChunk(image, y, 0, width, 3, lv,
+                             [&](int x, int n, const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b) {
+                                 orbimg::detail::PackCode15(r, g, b, n, codes);
+                                 unsigned char* out = row + x;
+                                 for (int i = 0; i < n; ++i) {
+                                     out[i] = static_cast<unsigned char>(table[codes[i]] & 0xFF);
+                                 }
+                             });
+            if (!read) {
+                std::memset(row, 0, static_cast<std::size_t>(width));
+            }
         }
-    }
+    });
 }
 
 // Rows of grey (one plane) or colour (three planes) as 24-bit pixels.
@@ -129,17 +147,19 @@ template <typename Levels>
 void WriteRows24(const CKelImage& image, int planes, const PackedDib& dib, const Levels* lv)
 {
     const int width = image.GetWidth();
-    for (int y = 0; y < image.GetHeight(); ++y) {
-        unsigned char* row = dib.Row(y);
-        const bool read =
-            ForEachChunk(image, y, 0, width, planes, lv,
-                         [&](int x, int n, const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b) {
-                             orbimg::detail::PackBGR24(r, g, b, n, row + static_cast<std::size_t>(x) * 3);
-                         });
-        if (!read) {
-            std::memset(row, 0, static_cast<std::size_t>(width) * 3);
+    ForRowBands(0, image.GetHeight(), [&](int begin, int end) {
+        for (int y = begin; y < end; ++y) {
+            unsigned char* row = dib.Row(y);
+            const bool read = ForEachChunk(
+                image, y, 0, width, planes, lv,
+                [&](int x, int n, const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b) {
+                    orbimg::detail::PackBGR24(r, g, b, n, row + static_cast<std::size_t>(x) * 3);
+                });
+            if (!read) {
+                std::memset(row, 0, static_cast<std::size_t>(width) * 3);
+            }
         }
-    }
+    });
 }
 
 // Calls fn(levels) with the image's levels of `planes` planes: DoubleLevels,
@@ -195,15 +215,17 @@ HDIB CKelImage::GetDib8Mono(BITMAPINFOHEADER* header) const
     }
     const int width = GetWidth();
     WithLevels(*this, 1, [&](const auto* lv) {
-        for (int y = 0; y < GetHeight(); ++y) {
-            unsigned char* row = dib.Row(y);
-            const float* src = GetImageAdr(0, y, 0, 1, nullptr);
-            if (src) {
-                orbimg::detail::MapRow(src, width, lv[0], row);
-            } else {
-                std::memset(row, 0, static_cast<std::size_t>(width));
+        ForRowBands(0, GetHeight(), [&](int begin, int end) {
+            for (int y = begin; y < end; ++y) {
+                unsigned char* row = dib.Row(y);
+                const float* src = GetImageAdr(0, y, 0, 1, nullptr);
+                if (src) {
+                    orbimg::detail::MapRow(src, width, lv[0], row);
+                } else {
+                    std::memset(row, 0, static_cast<std::size_t>(width));
+                }
             }
-        }
+        });
     });
     return dib.Release();
 }

@@ -1,6 +1,8 @@
 // Value histograms of a window of an image: one plane, the display luminance
 // of a colour image, or the three colour planes at once (the last split into
-// ten row chunks on the task scheduler).
+// ten row chunks on the task scheduler). One plane and the luminance are
+// counted over row bands on every core (platform/rowbands.h), each band with
+// its own counters, added at the end: integer counts, the same in any order.
 //
 // Every sample goes through the same two steps: a contiguous, vectorisable
 // pass turns a run of samples into bin indices (one multiply by the
@@ -12,10 +14,12 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <mutex>
 #include <vector>
 
 #include "image/kelimage.h"
 #include "platform/ppl.h"
+#include "platform/rowbands.h"
 
 namespace {
 
@@ -287,6 +291,21 @@ const float* Row(const CKelImage& image, int x, int y, int plane)
     return image.GetImageAdr(x, y, plane, 1, nullptr);
 }
 
+/// Calls count(counters, begin, end) for row bands of 0 .. n - 1, each band
+/// with counters of its own, and adds their counts of bins 0 .. bins - 1 to
+/// hist.
+template <class F>
+void CountBands(int n, int bins, int* hist, const F& count)
+{
+    std::mutex lock;
+    orbimg::platform::ForRowBands(0, n, [&](int begin, int end) {
+        Counters part(bins);
+        count(part, begin, end);
+        const std::lock_guard<std::mutex> hold(lock);
+        part.AddTo(hist, bins);
+    });
+}
+
 /// Counts one plane of the window rows [top, bottom).
 void CountPlaneRows(const CKelImage& image, int plane, int left, int right, int top, int bottom, const BinMap& map,
                     Counters& counts)
@@ -335,20 +354,24 @@ int CKelImage::GetHistogram(int* const hist, int bins, double lo, double hi, int
     }
     std::fill(hist, hist + bins, 0);
 
-    Counters counts(bins);
     Grid grid;
     const bool sampled = UseGrid(*this, cull, grid);
+    const int gridRows = static_cast<int>(grid.rows.size());
 
     if (plane != -1) {
         const BinMap map(bins, lo, hi);
         if (sampled) {
-            for (const int y : grid.rows) {
-                if (const float* s = Row(*this, 0, y, plane)) {
-                    CountGridRow(s, grid.columns, map, counts);
+            CountBands(gridRows, bins, hist, [&](Counters& counts, int begin, int end) {
+                for (int i = begin; i < end; ++i) {
+                    if (const float* s = Row(*this, 0, grid.rows[i], plane)) {
+                        CountGridRow(s, grid.columns, map, counts);
+                    }
                 }
-            }
+            });
         } else if (left < right) {
-            CountPlaneRows(*this, plane, left, right, top, bottom, map, counts);
+            CountBands(bottom - top, bins, hist, [&, l = left, r = right, t = top](Counters& counts, int begin, int end) {
+                CountPlaneRows(*this, plane, l, r, t + begin, t + end, map, counts);
+            });
         }
     } else {
         LumaMap luma;
@@ -362,27 +385,32 @@ int CKelImage::GetHistogram(int* const hist, int bins, double lo, double hi, int
         const float hiLuma = RoundToFloat((RoundToFloat(hi) - lo0) / range0 * 255.0);
         const BinMap map(bins, loLuma, hiLuma);
         if (sampled) {
-            for (const int y : grid.rows) {
-                const float* r = Row(*this, 0, y, 0);
-                const float* g = Row(*this, 0, y, 1);
-                const float* b = Row(*this, 0, y, 2);
-                if (r && g && b) {
-                    CountLumaGridRow(r, g, b, grid.columns, luma, map, counts);
+            CountBands(gridRows, bins, hist, [&](Counters& counts, int begin, int end) {
+                for (int i = begin; i < end; ++i) {
+                    const int y = grid.rows[i];
+                    const float* r = Row(*this, 0, y, 0);
+                    const float* g = Row(*this, 0, y, 1);
+                    const float* b = Row(*this, 0, y, 2);
+                    if (r && g && b) {
+                        CountLumaGridRow(r, g, b, grid.columns, luma, map, counts);
+                    }
                 }
-            }
+            });
         } else if (left < right) {
-            for (int y = top; y < bottom; ++y) {
-                const float* r = Row(*this, left, y, 0);
-                const float* g = Row(*this, left, y, 1);
-                const float* b = Row(*this, left, y, 2);
-                if (r && g && b) {
-                    CountLumaRow(r, g, b, right - left, luma, map, counts);
+            CountBands(bottom - top, bins, hist, [&, l = left, w = right - left, t = top](Counters& counts, int begin,
+                                                                                          int end) {
+                for (int y = t + begin; y < t + end; ++y) {
+                    const float* r = Row(*this, l, y, 0);
+                    const float* g = Row(*this, l, y, 1);
+                    const float* b = Row(*this, l, y, 2);
+                    if (r && g && b) {
+                        CountLumaRow(r, g, b, w, luma, map, counts);
+                    }
                 }
-            }
+            });
         }
     }
 
-    counts.AddTo(hist, bins);
     if (sampled) {
         ScaleUp(hist, bins, *this, grid);
     }

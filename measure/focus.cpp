@@ -4,10 +4,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <thread>
 #include <vector>
 
 #include "filter/filtermatrix.h"
 #include "imagecore/registry.h"
+#include "platform/orderedsum.h"
+#include "platform/rowbands.h"
 
 namespace {
 
@@ -48,6 +51,9 @@ __attribute__((noinline)) double AddSquaredDifferences(double sum, const float* 
     return sum;
 }
 
+/// Differences per slab of the parallel evaluation (16 MB of floats).
+constexpr long long kSlabValues = 1 << 22;
+
 }  // namespace
 
 double CImgEvaluateFocus::Do(int reserved) { return Do(nullptr, reserved); }
@@ -79,6 +85,9 @@ double CImgEvaluateFocus::Do(CRect* rect, int /*reserved*/)
     // CalcFilterProcEx gives pixel by pixel), then the squares summed in
     // pixel order.
     const int columns = right > left ? static_cast<int>(right - left) : 0;
+    if (orbimg::platform::RowBandsParallel() && columns > 0 && bottom > top) {
+        return EvaluateBands(static_cast<int>(left), static_cast<int>(top), columns, static_cast<int>(bottom - top));
+    }
     constexpr int kRows = CFilterProc::kRowsAtOnce;
     std::vector<float> narrowRows(static_cast<std::size_t>(columns) * kRows);
     std::vector<float> wideRows(static_cast<std::size_t>(columns) * kRows);
@@ -101,4 +110,49 @@ double CImgEvaluateFocus::Do(CRect* rect, int /*reserved*/)
         }
     }
     return count != 0 ? sum / static_cast<double>(count) : 0.0;
+}
+
+double CImgEvaluateFocus::EvaluateBands(int left, int top, int columns, int height)
+{
+    // Slabs of rows: the differences |n - w| of a slab are filtered over row
+    // bands on every core, then their squares added in pixel order
+    // (platform/orderedsum.h), so the figure has the serial loop's bits.
+    constexpr int kRows = CFilterProc::kRowsAtOnce;
+    const int slabRows =
+        static_cast<int>(std::clamp<long long>(kSlabValues / columns / kRows * kRows, kRows, height));
+    const std::size_t stride = static_cast<std::size_t>(columns);
+    // Two bands per processor: a band's first rows load the filters' whole
+    // windows, so bands are kept long.
+    const int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    std::vector<float> diff(stride * static_cast<std::size_t>(slabRows));
+    std::vector<const float*> rows(static_cast<std::size_t>(slabRows));
+    orbimg::platform::OrderedSum sum(orbimg::platform::SumTerms{0.0, true, false});
+    for (int p = 0; p < GetPlanes(); ++p) {
+        SetFilterProcPlnEx(kNarrowSlot, p);
+        SetFilterProcPlnEx(kWideSlot, p);
+        for (int y0 = 0; y0 < height; y0 += slabRows) {
+            const int count = std::min(slabRows, height - y0);
+            orbimg::platform::ForRowBands(
+                0, count,
+                [&](int begin, int end) {
+                    std::vector<float> narrow(stride * kRows);
+                    std::vector<float> wide(stride * kRows);
+                    for (int i = begin; i < end; i += kRows) {
+                        const int n = std::min(kRows, end - i);
+                        CalcFilterProcExRows(kNarrowSlot, left, top + y0 + i, columns, n, narrow.data());
+                        CalcFilterProcExRows(kWideSlot, left, top + y0 + i, columns, n, wide.data());
+                        float* out = diff.data() + static_cast<std::size_t>(i) * stride;
+                        for (std::size_t k = 0; k < stride * static_cast<std::size_t>(n); ++k) {
+                            out[k] = std::fabs(narrow[k] - wide[k]);
+                        }
+                    }
+                },
+                std::max(kRows, count / (2 * threads)));
+            for (int i = 0; i < count; ++i) {
+                rows[static_cast<std::size_t>(i)] = diff.data() + static_cast<std::size_t>(i) * stride;
+            }
+            sum.AddRows(rows.data(), count, columns);
+        }
+    }
+    return sum.Count() != 0 ? sum.Value() / static_cast<double>(sum.Count()) : 0.0;
 }

@@ -19,6 +19,10 @@
 //     each plane, rounded to float, then (0.587 G + 0.299 R) + 0.114 B,
 //     rounded to float), brought to the raw scale with plane 0's levels as
 //     Y / 255 x range(0) + min(0).
+//   - The passes run over row bands on every core (serially while
+//     CVmManager::GetCurrentSwapSize() != 0) with the serial loop's bits:
+//     sums are taken in window order, one rounding per term, however the
+//     work is shared out.
 //   - Computed levels are installed as they are (not clamped or ordered).
 //   - Medians: the element at index count / 2 of the ascending values (the
 //     upper middle one for an even count, never an average).

@@ -182,7 +182,9 @@ public:
     /// bin stays 0. Returns the highest bin (peakHeight != 0) or the nominal
     /// height trunc(2 x width x height / bins) of the whole image. bins below
     /// 1: nothing is counted or written, the result is 0. The two trailing
-    /// ints are ignored. Serial.
+    /// ints are ignored. Rows are counted in bands on every core (private
+    /// counters per band), serially when CVmManager::GetCurrentSwapSize() !=
+    /// 0; both give the same counts.
     int GetHistogram(int* const hist, int bins, double lo, double hi, int plane, int logScale, int peakHeight,
                      int cull, CRect* rect, int, int);
     /// The three planes of a colour image into histR, histG, histB, each as
@@ -237,7 +239,9 @@ public:
     /// ramp for one plane, an adaptive 256-colour palette otherwise) or 24
     /// bits; rows bottom-up, padded to 4 bytes with zeros. NaN samples map to
     /// 0. Null for another bit count, an image without pixels, a packed size
-    /// beyond 32 bits, or a failed allocation.
+    /// beyond 32 bits, or a failed allocation. Rows are written (and the
+    /// palette's colours counted) in bands on every core, serially when
+    /// CVmManager::GetCurrentSwapSize() != 0, with the same bytes.
     HDIB GetDib(int bitCount) const;
 
     // ---- filter slots (filter/filterslots.cpp) ----

@@ -16,6 +16,9 @@
 //   - Planes 3 and above (never in a mono or colour frame) are evaluated with
 //     the processors of plane 0.
 //   - Single-threaded per object: a call writes the object's filter slots.
+//     Within a call the rows are filtered over row bands on every core
+//     (serial while the store is partly swapped out); the sum keeps pixel
+//     order, bit for bit.
 #pragma once
 
 #include "image/kelimage.h"
@@ -42,4 +45,9 @@ public:
     /// leaves the image) while still giving the wide Gaussian's sigma.
     /// `reserved` is not used.
     double Do(CRect* rect, int reserved);
+
+private:
+    /// The figure of the window at (left, top), columns x height (both at
+    /// least 1) over row bands on every core, with the serial loop's bits.
+    double EvaluateBands(int left, int top, int columns, int height);
 };

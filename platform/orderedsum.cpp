@@ -1,0 +1,398 @@
+// Ordered sums on every core: rows reduced to exact integer sums on the grid
+// of the running sum's binade, applied in order (see orderedsum.h). The row
+// kernels (rough sums, sums on the grid) are built for each instruction set
+// (platform/simd.h); their integer sums are exact in every build, and the
+// rough sums only guide the guess that the exact checks confirm, so every
+// build gives the same bits.
+#include "platform/orderedsum.h"
+
+#include <cmath>
+
+#include "platform/rowbands.h"
+
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "platform/orderedsum.cpp"
+#include <hwy/foreach_target.h>
+#include <hwy/highway.h>
+
+HWY_BEFORE_NAMESPACE();
+namespace orbimg::platform::HWY_NAMESPACE {
+namespace {
+
+namespace hn = hwy::HWY_NAMESPACE;
+
+/// 1.5 x 2^52: (q + kRound) - kRound is q rounded to an integer, ties to
+/// even, for |q| < 2^51.
+constexpr double kRound = 0x1.8p52;
+/// Largest |t / u| taken: far below 2^51, so a row's integer sums stay exact
+/// below 2^53 or are seen to pass it.
+constexpr double kLargest = 0x1p50;
+
+/// The terms of the floats at v as doubles (lanes of D).
+template <bool kSquares, bool kSkipNaN, class D, class V = hn::Vec<D>>
+HWY_INLINE V Terms(D d, const float* v, V center)
+{
+    const hn::Rebind<float, D> df;
+    const V x = hn::PromoteTo(d, hn::LoadU(df, v));
+    V t = x;
+    if constexpr (kSquares) {
+        const V c = hn::Sub(x, center);
+        t = hn::Mul(c, c);
+    }
+    if constexpr (kSkipNaN) {
+        t = hn::IfThenElseZero(hn::Eq(x, x), t);
+    }
+    return t;
+}
+
+template <bool kSquares, bool kSkipNaN>
+double Rough(const float* v, int n, double center)
+{
+    const hn::ScalableTag<double> d;
+    const int lanes = static_cast<int>(hn::Lanes(d));
+    const auto c = hn::Set(d, center);
+    auto sum0 = hn::Zero(d);
+    auto sum1 = hn::Zero(d);
+    int i = 0;
+    for (; i + 2 * lanes <= n; i += 2 * lanes) {
+        sum0 = hn::Add(sum0, Terms<kSquares, kSkipNaN>(d, v + i, c));
+        sum1 = hn::Add(sum1, Terms<kSquares, kSkipNaN>(d, v + i + lanes, c));
+    }
+    double sum = hn::GetLane(hn::SumOfLanes(d, hn::Add(sum0, sum1)));
+    for (; i < n; ++i) {
+        const double x = static_cast<double>(v[i]);
+        const double t = kSquares ? (x - center) * (x - center) : x;
+        sum += (kSkipNaN && v[i] != v[i]) ? 0.0 : t;
+    }
+    return sum;
+}
+
+/// One term on the grid: rounded into pos or neg; wrong where the route
+/// does not take it.
+template <class D, class V = hn::Vec<D>, class M = hn::Mask<D>>
+HWY_INLINE void OnGrid(D d, V t, V scale, V& pos, V& neg, M& wrong, M& tie)
+{
+    const V q = hn::Mul(t, scale);
+    const V rounded = hn::Sub(hn::Add(q, hn::Set(d, kRound)), hn::Set(d, kRound));
+    const V rest = hn::Sub(q, rounded);  // exact
+    const M taken = hn::Lt(hn::Abs(q), hn::Set(d, kLargest));
+    wrong = hn::Or(wrong, hn::Not(taken));
+    tie = hn::Or(tie, hn::Or(hn::Eq(rest, hn::Set(d, 0.5)), hn::Eq(rest, hn::Set(d, -0.5))));
+    pos = hn::Add(pos, hn::Max(rounded, hn::Zero(d)));
+    neg = hn::Add(neg, hn::Min(rounded, hn::Zero(d)));
+}
+
+template <bool kSquares, bool kSkipNaN>
+int Grid(const float* v, int n, double center, double scale, double& plus, double& minus)
+{
+    const hn::ScalableTag<double> d;
+    const int lanes = static_cast<int>(hn::Lanes(d));
+    const auto c = hn::Set(d, center);
+    const auto s = hn::Set(d, scale);
+    auto pos = hn::Zero(d);
+    auto neg = hn::Zero(d);
+    auto wrong = hn::FirstN(d, 0);
+    auto tie = hn::FirstN(d, 0);
+    int i = 0;
+    for (; i + lanes <= n; i += lanes) {
+        OnGrid(d, Terms<kSquares, kSkipNaN>(d, v + i, c), s, pos, neg, wrong, tie);
+    }
+    if (i < n) {
+        // The last values, the other lanes +0.0.
+        HWY_ALIGN float tail[HWY_MAX_BYTES / sizeof(double)] = {};
+        for (int k = 0; i + k < n; ++k) {
+            tail[k] = v[i + k];
+        }
+        const auto t = Terms<kSquares, kSkipNaN>(d, tail, c);
+        OnGrid(d, hn::IfThenElseZero(hn::FirstN(d, static_cast<std::size_t>(n - i)), t), s, pos, neg, wrong, tie);
+    }
+    // Sums of integers of one sign: exact while below 2^53, and at least
+    // 2^53 once the exact sum reaches it, so the caller's checks see it.
+    plus = hn::GetLane(hn::SumOfLanes(d, pos));
+    minus = hn::GetLane(hn::SumOfLanes(d, neg));
+    return !hn::AllFalse(d, wrong) ? 0 : (hn::AllFalse(d, tie) ? 1 : 2);
+}
+
+}  // namespace
+
+/// A rough sum of the terms of v[0 .. n - 1] (any order); mode bit 0
+/// squares, bit 1 skipNaN.
+double RoughRow(const float* v, int n, double center, int mode)
+{
+    switch (mode) {
+    case 0:
+        return Rough<false, false>(v, n, center);
+    case 1:
+        return Rough<true, false>(v, n, center);
+    case 2:
+        return Rough<false, true>(v, n, center);
+    default:
+        return Rough<true, true>(v, n, center);
+    }
+}
+
+/// The terms of v[0 .. n - 1] as integers in units 1 / scale: the sums of
+/// the positive and of the negative ones, and 1; 0 when a term is not
+/// finite or too large; 2 (sums not given) when a term lies half way
+/// between two integers.
+int GridRow(const float* v, int n, double center, double scale, int mode, double& plus, double& minus)
+{
+    switch (mode) {
+    case 0:
+        return Grid<false, false>(v, n, center, scale, plus, minus);
+    case 1:
+        return Grid<true, false>(v, n, center, scale, plus, minus);
+    case 2:
+        return Grid<false, true>(v, n, center, scale, plus, minus);
+    default:
+        return Grid<true, true>(v, n, center, scale, plus, minus);
+    }
+}
+
+}  // namespace orbimg::platform::HWY_NAMESPACE
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace orbimg::platform {
+
+namespace {
+
+constexpr int kNoGuess = 1 << 20;
+/// Binades the integer route takes: u = 2^(E-52) and 2^(52-E) normal.
+constexpr int kLowestExponent = -960;
+constexpr int kHighestExponent = 960;
+constexpr double kLow = 0x1p52 + 1.0;   // partial sums kept inside [2^52 + 1, 2^53 - 1] units
+constexpr double kHigh = 0x1p53 - 1.0;
+
+/// The term of v; NaN gives +0.0 when kSkipNaN.
+template <bool kSquares, bool kSkipNaN>
+inline double Term(float v, double center)
+{
+    double x = static_cast<double>(v);
+    if constexpr (kSquares) {
+        x = (x - center) * (x - center);
+    }
+    if constexpr (kSkipNaN) {
+        return v == v ? x : 0.0;
+    }
+    return x;
+}
+
+/// Calls fn.template operator()<kSquares, kSkipNaN>() for the terms given.
+template <class Fn>
+auto WithTerms(const SumTerms& terms, const Fn& fn)
+{
+    if (terms.squares) {
+        return terms.skipNaN ? fn.template operator()<true, true>() : fn.template operator()<true, false>();
+    }
+    return terms.skipNaN ? fn.template operator()<false, true>() : fn.template operator()<false, false>();
+}
+
+long long CountOf(const float* v, int n, const SumTerms& terms)
+{
+    if (!terms.skipNaN) {
+        return n;
+    }
+    long long count = 0;
+    for (int i = 0; i < n; ++i) {
+        count += v[i] == v[i];
+    }
+    return count;
+}
+
+/// The kernels' mode: bit 0 squares, bit 1 skipNaN.
+int Mode(const SumTerms& terms)
+{
+    return (terms.squares ? 1 : 0) | (terms.skipNaN ? 2 : 0);
+}
+
+/// A row with terms half way between two integers (ties), on this thread.
+/// RN(s + t) at a tie takes the even one of the two neighbours, so after a
+/// tie the running sum is even (in units) whatever it was: only the first
+/// tie depends on the sum the row starts from, through the parity of the
+/// start plus the integers before it. Sums hold every other integer;
+/// `firstSign` (+-1) is what the first tie adds when that parity is odd,
+/// `prefixOdd` the parity of the integers before it. False when a term is
+/// not finite or too large.
+struct TieRow {
+    double plus = 0.0;
+    double minus = 0.0;
+    int firstSign = 0;
+    bool prefixOdd = false;
+};
+
+template <bool kSquares, bool kSkipNaN>
+bool GridWithTies(const float* v, int n, double center, double scale, TieRow& row)
+{
+    constexpr double kRoundScalar = 0x1.8p52;
+    constexpr double kLargestScalar = 0x1p50;
+    bool seen = false;
+    bool odd = false;  // parity of the integers so far (before the first tie), or of the sum after it
+    for (int i = 0; i < n; ++i) {
+        const double q = Term<kSquares, kSkipNaN>(v[i], center) * scale;
+        if (!(std::fabs(q) < kLargestScalar)) {
+            return false;
+        }
+        const double rounded = (q + kRoundScalar) - kRoundScalar;
+        const double rest = q - rounded;
+        double step = rounded;
+        if (rest == 0.5 || rest == -0.5) {
+            // rounded is even here (ties to even).
+            if (!seen) {
+                seen = true;
+                row.firstSign = rest > 0.0 ? 1 : -1;
+                row.prefixOdd = odd;
+            } else if (odd) {
+                step += rest > 0.0 ? 1.0 : -1.0;
+            }
+            odd = false;
+        } else {
+            odd = odd != ((static_cast<long long>(rounded) & 1) != 0);
+        }
+        if (step > 0.0) {
+            row.plus += step;
+        } else {
+            row.minus += step;
+        }
+    }
+    return true;
+}
+
+/// The binade of a finite non-zero s inside the range the integer route
+/// takes, or kNoGuess.
+int Binade(double s)
+{
+    if (!std::isfinite(s) || s == 0.0) {
+        return kNoGuess;
+    }
+    const int e = std::ilogb(s);
+    return (e >= kLowestExponent && e <= kHighestExponent) ? e : kNoGuess;
+}
+
+}  // namespace
+
+HWY_EXPORT(RoughRow);
+HWY_EXPORT(GridRow);
+
+void OrderedSum::AddSerial(const float* values, long long n)
+{
+    const double center = m_terms.center;
+    long long count = 0;
+    m_sum = WithTerms(m_terms, [&]<bool kSquares, bool kSkipNaN>() {
+        double s = m_sum;
+        for (long long i = 0; i < n; ++i) {
+            s += Term<kSquares, kSkipNaN>(values[i], center);
+            count += !kSkipNaN || values[i] == values[i];
+        }
+        return s;
+    });
+    m_count += count;
+}
+
+void OrderedSum::AddRows(const float* const* rows, int count, int width)
+{
+    if (count < 1 || width < 1) {
+        return;
+    }
+    constexpr int kMinRows = 4;
+    if (count < 2 * kMinRows || !RowBandsParallel()) {
+        for (int r = 0; r < count; ++r) {
+            if (rows[r]) {
+                AddSerial(rows[r], width);
+            }
+        }
+        return;
+    }
+    const std::size_t n = static_cast<std::size_t>(count);
+    m_rough.assign(n, 0.0);
+    m_plus.assign(n, 0.0);
+    m_minus.assign(n, 0.0);
+    m_exponent.assign(n, kNoGuess);
+    m_first.assign(n, 0);
+    m_counts.assign(n, 0);
+
+    // Rough sums and counts of every row.
+    ForRowBands(
+        0, count,
+        [&](int begin, int end) {
+            for (int r = begin; r < end; ++r) {
+                if (rows[r]) {
+                    m_rough[r] = HWY_DYNAMIC_DISPATCH(RoughRow)(rows[r], width, m_terms.center, Mode(m_terms));
+                    m_counts[r] = CountOf(rows[r], width, m_terms);
+                }
+            }
+        },
+        kMinRows);
+
+    // The binade of the running sum over each row, guessed from the rough
+    // sums; none where it seems to change within the row.
+    double rough = m_sum;
+    for (int r = 0; r < count; ++r) {
+        const double next = rough + m_rough[r];
+        const int e = Binade(rough);
+        m_exponent[r] = (rows[r] && e != kNoGuess && Binade(next) == e) ? e : kNoGuess;
+        rough = next;
+    }
+
+    // Each row on the grid of its guessed binade.
+    ForRowBands(
+        0, count,
+        [&](int begin, int end) {
+            for (int r = begin; r < end; ++r) {
+                if (m_exponent[r] == kNoGuess) {
+                    continue;
+                }
+                const double scale = std::ldexp(1.0, 52 - m_exponent[r]);
+                const int grid = HWY_DYNAMIC_DISPATCH(GridRow)(rows[r], width, m_terms.center, scale,
+                                                               Mode(m_terms), m_plus[r], m_minus[r]);
+                m_first[r] = 0;
+                if (grid == 2) {
+                    TieRow tie;
+                    const bool ok = WithTerms(m_terms, [&]<bool kSquares, bool kSkipNaN>() {
+                        return GridWithTies<kSquares, kSkipNaN>(rows[r], width, m_terms.center, scale, tie);
+                    });
+                    m_plus[r] = tie.plus;
+                    m_minus[r] = tie.minus;
+                    m_first[r] = tie.firstSign * (tie.prefixOdd ? 2 : 1);
+                    if (!ok) {
+                        m_exponent[r] = kNoGuess;
+                    }
+                } else if (grid == 0) {
+                    m_exponent[r] = kNoGuess;
+                }
+            }
+        },
+        kMinRows);
+
+    // In order: a row whose guess holds for the exact running sum moves it
+    // by its integer sums; any other row is added term by term.
+    for (int r = 0; r < count; ++r) {
+        if (!rows[r]) {
+            continue;
+        }
+        const int e = m_exponent[r];
+        if (e != kNoGuess && Binade(m_sum) == e) {
+            const double units = std::ldexp(m_sum, 52 - e);  // an integer, 2^52 <= |units| < 2^53
+            double plus = m_plus[r];
+            double minus = m_minus[r];
+            // The first tie: +-1 when the start plus the integers before it is odd.
+            const int first = m_first[r];
+            const bool prefixOdd = first == 2 || first == -2;
+            const bool startOdd = (static_cast<long long>(units) & 1) != 0;
+            const double adjust = (first != 0 && startOdd != prefixOdd) ? (first > 0 ? 1.0 : -1.0) : 0.0;
+            plus += adjust > 0.0 ? adjust : 0.0;
+            minus += adjust < 0.0 ? adjust : 0.0;
+            const bool inside = units > 0.0 ? (units + minus >= kLow && units + plus <= kHigh)
+                                            : (units + plus <= -kLow && units + minus >= -kHigh);
+            if (inside) {
+                m_sum = std::ldexp((units + plus) + minus, e - 52);
+                m_count += m_counts[r];
+                continue;
+            }
+        }
+        AddSerial(rows[r], width);
+    }
+}
+
+}  // namespace orbimg::platform
+#endif  // HWY_ONCE
