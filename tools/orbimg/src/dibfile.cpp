@@ -10,6 +10,7 @@
 #include <cstring>
 #include <functional>
 #include <initializer_list>
+#include <limits>
 #include <utility>
 
 #include "safeoutput.h"
@@ -86,8 +87,6 @@ struct PngRows {
 // by the rows alone, so the file has the same bytes on any number of cores.
 // libpng compresses on one thread only, hence chunks written here.
 
-/// Rows of about this many bytes make a band.
-constexpr std::size_t kBandBytes = std::size_t{4} << 20;
 /// Bands compressed at a time (their output is held until written).
 constexpr int kBandsInFlight = 8;
 
@@ -197,14 +196,14 @@ void DeflateBand(const PngRows& rows, int level, int y0, int y1, bool last, PngB
     deflateEnd(&z);
 }
 
-void WritePng(const std::string& path, const PngRows& rows, int level)
+void WritePng(const std::string& path, const PngRows& rows, int level, std::size_t bandBytes)
 {
     if (level < 0 || level > 9) {
         throw ToolError("cannot write '" + path + "': PNG compression level " + std::to_string(level) +
                         " (0 to 9)");
     }
     const std::size_t rowBytes = static_cast<std::size_t>(rows.width) * static_cast<std::size_t>(rows.channels);
-    const int bandRows = static_cast<int>(std::max<std::size_t>(1, kBandBytes / (rowBytes + 1)));
+    const int bandRows = static_cast<int>(std::max<std::size_t>(1, std::min<std::size_t>(bandBytes / (rowBytes + 1), std::numeric_limits<int>::max())));
     const int bands = (rows.height + bandRows - 1) / bandRows;
 
     SafeOutput output(path);
@@ -364,10 +363,10 @@ void WritePngFile(const std::string& path, const void* dib, std::size_t size, in
     rows.height = layout.height;
     rows.channels = grey ? 1 : 3;
     rows.row = [&](int y, unsigned char* out) { DibRow(layout, table.data(), grey, y, out); };
-    WritePng(path, rows, level);
+    WritePng(path, rows, level, kPngBandBytes);
 }
 
-void WritePngFile(const std::string& path, const Raster& raster, int level)
+void WritePngFile(const std::string& path, const Raster& raster, int level, std::size_t bandBytes)
 {
     if (raster.width < 1 || raster.height < 1 || (raster.channels != 1 && raster.channels != 3) ||
         raster.samples.size() != static_cast<std::size_t>(raster.width) * static_cast<std::size_t>(raster.height) *
@@ -382,7 +381,7 @@ void WritePngFile(const std::string& path, const Raster& raster, int level)
     rows.row = [&](int y, unsigned char* out) {
         std::memcpy(out, raster.samples.data() + static_cast<std::size_t>(y) * rowSamples, rowSamples);
     };
-    WritePng(path, rows, level);
+    WritePng(path, rows, level, bandBytes);
 }
 
 }  // namespace orbimg::tool

@@ -72,13 +72,17 @@ constexpr int kMinPngLevel = 0;
 constexpr int kMaxPngLevel = 9;
 /// The default: fast, for pictures of 100 megapixels.
 constexpr int kDefaultPngLevel = 1;
+/// Bytes of rows compressed as one band (one task, one IDAT chunk).
+constexpr std::size_t kPngBandBytes = std::size_t{4} << 20;
 
 /// Writes the DIB's pixels as an 8-bit grey or RGB PNG file, compressed at
 /// `level` (kMinPngLevel .. kMaxPngLevel; another level is a ToolError) in
 /// bands of rows on every core; the bytes do not depend on the number of
 /// cores.
 void WritePngFile(const std::string& path, const void* dib, std::size_t size, int level = kDefaultPngLevel);
-/// Writes a raster (1 or 3 channels, 8 bits) as a PNG file, as above.
-void WritePngFile(const std::string& path, const Raster& raster, int level = kDefaultPngLevel);
+/// Writes a raster (1 or 3 channels, 8 bits) as a PNG file, as above, in
+/// bands of whole rows of about `bandBytes` (at least one row).
+void WritePngFile(const std::string& path, const Raster& raster, int level = kDefaultPngLevel,
+                  std::size_t bandBytes = kPngBandBytes);
 
 }  // namespace orbimg::tool
