@@ -1,5 +1,7 @@
 // Packed DIB export: the whole image through its display levels as an 8-bit
 // grey, 8-bit adaptive-palette or 24-bit bitmap in movable global memory.
+// Grey and 24-bit rows are drawn in row bands on every core (each row is
+// computed alone, so the bytes are those of the serial loop).
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -9,6 +11,7 @@
 #include "display/stretchrows.h"
 #include "image/kelimage.h"
 #include "platform/gdi.h"
+#include "platform/rowbands.h"
 
 namespace {
 
@@ -129,17 +132,19 @@ template <typename Levels>
 void WriteRows24(const CKelImage& image, int planes, const PackedDib& dib, const Levels* lv)
 {
     const int width = image.GetWidth();
-    for (int y = 0; y < image.GetHeight(); ++y) {
-        unsigned char* row = dib.Row(y);
-        const bool read =
-            ForEachChunk(image, y, 0, width, planes, lv,
-                         [&](int x, int n, const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b) {
-                             orbimg::detail::PackBGR24(r, g, b, n, row + static_cast<std::size_t>(x) * 3);
-                         });
-        if (!read) {
-            std::memset(row, 0, static_cast<std::size_t>(width) * 3);
+    orbimg::platform::ForRowBands(0, image.GetHeight(), [&](int begin, int end) {
+        for (int y = begin; y < end; ++y) {
+            unsigned char* row = dib.Row(y);
+            const bool read = ForEachChunk(
+                image, y, 0, width, planes, lv,
+                [&](int x, int n, const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b) {
+                    orbimg::detail::PackBGR24(r, g, b, n, row + static_cast<std::size_t>(x) * 3);
+                });
+            if (!read) {
+                std::memset(row, 0, static_cast<std::size_t>(width) * 3);
+            }
         }
-    }
+    });
 }
 
 // Calls fn(levels) with the image's levels of `planes` planes: DoubleLevels,
@@ -195,15 +200,17 @@ HDIB CKelImage::GetDib8Mono(BITMAPINFOHEADER* header) const
     }
     const int width = GetWidth();
     WithLevels(*this, 1, [&](const auto* lv) {
-        for (int y = 0; y < GetHeight(); ++y) {
-            unsigned char* row = dib.Row(y);
-            const float* src = GetImageAdr(0, y, 0, 1, nullptr);
-            if (src) {
-                orbimg::detail::MapRow(src, width, lv[0], row);
-            } else {
-                std::memset(row, 0, static_cast<std::size_t>(width));
+        orbimg::platform::ForRowBands(0, GetHeight(), [&](int begin, int end) {
+            for (int y = begin; y < end; ++y) {
+                unsigned char* row = dib.Row(y);
+                const float* src = GetImageAdr(0, y, 0, 1, nullptr);
+                if (src) {
+                    orbimg::detail::MapRow(src, width, lv[0], row);
+                } else {
+                    std::memset(row, 0, static_cast<std::size_t>(width));
+                }
             }
-        }
+        });
     });
     return dib.Release();
 }

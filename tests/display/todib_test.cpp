@@ -268,6 +268,20 @@ TEST(ToDib, ParallelAndSerialPathsAgree)
                 EXPECT_EQ(Bits(parallel), Bits(serial));
             }
         }
+        // The packed export draws grey and 24-bit rows in bands too.
+        for (int bits : {8, 24}) {
+            std::vector<unsigned char> packed[2];
+            for (int swap : {0, 1}) {
+                CVmManager::SetCurrentSwapSize(swap);
+                const HDIB block = image->GetDib(bits);
+                const auto* bytes = static_cast<const unsigned char*>(GlobalLock(block));
+                packed[swap].assign(bytes, bytes + GlobalSize(block));
+                GlobalUnlock(block);
+                GlobalFree(block);
+            }
+            CVmManager::SetCurrentSwapSize(0);
+            EXPECT_EQ(packed[0], packed[1]) << image->GetPlanes() << " planes, GetDib(" << bits << ")";
+        }
     }
 }
 

@@ -217,7 +217,9 @@ public:
     /// ramp for one plane, an adaptive 256-colour palette otherwise) or 24
     /// bits; rows bottom-up, padded to 4 bytes with zeros. NaN samples map to
     /// 0. Null for another bit count, an image without pixels, a packed size
-    /// beyond 32 bits, or a failed allocation.
+    /// beyond 32 bits, or a failed allocation. Grey and 24-bit rows are drawn
+    /// in bands on every core (serially while part of the sample store is
+    /// swapped out), with the same bytes either way; the palette is serial.
     HDIB GetDib(int bitCount) const;
 
     // ---- filter slots (filter/filterslots.cpp) ----
