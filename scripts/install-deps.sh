@@ -2,8 +2,11 @@
 # Installs the Debian packages the project needs, when they are missing.
 #   scripts/install-deps.sh          build, test and tool dependencies
 #   scripts/install-deps.sh --bench  also the benchmark comparisons (OpenCV, and
-#                                    SEP with NumPy for bench/stars_vs_sep.py);
-#                                    a failure there is reported, not fatal
+#                                    SEP with NumPy for bench/stars_vs_sep.py;
+#                                    astropy, NumPy and OpenCV's Python module
+#                                    for bench/tool100.sh) and perf for
+#                                    profiling; a failure there is reported,
+#                                    not fatal
 #   scripts/install-deps.sh --fuzz   also clang 19's symbolizer (make fuzz; clang 19
 #                                    and its libFuzzer come with the required set)
 #   scripts/install-deps.sh --arm64  also the 64-bit ARM cross build and its
@@ -24,7 +27,7 @@ required="cmake make ccache pkg-config $compilers libtbb-dev libgtest-dev libben
 optional=""
 arm64=""
 case "${1:-}" in
---bench) optional="libopencv-dev python3-numpy python3-sep" ;;
+--bench) optional="libopencv-dev python3-numpy python3-sep python3-astropy python3-opencv linux-perf" ;;
 --fuzz) required="$required llvm-19" ;;
 --arm64)
     arm64="g++-aarch64-linux-gnu libc6-dev-arm64-cross qemu-user libtbb-dev:arm64 libgtest-dev:arm64"

@@ -28,6 +28,10 @@
 class ORBIMG_API CImgBright : public CKelImage {
 public:
     CImgBright() = default;
+    /// The nine arguments of CKelImage (width, height, planes, bits per
+    /// pixel, bscale, bzero, signed, window, text): an image to fill and then
+    /// operate on in place, without a copy of the frame.
+    using CKelImage::CKelImage;
     CImgBright(const CImgBright& other) = default;
     CImgBright& operator=(const CImgBright& other) = default;
     using CKelImage::operator=;

@@ -20,6 +20,10 @@
 class ORBIMG_API CImgFlip : public CKelImage {
 public:
     CImgFlip() = default;
+    /// The nine arguments of CKelImage (width, height, planes, bits per
+    /// pixel, bscale, bzero, signed, window, text): an image to fill and then
+    /// operate on in place, without a copy of the frame.
+    using CKelImage::CKelImage;
     CImgFlip(const CImgFlip& other) = default;
     CImgFlip& operator=(const CImgFlip& other) = default;
     using CKelImage::operator=;

@@ -32,9 +32,9 @@ std::string Describe(const ImageFile& file)
     return text;
 }
 
-void PrintInfo(const ImageFile& file, std::ostream& out)
+void PrintInfo(ImageFile& file, std::ostream& out)
 {
-    const CKelImage& image = *file.image;
+    CImgAutoLevel& image = ImageAs<CImgAutoLevel>(file);
     const int planes = image.GetPlanes();
     out << file.path << '\n';
     out << "  format  " << Describe(file) << '\n';
@@ -73,16 +73,16 @@ void PrintInfo(const ImageFile& file, std::ostream& out)
 
     out << "  levels  set by each auto-level method with render's defaults"
         << (planes == 1 ? "" : " (planes linked by luminance)") << '\n';
-    CImgAutoLevel levelled(image);
-    const Levels loaded = GetLevels(levelled);
+    const Levels loaded = GetLevels(image);
     for (const AutoLevelMethod method : {AutoLevelMethod::Range, AutoLevelMethod::Mean, AutoLevelMethod::Median}) {
         const auto [low, high] = DefaultLevelParameters(method);
-        PutLevels(levelled, loaded);
-        ApplyAutoLevel(levelled, method, low, high, false, nullptr);
+        PutLevels(image, loaded);
+        ApplyAutoLevel(image, method, low, high, false, nullptr);
         std::snprintf(line, sizeof line, "  %-6s %-17s  ", MethodName(method),
                       (Number(low) + ", " + Number(high)).c_str());
-        out << line << DescribeLevels(GetLevels(levelled)) << '\n';
+        out << line << DescribeLevels(GetLevels(image)) << '\n';
     }
+    PutLevels(image, loaded);
 }
 
 }  // namespace
@@ -118,7 +118,7 @@ int RunInfo(const ParsedArgs& args, Context& ctx)
     bool first = true;
     for (const auto& path : args.positional) {
         try {
-            const ImageFile file = LoadImageFile(path);
+            ImageFile file = LoadImageFile(path, MakeImage<CImgAutoLevel>);
             if (!first) {
                 ctx.out << '\n';
             }

@@ -65,11 +65,17 @@ std::unique_ptr<T> DestinationFor(const CKelImage& image)
     return out;
 }
 
-/// Mirrors the image in place: mode 0 top to bottom, 1 left to right.
+/// Mirrors the image: mode 0 top to bottom, 1 left to right. In place when
+/// the image is a CImgFlip (the loader makes it one); otherwise into a new
+/// object that takes the image's record and size from it.
 void Flip(ImagePtr& image, int mode)
 {
-    auto out = DestinationFor<CImgFlip>(*image);
-    out->Do(mode, out.get(), 0);
+    if (auto* flip = dynamic_cast<CImgFlip*>(image.get())) {
+        flip->Do(mode, flip, 0);
+        return;
+    }
+    auto out = std::make_unique<CImgFlip>();
+    out->Do(mode, image.get(), 0);
     image = std::move(out);
 }
 
@@ -111,7 +117,8 @@ void Bin(ImagePtr& image, const TransformStep& step)
     if (turn) {
         Flip(image, 0);
     }
-    auto out = DestinationFor<CImgSoftBinning>(*image);
+    // A fresh object takes the source's record: no copy of the frame first.
+    auto out = std::make_unique<CImgSoftBinning>();
     CheckResult(out->Do(step.binX, step.binY, step.roundUp ? 1 : 0, step.scaleLevels ? 1 : 0, image.get(), 0),
                 "binning");
     image = std::move(out);
@@ -125,7 +132,7 @@ void Resample(ImagePtr& image, const TransformStep& step)
     CheckNewSize(step.size.width, step.size.height, image->GetPlanes(), "--resample");
     // The grid starts at FITS pixel (1, 1): see Bin.
     Flip(image, 0);
-    auto out = DestinationFor<CImgResolution>(*image);
+    auto out = std::make_unique<CImgResolution>();
     const int done = step.bicubic ? out->Bicubic(image.get(), step.size.width, step.size.height, 0)
                                   : out->Bilinear(image.get(), step.size.width, step.size.height, 0);
     CheckResult(done, "resampling");
@@ -142,9 +149,15 @@ void Canvas(ImagePtr& image, const TransformStep& step)
     image = std::move(out);
 }
 
+/// Brightness and contrast: in place when the image is a CImgBright (the
+/// loader makes it one when this is the first step), else into a new object.
 void Bright(ImagePtr& image, const TransformStep& step)
 {
-    auto out = DestinationFor<CImgBright>(*image);
+    if (auto* bright = dynamic_cast<CImgBright*>(image.get())) {
+        bright->Do(step.bright, step.contrast, step.pivot, bright, nullptr, 0);
+        return;
+    }
+    auto out = std::make_unique<CImgBright>();
     out->Do(step.bright, step.contrast, step.pivot, image.get(), nullptr, 0);
     image = std::move(out);
 }
@@ -376,7 +389,12 @@ TransformPlan ParseTransform(const ParsedArgs& args)
 
 void RunTransform(const TransformPlan& plan, Context& ctx)
 {
-    ImageFile file = LoadImageFile(plan.input);
+    // The frame is read straight into the object of the first step that
+    // works in place: a CImgBright for brightness first, else a CImgFlip
+    // (flips, and the turns around binning and resampling). Binning and
+    // resampling write into new objects of their result's size.
+    const bool brightFirst = plan.steps.front().kind == Kind::Bright;
+    ImageFile file = LoadImageFile(plan.input, brightFirst ? MakeImage<CImgBright> : MakeImage<CImgFlip>);
     ImagePtr image = std::move(file.image);
     FitsHeader header = file.header;
     const int width = image->GetWidth();

@@ -61,6 +61,7 @@ struct RenderPlan {
     std::optional<FitsRect> rect;          ///< the window measured
     std::optional<std::pair<double, double>> levels;  ///< explicit levels: no method
     int depth = 24;                        ///< 8 or 24 bits per pixel
+    int pngLevel = kDefaultPngLevel;       ///< PNG compression level (dibfile.h)
     /// CDisplayStretch kind. kLinear: levels by a method or given, the way
     /// render always drew; otherwise the auto stretch (CImgAutoLevel::
     /// DoAutoStretch) unless levels are given.

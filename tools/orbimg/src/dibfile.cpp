@@ -1,11 +1,17 @@
 // BMP and PNG files from packed DIBs.
 #include "dibfile.h"
 
-#include <png.h>
+#include <zlib.h>
 
-#include <csetjmp>
+#include <algorithm>
+#include <array>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <initializer_list>
+#include <limits>
+#include <utility>
 
 #include "safeoutput.h"
 #include "tool.h"
@@ -32,40 +38,220 @@ void WriteAll(SafeOutput& output, const void* data, std::size_t bytes)
     }
 }
 
-// ---- libpng writing (see rasterin.cpp for the setjmp discipline) ----
-
-struct PngWriter {
-    png_structp png = nullptr;
-    png_infop info = nullptr;
-    char message[200] = {};
-    ~PngWriter() { png_destroy_write_struct(&png, info ? &info : nullptr); }
-};
-
-extern "C" void PngWriteFail(png_structp png, png_const_charp text)
+/// Picture row y of a DIB as 8-bit samples: grey through the table when
+/// `grey`, else red, green, blue (through the table for 8 bits). An index
+/// past the table reads as black (the table is padded with zeros).
+void DibRow(const DibLayout& dib, const RGBQUAD* table, bool grey, int y, unsigned char* out)
 {
-    auto* writer = static_cast<PngWriter*>(png_get_error_ptr(png));
-    std::snprintf(writer->message, sizeof writer->message, "%s", text);
-    png_longjmp(png, 1);
+    const unsigned char* in = dib.Row(y);
+    if (grey) {
+        for (int x = 0; x < dib.width; ++x) {
+            out[x] = table[in[x]].rgbRed;
+        }
+    } else if (dib.bitCount == 8) {
+        for (int x = 0; x < dib.width; ++x) {
+            const RGBQUAD c = table[in[x]];
+            out[3 * x] = c.rgbRed;
+            out[3 * x + 1] = c.rgbGreen;
+            out[3 * x + 2] = c.rgbBlue;
+        }
+    } else {
+        const int pixelBytes = dib.bitCount / 8;
+        for (int x = 0; x < dib.width; ++x) {
+            const unsigned char* px = in + static_cast<std::size_t>(x) * pixelBytes;
+            out[3 * x] = px[2];
+            out[3 * x + 1] = px[1];
+            out[3 * x + 2] = px[0];
+        }
+    }
 }
 
-extern "C" void PngWriteWarn(png_structp, png_const_charp) {}
+/// Where the PNG writer takes its rows: width x channels 8-bit samples of
+/// picture row y (0 = top) into `out`. Called from several threads at once.
+struct PngRows {
+    int width = 0;
+    int height = 0;
+    int channels = 1;
+    std::function<void(int y, unsigned char* out)> row;
+};
 
-bool PngWriteImage(PngWriter& w, std::FILE* file, const Raster& raster, png_bytepp rows)
+// ---- PNG writing ----
+//
+// The picture is filtered row by row (filter Sub: each byte less the one a
+// pixel to its left, which compresses noisy sky as well as any other filter
+// and costs one subtraction) and compressed by zlib in bands of rows on
+// every core: each band is a raw deflate stream ended by a sync flush (the
+// last one by the final block), so the bands joined in order are one
+// deflate stream, behind the zlib header and before the Adler-32 of the
+// whole (joined from the bands' with adler32_combine). The bands are fixed
+// by the rows alone, so the file has the same bytes on any number of cores.
+// libpng compresses on one thread only, hence chunks written here.
+
+/// Bands compressed at a time (their output is held until written).
+constexpr int kBandsInFlight = 8;
+
+void PutBE(unsigned char* out, std::uint32_t v)
 {
-    if (setjmp(png_jmpbuf(w.png))) {
-        return false;
+    out[0] = static_cast<unsigned char>(v >> 24);
+    out[1] = static_cast<unsigned char>(v >> 16);
+    out[2] = static_cast<unsigned char>(v >> 8);
+    out[3] = static_cast<unsigned char>(v);
+}
+
+/// A chunk of the given type whose data is the pieces in order.
+void WriteChunk(SafeOutput& output, const char* type,
+                std::initializer_list<std::pair<const unsigned char*, std::size_t>> pieces)
+{
+    std::size_t length = 0;
+    for (const auto& piece : pieces) {
+        length += piece.second;
     }
-    png_init_io(w.png, file);
-    // Level 3 writes a 6-megapixel picture several times faster than the
-    // default level for a few per cent more bytes.
-    png_set_compression_level(w.png, 3);
-    png_set_IHDR(w.png, w.info, static_cast<png_uint_32>(raster.width), static_cast<png_uint_32>(raster.height), 8,
-                 raster.channels == 1 ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(w.png, w.info);
-    png_write_image(w.png, rows);
-    png_write_end(w.png, nullptr);
-    return true;
+    unsigned char head[8];
+    PutBE(head, static_cast<std::uint32_t>(length));
+    std::memcpy(head + 4, type, 4);
+    WriteAll(output, head, sizeof head);
+    uLong crc = crc32(0L, reinterpret_cast<const Bytef*>(type), 4);
+    for (const auto& piece : pieces) {
+        WriteAll(output, piece.first, piece.second);
+        for (std::size_t done = 0; done < piece.second;) {
+            const uInt n = static_cast<uInt>(std::min<std::size_t>(piece.second - done, 1u << 30));
+            crc = crc32(crc, piece.first + done, n);
+            done += n;
+        }
+    }
+    unsigned char tail[4];
+    PutBE(tail, static_cast<std::uint32_t>(crc));
+    WriteAll(output, tail, sizeof tail);
+}
+
+/// One band of rows, filtered and deflated.
+struct PngBand {
+    std::vector<unsigned char> bytes;  ///< raw deflate output
+    uLong adler = 1;                   ///< Adler-32 of the filtered rows
+    std::size_t filtered = 0;          ///< filtered bytes (rows x (1 + row bytes))
+    bool failed = false;
+};
+
+/// Filters and deflates rows y0 .. y1 - 1; `last` ends the deflate stream.
+void DeflateBand(const PngRows& rows, int level, int y0, int y1, bool last, PngBand& band)
+{
+    const std::size_t rowBytes = static_cast<std::size_t>(rows.width) * static_cast<std::size_t>(rows.channels);
+    const std::size_t bpp = static_cast<std::size_t>(rows.channels);
+    std::vector<unsigned char> row(rowBytes);
+    std::vector<unsigned char> filtered(rowBytes + 1);
+    z_stream z{};
+    // Level 1 matches runs only (Z_RLE): on filtered sky that is both the
+    // fastest and the smallest of zlib's fast settings.
+    if (deflateInit2(&z, level, Z_DEFLATED, -15, 8, level == 1 ? Z_RLE : Z_DEFAULT_STRATEGY) != Z_OK) {
+        band.failed = true;
+        return;
+    }
+    band.filtered = (rowBytes + 1) * static_cast<std::size_t>(y1 - y0);
+    band.bytes.resize(deflateBound(&z, static_cast<uLong>(band.filtered)) + 64);
+    z.next_out = band.bytes.data();
+    z.avail_out = static_cast<uInt>(band.bytes.size());
+    // Runs deflate until it has taken the input and, for a flush, has
+    // room left over (all output out) or has ended the stream.
+    const auto run = [&](int flush) {
+        for (;;) {
+            if (z.avail_out == 0) {
+                const std::size_t used = band.bytes.size();
+                band.bytes.resize(used * 2);
+                z.next_out = band.bytes.data() + used;
+                z.avail_out = static_cast<uInt>(band.bytes.size() - used);
+            }
+            const int status = deflate(&z, flush);
+            if (status == Z_STREAM_ERROR) {
+                return false;
+            }
+            if (flush == Z_FINISH ? status == Z_STREAM_END : z.avail_in == 0 && z.avail_out != 0) {
+                return true;
+            }
+        }
+    };
+    bool ok = true;
+    for (int y = y0; y < y1 && ok; ++y) {
+        rows.row(y, row.data());
+        if (level == 0) {
+            filtered[0] = 0;  // stored: no filter
+            std::memcpy(filtered.data() + 1, row.data(), rowBytes);
+        } else {
+            filtered[0] = 1;  // Sub
+            unsigned char* out = filtered.data() + 1;
+            for (std::size_t i = 0; i < std::min(bpp, rowBytes); ++i) {
+                out[i] = row[i];
+            }
+            for (std::size_t i = bpp; i < rowBytes; ++i) {
+                out[i] = static_cast<unsigned char>(row[i] - row[i - bpp]);
+            }
+        }
+        band.adler = adler32(band.adler, filtered.data(), static_cast<uInt>(filtered.size()));
+        z.next_in = filtered.data();
+        z.avail_in = static_cast<uInt>(filtered.size());
+        ok = run(Z_NO_FLUSH);
+    }
+    ok = ok && run(last ? Z_FINISH : Z_SYNC_FLUSH);
+    band.failed = !ok;
+    band.bytes.resize(band.bytes.size() - z.avail_out);
+    deflateEnd(&z);
+}
+
+void WritePng(const std::string& path, const PngRows& rows, int level, std::size_t bandBytes)
+{
+    if (level < 0 || level > 9) {
+        throw ToolError("cannot write '" + path + "': PNG compression level " + std::to_string(level) +
+                        " (0 to 9)");
+    }
+    const std::size_t rowBytes = static_cast<std::size_t>(rows.width) * static_cast<std::size_t>(rows.channels);
+    const int bandRows = static_cast<int>(std::max<std::size_t>(1, std::min<std::size_t>(bandBytes / (rowBytes + 1), std::numeric_limits<int>::max())));
+    const int bands = (rows.height + bandRows - 1) / bandRows;
+
+    SafeOutput output(path);
+    static const unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    WriteAll(output, kSignature, sizeof kSignature);
+    unsigned char ihdr[13];
+    PutBE(ihdr, static_cast<std::uint32_t>(rows.width));
+    PutBE(ihdr + 4, static_cast<std::uint32_t>(rows.height));
+    ihdr[8] = 8;                             // bits per sample
+    ihdr[9] = rows.channels == 1 ? 0 : 2;    // grey or RGB
+    ihdr[10] = 0;                            // deflate
+    ihdr[11] = 0;                            // adaptive filtering (a filter byte per row)
+    ihdr[12] = 0;                            // not interlaced
+    WriteChunk(output, "IHDR", {{ihdr, sizeof ihdr}});
+
+    // zlib header: deflate with a 32 KB window, no dictionary, the level's
+    // class in FLEVEL, and the check bits that make it a multiple of 31.
+    const unsigned flevel = level <= 1 ? 0 : level <= 5 ? 1 : level == 6 ? 2 : 3;
+    unsigned char zhead[2] = {0x78, static_cast<unsigned char>(flevel << 6)};
+    zhead[1] = static_cast<unsigned char>(zhead[1] + (31 - (0x78 * 256 + zhead[1]) % 31) % 31);
+    uLong adler = 1;
+    std::vector<PngBand> flight(kBandsInFlight);
+    for (int first = 0; first < bands; first += kBandsInFlight) {
+        const int count = std::min(kBandsInFlight, bands - first);
+        Concurrency::parallel_for(0, count, [&](int i) {
+            const int band = first + i;
+            flight[i] = PngBand{};
+            DeflateBand(rows, level, band * bandRows, std::min(rows.height, (band + 1) * bandRows),
+                        band + 1 == bands, flight[i]);
+        });
+        for (int i = 0; i < count; ++i) {
+            PngBand& band = flight[i];
+            if (band.failed) {
+                output.Fail("the compression failed");
+            }
+            adler = adler32_combine(adler, band.adler, static_cast<z_off_t>(band.filtered));
+            unsigned char trailer[4];
+            PutBE(trailer, static_cast<std::uint32_t>(adler));
+            const bool head = first + i == 0;
+            const bool tail = first + i + 1 == bands;
+            WriteChunk(output, "IDAT", {{zhead, head ? sizeof zhead : 0},
+                                        {band.bytes.data(), band.bytes.size()},
+                                        {trailer, tail ? sizeof trailer : 0}});
+            band = PngBand{};
+        }
+    }
+    WriteChunk(output, "IEND", {});
+    output.Commit();
 }
 
 }  // namespace
@@ -120,8 +306,8 @@ Raster DibToRaster(const DibLayout& dib)
     Raster raster;
     raster.width = dib.width;
     raster.height = dib.height;
+    std::array<RGBQUAD, 256> table{};
     bool grey = dib.bitCount == 8;
-    std::vector<RGBQUAD> table(256, RGBQUAD{0, 0, 0, 0});
     if (dib.bitCount == 8) {
         std::memcpy(table.data(), dib.table, dib.colors * sizeof(RGBQUAD));
         for (std::size_t i = 0; i < dib.colors; ++i) {
@@ -131,29 +317,8 @@ Raster DibToRaster(const DibLayout& dib)
     raster.channels = grey ? 1 : 3;
     const std::size_t rowSamples = static_cast<std::size_t>(raster.width) * static_cast<std::size_t>(raster.channels);
     raster.samples.resize(rowSamples * static_cast<std::size_t>(raster.height));
-    const int pixelBytes = dib.bitCount / 8;
     for (int y = 0; y < raster.height; ++y) {
-        const unsigned char* in = dib.Row(y);
-        unsigned char* out = raster.samples.data() + static_cast<std::size_t>(y) * rowSamples;
-        if (grey) {
-            for (int x = 0; x < raster.width; ++x) {
-                out[x] = table[in[x]].rgbRed;
-            }
-        } else if (dib.bitCount == 8) {
-            for (int x = 0; x < raster.width; ++x) {
-                const RGBQUAD c = table[in[x]];
-                out[3 * x] = c.rgbRed;
-                out[3 * x + 1] = c.rgbGreen;
-                out[3 * x + 2] = c.rgbBlue;
-            }
-        } else {
-            for (int x = 0; x < raster.width; ++x) {
-                const unsigned char* px = in + static_cast<std::size_t>(x) * pixelBytes;
-                out[3 * x] = px[2];
-                out[3 * x + 1] = px[1];
-                out[3 * x + 2] = px[0];
-            }
-        }
+        DibRow(dib, table.data(), grey, y, raster.samples.data() + static_cast<std::size_t>(y) * rowSamples);
     }
     return raster;
 }
@@ -181,33 +346,42 @@ void WriteBmpFile(const std::string& path, const void* dib, std::size_t size)
     output.Commit();
 }
 
-void WritePngFile(const std::string& path, const void* dib, std::size_t size)
+void WritePngFile(const std::string& path, const void* dib, std::size_t size, int level)
 {
-    WritePngFile(path, DibToRaster(ParseDib(dib, size)));
+    const DibLayout layout = ParseDib(dib, size);
+    // The colour table as the picture shows it, and whether it is all grey.
+    std::array<RGBQUAD, 256> table{};
+    bool grey = layout.bitCount == 8;
+    if (layout.bitCount == 8) {
+        std::memcpy(table.data(), layout.table, layout.colors * sizeof(RGBQUAD));
+        for (std::size_t i = 0; i < layout.colors; ++i) {
+            grey = grey && table[i].rgbRed == table[i].rgbGreen && table[i].rgbGreen == table[i].rgbBlue;
+        }
+    }
+    PngRows rows;
+    rows.width = layout.width;
+    rows.height = layout.height;
+    rows.channels = grey ? 1 : 3;
+    rows.row = [&](int y, unsigned char* out) { DibRow(layout, table.data(), grey, y, out); };
+    WritePng(path, rows, level, kPngBandBytes);
 }
 
-void WritePngFile(const std::string& path, const Raster& raster)
+void WritePngFile(const std::string& path, const Raster& raster, int level, std::size_t bandBytes)
 {
     if (raster.width < 1 || raster.height < 1 || (raster.channels != 1 && raster.channels != 3) ||
         raster.samples.size() != static_cast<std::size_t>(raster.width) * static_cast<std::size_t>(raster.height) *
                                      static_cast<std::size_t>(raster.channels)) {
         throw ToolError("cannot write '" + path + "': not a picture of 1 or 3 channels");
     }
-    std::vector<png_bytep> rows(static_cast<std::size_t>(raster.height));
     const std::size_t rowSamples = static_cast<std::size_t>(raster.width) * static_cast<std::size_t>(raster.channels);
-    for (int y = 0; y < raster.height; ++y) {
-        rows[y] = const_cast<png_bytep>(raster.samples.data() + static_cast<std::size_t>(y) * rowSamples);
-    }
-    SafeOutput output(path);
-    PngWriter writer;
-    writer.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &writer, PngWriteFail, PngWriteWarn);
-    if (!writer.png || !(writer.info = png_create_info_struct(writer.png))) {
-        throw std::bad_alloc();
-    }
-    if (!PngWriteImage(writer, output.Stream(), raster, rows.data())) {
-        output.Fail(writer.message);
-    }
-    output.Commit();
+    PngRows rows;
+    rows.width = raster.width;
+    rows.height = raster.height;
+    rows.channels = raster.channels;
+    rows.row = [&](int y, unsigned char* out) {
+        std::memcpy(out, raster.samples.data() + static_cast<std::size_t>(y) * rowSamples, rowSamples);
+    };
+    WritePng(path, rows, level, bandBytes);
 }
 
 }  // namespace orbimg::tool

@@ -64,9 +64,25 @@ Raster DibToRaster(const DibLayout& dib);
 
 /// Writes the DIB as a BMP file.
 void WriteBmpFile(const std::string& path, const void* dib, std::size_t size);
-/// Writes the DIB's pixels as an 8-bit grey or RGB PNG file.
-void WritePngFile(const std::string& path, const void* dib, std::size_t size);
-/// Writes a raster (1 or 3 channels, 8 bits) as a PNG file.
-void WritePngFile(const std::string& path, const Raster& raster);
+/// zlib compression levels of the PNG writer: 0 stores the rows as they are
+/// (no filter), 1 .. 9 compress rows filtered by Sub (each byte less the one
+/// a pixel to its left), 1 matching runs only (zlib's Z_RLE: the fastest,
+/// and on noisy frames as small as level 2 or 3), 2 .. 9 zlib's levels.
+constexpr int kMinPngLevel = 0;
+constexpr int kMaxPngLevel = 9;
+/// The default: fast, for pictures of 100 megapixels.
+constexpr int kDefaultPngLevel = 1;
+/// Bytes of rows compressed as one band (one task, one IDAT chunk).
+constexpr std::size_t kPngBandBytes = std::size_t{4} << 20;
+
+/// Writes the DIB's pixels as an 8-bit grey or RGB PNG file, compressed at
+/// `level` (kMinPngLevel .. kMaxPngLevel; another level is a ToolError) in
+/// bands of rows on every core; the bytes do not depend on the number of
+/// cores.
+void WritePngFile(const std::string& path, const void* dib, std::size_t size, int level = kDefaultPngLevel);
+/// Writes a raster (1 or 3 channels, 8 bits) as a PNG file, as above, in
+/// bands of whole rows of about `bandBytes` (at least one row).
+void WritePngFile(const std::string& path, const Raster& raster, int level = kDefaultPngLevel,
+                  std::size_t bandBytes = kPngBandBytes);
 
 }  // namespace orbimg::tool

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <optional>
 #include <set>
 
 #include "coords.h"
@@ -175,27 +176,72 @@ double ReadDoubleKey(fitsfile* file, const char* key, double fallback)
 /// Where FITS row k (1-based) of a plane goes: `width` floats.
 using RowSink = std::function<float*(int plane, int fitsRow)>;
 
+/// Least and greatest finite sample of each plane, gathered as rows are read.
+struct PlaneExtremes {
+    std::array<float, 3> lo{HUGE_VALF, HUGE_VALF, HUGE_VALF};
+    std::array<float, 3> hi{-HUGE_VALF, -HUGE_VALF, -HUGE_VALF};
+
+    void Add(int plane, const float* row, int width)
+    {
+        float l = lo[static_cast<std::size_t>(plane)];
+        float h = hi[static_cast<std::size_t>(plane)];
+        for (int x = 0; x < width; ++x) {
+            const float v = row[x];
+            // NaN fails both comparisons; infinities cannot pass them either.
+            if (v < l && std::isfinite(v)) {
+                l = v;
+            }
+            if (v > h && std::isfinite(v)) {
+                h = v;
+            }
+        }
+        lo[static_cast<std::size_t>(plane)] = l;
+        hi[static_cast<std::size_t>(plane)] = h;
+    }
+    std::optional<std::pair<float, float>> Of(int plane) const
+    {
+        const auto p = static_cast<std::size_t>(plane);
+        return lo[p] <= hi[p] ? std::optional<std::pair<float, float>>({lo[p], hi[p]}) : std::nullopt;
+    }
+};
+
 /// Reads every sample with cfitsio, scaled by BSCALE and BZERO, blanks as
 /// NaN; returns "" or what went wrong. The samples are read with a null
 /// value rather than null flags: in cfitsio 4.2.0, fits_read_pixnullll on a
 /// tile-compressed image whose tiles span several rows and hold no blank
 /// copies null flags from a NULL pointer out of the tile cache
 /// (imcomp_decompress_tile) when the second row of a tile is read.
-std::string ReadSamples(fitsfile* file, int width, int height, int planes, const RowSink& sink)
+/// 8- and 16-bit samples whose scaled values cannot pass the float range are
+/// converted by cfitsio straight to float (the same value: the sample times
+/// BSCALE plus BZERO in double, rounded to float); others go through double
+/// so that values beyond the float range become infinities.
+std::string ReadSamples(fitsfile* file, int bitpix, double bscale, double bzero, int width, int height, int planes,
+                        const RowSink& sink, PlaneExtremes* extremes)
 {
-    std::vector<double> row(static_cast<std::size_t>(width));
+    const bool direct = (bitpix == 8 || bitpix == 16) && std::fabs(bscale) <= 1e30 && std::fabs(bzero) <= 1e30;
+    std::vector<double> row(direct ? 0 : static_cast<std::size_t>(width));
     double nan = std::numeric_limits<double>::quiet_NaN();
+    float nanf = std::numeric_limits<float>::quiet_NaN();
     int status = 0;
     for (int p = 0; p < planes; ++p) {
         for (int k = 1; k <= height; ++k) {
             LONGLONG first[3] = {1, k, p + 1};
             int anyBlank = 0;
-            if (fits_read_pixll(file, TDOUBLE, first, width, &nan, row.data(), &anyBlank, &status) != 0) {
-                return DataFailure(status);
-            }
             float* out = sink(p, k);
-            for (int x = 0; x < width; ++x) {
-                out[x] = ToFloat(row[static_cast<std::size_t>(x)]);
+            if (direct) {
+                if (fits_read_pixll(file, TFLOAT, first, width, &nanf, out, &anyBlank, &status) != 0) {
+                    return DataFailure(status);
+                }
+            } else {
+                if (fits_read_pixll(file, TDOUBLE, first, width, &nan, row.data(), &anyBlank, &status) != 0) {
+                    return DataFailure(status);
+                }
+                for (int x = 0; x < width; ++x) {
+                    out[x] = ToFloat(row[static_cast<std::size_t>(x)]);
+                }
+            }
+            if (extremes) {
+                extremes->Add(p, out, width);
             }
         }
     }
@@ -250,9 +296,13 @@ std::string ReadContained(fitsfile* file, const FitsScan& scan, int width, int h
         LimitAddressSpace(static_cast<std::uint64_t>(scan.tiles.largestTile) * 32 + (std::uint64_t{256} << 20));
         std::string error;
         try {
-            error = ReadSamples(file, width, height, planes, [&](int p, int k) {
-                return shared + static_cast<std::size_t>(p) * plane + static_cast<std::size_t>(k - 1) * width;
-            });
+            // Through double always: the tiles' own scaling is cfitsio's.
+            error = ReadSamples(
+                file, 0, 1.0, 0.0, width, height, planes,
+                [&](int p, int k) {
+                    return shared + static_cast<std::size_t>(p) * plane + static_cast<std::size_t>(k - 1) * width;
+                },
+                nullptr);
         } catch (...) {
             error = "out of memory while decoding";
         }
@@ -334,7 +384,7 @@ bool IsGzip(const std::string& path)
 
 }  // namespace
 
-ImageFile ReadFitsFile(const std::string& path)
+ImageFile ReadFitsFile(const std::string& path, ImageMaker make)
 {
     // The scan first: nothing reaches cfitsio that it would misread.
     std::unique_ptr<FitsBytes> bytes;
@@ -403,21 +453,31 @@ ImageFile ReadFitsFile(const std::string& path)
     result.bzero = ReadDoubleKey(file.get(), "BZERO", 0.0);
     ReadHeaderCards(file.get(), scan, result.header, result.headerNote);
 
-    result.image = std::make_unique<CKelImage>(width, height, planes, -32, 1.0, 0.0, 1);
+    result.image = make(width, height, planes);
     CKelImage& image = *result.image;
-    if (image.GetWidth() != width || image.GetHeight() != height) {
+    if (image.GetWidth() != width || image.GetHeight() != height || image.GetPlanes() != planes) {
         throw std::bad_alloc();
     }
+    PlaneExtremes extremes;
     const std::string error =
         scan.compressed ? ReadContained(file.get(), scan, width, height, planes, image)
-                        : ReadSamples(file.get(), width, height, planes, [&](int p, int k) {
-                              return image.GetImageAdr(0, FitsRowToLibrary(k, height), p, 0, nullptr);
-                          });
+                        : ReadSamples(
+                              file.get(), scan.bitpix, result.bscale, result.bzero, width, height, planes,
+                              [&](int p, int k) {
+                                  return image.GetImageAdr(0, FitsRowToLibrary(k, height), p, 0, nullptr);
+                              },
+                              &extremes);
     if (!error.empty()) {
         ReadFailure(path, error);
     }
     SetOrigin(image, path, "FITS", scan.bitpix);
-    SetLevelsToData(image);
+    if (scan.compressed) {
+        SetLevelsToData(image);
+    } else {
+        for (int p = 0; p < planes; ++p) {
+            SetLevelsToExtremes(image, p, extremes.Of(p));
+        }
+    }
     return result;
 }
 

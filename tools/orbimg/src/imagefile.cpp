@@ -171,7 +171,7 @@ void CheckImageSize(const std::string& path, long long width, long long height, 
     }
 }
 
-ImageFile LoadImageFile(const std::string& path)
+ImageFile LoadImageFile(const std::string& path, ImageMaker make)
 {
     std::error_code error;
     if (std::filesystem::is_directory(path, error)) {
@@ -186,16 +186,16 @@ ImageFile LoadImageFile(const std::string& path)
     std::fclose(file);
 
     if (got >= 9 && std::memcmp(magic, "SIMPLE  =", 9) == 0) {
-        return ReadFitsFile(path);
+        return ReadFitsFile(path, make);
     }
     if (got >= 2 && magic[0] == 0x1F && magic[1] == 0x8B) {
-        return ReadFitsFile(path);  // gzip: cfitsio reads compressed FITS files
+        return ReadFitsFile(path, make);  // gzip: cfitsio reads compressed FITS files
     }
     if (got >= 8 && std::memcmp(magic, "\x89PNG\r\n\x1a\n", 8) == 0) {
-        return ReadPngFile(path);
+        return ReadPngFile(path, make);
     }
     if (got >= 3 && magic[0] == 0xFF && magic[1] == 0xD8 && magic[2] == 0xFF) {
-        return ReadJpegFile(path);
+        return ReadJpegFile(path, make);
     }
     const std::string ext = LowerExtension(path);
     if (got == 0) {
@@ -226,14 +226,18 @@ void SetOrigin(CKelImage& image, const std::string& path, const std::string& for
 void SetLevelsToData(CKelImage& image)
 {
     for (int p = 0; p < image.GetPlanes(); ++p) {
-        const auto extremes = FiniteExtremes(image, p);
-        if (!extremes) {
-            image.SetLevel(p, 0.0, 1.0);
-        } else if (extremes->first == extremes->second) {
-            image.SetLevel(p, extremes->first, LevelAbove(extremes->first));
-        } else {
-            image.SetLevel(p, extremes->first, extremes->second);
-        }
+        SetLevelsToExtremes(image, p, FiniteExtremes(image, p));
+    }
+}
+
+void SetLevelsToExtremes(CKelImage& image, int plane, const std::optional<std::pair<float, float>>& extremes)
+{
+    if (!extremes) {
+        image.SetLevel(plane, 0.0, 1.0);
+    } else if (extremes->first == extremes->second) {
+        image.SetLevel(plane, extremes->first, LevelAbove(extremes->first));
+    } else {
+        image.SetLevel(plane, extremes->first, extremes->second);
     }
 }
 

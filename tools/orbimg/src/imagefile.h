@@ -33,6 +33,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "orbimg.h"
@@ -75,6 +76,20 @@ std::string FitsCard(const std::string& keyword, const std::string& value, const
 /// A FITS string value: quoted, inner quotes doubled, padded to 8 characters.
 std::string FitsString(const std::string& text);
 
+/// Makes the image a loader fills: `width` x `height` samples in `planes`
+/// planes of 32-bit floats, as the class the command operates with (an
+/// operation object is its own destination), so that the frame is read
+/// straight into it and never copied. May return an image that failed to
+/// allocate (size 0); the loader then throws std::bad_alloc.
+using ImageMaker = std::unique_ptr<CKelImage> (*)(int width, int height, int planes);
+
+/// The ImageMaker of class T (CKelImage or an operation class derived from it).
+template <class T>
+std::unique_ptr<CKelImage> MakeImage(int width, int height, int planes)
+{
+    return std::make_unique<T>(width, height, planes, -32, 1.0, 0.0, 1);
+}
+
 /// An image read from a file, with what is known about the file.
 struct ImageFile {
     std::unique_ptr<CKelImage> image;
@@ -90,21 +105,38 @@ struct ImageFile {
 };
 
 /// Reads a FITS, PNG or JPEG file, recognised by its first bytes (a gzip
-/// file is handed to cfitsio as FITS).
-ImageFile LoadImageFile(const std::string& path);
+/// file is handed to cfitsio as FITS), into an image made by `make`.
+ImageFile LoadImageFile(const std::string& path, ImageMaker make = MakeImage<CKelImage>);
+
+/// The loaded image as class T: the image itself when it was made as a T
+/// (LoadImageFile with MakeImage<T>), else a copy of it as a T that replaces
+/// it (a debayered mosaic), so only one frame is held either way.
+template <class T>
+T& ImageAs(ImageFile& file)
+{
+    if (auto* same = dynamic_cast<T*>(file.image.get())) {
+        return *same;
+    }
+    auto copy = std::make_unique<T>();
+    static_cast<CKelImage&>(*copy) = *file.image;
+    file.image.reset();
+    T& result = *copy;
+    file.image = std::move(copy);
+    return result;
+}
 
 /// Reads the first HDU of a FITS file that holds an image: the primary array
 /// or an image extension, tile-compressed or not. BITPIX 8, 16, 32, 64, -32
 /// and -64; NAXIS 2 (mono) or 3 with NAXIS3 = 3 (colour) or 1 (mono). HDUs
 /// without data (NAXIS 0 or an axis of length 0) are passed over; when no
 /// other HDU holds an image, an empty one is reported as a zero-size image.
-ImageFile ReadFitsFile(const std::string& path);
+ImageFile ReadFitsFile(const std::string& path, ImageMaker make = MakeImage<CKelImage>);
 /// Reads a PNG: grey or RGB, 1 to 16 bits, palette images as RGB; an alpha
 /// channel or a transparency chunk is dropped (not composited).
-ImageFile ReadPngFile(const std::string& path);
+ImageFile ReadPngFile(const std::string& path, ImageMaker make = MakeImage<CKelImage>);
 /// Reads a JPEG: grey or colour (YCbCr or RGB), 8 bits. A file that ends
 /// early is an error; CMYK files are not supported.
-ImageFile ReadJpegFile(const std::string& path);
+ImageFile ReadJpegFile(const std::string& path, ImageMaker make = MakeImage<CKelImage>);
 
 /// Writes `image` as 32-bit float FITS (NAXIS 2, or 3 for a colour image)
 /// with the cards of `header` that are not structural, after the cards
@@ -118,6 +150,9 @@ void SetOrigin(CKelImage& image, const std::string& path, const std::string& for
 
 /// Sets each plane's display levels to its finite extremes (see above).
 void SetLevelsToData(CKelImage& image);
+/// Sets a plane's display levels to finite extremes found while loading
+/// (FiniteExtremes of the plane: least and greatest, or none), as above.
+void SetLevelsToExtremes(CKelImage& image, int plane, const std::optional<std::pair<float, float>>& extremes);
 
 /// Throws ToolError "cannot read '<path>': image too large" (or "zero-size
 /// image") unless width x height x planes is a size a CKelImage can hold.

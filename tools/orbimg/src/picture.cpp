@@ -99,20 +99,41 @@ std::size_t GlobalDib::Size() const
     return m_block ? GlobalSize(m_block) : 0;
 }
 
-void WritePicture(const std::string& path, const CKelImage& image, int bitCount, bool bmp)
+namespace {
+
+GlobalDib MakeDib(const std::string& path, const CKelImage& image, int bitCount)
 {
     GlobalDib dib(image.GetDib(bitCount));
-    const void* bytes = dib.Bytes();
-    if (!bytes) {
+    if (!dib.Bytes()) {
         throw ToolError("cannot write '" + path + "': the bitmap could not be made (" +
                         std::to_string(image.GetWidth()) + " x " + std::to_string(image.GetHeight()) + ", " +
                         std::to_string(bitCount) + " bits)");
     }
+    return dib;
+}
+
+void WriteDib(const std::string& path, GlobalDib& dib, bool bmp, int pngLevel)
+{
     if (bmp) {
-        WriteBmpFile(path, bytes, dib.Size());
+        WriteBmpFile(path, dib.Bytes(), dib.Size());
     } else {
-        WritePngFile(path, bytes, dib.Size());
+        WritePngFile(path, dib.Bytes(), dib.Size(), pngLevel);
     }
+}
+
+}  // namespace
+
+void WritePicture(const std::string& path, const CKelImage& image, int bitCount, bool bmp, int pngLevel)
+{
+    GlobalDib dib = MakeDib(path, image, bitCount);
+    WriteDib(path, dib, bmp, pngLevel);
+}
+
+void WritePicture(const std::string& path, std::unique_ptr<CKelImage>& image, int bitCount, bool bmp, int pngLevel)
+{
+    GlobalDib dib = MakeDib(path, *image, bitCount);
+    image.reset();
+    WriteDib(path, dib, bmp, pngLevel);
 }
 
 }  // namespace orbimg::tool

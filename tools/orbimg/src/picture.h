@@ -18,8 +18,10 @@
 #pragma once
 
 #include <array>
+#include <memory>
 #include <string>
 
+#include "dibfile.h"
 #include "orbimg.h"
 
 namespace orbimg::tool {
@@ -57,6 +59,11 @@ public:
     explicit GlobalDib(HDIB block) : m_block(block) {}
     ~GlobalDib();
     GlobalDib(const GlobalDib&) = delete;
+    GlobalDib(GlobalDib&& other) noexcept : m_block(other.m_block), m_bytes(other.m_bytes)
+    {
+        other.m_block = nullptr;
+        other.m_bytes = nullptr;
+    }
     GlobalDib& operator=(const GlobalDib&) = delete;
 
     bool Valid() const { return m_block != nullptr; }
@@ -70,10 +77,15 @@ private:
 };
 
 /// Writes the whole image through its levels as a BMP (the packed DIB behind
-/// a file header) or a PNG of the same pixels. bitCount 8 (grey ramp for a
-/// mono image, adaptive 256-colour palette for a colour one) or 24. Throws
-/// ToolError when the bitmap cannot be made or the file cannot be written;
-/// no file is left behind then.
-void WritePicture(const std::string& path, const CKelImage& image, int bitCount, bool bmp);
+/// a file header) or a PNG of the same pixels, compressed at `pngLevel`
+/// (dibfile.h). bitCount 8 (grey ramp for a mono image, adaptive 256-colour
+/// palette for a colour one) or 24. Throws ToolError when the bitmap cannot
+/// be made or the file cannot be written; no file is left behind then.
+void WritePicture(const std::string& path, const CKelImage& image, int bitCount, bool bmp,
+                  int pngLevel = kDefaultPngLevel);
+/// As above, and frees the image once its bitmap is made (before the file is
+/// written), so that the frame and the encoder's buffers are not held at once.
+void WritePicture(const std::string& path, std::unique_ptr<CKelImage>& image, int bitCount, bool bmp,
+                  int pngLevel = kDefaultPngLevel);
 
 }  // namespace orbimg::tool

@@ -31,8 +31,8 @@ struct PlaneStats {
     double median = 0.0;
 };
 
-/// Statistics of one plane of the whole image. `withMedian` false skips the
-/// median (which copies and partly sorts the plane); it is then NaN.
+/// Statistics of one plane of the whole image, in two passes over it and no
+/// copy of it. `withMedian` false skips the median; it is then NaN.
 PlaneStats MeasurePlane(const CKelImage& image, int plane, bool withMedian = true);
 
 /// Replaces every sample of the plane that is not finite by `value`;

@@ -59,7 +59,7 @@ std::uint64_t FloatBytes(std::uint64_t width, std::uint64_t height, std::uint64_
 
 /// A new float image of the decoded size, with the file's description.
 ImageFile MakeRasterImage(const std::string& path, const char* format, int width, int height, int planes,
-                          int depth)
+                          int depth, ImageMaker make)
 {
     CheckImageSize(path, width, height, planes);
     ImageFile result;
@@ -67,8 +67,9 @@ ImageFile MakeRasterImage(const std::string& path, const char* format, int width
     result.format = format;
     result.bitDepth = depth;
     result.hdu = 0;
-    result.image = std::make_unique<CKelImage>(width, height, planes, -32, 1.0, 0.0, 1);
-    if (result.image->GetWidth() != width || result.image->GetHeight() != height) {
+    result.image = make(width, height, planes);
+    if (result.image->GetWidth() != width || result.image->GetHeight() != height ||
+        result.image->GetPlanes() != planes) {
         throw std::bad_alloc();
     }
     SetOrigin(*result.image, path, format, depth);
@@ -310,7 +311,7 @@ bool JpegReadRows(JpegReader& r, JSAMPROW row, CKelImage* image)
 
 }  // namespace
 
-ImageFile ReadPngFile(const std::string& path)
+ImageFile ReadPngFile(const std::string& path, ImageMaker make)
 {
     FileHandle file = OpenForReading(path);
     const std::uint64_t fileBytes = FileBytes(file.get());
@@ -335,7 +336,7 @@ ImageFile ReadPngFile(const std::string& path)
     const std::uint64_t buffers = shape.interlaced ? static_cast<std::uint64_t>(rowBytes) * shape.height : rowBytes;
     CheckMemory(path, FloatBytes(shape.width, shape.height, shape.channels) + buffers, "the image");
     ImageFile result = MakeRasterImage(path, "PNG", static_cast<int>(shape.width), static_cast<int>(shape.height),
-                                       shape.channels, shape.depth);
+                                       shape.channels, shape.depth, make);
     std::vector<unsigned char> pixels(static_cast<std::size_t>(buffers));
     std::vector<png_bytep> rows(shape.interlaced ? shape.height : 1);
     for (std::size_t y = 0; y < rows.size(); ++y) {
@@ -349,7 +350,7 @@ ImageFile ReadPngFile(const std::string& path)
     return result;
 }
 
-ImageFile ReadJpegFile(const std::string& path)
+ImageFile ReadJpegFile(const std::string& path, ImageMaker make)
 {
     FileHandle file = OpenForReading(path);
     const std::uint64_t fileBytes = FileBytes(file.get());
@@ -403,7 +404,7 @@ ImageFile ReadJpegFile(const std::string& path)
     }
     const int width = static_cast<int>(reader.cinfo.output_width);
     const int height = static_cast<int>(reader.cinfo.output_height);
-    ImageFile result = MakeRasterImage(path, "JPEG", width, height, reader.cinfo.output_components, 8);
+    ImageFile result = MakeRasterImage(path, "JPEG", width, height, reader.cinfo.output_components, 8, make);
     std::vector<JSAMPLE> row(static_cast<std::size_t>(width) * static_cast<std::size_t>(reader.cinfo.output_components));
     if (!JpegReadRows(reader, row.data(), result.image.get())) {
         ReadFailure(path, reader.endedEarly ? std::string("truncated JPEG file")

@@ -3,7 +3,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <limits>
+#include <new>
 
 namespace orbimg::tool {
 namespace {
@@ -49,32 +51,26 @@ long long FiniteCount(const CKelImage& image, const CRect& r, int plane)
 
 SkyMesh SkyMesh::Measure(const CKelImage& image, int tile)
 {
-    CImgPixelInfo info;
-    info = image;
-    return MeasureInfo(info, tile);
+    return MeasureRows(image.GetWidth(), image.GetHeight(), image.GetPlanes(), tile,
+                       [&](int plane, int y) { return image.GetImageAdr(0, y, plane, 1, nullptr); });
 }
 
 SkyMesh SkyMesh::Measure(const std::vector<float>& samples, int width, int height, int tile)
 {
-    CImgPixelInfo info;
-    if (width > 0 && height > 0) {
-        if (!info.ChangeSize(width, height)) {
-            throw std::bad_alloc();
-        }
-        for (int y = 0; y < height; ++y) {
-            const float* in = samples.data() + static_cast<std::size_t>(y) * width;
-            std::copy(in, in + width, info.GetImageAdr(0, y, 0, 0, nullptr));
-        }
+    if (width < 1 || height < 1) {
+        width = height = 0;
     }
-    return MeasureInfo(info, tile);
+    return MeasureRows(width, height, 1, tile,
+                       [&](int, int y) { return samples.data() + static_cast<std::size_t>(y) * width; });
 }
 
-SkyMesh SkyMesh::MeasureInfo(CImgPixelInfo& info, int tile)
+SkyMesh SkyMesh::MeasureRows(int width, int height, int planes, int tile,
+                             const std::function<const float*(int plane, int y)>& rowOf)
 {
     SkyMesh mesh;
-    mesh.m_width = info.GetWidth();
-    mesh.m_height = info.GetHeight();
-    mesh.m_planes = std::clamp(info.GetPlanes(), 1, 3);
+    mesh.m_width = std::max(width, 0);
+    mesh.m_height = std::max(height, 0);
+    mesh.m_planes = std::clamp(planes, 1, 3);
     mesh.m_level.assign(static_cast<std::size_t>(mesh.m_planes), kNaN);
     mesh.m_noise.assign(static_cast<std::size_t>(mesh.m_planes), kNaN);
     if (mesh.m_width < 1 || mesh.m_height < 1) {
@@ -87,23 +83,52 @@ SkyMesh SkyMesh::MeasureInfo(CImgPixelInfo& info, int tile)
     const std::size_t tiles = static_cast<std::size_t>(mesh.m_nx) * static_cast<std::size_t>(mesh.m_ny);
     mesh.m_tileSky.assign(tiles * static_cast<std::size_t>(mesh.m_planes), kNaN);
     std::vector<double> tileNoise(mesh.m_tileSky.size(), kNaN);
+    int stripRows = 0;
+    for (int ty = 0; ty < mesh.m_ny; ++ty) {
+        stripRows = std::max(stripRows, mesh.m_edgeY[ty + 1] - mesh.m_edgeY[ty]);
+    }
 
-    // CalcSky only reads the image, so tile rows are measured in parallel.
-    Concurrency::parallel_for(0, mesh.m_ny, [&](int ty) {
-        for (int tx = 0; tx < mesh.m_nx; ++tx) {
-            const CRect r(mesh.m_edgeX[tx], mesh.m_edgeY[ty], mesh.m_edgeX[tx + 1], mesh.m_edgeY[ty + 1]);
-            double stddev[3] = {};
-            double median[3] = {};
-            info.CalcSky(r, kTrim, kTrim, nullptr, nullptr, nullptr, stddev, median);
-            const long long area = static_cast<long long>(r.Width()) * r.Height();
+    // CalcSky belongs to CImgPixelInfo, which measures its own samples. The
+    // frame is not copied into one: each task copies a row of tiles at a
+    // time into a strip of its own and measures the tiles there (CalcSky of
+    // a rectangle reads only the rectangle's samples). Tile rows are shared
+    // among the tasks in contiguous runs.
+    const int tasks = std::min(mesh.m_ny, 64);
+    Concurrency::parallel_for(0, tasks, [&](int task) {
+        CImgPixelInfo strip;
+        {
+            const CKelImage shape(mesh.m_width, stripRows, mesh.m_planes, -32, 1.0, 0.0, 1);
+            if (shape.GetWidth() != mesh.m_width || shape.GetHeight() != stripRows) {
+                throw std::bad_alloc();
+            }
+            strip = shape;
+        }
+        const int first = static_cast<int>(static_cast<long long>(mesh.m_ny) * task / tasks);
+        const int last = static_cast<int>(static_cast<long long>(mesh.m_ny) * (task + 1) / tasks);
+        for (int ty = first; ty < last; ++ty) {
+            const int top = mesh.m_edgeY[ty];
+            const int rows = mesh.m_edgeY[ty + 1] - top;
             for (int p = 0; p < mesh.m_planes; ++p) {
-                if (2 * FiniteCount(info, r, p) < area) {
-                    continue;
+                for (int y = 0; y < rows; ++y) {
+                    const float* in = rowOf(p, top + y);
+                    std::copy(in, in + mesh.m_width, strip.GetImageAdr(0, y, p, 0, nullptr));
                 }
-                const std::size_t at = static_cast<std::size_t>(p) * tiles +
-                                       static_cast<std::size_t>(ty) * mesh.m_nx + static_cast<std::size_t>(tx);
-                mesh.m_tileSky[at] = median[p];
-                tileNoise[at] = stddev[p] / kTrimmedSpread;
+            }
+            for (int tx = 0; tx < mesh.m_nx; ++tx) {
+                const CRect r(mesh.m_edgeX[tx], 0, mesh.m_edgeX[tx + 1], rows);
+                double stddev[3] = {};
+                double median[3] = {};
+                strip.CalcSky(r, kTrim, kTrim, nullptr, nullptr, nullptr, stddev, median);
+                const long long area = static_cast<long long>(r.Width()) * r.Height();
+                for (int p = 0; p < mesh.m_planes; ++p) {
+                    if (2 * FiniteCount(strip, r, p) < area) {
+                        continue;
+                    }
+                    const std::size_t at = static_cast<std::size_t>(p) * tiles +
+                                           static_cast<std::size_t>(ty) * mesh.m_nx + static_cast<std::size_t>(tx);
+                    mesh.m_tileSky[at] = median[p];
+                    tileNoise[at] = stddev[p] / kTrimmedSpread;
+                }
             }
         }
     });

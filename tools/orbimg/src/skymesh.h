@@ -24,6 +24,7 @@
 //   - Positions are library coordinates (0-based, row 0 at the top).
 #pragma once
 
+#include <functional>
 #include <vector>
 
 #include "orbimg.h"
@@ -38,7 +39,8 @@ public:
     /// The trimming fractions given to CalcSky (upper and lower).
     static constexpr double kTrim = 0.9;
 
-    /// Measures planes 0 .. min(planes, 3) - 1 of `image`.
+    /// Measures planes 0 .. min(planes, 3) - 1 of `image` (without a copy of
+    /// the frame: a row of tiles at a time).
     static SkyMesh Measure(const CKelImage& image, int tile = 32);
     /// Measures a single plane of width x height samples, row-major.
     static SkyMesh Measure(const std::vector<float>& samples, int width, int height, int tile = 32);
@@ -52,7 +54,10 @@ public:
     std::vector<float> Map(int plane) const;
 
 private:
-    static SkyMesh MeasureInfo(CImgPixelInfo& info, int tile);
+    /// Measures `planes` planes of a width x height frame whose rows
+    /// rowOf(plane, y) gives (read from several threads at once).
+    static SkyMesh MeasureRows(int width, int height, int planes, int tile,
+                               const std::function<const float*(int plane, int y)>& rowOf);
 
     int m_width = 0;
     int m_height = 0;

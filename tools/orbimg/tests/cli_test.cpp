@@ -95,6 +95,9 @@ TEST(Cli, BadCommandLinesExitWithTwoAndOneLine)
         {"info", "--bins", "3", "a.fits"},
         {"render", "a.fits", "-o", "a.png", "--depth", "12"},
         {"render", "a.fits", "-o", "a.tiff"},
+        {"render", "a.fits", "-o", "a.png", "--png-level", "10"},
+        {"render", "a.fits", "-o", "a.png", "--png-level", "fast"},
+        {"render", "a.fits", "-o", "a.bmp", "--png-level", "1"},
         {"histogram", "a.fits", "--bins", "1"},
         {"histogram", "a.fits", "--bins"},
         {"stars", "a.fits", "--auto", "-3"},
@@ -113,6 +116,8 @@ TEST(Cli, BadCommandLinesExitWithTwoAndOneLine)
     }
     EXPECT_EQ(RunTool({"histogram", "a.fits", "--bins", "x"}).err,
               "orbimg: bad value for --bins: 'x' (expected a whole number from 2 to 65536)\n");
+    EXPECT_EQ(RunTool({"render", "a.fits", "-o", "a.png", "--png-level", "-1"}).err,
+              "orbimg: bad value for --png-level: '-1' (expected a whole number from 0 to 9)\n");
     EXPECT_EQ(RunTool({"frobnicate"}).err, "orbimg: unknown command 'frobnicate' (see 'orbimg --help')\n");
 }
 
