@@ -19,10 +19,8 @@
 //     the float's exponent and a quartic of its mantissa (relative error
 //     below 6e-5: u within 0.03 of the exact value, so a byte differs from
 //     a double-precision evaluation's by at most 1, for under 1 % of
-//     samples), the square root as q times a reciprocal square root from
-//     a bit estimate and three division-free Newton steps: only + - x / and
-//     integer operations, so the same bits on
-//     every build and loops the compiler vectorises.
+//     samples), the square root IEEE's: only + - x / sqrt and integer
+//     operations, so the same bits on every build.
 #pragma once
 
 #include <cstdint>
