@@ -140,7 +140,7 @@ RcdScale MeasureRcdScale(const CKelImage& mosaic)
     const std::int32_t low = *std::min_element(lows.begin(), lows.end());
     const std::int32_t high = *std::max_element(highs.begin(), highs.end());
     if (low > high) {  // no finite sample
-        return {0.0f, 1.0f, 1.0f};
+        return {0.0f, 1.0f, 1.0f, -std::numeric_limits<float>::infinity(), std::numeric_limits<float>::infinity()};
     }
     const float lo = std::min(FromKey(low), 0.0f);
     float range = FromKey(high) - lo;
@@ -149,7 +149,7 @@ RcdScale MeasureRcdScale(const CKelImage& mosaic)
     } else if (!(range < std::numeric_limits<float>::infinity())) {
         range = std::numeric_limits<float>::max();
     }
-    return {lo, range, 1.0f / range};
+    return {lo, range, 1.0f / range, FromKey(low), FromKey(high)};
 }
 
 }  // namespace orbimg::detail

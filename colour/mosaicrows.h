@@ -74,10 +74,13 @@ struct RcdScale {
     float lo;
     float range;
     float inv;
+    float least;     ///< the least finite sample: estimates are held to least .. most
+    float greatest;  ///< the greatest finite sample
 };
 
 /// The scale of a mosaic: lo = min(0, least finite sample), range = greatest
-/// finite sample - lo (1 when not positive).
+/// finite sample - lo (1 when not positive); least and greatest the finite
+/// samples' extremes (-inf and +inf when there is none).
 RcdScale MeasureRcdScale(const CKelImage& mosaic);
 
 /// Working buffers of one thread's RCD tiles.

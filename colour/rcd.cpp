@@ -18,7 +18,8 @@
 //      high-pass along the two diagonals); then at the green sites from the
 //      four cardinal colour differences, blended by VH.
 // The samples are scaled to 0..1 (RcdScale) as the method expects, with its
-// constants eps = 1e-5 and eps^2 = 1e-10.
+// constants eps = 1e-5 and eps^2 = 1e-10. Estimates, restored to the
+// mosaic's scale, are held to its least .. greatest finite sample.
 //
 // Tiles. The image is worked in tiles of band rows x at most tileWidth
 // columns; a tile reads the mosaic 10 pixels beyond its edges and recomputes
@@ -365,11 +366,20 @@ int CardinalChromaRow(const CardinalTaps& t, int j0, int j1, float* __restrict r
     return nan;
 }
 
-// n x range + lo.
-void RestoreRow(const float* n, int j0, int j1, float range, float lo, float* out)
+// n x range + lo, held to the mosaic's finite samples least .. greatest
+// (NaN kept): the ratios can overshoot next to a saturated star, and no
+// estimate should pass the sensor's saturation or fall below its floor.
+void RestoreRow(const float* n, int j0, int j1, const RcdScale& scale, float* out)
 {
+    const float range = scale.range;
+    const float lo = scale.lo;
+    const float least = scale.least;
+    const float greatest = scale.greatest;
     for (int j = j0; j < j1; ++j) {
-        out[j] = n[j] * range + lo;
+        float v = n[j] * range + lo;
+        v = v < least ? least : v;
+        v = v > greatest ? greatest : v;
+        out[j] = v;
     }
 }
 
@@ -526,7 +536,7 @@ private:
             const Range t = Columns(m_t.x0, m_t.x1, p);
             const Range r = {std::max(t.j0, valid.j0), std::min(t.j1, valid.j1)};
             if (r.j0 < r.j1) {
-                RestoreRow(buffer.Same(y, p), r.j0, r.j1, m_scale.range, m_scale.lo, m_out[plane].Same(y, p));
+                RestoreRow(buffer.Same(y, p), r.j0, r.j1, m_scale, m_out[plane].Same(y, p));
             }
         }
         float* v = buffer.Same(y, p);
@@ -725,7 +735,7 @@ private:
             for (int plane : {0, 2}) {
                 float* v = m_out[plane].Same(y, p);
                 if (valid.j0 < valid.j1) {
-                    RestoreRow(v, valid.j0, valid.j1, m_scale.range, m_scale.lo, v);
+                    RestoreRow(v, valid.j0, valid.j1, m_scale, v);
                     if (nan > 0) {
                         for (int j = valid.j0; j < valid.j1; ++j) {
                             if (v[j] != v[j]) {

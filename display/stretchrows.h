@@ -16,11 +16,11 @@
 //       kAsinh: u = ln(x + sqrt(x^2 + 1)) c2, x = c1 d, c1 = s inv,
 //               c2 = 255 / asinh(s)
 //     each constant computed in double and rounded to float. ln comes from
-//     the float's exponent and a polynomial of its mantissa (relative error
-//     about 1e-7), the square root as q times a reciprocal square root from
-//     a bit estimate and three division-free Newton steps: only + - x / and
-//     integer operations, so the same bits on
-//     every build and loops the compiler vectorises.
+//     the float's exponent and a quartic of its mantissa (relative error
+//     below 6e-5: u within 0.03 of the exact value, so a byte differs from
+//     a double-precision evaluation's by at most 1, for under 1 % of
+//     samples), the square root IEEE's: only + - x / sqrt and integer
+//     operations, so the same bits on every build.
 #pragma once
 
 #include <cstdint>

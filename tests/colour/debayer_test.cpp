@@ -269,6 +269,34 @@ TEST(DebayerAccuracy, RcdBeatsBilinearBy2dBAndHasNoZipper)
                 100 * zipBilinear, 100 * zipRcd);
 }
 
+// A star saturated in its core (a 16-bit sensor's 65535), slightly coloured
+// and offset from the cell, on a sky of 1000: RCD's ratios overshoot beside
+// the flat core; every estimate stays within the mosaic's finite samples.
+TEST(DebayerAccuracy, SaturatedStarStaysWithinTheMosaicsRange)
+{
+    constexpr float kSaturation = 65535.0f;
+    CKelImage mosaic = MakeImage(40, 40, 1);
+    const double colour[3] = {1.0, 0.7, 0.45};
+    Fill(mosaic, 0, [&](int x, int y) {
+        const int site = (y % 2 == 0) ? (x % 2 == 0 ? 0 : 1) : (x % 2 == 0 ? 1 : 2);
+        const double d2 = (x - 19.6) * (x - 19.6) + (y - 20.3) * (y - 20.3);
+        const double v = 1000.0 + 400000.0 * colour[site] * std::exp(-d2 / (2.0 * 1.6 * 1.6));
+        return static_cast<float>(std::min(v, 65535.0));
+    });
+    const CImgDebayer rcd = Debayered(mosaic, CImgDebayer::kRGGB, 0, 0, CImgDebayer::kRCD);
+    float least = kSaturation;
+    float greatest = 0.0f;
+    for (int p = 0; p < 3; ++p) {
+        for (const float v : Samples(rcd, p)) {
+            least = std::min(least, v);
+            greatest = std::max(greatest, v);
+        }
+    }
+    EXPECT_LE(greatest, kSaturation) << "RCD overshoots the saturation";
+    EXPECT_GE(least, 1000.0f) << "RCD undershoots the sky";
+    EXPECT_EQ(greatest, kSaturation) << "the core is no longer saturated: the test has lost its star";
+}
+
 // ---- threads, tiles, NaN ------------------------------------------------------
 
 class DebayerMethods : public ::testing::TestWithParam<int> {};

@@ -319,7 +319,8 @@ TEST_P(ToDibEachTarget, EveryDepthAgreesWithThePlainBuild)
             const std::pair<int, double> stretches[] = {{CDisplayStretch::kLinear, 0.5},
                                                         {CDisplayStretch::kMTF, 0.2},
                                                         {CDisplayStretch::kAsinh, 50.0},
-                                                        {CDisplayStretch::kLog, 300.0}};
+                                                        {CDisplayStretch::kLog, 300.0},
+                                                        {CDisplayStretch::kAsinh, 1e5}};  // steep at the black point
             for (const auto& [kind, param] : stretches) {
                 img.SetStretch(CDisplayStretch(kind, param));
                 const auto built = Renderings(img);

@@ -30,7 +30,10 @@
 //                    low-pass domain of the mosaic, red and blue by
 //                    gradient-weighted colour differences. It works on the
 //                    samples scaled to 0..1 by lo = min(0, least sample) and
-//                    hi = greatest sample (finite samples). Pixels closer
+//                    hi = greatest sample (finite samples). Its estimates
+//                    are held to the least .. greatest finite sample of the
+//                    mosaic (next to a saturated star the ratios overshoot;
+//                    no estimate passes the saturation level). Pixels closer
 //                    than 5 to an edge take the bilinear result. Full size.
 //       kSuperPixel  each whole 2 x 2 cell of the image (cells start at
 //                    pixel (0, 0)) becomes one pixel: its red and blue site,

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 namespace orbimg::tool {
 namespace {
@@ -173,14 +174,26 @@ Raster DrawHistogram(const HistogramPlot& plot, int width, int height)
             peak = std::max(peak, c);
         }
     }
-    // A logarithmic axis is labelled with the count its top stands for.
-    const std::string peakLabel = plot.logCounts ? Label(std::pow(10.0, peak / 10000.0)) : std::to_string(peak);
-    const int left = std::max(Canvas::TextWidth(peakLabel) + 10, 30);
-    const int right = width - 16;
     const int top = 12;
     const int bottom = height - 24;  // the x axis row
-    const int plotWidth = right - left;
     const int plotHeight = bottom - top;
+    // The y labels: 0 and the largest count, or the decades of a logarithmic axis.
+    std::vector<std::pair<int, std::string>> yLabels;  // (row, text)
+    if (plot.logCounts) {
+        for (const int e : DecadeTicks(peak, plotHeight, 14)) {
+            const long long h = peak > 0 ? 10000LL * e * plotHeight / peak : 0;
+            yLabels.emplace_back(bottom - static_cast<int>(h), Label(std::pow(10.0, e)));
+        }
+    } else {
+        yLabels = {{bottom, "0"}, {top, std::to_string(peak)}};
+    }
+    int labelWidth = 0;
+    for (const auto& label : yLabels) {
+        labelWidth = std::max(labelWidth, Canvas::TextWidth(label.second));
+    }
+    const int left = std::max(labelWidth + 10, 30);
+    const int right = width - 16;
+    const int plotWidth = right - left;
 
     for (const auto& s : plot.series) {
         const Rgb colour = SeriesColour(s.name);
@@ -226,10 +239,10 @@ Raster DrawHistogram(const HistogramPlot& plot, int width, int height)
         const int w = Canvas::TextWidth(text);
         canvas.Text(std::clamp(x - w / 2, 0, width - w), bottom + 7, text, kBlack);
     }
-    canvas.Row(top, left - 4, left - 1, kBlack);
-    canvas.Text(left - 6 - Canvas::TextWidth(peakLabel), top - 3, peakLabel, kBlack);
-    const std::string zero = plot.logCounts ? "1" : "0";
-    canvas.Text(left - 6 - Canvas::TextWidth(zero), bottom - 3, zero, kBlack);
+    for (const auto& [row, text] : yLabels) {
+        canvas.Row(row, left - 4, left - 1, kBlack);
+        canvas.Text(left - 6 - Canvas::TextWidth(text), row - 3, text, kBlack);
+    }
     return canvas.Take();
 }
 
@@ -247,6 +260,28 @@ std::vector<double> TickValues(double lo, double hi, int most)
     for (double k = std::ceil(lo / step); k <= std::floor(hi / step); k += 1.0) {
         // Multiples of the step, 0 as +0.
         ticks.push_back(k == 0.0 ? 0.0 : k * step);
+    }
+    return ticks;
+}
+
+std::vector<int> DecadeTicks(int peak, int height, int least)
+{
+    const int decades = std::max(0, peak) / 10000;
+    int step = 1;
+    bool found = decades == 0 || height <= 0;
+    for (int power = 1; !found; power *= 10) {
+        for (const int m : {1, 2, 5}) {
+            step = m * power;
+            // Ticks `step` decades apart stand 10000 step height / peak pixels apart.
+            found = 10000LL * step * height >= static_cast<long long>(least) * peak || step >= decades;
+            if (found) {
+                break;
+            }
+        }
+    }
+    std::vector<int> ticks;
+    for (int e = 0; e <= decades; e += step) {
+        ticks.push_back(e);
     }
     return ticks;
 }

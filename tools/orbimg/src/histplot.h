@@ -11,7 +11,9 @@
 //     values (steps of 1, 2 or 5 times a power of ten) labelled as plain
 //     numbers, never in exponent form.
 //     Columns that cover several bins show the largest; the y axis runs from
-//     0 to the largest count of all series. Values outside lo..hi put a
+//     0 to the largest count of all series (labelled 0 and that count), or
+//     on a logarithmic plot from a count of 1 to the largest, ticked at the
+//     decades 1, 10, 100, ... (see DecadeTicks). Values outside lo..hi put a
 //     marker on the nearer edge.
 #pragma once
 
@@ -57,6 +59,11 @@ Raster DrawHistogram(const HistogramPlot& plot, int width = 800, int height = 40
 /// the smallest step of 1, 2 or 5 times a power of ten that gives at most
 /// `most` of them. Empty when hi <= lo or either is not finite.
 std::vector<double> TickValues(double lo, double hi, int most);
+/// Decades of a logarithmic count axis (counts 10000 log10(count), `peak`
+/// the largest, `height` pixels tall): the exponents 0, k, 2k, ... whose
+/// count 10^e the axis reaches, k the least of 1, 2, 5, 10, 20, ... that
+/// keeps the ticks at least `least` pixels apart. {0} when peak < 10000.
+std::vector<int> DecadeTicks(int peak, int height, int least);
 /// A tick value as a plain number with the decimals its step needs
 /// ("20000", "0.0015", "-2.5").
 std::string TickLabel(double value, double step);

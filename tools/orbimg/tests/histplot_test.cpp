@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <sstream>
+#include <vector>
 
 #include "histplot.h"
 
@@ -61,6 +62,33 @@ TEST(HistogramPlot, BarsAxesAndMarkers)
     const int middle = 30 + static_cast<int>(std::lround(0.5 * 153));
     EXPECT_EQ(Pixel(r, middle, 16), SeriesColour('R'));
     EXPECT_EQ(Pixel(r, 30, 16), SeriesColour('B'));
+}
+
+// Decades of a logarithmic count axis: every one while they stand 14 pixels
+// apart, then every 2nd, 5th, 10th.
+TEST(HistogramPlot, LogAxisTickedAtDecades)
+{
+    struct Case {
+        int peak, height;
+        std::vector<int> want;
+    };
+    const Case cases[] = {{0, 64, {0}},           {9999, 64, {0}},          {30000, 64, {0, 1, 2, 3}},
+                          {36000, 64, {0, 1, 2, 3}}, {90000, 64, {0, 2, 4, 6, 8}}, {90000, 26, {0, 5}},
+                          {90000, 5, {0}}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(DecadeTicks(c.peak, c.height, 14), c.want) << "peak " << c.peak << ", height " << c.height;
+    }
+    // Drawn: counts 1, 1000 and 100 (log counts 0, 30000, 20000) on a plot
+    // 84 rows tall (rows 12..95): ticks left of the axis at rows 96, 68, 40, 12.
+    HistogramPlot plot;
+    plot.series = {HistogramSeries{'L', {0, 30000, 20000}}};
+    plot.logCounts = true;
+    const Raster r = DrawHistogram(plot, 200, 120);
+    const std::array<unsigned char, 3> black{0, 0, 0};
+    for (const int row : {96, 68, 40, 12}) {
+        EXPECT_EQ(Pixel(r, 31, row), black) << "tick on row " << row;  // "1000" makes the left margin 33
+    }
+    EXPECT_NE(Pixel(r, 31, 54), black);
 }
 
 TEST(HistogramPlot, EmptyAndFlatInputsDrawOnlyTheFrame)
