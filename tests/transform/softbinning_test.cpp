@@ -106,53 +106,45 @@ TEST(SoftBinning, ScalesLevelsByTheBinArea)
     EXPECT_EQ(same.GetLevelMin(1), -10.0);
 }
 
-TEST(SoftBinning, BinLargerThanTheImage)
+TEST(SoftBinning, BinLargerThanTheImageAndRefusals)
 {
-    const CKelImage src = RandomImage(5, 3, 3, 4);
+    CKelImage src = RandomImage(5, 3, 3, 4);
     const CImgSoftBinning all = Binned(src, 8, 100, 1, 0);
     ASSERT_EQ(all.GetWidth(), 1);
     ASSERT_EQ(all.GetHeight(), 1);
     for (int p = 0; p < 3; ++p) {
         EXPECT_EQ(At(all, 0, 0, p), BlockSum(src, 0, 0, 5, 3, p));
     }
-    // Without rounding up the new size is 0: ChangeSize fails, points reset.
-    CImgSoftBinning op;
-    op = src;
-    op.SetStdCtr(1.0, 1.0);
-    CKelImage source = src;
-    EXPECT_EQ(op.Do(8, 2, 0, 0, &source, 0), 0);
-    EXPECT_EQ(op.GetStdCtr().x, -1.0);
-    EXPECT_TRUE(SameImage(op, src));
-    // A successful binning resets them too.
-    op.SetStdCtr(1.0, 1.0);
-    EXPECT_EQ(op.Do(2, 2, 0, 0, &source, 0), 1);
-    EXPECT_EQ(op.GetStdCtr().y, -1.0);
-}
-
-TEST(SoftBinning, RefusedArgumentsChangeNothing)
-{
-    CKelImage src = RandomImage(6, 4, 3, 5);
+    // Refused before anything changes (bins below 1, no source, not float
+    // samples), and a new size of 0 (no rounding up), which fails in
+    // ChangeSize after the points are reset.
     src.SetLevel(0, 100.0, 1000.0);
-    CKelImage bytes(6, 4, 3, 8, 1.0, 0.0, 0);
+    CKelImage bytes(5, 3, 3, 8, 1.0, 0.0, 0);
     const struct {
         int binX;
         int binY;
-        CKelImage* src;
-    } cases[] = {{0, 2, nullptr}, {2, 0, nullptr}, {-1, 1, nullptr}, {2, 2, &bytes}};
+        int source;  // 0: a copy, 1: bytes, 2: none
+        bool reset;
+    } cases[] = {{0, 2, 0, false}, {2, 0, 0, false}, {-1, 1, 0, false}, {2, 2, 1, false},
+                 {2, 2, 2, false}, {8, 2, 0, true}};
     for (const auto& c : cases) {
         CImgSoftBinning op;
         op = src;
         op.SetStdCtr(1.0, 1.0);
-        CKelImage source = src;
-        EXPECT_EQ(op.Do(c.binX, c.binY, 1, 1, c.src ? c.src : &source, 0), 0);
-        EXPECT_EQ(op.GetStdCtr().x, 1.0);
+        CKelImage copy = src;
+        CKelImage* source = c.source == 0 ? &copy : (c.source == 1 ? &bytes : nullptr);
+        EXPECT_EQ(op.Do(c.binX, c.binY, c.reset ? 0 : 1, c.reset ? 0 : 1, source, 0), 0) << c.binX << "x" << c.binY;
+        EXPECT_EQ(op.GetStdCtr().x, c.reset ? -1.0 : 1.0);
         EXPECT_EQ(op.GetLevelMax(0), 1000.0);
         EXPECT_TRUE(SameImage(op, src));
     }
+    // A successful binning resets the points too.
     CImgSoftBinning op;
     op = src;
-    EXPECT_EQ(op.Do(2, 2, 0, 0, nullptr, 0), 0);
-    EXPECT_TRUE(SameImage(op, src));
+    op.SetStdCtr(1.0, 1.0);
+    CKelImage copy = src;
+    EXPECT_EQ(op.Do(2, 2, 0, 0, &copy, 0), 1);
+    EXPECT_EQ(op.GetStdCtr().y, -1.0);
 }
 
 }  // namespace
