@@ -5,30 +5,27 @@
 
 using namespace orbimg::test;
 
-TEST(FilterMatrix, CreateSizesAndMinimumCount)
+TEST(FilterMatrix, CreateRefusesBadRadiiAndShortCounts)
 {
     CFilterMatrix m;
-    EXPECT_EQ(m.GetCoef(), nullptr);
-    EXPECT_EQ(m.GetRadius() + m.GetSize() + m.GetCount(), 0);
-
-    EXPECT_NE(m.Create(2, 0), 0);
-    EXPECT_NE(m.GetCoef(), nullptr);
-    EXPECT_EQ(m.GetRadius(), 2);
+    EXPECT_NE(m.Create(2, 25), 0);
     EXPECT_EQ(m.GetSize(), 5);
     EXPECT_EQ(m.GetCount(), 25);
-    EXPECT_NE(m.Create(2, 25), 0);
     EXPECT_EQ(m.Create(2, 26), 0);  // too few coefficients for the caller
     EXPECT_EQ(m.GetCount(), 25);
-    EXPECT_NE(m.Create(0, 1), 0);
-    EXPECT_EQ(m.GetSize(), 1);
-
     // Radii outside 0 .. kMaxRadius: refused, the matrix is left empty.
-    EXPECT_EQ(m.Create(-1, 0), 0);
-    EXPECT_EQ(m.GetCoef(), nullptr);
-    EXPECT_EQ(m.GetCount(), 0);
-    EXPECT_EQ(m.Create(CFilterMatrix::kMaxRadius + 1, 0), 0);
-    EXPECT_EQ(m.MakeGaussian(-3, 1.0), 0);
-    EXPECT_EQ(m.GetCoef(), nullptr);
+    for (int r : {-1, CFilterMatrix::kMaxRadius + 1}) {
+        EXPECT_NE(m.Create(1, 0), 0);
+        EXPECT_EQ(m.Create(r, 0), 0) << r;
+        EXPECT_EQ(m.GetCoef(), nullptr);
+        EXPECT_EQ(m.GetCount(), 0);
+        EXPECT_EQ(m.MakeGaussian(r, 1.0), 0);
+    }
+    CFilterMatrix copy(m);  // copies are deep
+    m.MakeGaussian(2, 1.0);
+    copy = m;
+    ASSERT_NE(copy.GetCoef(), m.GetCoef());
+    EXPECT_EQ(copy.GetCoef()[7], m.GetCoef()[7]);
 }
 
 TEST(FilterMatrix, GaussianMatchesReference)
@@ -41,14 +38,6 @@ TEST(FilterMatrix, GaussianMatchesReference)
     for (int i = 0; i < 25; ++i) {
         EXPECT_TRUE(SameBits(m.GetCoef()[i], static_cast<float>(ref[i]))) << i;
     }
-    CFilterMatrix same;
-    same.MakeGaussian(2, 2.0);
-    for (int i = 0; i < 25; ++i) {
-        EXPECT_TRUE(SameBits(m.GetCoef()[i], same.GetCoef()[i])) << i;
-    }
-    // Symmetric, largest at the centre.
-    EXPECT_EQ(m.GetCoef()[0], m.GetCoef()[24]);
-    EXPECT_GT(m.GetCoef()[12], m.GetCoef()[11]);
 }
 
 TEST(FilterMatrix, SigmaZeroIsTheIdentity)
@@ -61,8 +50,7 @@ TEST(FilterMatrix, SigmaZeroIsTheIdentity)
     }
     ASSERT_EQ(m.MakeGaussian(0, 5.0), 1);  // radius 0: one coefficient, normalised to 1
     EXPECT_EQ(m.GetCoef()[0], 1.0f);
-    // A NaN sigma gives NaN coefficients, nothing worse.
-    ASSERT_EQ(m.MakeGaussian(1, std::nan("")), 1);
+    ASSERT_EQ(m.MakeGaussian(1, std::nan("")), 1);  // NaN coefficients, nothing worse
     EXPECT_TRUE(std::isnan(m.GetCoef()[4]));
 }
 
@@ -70,11 +58,9 @@ TEST(FilterMatrix, NormalizeDividesByTheFloatSumUnlessZero)
 {
     CFilterMatrix m;
     m.Create(1, 0);
-    for (int i = 0; i < 9; ++i) {
-        m.GetCoef()[i] = static_cast<float>(i) * 0.1f;
-    }
     float sum = 0.0f;
     for (int i = 0; i < 9; ++i) {
+        m.GetCoef()[i] = static_cast<float>(i) * 0.1f;
         sum += m.GetCoef()[i];
     }
     m.Normalize();
@@ -91,17 +77,4 @@ TEST(FilterMatrix, NormalizeDividesByTheFloatSumUnlessZero)
     CFilterMatrix empty;
     empty.Normalize();  // nothing to do, nothing touched
     EXPECT_EQ(empty.GetCoef(), nullptr);
-}
-
-TEST(FilterMatrix, CopiesAreDeep)
-{
-    CFilterMatrix m;
-    m.MakeGaussian(2, 1.0);
-    CFilterMatrix copy(m);
-    ASSERT_NE(copy.GetCoef(), m.GetCoef());
-    EXPECT_EQ(copy.GetCount(), 25);
-    EXPECT_EQ(copy.GetCoef()[7], m.GetCoef()[7]);
-    copy = CFilterMatrix();
-    EXPECT_EQ(copy.GetCoef(), nullptr);
-    EXPECT_EQ(copy.GetCount(), 0);
 }

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <mutex>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -31,29 +30,21 @@ void CollectMessage(const wchar_t* text) { g_messages.emplace_back(text); }
 
 }  // namespace
 
-TEST(RuntimeClass, ChainNamesAndCreation)
+TEST(RuntimeClass, ChainCreationAndLookUp)
 {
     CHostCircle circle;
     EXPECT_STREQ(circle.GetRuntimeClass()->m_lpszClassName, "CHostCircle");
-    EXPECT_EQ(RUNTIME_CLASS(CHostCircle)->m_pBaseClass, RUNTIME_CLASS(CHostShape));
-    EXPECT_EQ(RUNTIME_CLASS(CHostShape)->m_pBaseClass, RUNTIME_CLASS(CObject));
-    EXPECT_EQ(RUNTIME_CLASS(CHostShape)->m_wSchema, 0xFFFFu);
     EXPECT_TRUE(circle.IsKindOf(RUNTIME_CLASS(CHostShape)));
     EXPECT_TRUE(circle.IsKindOf(RUNTIME_CLASS(CObject)));
-    CHostShape shape;
-    EXPECT_FALSE(shape.IsKindOf(RUNTIME_CLASS(CHostCircle)));
+    EXPECT_FALSE(CHostShape().IsKindOf(RUNTIME_CLASS(CHostCircle)));
 
-    EXPECT_EQ(RUNTIME_CLASS(CHostShape)->CreateObject(), nullptr);
+    EXPECT_EQ(RUNTIME_CLASS(CHostShape)->CreateObject(), nullptr);  // not creatable
     CObject* made = RUNTIME_CLASS(CHostCircle)->CreateObject();
     ASSERT_NE(made, nullptr);
     EXPECT_TRUE(made->IsKindOf(RUNTIME_CLASS(CHostCircle)));
     delete made;
-}
 
-TEST(RuntimeClass, FromNameFindsRegisteredClasses)
-{
     EXPECT_EQ(CRuntimeClass::FromName("CHostCircle"), RUNTIME_CLASS(CHostCircle));
-    EXPECT_EQ(CRuntimeClass::FromName("CObject"), RUNTIME_CLASS(CObject));
     EXPECT_EQ(CRuntimeClass::FromName("NoSuchClass"), nullptr);
     EXPECT_EQ(CRuntimeClass::FromName(nullptr), nullptr);
 }
@@ -61,19 +52,15 @@ TEST(RuntimeClass, FromNameFindsRegisteredClasses)
 TEST(CStringText, CaseSearchAndNull)
 {
     CString s(L"FinePix S2Pro");
-    EXPECT_EQ(s.GetLength(), 13);
     s.MakeLower();
     EXPECT_EQ(s, L"finepix s2pro");
-    EXPECT_EQ(s.Find(L"s2pro"), 8);
-    EXPECT_EQ(s.Find(L"x s"), 6);
+    EXPECT_EQ(s.Find(L"s2pro"), 8);  // ends at the end
     EXPECT_EQ(s.Find(L"finepixs2pro"), -1);
     EXPECT_EQ(s.Find(L'p', 5), 10);
-    EXPECT_EQ(s.Find(L"pix", 99), -1);
+    EXPECT_EQ(s.Find(L"pix", 99), -1);  // start past the end
 
     CString empty(static_cast<const wchar_t*>(nullptr));
     EXPECT_TRUE(empty.IsEmpty());
-    EXPECT_EQ(empty, L"");
-    EXPECT_NE(empty, s);
     EXPECT_EQ(CString(L"a") + CString(L"b"), L"ab");
 }
 
@@ -84,9 +71,7 @@ TEST(MessageBox, HandlerReceivesTextAndIsRestored)
     EXPECT_EQ(AfxMessageBox(L"Over!", MB_OK), 1);
     AfxMessageBox(nullptr);
     EXPECT_EQ(AfxSetMessageBoxHandler(previous), &CollectMessage);
-    ASSERT_EQ(g_messages.size(), 2u);
-    EXPECT_EQ(g_messages[0], L"Over!");
-    EXPECT_EQ(g_messages[1], L"");
+    EXPECT_EQ(g_messages, (std::vector<std::wstring>{L"Over!", L""}));
 }
 
 TEST(MemoryException, IsBadAllocThrownByValue)
@@ -96,29 +81,9 @@ TEST(MemoryException, IsBadAllocThrownByValue)
     EXPECT_THROW(CVmHandle(-1), CMemoryException);
 }
 
-TEST(SmallClasses, InitialValuesAndBlocks)
-{
-    CVmHandle handle(3);
-    EXPECT_EQ(handle.GetBlockCount(), 3);
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(handle.GetType(i), 0);
-        EXPECT_EQ(handle.GetSlotIndex(i), -1);
-    }
-    handle.Set(1, 7, 42);
-    EXPECT_EQ(handle.GetType(1), 7);
-    EXPECT_EQ(handle.GetSlotIndex(1), 42);
-    EXPECT_EQ(handle.GetSlotIndex(2), -1);
-
-    CVmMemory memory;
-    EXPECT_EQ(memory.m_field0, 0);
-    EXPECT_EQ(memory.m_field1, -1);
-    EXPECT_EQ(memory.m_field2, 0);
-    EXPECT_EQ(memory.m_field3, -1);
-    EXPECT_EQ(memory.m_field4, 0);
-}
-
 TEST(ParallelFor, EveryIndexOnceWithStep)
 {
+    // The step does not divide the span: the last index (99) must still run.
     std::vector<std::atomic<int>> hits(103);
     Concurrency::parallel_for(3, 103, 4, [&](int i) { hits[static_cast<std::size_t>(i)].fetch_add(1); });
     for (int i = 0; i < 103; ++i) {
@@ -129,10 +94,7 @@ TEST(ParallelFor, EveryIndexOnceWithStep)
     Concurrency::parallel_for(5, 1, [&](int) { ++calls; });
     Concurrency::parallel_for(0, 10, 0, [&](int) { ++calls; });
     EXPECT_EQ(calls, 0);
-}
 
-TEST(ParallelFor, PassesOnAnException)
-{
     EXPECT_THROW(Concurrency::parallel_for(0, 1000, [](int i) {
                      if (i == 517) {
                          throw std::runtime_error("body failed");
@@ -146,8 +108,6 @@ TEST(ThreadIndex, DistinctWhileAliveAndGivenBack)
     const int max = CParallel::GetMaxThreads();
     const int mine = CParallel::GetThreadNum();
     EXPECT_EQ(CParallel::GetThreadNum(), mine);
-    EXPECT_GE(mine, 0);
-    EXPECT_LT(mine, max);
 
     constexpr int kThreads = 8;
     std::vector<int> seen(kThreads, -1);
@@ -168,10 +128,8 @@ TEST(ThreadIndex, DistinctWhileAliveAndGivenBack)
     std::set<int> distinct(seen.begin(), seen.end());
     distinct.insert(mine);
     EXPECT_EQ(distinct.size(), static_cast<std::size_t>(kThreads + 1));
-    for (int index : seen) {
-        EXPECT_GE(index, 0);
-        EXPECT_LT(index, max);
-    }
+    EXPECT_GE(*distinct.begin(), 0);
+    EXPECT_LT(*distinct.rbegin(), max);
 
     // Indices are given back: many short-lived threads never run out.
     for (int round = 0; round < 3 * max / kThreads; ++round) {
@@ -190,17 +148,11 @@ TEST(Registry, ReadWriteConvertAndClear)
     CRegistry::Clear();
     int i = -5;
     double d = -5.0;
-    EXPECT_EQ(CRegistry::Read(L"Eval", L"Min", 1, &i, 1), 0);
+    EXPECT_EQ(CRegistry::Read(L"Eval", L"Min", 1, &i, 1), 0);  // absent: the default
     EXPECT_EQ(i, 1);
-    EXPECT_EQ(CRegistry::Read(L"Psf", L"Max", 20.0, &d), 0);
-    EXPECT_EQ(d, 20.0);
 
     CRegistry::Write(L"Eval", L"Min", 3);
     CRegistry::Write(L"Psf", L"Max", 7.5);
-    EXPECT_EQ(CRegistry::Read(L"Eval", L"Min", 1, &i, 1), 1);
-    EXPECT_EQ(i, 3);
-    EXPECT_EQ(CRegistry::Read(L"Psf", L"Max", 20.0, &d), 1);
-    EXPECT_EQ(d, 7.5);
     // Cross-type reads convert; keys are exact.
     EXPECT_EQ(CRegistry::Read(L"Psf", L"Max", 0, &i, 1), 1);
     EXPECT_EQ(i, 7);

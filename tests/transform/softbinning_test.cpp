@@ -1,23 +1,15 @@
 // CImgSoftBinning: block sums, rounding up or down, level scaling, order of
-// the float sums, locks and refusals.
+// the float sums and refusals (in place: parallel_test.cpp).
 #include "transformtest.h"
 #include "support/eachtarget.h"
 
 namespace orbimg::test {
 namespace {
 
-CImgSoftBinning Binned(const CKelImage& src, int binX, int binY, int roundUp, int scaleLevels,
-                       int* result = nullptr)
+CImgSoftBinning Binned(const CKelImage& src, int binX, int binY, int roundUp, int scaleLevels)
 {
-    CImgSoftBinning op;
-    op = src;
-    CKelImage source = src;
-    const int r = op.Do(binX, binY, roundUp, scaleLevels, &source, 0);
-    if (result) {
-        *result = r;
-    }
-    EXPECT_EQ(Locks(op), 0);
-    return op;
+    return Applied<CImgSoftBinning>(
+        src, [&](CImgSoftBinning& op, CKelImage& s) { op.Do(binX, binY, roundUp, scaleLevels, &s, 0); });
 }
 
 // Block sum added row by row, left to right, in float, from 0.
@@ -97,88 +89,62 @@ TEST_P(SoftBinningEachTarget, MatchesBlockSumsForManyBins)
     }
 }
 
-TEST(SoftBinning, OneByOneCopies)
-{
-    CKelImage src = RandomImage(6, 4, 3, 2);
-    src.SetLevel(2, 100.0, 1000.0);
-    const CImgSoftBinning out = Binned(src, 1, 1, 0, 1);
-    EXPECT_TRUE(SameImage(out, src));
-    EXPECT_EQ(out.GetLevelMin(2), 100.0);
-    EXPECT_EQ(out.GetLevelMax(2), 1000.0);
-}
-
-TEST(SoftBinning, ScalesLevels)
+TEST(SoftBinning, ScalesLevelsByTheBinArea)
 {
     CKelImage src = RandomImage(6, 4, 3, 3);
     src.SetLevel(0, 100.0, 1000.0);
     src.SetLevel(1, -10.0, 20.0);
-    src.SetLevel(2, 0.0, 255.0);
     const CImgSoftBinning scaled = Binned(src, 2, 2, 0, 1);
     EXPECT_EQ(scaled.GetLevelMin(0), 400.0);
     EXPECT_EQ(scaled.GetLevelMax(0), 4000.0);
     EXPECT_EQ(scaled.GetLevelMin(1), -40.0);
     EXPECT_EQ(scaled.GetLevelMax(1), 80.0);
-    EXPECT_EQ(scaled.GetLevelRange(2), 1020.0);
-    const CImgSoftBinning plain = Binned(src, 3, 2, 0, 0);
-    EXPECT_EQ(plain.GetLevelMax(0), 1000.0);
     EXPECT_EQ(Binned(src, 3, 2, 0, 1).GetLevelMax(0), 6000.0);
+    EXPECT_EQ(Binned(src, 3, 2, 0, 0).GetLevelMax(0), 1000.0);
+    const CImgSoftBinning same = Binned(src, 1, 1, 0, 1);
+    EXPECT_TRUE(SameImage(same, src));
+    EXPECT_EQ(same.GetLevelMin(1), -10.0);
 }
 
-TEST(SoftBinning, BinLargerThanTheImage)
+TEST(SoftBinning, BinLargerThanTheImageAndRefusals)
 {
-    const CKelImage src = RandomImage(5, 3, 3, 4);
+    CKelImage src = RandomImage(5, 3, 3, 4);
     const CImgSoftBinning all = Binned(src, 8, 100, 1, 0);
     ASSERT_EQ(all.GetWidth(), 1);
     ASSERT_EQ(all.GetHeight(), 1);
     for (int p = 0; p < 3; ++p) {
         EXPECT_EQ(At(all, 0, 0, p), BlockSum(src, 0, 0, 5, 3, p));
     }
-    // Without rounding up the new size is 0: ChangeSize fails, points reset.
-    CImgSoftBinning op;
-    op = src;
-    op.SetStdCtr(1.0, 1.0);
-    CKelImage source = src;
-    EXPECT_EQ(op.Do(8, 2, 0, 0, &source, 0), 0);
-    EXPECT_EQ(op.GetStdCtr().x, -1.0);
-    EXPECT_TRUE(SameImage(op, src));
-}
-
-TEST(SoftBinning, RefusedArgumentsChangeNothing)
-{
-    CKelImage src = RandomImage(6, 4, 3, 5);
+    // Refused before anything changes (bins below 1, no source, not float
+    // samples), and a new size of 0 (no rounding up), which fails in
+    // ChangeSize after the points are reset.
     src.SetLevel(0, 100.0, 1000.0);
-    CKelImage bytes(6, 4, 3, 8, 1.0, 0.0, 0);
+    CKelImage bytes(5, 3, 3, 8, 1.0, 0.0, 0);
     const struct {
         int binX;
         int binY;
-        CKelImage* src;
-    } cases[] = {{0, 2, nullptr}, {2, 0, nullptr}, {-1, 1, nullptr}, {2, 2, &bytes}};
+        int source;  // 0: a copy, 1: bytes, 2: none
+        bool reset;
+    } cases[] = {{0, 2, 0, false}, {2, 0, 0, false}, {-1, 1, 0, false}, {2, 2, 1, false},
+                 {2, 2, 2, false}, {8, 2, 0, true}};
     for (const auto& c : cases) {
         CImgSoftBinning op;
         op = src;
         op.SetStdCtr(1.0, 1.0);
-        CKelImage source = src;
-        EXPECT_EQ(op.Do(c.binX, c.binY, 1, 1, c.src ? c.src : &source, 0), 0);
-        EXPECT_EQ(op.GetStdCtr().x, 1.0);
+        CKelImage copy = src;
+        CKelImage* source = c.source == 0 ? &copy : (c.source == 1 ? &bytes : nullptr);
+        EXPECT_EQ(op.Do(c.binX, c.binY, c.reset ? 0 : 1, c.reset ? 0 : 1, source, 0), 0) << c.binX << "x" << c.binY;
+        EXPECT_EQ(op.GetStdCtr().x, c.reset ? -1.0 : 1.0);
         EXPECT_EQ(op.GetLevelMax(0), 1000.0);
         EXPECT_TRUE(SameImage(op, src));
     }
+    // A successful binning resets the points too.
     CImgSoftBinning op;
     op = src;
-    EXPECT_EQ(op.Do(2, 2, 0, 0, nullptr, 0), 0);
-    EXPECT_TRUE(SameImage(op, src));
-}
-
-TEST(SoftBinning, ResetsPointsAndTakesItselfAsSource)
-{
-    const CKelImage src = RandomImage(9, 7, 3, 8);
-    CImgSoftBinning self;
-    self = src;
-    self.SetStdCtr(2.0, 2.0);
-    ASSERT_EQ(self.Do(3, 2, 1, 0, &self, 0), 1);
-    EXPECT_EQ(self.GetStdCtr().y, -1.0);
-    EXPECT_TRUE(SameImage(self, Binned(src, 3, 2, 1, 0)));
-    EXPECT_EQ(Locks(self), 0);
+    op.SetStdCtr(1.0, 1.0);
+    CKelImage copy = src;
+    EXPECT_EQ(op.Do(2, 2, 0, 0, &copy, 0), 1);
+    EXPECT_EQ(op.GetStdCtr().y, -1.0);
 }
 
 }  // namespace

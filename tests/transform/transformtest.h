@@ -18,6 +18,20 @@ namespace orbimg::test {
 
 inline int Locks(const CImage& image) { return image.GetVmImage()->GetLockCount(); }
 
+/// An operation object prepared as a copy of `src`, after run(op, source)
+/// with a separate copy of `src` as the source; no row may stay locked.
+template <class Op, class Run>
+Op Applied(const CKelImage& src, const Run& run)
+{
+    Op op;
+    op = src;
+    CKelImage source = src;
+    run(op, source);
+    EXPECT_EQ(Locks(op), 0);
+    EXPECT_EQ(Locks(source), 0);
+    return op;
+}
+
 /// Random samples around 1000 in every plane; with `specials`, a few NaN,
 /// infinite, zero and negative-zero samples as well.
 inline CKelImage RandomImage(int width, int height, int planes, unsigned seed, bool specials = false)
