@@ -85,7 +85,7 @@ TEST(ParallelFor, EveryIndexOnceWithStep)
 {
     // The step does not divide the span: the last index (99) must still run.
     std::vector<std::atomic<int>> hits(103);
-    Concurrency::parallel_for(3, 103, 4, [&](int i) { hits[static_cast<std::size_t>(i)].fetch_add(1); });
+    Concurrency::parallel_for(3, 102, 4, [&](int i) { hits[static_cast<std::size_t>(i)].fetch_add(1); });
     for (int i = 0; i < 103; ++i) {
         EXPECT_EQ(hits[static_cast<std::size_t>(i)].load(), (i >= 3 && (i - 3) % 4 == 0) ? 1 : 0) << i;
     }
