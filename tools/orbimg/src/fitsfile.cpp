@@ -22,6 +22,7 @@
 #include "fitsscan.h"
 #include "imagefile.h"
 #include "membudget.h"
+#include "planestats.h"
 #include "safeoutput.h"
 #include "tool.h"
 
@@ -183,20 +184,7 @@ struct PlaneExtremes {
 
     void Add(int plane, const float* row, int width)
     {
-        float l = lo[static_cast<std::size_t>(plane)];
-        float h = hi[static_cast<std::size_t>(plane)];
-        for (int x = 0; x < width; ++x) {
-            const float v = row[x];
-            // NaN fails both comparisons; infinities cannot pass them either.
-            if (v < l && std::isfinite(v)) {
-                l = v;
-            }
-            if (v > h && std::isfinite(v)) {
-                h = v;
-            }
-        }
-        lo[static_cast<std::size_t>(plane)] = l;
-        hi[static_cast<std::size_t>(plane)] = h;
+        ExtendFiniteExtremes(row, width, lo[static_cast<std::size_t>(plane)], hi[static_cast<std::size_t>(plane)]);
     }
     std::optional<std::pair<float, float>> Of(int plane) const
     {

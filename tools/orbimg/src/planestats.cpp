@@ -10,6 +10,24 @@
 
 namespace orbimg::tool {
 
+void ExtendFiniteExtremes(const float* row, int width, float& lo, float& hi)
+{
+    float l = lo;
+    float h = hi;
+    for (int x = 0; x < width; ++x) {
+        const float v = row[x];
+        // NaN fails both comparisons; infinities cannot pass them either.
+        if (v < l && std::isfinite(v)) {
+            l = v;
+        }
+        if (v > h && std::isfinite(v)) {
+            h = v;
+        }
+    }
+    lo = l;
+    hi = h;
+}
+
 std::optional<std::pair<float, float>> FiniteExtremes(const CKelImage& image, int plane)
 {
     const int width = image.GetWidth();
@@ -20,16 +38,7 @@ std::optional<std::pair<float, float>> FiniteExtremes(const CKelImage& image, in
         if (!row) {
             return std::nullopt;
         }
-        for (int x = 0; x < width; ++x) {
-            const float v = row[x];
-            // NaN fails both comparisons; infinities cannot pass them either.
-            if (v < lo && std::isfinite(v)) {
-                lo = v;
-            }
-            if (v > hi && std::isfinite(v)) {
-                hi = v;
-            }
-        }
+        ExtendFiniteExtremes(row, width, lo, hi);
     }
     if (!(lo <= hi)) {
         return std::nullopt;

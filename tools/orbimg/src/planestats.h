@@ -39,6 +39,9 @@ PlaneStats MeasurePlane(const CKelImage& image, int plane, bool withMedian = tru
 /// returns how many were replaced.
 long long FillBlanks(CKelImage& image, int plane, float value);
 
+/// Lowers lo and raises hi to the least and greatest finite sample of
+/// row[0 .. width - 1]; NaN and infinite samples are skipped.
+void ExtendFiniteExtremes(const float* row, int width, float& lo, float& hi);
 /// Least and greatest finite sample of a plane; nothing when there is none.
 std::optional<std::pair<float, float>> FiniteExtremes(const CKelImage& image, int plane);
 
