@@ -30,14 +30,9 @@ public:
     ScratchDir()
     {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = std::string(info ? info->test_suite_name() : "tool") + "-" + (info ? info->name() : "x");
-        for (char& c : name) {
-            if (c == '/') {
-                c = '_';
-            }
-        }
-        m_path = std::filesystem::temp_directory_path() /
-                 ("orbimg-tool-" + std::to_string(::getpid()) + "-" + name);
+        std::string name = std::string(info->test_suite_name()) + "-" + info->name();
+        std::replace(name.begin(), name.end(), '/', '_');
+        m_path = std::filesystem::temp_directory_path() / ("orbimg-tool-" + std::to_string(::getpid()) + "-" + name);
         std::filesystem::remove_all(m_path);
         std::filesystem::create_directories(m_path);
     }
@@ -62,6 +57,19 @@ private:
     std::filesystem::path m_path;
 };
 
+inline std::string ReadText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+inline void WriteText(const std::string& path, const std::string& text)
+{
+    std::ofstream(path, std::ios::binary) << text;
+}
+
 /// Result of running the tool.
 struct RunResult {
     int status = 0;
@@ -75,11 +83,8 @@ inline RunResult RunTool(const std::vector<std::string>& args)
     std::ostringstream out;
     std::ostringstream err;
     Context ctx{out, err, false};
-    RunResult result;
-    result.status = Main(args, ctx);
-    result.out = out.str();
-    result.err = err.str();
-    return result;
+    const int status = Main(args, ctx);
+    return {status, out.str(), err.str()};
 }
 
 /// Runs the built program (ORBIMG_TOOL_COMMAND: the program, under the
@@ -89,17 +94,9 @@ inline RunResult RunProgram(const std::string& arguments, const ScratchDir& dir)
 {
     const std::string outFile = dir / ".program-out";
     const std::string errFile = dir / ".program-err";
-    const std::string command =
-        std::string(ORBIMG_TOOL_COMMAND) + " " + arguments + " >'" + outFile + "' 2>'" + errFile + "'";
-    const int raw = std::system(command.c_str());
-    RunResult result;
-    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    std::ifstream o(outFile), e(errFile);
-    std::stringstream os, es;
-    os << o.rdbuf();
-    es << e.rdbuf();
-    result.out = os.str();
-    result.err = es.str();
+    const int raw = std::system(
+        (std::string(ORBIMG_TOOL_COMMAND) + " " + arguments + " >'" + outFile + "' 2>'" + errFile + "'").c_str());
+    RunResult result{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadText(outFile), ReadText(errFile)};
     std::filesystem::remove(outFile);
     std::filesystem::remove(errFile);
     return result;
@@ -120,20 +117,6 @@ inline std::string ReadError(const std::string& path)
         return e.what();
     }
     return "";
-}
-
-inline std::string ReadText(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-inline void WriteText(const std::string& path, const std::string& text)
-{
-    std::ofstream out(path, std::ios::binary);
-    out << text;
 }
 
 /// Makes a FITS file with cfitsio: `build` gets the open file and a status.
@@ -183,9 +166,9 @@ inline FitsData ReadFitsData(const std::string& path)
 {
     FitsData data;
     int status = 0;
+    int naxis = 0;
     fitsfile* f = nullptr;
     fits_open_diskfile(&f, path.c_str(), READONLY, &status);
-    int naxis = 0;
     fits_get_img_dim(f, &naxis, &status);
     data.axes.assign(static_cast<std::size_t>(std::max(naxis, 0)), 0);
     fits_get_img_size(f, naxis, data.axes.data(), &status);
@@ -195,25 +178,10 @@ inline FitsData ReadFitsData(const std::string& path)
     }
     data.samples.assign(static_cast<std::size_t>(count), 0.0);
     std::vector<long> first(data.axes.size(), 1);
-    int anyNull = 0;
-    fits_read_pix(f, TDOUBLE, first.data(), count, nullptr, data.samples.data(), &anyNull, &status);
+    fits_read_pix(f, TDOUBLE, first.data(), count, nullptr, data.samples.data(), nullptr, &status);
     fits_close_file(f, &status);
     EXPECT_EQ(status, 0) << path;
     return data;
-}
-
-/// The header keyword's value as cfitsio reads it ("" when absent).
-inline std::string FitsKeyword(const std::string& path, const char* key)
-{
-    int status = 0;
-    fitsfile* f = nullptr;
-    fits_open_diskfile(&f, path.c_str(), READONLY, &status);
-    char value[FLEN_VALUE] = {};
-    fits_read_keyword(f, key, value, nullptr, &status);
-    const bool found = status == 0;
-    status = 0;
-    fits_close_file(f, &status);
-    return found ? std::string(value) : std::string();
 }
 
 /// Deterministic Gaussian noise (Box-Muller on a 64-bit LCG), the same on
@@ -236,10 +204,7 @@ private:
 
 /// A star for StarFrame: FITS position, peak above the sky, FWHM in pixels.
 struct TestStar {
-    double x = 0.0;
-    double y = 0.0;
-    double peak = 0.0;
-    double fwhm = 3.0;
+    double x, y, peak, fwhm;
 };
 
 /// A mono frame in FITS order (row 1 first): sky + Gaussian noise + circular
@@ -262,8 +227,8 @@ inline std::vector<double> StarFrame(int width, int height, double sky, double n
     return samples;
 }
 
-/// The numbers after `key` in `text`, e.g. Numbers("levels: 1 .. 2", ": ")
-/// gives {1, 2}: every number up to the end of the line.
+/// The numbers after `key` in `text` up to the end of its line, e.g.
+/// NumbersAfter("levels: 1 .. 2", ": ") gives {1, 2}.
 inline std::vector<double> NumbersAfter(const std::string& text, const std::string& key)
 {
     std::vector<double> numbers;
@@ -271,18 +236,15 @@ inline std::vector<double> NumbersAfter(const std::string& text, const std::stri
     if (at == std::string::npos) {
         return numbers;
     }
-    const auto end = text.find('\n', at + key.size());
-    std::string line = text.substr(at + key.size(), end == std::string::npos ? std::string::npos : end - at - key.size());
-    const char* p = line.c_str();
-    while (*p) {
+    const std::string line = text.substr(at + key.size(), text.find('\n', at + key.size()) - at - key.size());
+    for (const char* p = line.c_str(); *p;) {
         char* next = nullptr;
         const double v = std::strtod(p, &next);
-        if (next != p && (std::isdigit(static_cast<unsigned char>(next[-1])) || next[-1] == '.')) {
+        const bool number = next != p && (std::isdigit(static_cast<unsigned char>(next[-1])) || next[-1] == '.');
+        if (number) {
             numbers.push_back(v);
-            p = next;
-        } else {
-            ++p;
         }
+        p = number ? next : p + 1;
     }
     return numbers;
 }
