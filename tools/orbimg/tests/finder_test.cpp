@@ -6,7 +6,6 @@
 
 #include "progress.h"
 #include "starfinder.h"
-#include "synth.h"
 
 namespace orbimg::tool {
 namespace {
@@ -53,40 +52,6 @@ TEST(StarFinder, PeaksPlateausIsolationAndSaturation)
     search.threshold = 150.0;
     search.count = 1;
     EXPECT_EQ(FindStarCandidates(image, search).size(), 1u);
-}
-
-TEST(StarFinder, FindsTheSyntheticStars)
-{
-    FieldParams params;
-    params.width = 400;
-    params.height = 300;
-    params.stars = 60;
-    params.saturatedStars = 3;
-    params.blanks = 4;
-    params.seed = 11;
-    const SynthField field = SynthesizeField(params);
-    StarSearch search;
-    search.threshold = 1400.0;  // sky below 1250 in luminance, noise about 10
-    search.count = 20;
-    search.saturation = params.saturation;
-    const auto found = FindStarCandidates(*field.image, search);
-    ASSERT_EQ(found.size(), 20u);
-    for (const auto& c : found) {
-        const SynthStar* nearest = nullptr;
-        double best = 1e9;
-        for (const auto& star : field.stars) {
-            const CfPoint p = FitsToLibrary(star.position, params.height);
-            if (std::hypot(p.x - c.x, p.y - c.y) < best) {
-                best = std::hypot(p.x - c.x, p.y - c.y);
-                nearest = &star;
-            }
-        }
-        EXPECT_LE(best, 1.0) << c.x << "," << c.y;
-        EXPECT_FALSE(nearest->saturated);
-    }
-    for (std::size_t i = 1; i < found.size(); ++i) {
-        EXPECT_GE(found[i - 1].value, found[i].value);
-    }
 }
 
 TEST(ProgressBar, DrawsOnlyOnATerminalWithEnoughSteps)

@@ -3,12 +3,8 @@
 #include <png.h>
 
 #include <algorithm>
-#include <csetjmp>
-#include <cstdio>
 #include <cstring>
 #include <vector>
-
-#include <jpeglib.h>
 
 #include "dibfile.h"
 #include "imagefile.h"
@@ -20,77 +16,6 @@ namespace {
 using test::At;
 using test::ReadError;
 using test::ScratchDir;
-
-/// Writes a PNG with libpng: `samples` are the interleaved samples, top row
-/// first, 8 or 16 bits (16-bit ones as host integers).
-bool WriteTestPng(const std::string& path, int width, int height, int colorType, int depth,
-                  const std::vector<unsigned>& samples)
-{
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) {
-        return false;
-    }
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    const int channels = colorType == PNG_COLOR_TYPE_RGB         ? 3
-                         : colorType == PNG_COLOR_TYPE_RGB_ALPHA  ? 4
-                         : colorType == PNG_COLOR_TYPE_GRAY_ALPHA ? 2
-                                                                  : 1;
-    const std::size_t rowBytes = static_cast<std::size_t>(width) * channels * (depth / 8);
-    std::vector<unsigned char> bytes(rowBytes * height);
-    for (std::size_t i = 0; i < samples.size(); ++i) {
-        if (depth == 16) {
-            bytes[2 * i] = static_cast<unsigned char>(samples[i] >> 8);  // PNG is big-endian
-            bytes[2 * i + 1] = static_cast<unsigned char>(samples[i] & 0xFF);
-        } else {
-            bytes[i] = static_cast<unsigned char>(samples[i]);
-        }
-    }
-    std::vector<png_bytep> rows(height);
-    for (int y = 0; y < height; ++y) {
-        rows[y] = bytes.data() + y * rowBytes;
-    }
-    volatile bool ok = false;
-    if (!setjmp(png_jmpbuf(png))) {
-        png_init_io(png, file);
-        png_set_IHDR(png, info, width, height, depth, colorType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                     PNG_FILTER_TYPE_DEFAULT);
-        png_write_info(png, info);
-        png_write_image(png, rows.data());
-        png_write_end(png, nullptr);
-        ok = true;
-    }
-    png_destroy_write_struct(&png, &info);
-    std::fclose(file);
-    return ok;
-}
-
-/// Writes a JPEG of quality 100 with libjpeg; `samples` interleaved, top row first.
-void WriteTestJpeg(const std::string& path, int width, int height, int channels,
-                   const std::vector<unsigned char>& samples)
-{
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(file, nullptr);
-    jpeg_compress_struct cinfo{};
-    jpeg_error_mgr errors{};
-    cinfo.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&cinfo);
-    jpeg_stdio_dest(&cinfo, file);
-    cinfo.image_width = width;
-    cinfo.image_height = height;
-    cinfo.input_components = channels;
-    cinfo.in_color_space = channels == 1 ? JCS_GRAYSCALE : JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, 100, TRUE);
-    jpeg_start_compress(&cinfo, TRUE);
-    while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW row = const_cast<JSAMPROW>(samples.data() + cinfo.next_scanline * width * channels);
-        jpeg_write_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    std::fclose(file);
-}
 
 // Every colour type at 8 and 16 bits: samples where the file has them (row 0
 // the top in both), alpha dropped without darkening.
@@ -117,7 +42,7 @@ TEST(PngRead, EveryColourTypeAtBothDepths)
     ScratchDir dir;
     for (const PngCase& c : cases) {
         const std::string path = dir / (std::string(c.name) + ".png");
-        ASSERT_TRUE(WriteTestPng(path, c.width, c.height, c.colorType, c.depth, c.samples)) << c.name;
+        test::WriteText(path, test::MakePng(c.width, c.height, c.depth, c.colorType, c.samples));
         const ImageFile f = LoadImageFile(path);
         EXPECT_EQ(f.format, "PNG");
         EXPECT_EQ(f.bitDepth, c.depth) << c.name;
@@ -136,7 +61,7 @@ TEST(JpegRead, GreyAndColour)
     for (std::size_t i = 0; i < grey.size(); ++i) {
         grey[i] = static_cast<unsigned char>(i / 16 * 30);
     }
-    WriteTestJpeg(dir / "g.jpg", 16, 8, 1, grey);
+    test::WriteText(dir / "g.jpg", test::MakeJpeg(16, 8, 1, grey));
     const ImageFile g = LoadImageFile(dir / "g.jpg");
     EXPECT_EQ(g.format, "JPEG");
     EXPECT_EQ(g.bitDepth, 8);
@@ -150,7 +75,7 @@ TEST(JpegRead, GreyAndColour)
     for (std::size_t i = 0; i < rgb.size(); ++i) {
         rgb[i] = colour[i % 3];
     }
-    WriteTestJpeg(dir / "c.jpeg", 16, 16, 3, rgb);
+    test::WriteText(dir / "c.jpeg", test::MakeJpeg(16, 16, 3, rgb));
     const ImageFile c = LoadImageFile(dir / "c.jpeg");
     ASSERT_EQ(c.image->GetPlanes(), 3);
     for (int p = 0; p < 3; ++p) {
@@ -165,8 +90,8 @@ TEST(RasterRead, DamagedFilesAreReported)
     for (std::size_t i = 0; i < noise.size(); ++i) {
         noise[i] = static_cast<unsigned char>(i * 7919 % 251);
     }
-    ASSERT_TRUE(WriteTestPng(dir / "cut.png", 64, 64, PNG_COLOR_TYPE_GRAY, 8, {noise.begin(), noise.end()}));
-    WriteTestJpeg(dir / "cut.jpg", 64, 64, 1, noise);
+    test::WriteText(dir / "cut.png", test::MakePng(64, 64, 8, PNG_COLOR_TYPE_GRAY, {noise.begin(), noise.end()}));
+    test::WriteText(dir / "cut.jpg", test::MakeJpeg(64, 64, 1, noise));
     for (const char* name : {"cut.png", "cut.jpg"}) {
         std::filesystem::resize_file(dir / name, std::filesystem::file_size(dir / name) / 2);
     }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cctype>
@@ -18,6 +19,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <jpeglib.h>
 
 #include "imagefile.h"
 #include "tool.h"
@@ -117,6 +120,90 @@ inline std::string ReadError(const std::string& path)
         return e.what();
     }
     return "";
+}
+
+/// Writes v big-endian at bytes[at..at + 3].
+inline void PutBigEndian(std::string& bytes, std::size_t at, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i) {
+        bytes[at + i] = static_cast<char>(v >> (24 - 8 * i));
+    }
+}
+
+/// Appends a PNG chunk whose length field says `length`.
+inline void PngChunk(std::string& png, const char* type, const std::string& data, std::uint32_t length)
+{
+    std::string chunk(4, '\0');
+    PutBigEndian(chunk, 0, length);
+    chunk += std::string(type, 4) + data + std::string(4, '\0');
+    const auto crc = crc32(0, reinterpret_cast<const Bytef*>(chunk.data() + 4), static_cast<uInt>(chunk.size() - 8));
+    PutBigEndian(chunk, chunk.size() - 4, static_cast<std::uint32_t>(crc));
+    png += chunk;
+}
+
+/// The PNG signature and IHDR chunk.
+inline std::string PngHeader(std::uint32_t width, std::uint32_t height, int depth, int colorType)
+{
+    std::string ihdr(13, '\0');
+    PutBigEndian(ihdr, 0, width);
+    PutBigEndian(ihdr, 4, height);
+    ihdr[8] = static_cast<char>(depth);
+    ihdr[9] = static_cast<char>(colorType);
+    std::string png = "\x89PNG\r\n\x1a\n";
+    PngChunk(png, "IHDR", ihdr, 13);
+    return png;
+}
+
+/// A PNG of `samples` (interleaved, top row first, 8 or 16 bits each), with
+/// `chunks` (e.g. PLTE) before the pixels.
+inline std::string MakePng(int width, int height, int depth, int colorType, const std::vector<unsigned>& samples,
+                           const std::string& chunks = "")
+{
+    std::string raw;
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        raw += i % (samples.size() / height) == 0 ? std::string(1, '\0') : "";  // filter: none
+        raw += depth == 16 ? std::string(1, static_cast<char>(samples[i] >> 8)) : "";
+        raw += static_cast<char>(samples[i] & 0xFF);
+    }
+    uLongf size = compressBound(static_cast<uLong>(raw.size()));
+    std::string packed(size, '\0');
+    compress(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(raw.data()), raw.size());
+    std::string png = PngHeader(width, height, depth, colorType) + chunks;
+    PngChunk(png, "IDAT", packed.substr(0, size), static_cast<std::uint32_t>(size));
+    PngChunk(png, "IEND", "", 0);
+    return png;
+}
+
+/// A JPEG of quality 100 made by libjpeg: `samples` interleaved, top row first.
+inline std::string MakeJpeg(int width, int height, int channels, const std::vector<unsigned char>& samples,
+                            bool progressive = false)
+{
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_compress_struct cinfo{};
+    jpeg_error_mgr errors{};
+    cinfo.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&cinfo);
+    jpeg_mem_dest(&cinfo, &buffer, &size);
+    cinfo.image_width = static_cast<JDIMENSION>(width);
+    cinfo.image_height = static_cast<JDIMENSION>(height);
+    cinfo.input_components = channels;
+    cinfo.in_color_space = channels == 1 ? JCS_GRAYSCALE : JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, 100, TRUE);
+    if (progressive) {
+        jpeg_simple_progression(&cinfo);
+    }
+    jpeg_start_compress(&cinfo, TRUE);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        JSAMPROW row = const_cast<JSAMPROW>(samples.data() + cinfo.next_scanline * width * channels);
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    std::string jpeg(reinterpret_cast<char*>(buffer), size);
+    std::free(buffer);
+    return jpeg;
 }
 
 /// Makes a FITS file with cfitsio: `build` gets the open file and a status.
