@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <optional>
 
 #include "imagefile.h"
 #include "safeoutput.h"
@@ -20,78 +21,82 @@ using test::ScratchDir;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-TEST(FitsRead, EveryBitpixWithTheBottomRowLast)
+/// A primary image and what reading it gives: samples at library pixels
+/// (row 0 the top, FITS row NAXIS2) and the levels of each plane.
+struct ReadCase {
+    std::string name;
+    int bitpix;
+    std::vector<long> axes;
+    std::vector<double> samples;  ///< FITS order: row 1, the bottom, first
+    double bscale = 1.0, bzero = 0.0;
+    std::optional<long> blank;
+    std::vector<std::array<double, 4>> pixels;  ///< x, y, plane, sample (NaN for a blank)
+    std::vector<std::array<double, 2>> levels;  ///< per plane: min, max
+};
+
+std::vector<ReadCase> ReadCases()
+{
+    std::vector<ReadCase> cases;
+    for (const int bitpix : {BYTE_IMG, SHORT_IMG, LONG_IMG, LONGLONG_IMG, FLOAT_IMG, DOUBLE_IMG}) {
+        cases.push_back({"bitpix" + std::to_string(bitpix + 100), bitpix, {3, 2}, {1, 2, 3, 4, 5, 6}, 1.0, 0.0, {},
+                         {{0, 0, 0, 4}, {2, 0, 0, 6}, {0, 1, 0, 1}, {2, 1, 0, 3}}, {{1, 6}}});
+    }
+    cases.push_back({"scaled", SHORT_IMG, {2, 2}, {100.0, 100.5, -50.0, 8000.25}, 0.25, 100.0, {},
+                     {{0, 1, 0, 100}, {1, 1, 0, 100.5}, {0, 0, 0, -50}, {1, 0, 0, 8000.25}}, {}});
+    cases.push_back({"unsigned16", USHORT_IMG, {4, 1}, {0, 1, 32768, 65535}, 1.0, 32768.0, {},
+                     {{0, 0, 0, 0}, {2, 0, 0, 32768}, {3, 0, 0, 65535}}, {}});
+    cases.push_back({"cube", FLOAT_IMG, {2, 2, 3}, {1, 2, 3, 4, 11, 12, 13, 14, 21, 22, 23, 24}, 1.0, 0.0, {},
+                     {{0, 1, 0, 1}, {1, 0, 0, 4}, {0, 1, 1, 11}, {1, 0, 2, 24}}, {{1, 4}, {11, 14}, {21, 24}}});
+    cases.push_back({"oneplane", SHORT_IMG, {2, 2, 1}, {1, 2, 3, 4}, 1.0, 0.0, {}, {{0, 0, 0, 3}}, {{1, 4}}});
+    cases.push_back(
+        {"nan", FLOAT_IMG, {3, 1}, {kNaN, 7.0, -2.0}, 1.0, 0.0, {}, {{0, 0, 0, kNaN}, {1, 0, 0, 7}}, {{-2, 7}}});
+    cases.push_back(
+        {"blank", SHORT_IMG, {3, 1}, {-32768, 5, 6}, 1.0, 0.0, -32768, {{0, 0, 0, kNaN}, {1, 0, 0, 5}}, {{5, 6}}});
+    // Planes without a range: flat at 9, all NaN; flat at 2^60, where min + 1
+    // rounds back to min: the next double above.
+    cases.push_back(
+        {"flat", FLOAT_IMG, {2, 1, 3}, {9, 9, kNaN, kNaN, 1, 3}, 1.0, 0.0, {}, {}, {{9, 10}, {0, 1}, {1, 3}}});
+    cases.push_back({"high", DOUBLE_IMG, {2, 1}, {0x1p60, 0x1p60}, 1.0, 0.0, {}, {},
+                     {{0x1p60, std::nextafter(0x1p60, HUGE_VAL)}}});
+    return cases;
+}
+
+TEST(FitsRead, SamplesOrientationScalingBlanksAndLevels)
 {
     ScratchDir dir;
-    for (const int bitpix : {BYTE_IMG, SHORT_IMG, LONG_IMG, LONGLONG_IMG, FLOAT_IMG, DOUBLE_IMG}) {
-        const std::string path = dir / ("b" + std::to_string(bitpix + 100) + ".fits");
-        MakeImageFits(path, bitpix, {3, 2}, {1, 2, 3, 4, 5, 6});  // FITS order: row 1, the bottom, first
+    for (const ReadCase& c : ReadCases()) {
+        const std::string path = dir / (c.name + ".fits");
+        MakeImageFits(path, c.bitpix, c.axes, c.samples, [&](fitsfile* f, int* status) {
+            if (c.bscale != 1.0) {
+                fits_write_key_dbl(f, "BSCALE", c.bscale, -15, "", status);
+                fits_write_key_dbl(f, "BZERO", c.bzero, -15, "", status);
+                fits_set_bscale(f, c.bscale, c.bzero, status);
+            }
+            if (c.blank) {
+                fits_write_key_lng(f, "BLANK", *c.blank, "", status);
+            }
+        });
         const ImageFile f = LoadImageFile(path);
         EXPECT_EQ(f.format, "FITS");
-        EXPECT_EQ(f.bitDepth, bitpix);
         EXPECT_EQ(f.hdu, 1);
-        EXPECT_EQ(f.image->GetOrgBitsPixel(), bitpix);
-        ASSERT_EQ(f.image->GetWidth(), 3);
-        ASSERT_EQ(f.image->GetHeight(), 2);
-        EXPECT_EQ(f.image->GetPlanes(), 1);
-        // Library row 0 is the top: FITS row 2.
-        EXPECT_EQ(At(f, 0, 0), 4.0f) << bitpix;
-        EXPECT_EQ(At(f, 2, 0), 6.0f);
-        EXPECT_EQ(At(f, 0, 1), 1.0f);
-        EXPECT_EQ(At(f, 2, 1), 3.0f);
-        EXPECT_EQ(f.image->GetLevelMin(0), 1.0);
-        EXPECT_EQ(f.image->GetLevelMax(0), 6.0);
+        EXPECT_EQ(f.bitDepth, c.bitpix == USHORT_IMG ? 16 : c.bitpix) << c.name;
+        EXPECT_EQ(f.bscale, c.bscale) << c.name;
+        EXPECT_EQ(f.bzero, c.bzero) << c.name;
+        const int planes = c.axes.size() == 3 && c.axes[2] == 3 ? 3 : 1;
+        ASSERT_EQ(f.image->GetWidth(), c.axes[0]) << c.name;
+        ASSERT_EQ(f.image->GetHeight(), c.axes[1]) << c.name;
+        ASSERT_EQ(f.image->GetPlanes(), planes) << c.name;
+        EXPECT_EQ(f.image->IsColor(), planes == 3);
+        for (const auto& [x, y, p, v] : c.pixels) {
+            const float got = At(f, static_cast<int>(x), static_cast<int>(y), static_cast<int>(p));
+            EXPECT_TRUE(std::isnan(v) ? std::isnan(got) : got == static_cast<float>(v))
+                << c.name << " at " << x << "," << y << "," << p << ": " << got;
+        }
+        for (std::size_t p = 0; p < c.levels.size(); ++p) {
+            EXPECT_EQ(f.image->GetLevelMin(static_cast<int>(p)), c.levels[p][0]) << c.name << " plane " << p;
+            EXPECT_EQ(f.image->GetLevelMax(static_cast<int>(p)), c.levels[p][1]) << c.name << " plane " << p;
+        }
     }
-}
-
-TEST(FitsRead, ScalingIsApplied)
-{
-    ScratchDir dir;
-    MakeImageFits(dir / "s.fits", SHORT_IMG, {2, 2}, {100.0, 100.5, -50.0, 8000.25}, [](fitsfile* f, int* status) {
-        fits_write_key_dbl(f, "BSCALE", 0.25, -15, "", status);
-        fits_write_key_dbl(f, "BZERO", 100.0, -15, "", status);
-        fits_set_bscale(f, 0.25, 100.0, status);
-    });
-    const ImageFile s = LoadImageFile(dir / "s.fits");
-    EXPECT_EQ(s.bscale, 0.25);
-    EXPECT_EQ(s.bzero, 100.0);
-    EXPECT_EQ(At(s, 0, 1), 100.0f);
-    EXPECT_EQ(At(s, 1, 1), 100.5f);
-    EXPECT_EQ(At(s, 0, 0), -50.0f);
-    EXPECT_EQ(At(s, 1, 0), 8000.25f);
-
-    // Unsigned 16-bit: BITPIX 16 with BZERO 32768.
-    MakeImageFits(dir / "u16.fits", USHORT_IMG, {4, 1}, {0, 1, 32768, 65535});
-    const ImageFile u = LoadImageFile(dir / "u16.fits");
-    EXPECT_EQ(u.bitDepth, 16);
-    EXPECT_EQ(u.bzero, 32768.0);
-    EXPECT_EQ(At(u, 0, 0), 0.0f);
-    EXPECT_EQ(At(u, 2, 0), 32768.0f);
-    EXPECT_EQ(At(u, 3, 0), 65535.0f);
-}
-
-TEST(FitsRead, ColourCubeAndSinglePlaneCube)
-{
-    ScratchDir dir;
-    // 2 x 2 x 3: plane p holds 10 p + the FITS pixel number.
-    std::vector<double> samples;
-    for (int i = 0; i < 12; ++i) {
-        samples.push_back(10 * (i / 4) + i % 4 + 1);
-    }
-    MakeImageFits(dir / "cube.fits", FLOAT_IMG, {2, 2, 3}, samples);
-    const ImageFile c = LoadImageFile(dir / "cube.fits");
-    ASSERT_EQ(c.image->GetPlanes(), 3);
-    EXPECT_TRUE(c.image->IsColor());
-    for (int p = 0; p < 3; ++p) {
-        EXPECT_EQ(At(c, 0, 1, p), 10.0f * p + 1);  // FITS (1, 1)
-        EXPECT_EQ(At(c, 1, 0, p), 10.0f * p + 4);  // FITS (2, 2)
-        EXPECT_EQ(c.image->GetLevelMin(p), 10.0 * p + 1);
-        EXPECT_EQ(c.image->GetLevelMax(p), 10.0 * p + 4);
-    }
-    MakeImageFits(dir / "single.fits", SHORT_IMG, {2, 2, 1}, {1, 2, 3, 4});
-    const ImageFile s = LoadImageFile(dir / "single.fits");
-    EXPECT_EQ(s.image->GetPlanes(), 1);
-    EXPECT_EQ(At(s, 0, 0), 3.0f);
 }
 
 TEST(FitsRead, FirstImageExtension)
@@ -113,43 +118,6 @@ TEST(FitsRead, FirstImageExtension)
     EXPECT_EQ(At(e, 0, 0), 4.0f);
     EXPECT_EQ(e.header.Value("OBJECT"), "'M 27    '");
     EXPECT_FALSE(e.header.Value("XTENSION"));
-}
-
-TEST(FitsRead, BlanksBecomeNaN)
-{
-    ScratchDir dir;
-    MakeImageFits(dir / "nan.fits", FLOAT_IMG, {3, 1}, {kNaN, 7.0, -2.0});
-    const ImageFile f = LoadImageFile(dir / "nan.fits");
-    EXPECT_TRUE(std::isnan(At(f, 0, 0)));
-    EXPECT_EQ(At(f, 1, 0), 7.0f);
-    EXPECT_EQ(f.image->GetLevelMin(0), -2.0);
-    EXPECT_EQ(f.image->GetLevelMax(0), 7.0);
-
-    MakeImageFits(dir / "blank.fits", SHORT_IMG, {3, 1}, {-32768.0, 5.0, 6.0}, [](fitsfile* f, int* status) {
-        fits_write_key_lng(f, "BLANK", -32768, "undefined", status);
-    });
-    const ImageFile i = LoadImageFile(dir / "blank.fits");
-    EXPECT_TRUE(std::isnan(At(i, 0, 0)));
-    EXPECT_EQ(At(i, 1, 0), 5.0f);
-    EXPECT_EQ(i.image->GetLevelMin(0), 5.0);
-}
-
-TEST(FitsRead, LevelsOfPlanesWithoutRange)
-{
-    ScratchDir dir;
-    // Plane 0 flat at 9, plane 1 all NaN, plane 2 ordinary.
-    MakeImageFits(dir / "flat.fits", FLOAT_IMG, {2, 1, 3}, {9, 9, kNaN, kNaN, 1, 3});
-    const ImageFile f = LoadImageFile(dir / "flat.fits");
-    const double levels[3][2] = {{9, 10}, {0, 1}, {1, 3}};
-    for (int p = 0; p < 3; ++p) {
-        EXPECT_EQ(f.image->GetLevelMin(p), levels[p][0]) << p;
-        EXPECT_EQ(f.image->GetLevelMax(p), levels[p][1]) << p;
-    }
-    // Flat at 2^60, where min + 1 rounds back to min: the next double above.
-    MakeImageFits(dir / "high.fits", DOUBLE_IMG, {2, 1}, {0x1p60, 0x1p60});
-    const ImageFile h = LoadImageFile(dir / "high.fits");
-    EXPECT_EQ(h.image->GetLevelMin(0), 0x1p60);
-    EXPECT_EQ(h.image->GetLevelMax(0), std::nextafter(0x1p60, HUGE_VAL));
 }
 
 TEST(FitsRead, BadFilesAreReportedClearly)
