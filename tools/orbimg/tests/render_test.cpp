@@ -148,7 +148,8 @@ TEST(Render, FlatLevelsAndFailures)
 
 // Every compression level writes a PNG that reads back sample for sample:
 // a raster in bands of a few rows (more bands than are compressed at a
-// time, so the stream is joined across groups) with noise, runs and a flat end.
+// time, so the stream is joined across groups) with noise, runs and a flat
+// end; and the tool's render at that level.
 class PngLevels : public testing::TestWithParam<int> {};
 
 TEST_P(PngLevels, ReadBackIdentical)
@@ -178,6 +179,15 @@ TEST_P(PngLevels, ReadBackIdentical)
                 }
             }
         }
+    }
+    // Through the tool, at each level, the extremes 0 and 9 included.
+    MakeImageFits(dir / "m.fits", FLOAT_IMG, {4, 3}, kMono);
+    const auto r = RunTool({"render", dir / "m.fits", "-o", dir / "m.png", "--levels", "0,100", "--png-level",
+                            std::to_string(GetParam())});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const ImageFile png = LoadImageFile(dir / "m.png");
+    for (int i = 0; i < 12; ++i) {
+        EXPECT_EQ(At(png, i % 4, i / 4), Byte(kMono[static_cast<std::size_t>((2 - i / 4) * 4 + i % 4)], 0, 100)) << i;
     }
 }
 
