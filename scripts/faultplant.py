@@ -215,6 +215,16 @@ FAULTS = [
      "scan refuses a read that ends at the end of the file"),
     ("fits-block-pad", "tool", "tools/orbimg/src/fitsscan.cpp", "(n + kBlock - 1) / kBlock * kBlock",
      "(n + kBlock) / kBlock * kBlock", "2880-byte padding adds a block to a whole one"),
+    ("dib-topdown", "tool", "tools/orbimg/src/dibfile.h", "bottomUp ? height - 1 - y : y;",
+     "bottomUp ? height - 1 - y : height - 1 - y;", "top-down DIB rows written bottom-up"),
+    ("png-sub-bpp", "tool", "tools/orbimg/src/dibfile.cpp", "row[i] - row[i - bpp]", "row[i] - row[i - 1]",
+     "PNG Sub filter subtracts the previous byte, not the previous pixel's"),
+    ("hist-bar-scale", "tool", "tools/orbimg/src/histplot.cpp",
+     "static_cast<long long>(std::max(count, 0)) * plotHeight / peak",
+     "static_cast<long long>(std::max(count, 0)) * (plotHeight - 1) / peak",
+     "histogram bars scaled one row short of the plot height"),
+    ("finder-plateau", "tool", "tools/orbimg/src/starfinder.cpp", "peak = peak && !(right && row[x + 1] > v);",
+     "peak = peak && !(right && row[x + 1] >= v);", "a flat-topped peak has no maximum"),
 ]
 
 

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <optional>
 
 #include "imagefile.h"
 #include "safeoutput.h"
@@ -12,115 +13,96 @@
 namespace orbimg::tool {
 namespace {
 
+using test::At;
 using test::MakeFits;
 using test::MakeImageFits;
-using test::At;
 using test::ReadError;
 using test::ScratchDir;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-bool SameBits(float a, float b)
+/// A primary image and what reading it gives: samples at library pixels
+/// (row 0 the top, FITS row NAXIS2) and the levels of each plane.
+struct ReadCase {
+    std::string name;
+    int bitpix;
+    std::vector<long> axes;
+    std::vector<double> samples;  ///< FITS order: row 1, the bottom, first
+    double bscale = 1.0, bzero = 0.0;
+    std::optional<long> blank;
+    std::vector<std::array<double, 4>> pixels;  ///< x, y, plane, sample (NaN for a blank)
+    std::vector<std::array<double, 2>> levels;  ///< per plane: min, max
+};
+
+std::vector<ReadCase> ReadCases()
 {
-    return std::memcmp(&a, &b, sizeof a) == 0;
+    std::vector<ReadCase> cases;
+    for (const int bitpix : {BYTE_IMG, SHORT_IMG, LONG_IMG, LONGLONG_IMG, FLOAT_IMG, DOUBLE_IMG}) {
+        cases.push_back({"bitpix" + std::to_string(bitpix + 100), bitpix, {3, 2}, {1, 2, 3, 4, 5, 6}, 1.0, 0.0, {},
+                         {{0, 0, 0, 4}, {2, 0, 0, 6}, {0, 1, 0, 1}, {2, 1, 0, 3}}, {{1, 6}}});
+    }
+    cases.push_back({"scaled", SHORT_IMG, {2, 2}, {100.0, 100.5, -50.0, 8000.25}, 0.25, 100.0, {},
+                     {{0, 1, 0, 100}, {1, 1, 0, 100.5}, {0, 0, 0, -50}, {1, 0, 0, 8000.25}}, {}});
+    cases.push_back({"unsigned16", USHORT_IMG, {4, 1}, {0, 1, 32768, 65535}, 1.0, 32768.0, {},
+                     {{0, 0, 0, 0}, {2, 0, 0, 32768}, {3, 0, 0, 65535}}, {}});
+    cases.push_back({"cube", FLOAT_IMG, {2, 2, 3}, {1, 2, 3, 4, 11, 12, 13, 14, 21, 22, 23, 24}, 1.0, 0.0, {},
+                     {{0, 1, 0, 1}, {1, 0, 0, 4}, {0, 1, 1, 11}, {1, 0, 2, 24}}, {{1, 4}, {11, 14}, {21, 24}}});
+    cases.push_back({"oneplane", SHORT_IMG, {2, 2, 1}, {1, 2, 3, 4}, 1.0, 0.0, {}, {{0, 0, 0, 3}}, {{1, 4}}});
+    cases.push_back(
+        {"nan", FLOAT_IMG, {3, 1}, {kNaN, 7.0, -2.0}, 1.0, 0.0, {}, {{0, 0, 0, kNaN}, {1, 0, 0, 7}}, {{-2, 7}}});
+    cases.push_back(
+        {"blank", SHORT_IMG, {3, 1}, {-32768, 5, 6}, 1.0, 0.0, -32768, {{0, 0, 0, kNaN}, {1, 0, 0, 5}}, {{5, 6}}});
+    // Planes without a range: flat at 9, all NaN; flat at 2^60, where min + 1
+    // rounds back to min: the next double above.
+    cases.push_back(
+        {"flat", FLOAT_IMG, {2, 1, 3}, {9, 9, kNaN, kNaN, 1, 3}, 1.0, 0.0, {}, {}, {{9, 10}, {0, 1}, {1, 3}}});
+    cases.push_back({"high", DOUBLE_IMG, {2, 1}, {0x1p60, 0x1p60}, 1.0, 0.0, {}, {},
+                     {{0x1p60, std::nextafter(0x1p60, HUGE_VAL)}}});
+    return cases;
 }
 
-std::string Contains(const std::string& text, const std::string& part)
-{
-    return text.find(part) != std::string::npos ? "" : "'" + text + "' lacks '" + part + "'";
-}
-
-// FITS order: row 1 (the bottom of the picture) first.
-const std::vector<double> kSix = {1, 2, 3, 4, 5, 6};
-
-TEST(FitsRead, EveryBitpixWithTheBottomRowLast)
+TEST(FitsRead, SamplesOrientationScalingBlanksAndLevels)
 {
     ScratchDir dir;
-    for (const int bitpix : {BYTE_IMG, SHORT_IMG, LONG_IMG, LONGLONG_IMG, FLOAT_IMG, DOUBLE_IMG}) {
-        const std::string path = dir / ("b" + std::to_string(bitpix + 100) + ".fits");
-        MakeImageFits(path, bitpix, {3, 2}, kSix);
+    for (const ReadCase& c : ReadCases()) {
+        const std::string path = dir / (c.name + ".fits");
+        MakeImageFits(path, c.bitpix, c.axes, c.samples, [&](fitsfile* f, int* status) {
+            if (c.bscale != 1.0) {
+                fits_write_key_dbl(f, "BSCALE", c.bscale, -15, "", status);
+                fits_write_key_dbl(f, "BZERO", c.bzero, -15, "", status);
+                fits_set_bscale(f, c.bscale, c.bzero, status);
+            }
+            if (c.blank) {
+                fits_write_key_lng(f, "BLANK", *c.blank, "", status);
+            }
+        });
         const ImageFile f = LoadImageFile(path);
         EXPECT_EQ(f.format, "FITS");
-        EXPECT_EQ(f.bitDepth, bitpix);
         EXPECT_EQ(f.hdu, 1);
-        ASSERT_EQ(f.image->GetWidth(), 3);
-        ASSERT_EQ(f.image->GetHeight(), 2);
-        EXPECT_EQ(f.image->GetPlanes(), 1);
-        EXPECT_EQ(f.image->GetBitsPixel(), -32);
-        EXPECT_EQ(f.image->GetOrgBitsPixel(), bitpix);
-        EXPECT_EQ(std::wstring(f.image->GetOrgFileFormat()), L"FITS");
-        // Library row 0 is the top: FITS row 2.
-        EXPECT_EQ(At(f, 0, 0), 4.0f) << bitpix;
-        EXPECT_EQ(At(f, 2, 0), 6.0f);
-        EXPECT_EQ(At(f, 0, 1), 1.0f);
-        EXPECT_EQ(At(f, 2, 1), 3.0f);
-        EXPECT_EQ(f.image->GetLevelMin(0), 1.0);
-        EXPECT_EQ(f.image->GetLevelMax(0), 6.0);
-    }
-}
-
-TEST(FitsRead, ScalingIsApplied)
-{
-    ScratchDir dir;
-    const std::string scaled = dir / "scaled.fits";
-    MakeImageFits(scaled, SHORT_IMG, {2, 2}, {100.0, 100.5, -50.0, 8000.25}, [](fitsfile* f, int* status) {
-        fits_write_key_dbl(f, "BSCALE", 0.25, -15, "", status);
-        fits_write_key_dbl(f, "BZERO", 100.0, -15, "", status);
-        fits_set_bscale(f, 0.25, 100.0, status);
-    });
-    const ImageFile s = LoadImageFile(scaled);
-    EXPECT_EQ(s.bscale, 0.25);
-    EXPECT_EQ(s.bzero, 100.0);
-    EXPECT_EQ(At(s, 0, 1), 100.0f);
-    EXPECT_EQ(At(s, 1, 1), 100.5f);
-    EXPECT_EQ(At(s, 0, 0), -50.0f);
-    EXPECT_EQ(At(s, 1, 0), 8000.25f);
-
-    // Unsigned 16-bit: BITPIX 16 with BZERO 32768.
-    const std::string unsigned16 = dir / "u16.fits";
-    MakeImageFits(unsigned16, USHORT_IMG, {4, 1}, {0, 1, 32768, 65535});
-    const ImageFile u = LoadImageFile(unsigned16);
-    EXPECT_EQ(u.bitDepth, 16);
-    EXPECT_EQ(u.bzero, 32768.0);
-    EXPECT_EQ(At(u, 0, 0), 0.0f);
-    EXPECT_EQ(At(u, 2, 0), 32768.0f);
-    EXPECT_EQ(At(u, 3, 0), 65535.0f);
-}
-
-TEST(FitsRead, ColourCubeAndSinglePlaneCube)
-{
-    ScratchDir dir;
-    const std::string cube = dir / "cube.fits";
-    // 2 x 2 x 3: plane p holds 10 p + the FITS pixel number.
-    std::vector<double> samples;
-    for (int p = 0; p < 3; ++p) {
-        for (int i = 1; i <= 4; ++i) {
-            samples.push_back(10 * p + i);
+        EXPECT_EQ(f.bitDepth, c.bitpix == USHORT_IMG ? 16 : c.bitpix) << c.name;
+        EXPECT_EQ(f.bscale, c.bscale) << c.name;
+        EXPECT_EQ(f.bzero, c.bzero) << c.name;
+        const int planes = c.axes.size() == 3 && c.axes[2] == 3 ? 3 : 1;
+        ASSERT_EQ(f.image->GetWidth(), c.axes[0]) << c.name;
+        ASSERT_EQ(f.image->GetHeight(), c.axes[1]) << c.name;
+        ASSERT_EQ(f.image->GetPlanes(), planes) << c.name;
+        EXPECT_EQ(f.image->IsColor(), planes == 3);
+        for (const auto& [x, y, p, v] : c.pixels) {
+            const float got = At(f, static_cast<int>(x), static_cast<int>(y), static_cast<int>(p));
+            EXPECT_TRUE(std::isnan(v) ? std::isnan(got) : got == static_cast<float>(v))
+                << c.name << " at " << x << "," << y << "," << p << ": " << got;
+        }
+        for (std::size_t p = 0; p < c.levels.size(); ++p) {
+            EXPECT_EQ(f.image->GetLevelMin(static_cast<int>(p)), c.levels[p][0]) << c.name << " plane " << p;
+            EXPECT_EQ(f.image->GetLevelMax(static_cast<int>(p)), c.levels[p][1]) << c.name << " plane " << p;
         }
     }
-    MakeImageFits(cube, FLOAT_IMG, {2, 2, 3}, samples);
-    const ImageFile c = LoadImageFile(cube);
-    ASSERT_EQ(c.image->GetPlanes(), 3);
-    EXPECT_TRUE(c.image->IsColor());
-    for (int p = 0; p < 3; ++p) {
-        EXPECT_EQ(At(c, 0, 1, p), 10.0f * p + 1);  // FITS (1, 1)
-        EXPECT_EQ(At(c, 1, 0, p), 10.0f * p + 4);  // FITS (2, 2)
-        EXPECT_EQ(c.image->GetLevelMin(p), 10.0 * p + 1);
-        EXPECT_EQ(c.image->GetLevelMax(p), 10.0 * p + 4);
-    }
-
-    const std::string single = dir / "single.fits";
-    MakeImageFits(single, SHORT_IMG, {2, 2, 1}, {1, 2, 3, 4});
-    const ImageFile s = LoadImageFile(single);
-    EXPECT_EQ(s.image->GetPlanes(), 1);
-    EXPECT_EQ(At(s, 0, 0), 3.0f);
 }
 
-TEST(FitsRead, FirstImageExtensionAndTileCompression)
+TEST(FitsRead, FirstImageExtension)
 {
     ScratchDir dir;
-    const std::string ext = dir / "ext.fits";
-    MakeFits(ext, [](fitsfile* f, int* status) {
+    MakeFits(dir / "ext.fits", [](fitsfile* f, int* status) {
         fits_create_img(f, SHORT_IMG, 0, nullptr, status);
         fits_write_key_str(f, "TELESCOP", "RC8", "", status);
         long axes[2] = {3, 2};
@@ -130,165 +112,72 @@ TEST(FitsRead, FirstImageExtensionAndTileCompression)
         float samples[6] = {1, 2, 3, 4, 5, 6};
         fits_write_pix(f, TFLOAT, first, 6, samples, status);
     });
-    const ImageFile e = LoadImageFile(ext);
+    const ImageFile e = LoadImageFile(dir / "ext.fits");
     EXPECT_EQ(e.hdu, 2);
     EXPECT_FALSE(e.compressed);
     EXPECT_EQ(At(e, 0, 0), 4.0f);
     EXPECT_EQ(e.header.Value("OBJECT"), "'M 27    '");
     EXPECT_FALSE(e.header.Value("XTENSION"));
-
-    const std::string packed = dir / "rice.fits";
-    std::vector<short> values(16 * 8);
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        values[i] = static_cast<short>(i * 37 % 1000 - 300);
-    }
-    MakeFits(packed, [&](fitsfile* f, int* status) {
-        fits_set_compression_type(f, RICE_1, status);
-        long axes[2] = {16, 8};
-        fits_create_img(f, SHORT_IMG, 2, axes, status);
-        fits_write_key_dbl(f, "EXPTIME", 120.0, -6, "[s]", status);
-        long first[2] = {1, 1};
-        fits_write_pix(f, TSHORT, first, static_cast<LONGLONG>(values.size()), values.data(), status);
-    });
-    const ImageFile r = LoadImageFile(packed);
-    EXPECT_EQ(r.hdu, 2);
-    EXPECT_TRUE(r.compressed);
-    EXPECT_EQ(r.bitDepth, 16);
-    for (int k = 1; k <= 8; ++k) {
-        for (int x = 0; x < 16; ++x) {
-            ASSERT_EQ(At(r, x, 8 - k), values[(k - 1) * 16 + x]) << x << "," << k;
-        }
-    }
-    EXPECT_TRUE(r.header.Value("EXPTIME"));
-    for (const auto& card : r.header.Cards()) {
-        EXPECT_NE(card[0], 'Z') << card;
-        EXPECT_NE(card.rfind("TTYPE", 0), 0u) << card;
-    }
-    EXPECT_FALSE(r.header.Value("EXTNAME"));
-}
-
-TEST(FitsRead, BlanksBecomeNaN)
-{
-    ScratchDir dir;
-    const std::string floats = dir / "nan.fits";
-    MakeImageFits(floats, FLOAT_IMG, {3, 1}, {kNaN, 7.0, -2.0});
-    const ImageFile f = LoadImageFile(floats);
-    EXPECT_TRUE(std::isnan(At(f, 0, 0)));
-    EXPECT_EQ(At(f, 1, 0), 7.0f);
-    EXPECT_EQ(f.image->GetLevelMin(0), -2.0);
-    EXPECT_EQ(f.image->GetLevelMax(0), 7.0);
-
-    const std::string ints = dir / "blank.fits";
-    MakeImageFits(ints, SHORT_IMG, {3, 1}, {-32768.0, 5.0, 6.0}, [](fitsfile* f, int* status) {
-        fits_write_key_lng(f, "BLANK", -32768, "undefined", status);
-    });
-    const ImageFile i = LoadImageFile(ints);
-    EXPECT_TRUE(std::isnan(At(i, 0, 0)));
-    EXPECT_EQ(At(i, 1, 0), 5.0f);
-    EXPECT_EQ(i.image->GetLevelMin(0), 5.0);
-}
-
-TEST(FitsRead, LevelsOfPlanesWithoutRange)
-{
-    ScratchDir dir;
-    const std::string path = dir / "flat.fits";
-    // Plane 0 flat at 9, plane 1 all NaN, plane 2 ordinary.
-    MakeImageFits(path, FLOAT_IMG, {2, 1, 3}, {9, 9, kNaN, kNaN, 1, 3});
-    const ImageFile f = LoadImageFile(path);
-    EXPECT_EQ(f.image->GetLevelMin(0), 9.0);
-    EXPECT_EQ(f.image->GetLevelMax(0), 10.0);
-    EXPECT_EQ(f.image->GetLevelMin(1), 0.0);
-    EXPECT_EQ(f.image->GetLevelMax(1), 1.0);
-    EXPECT_EQ(f.image->GetLevelMin(2), 1.0);
-    EXPECT_EQ(f.image->GetLevelMax(2), 3.0);
-
-    // Flat at 2^60, where min + 1 rounds back to min: the next double above.
-    MakeImageFits(dir / "high.fits", DOUBLE_IMG, {2, 1}, {0x1p60, 0x1p60});
-    const ImageFile h = LoadImageFile(dir / "high.fits");
-    EXPECT_EQ(h.image->GetLevelMin(0), 0x1p60);
-    EXPECT_EQ(h.image->GetLevelMax(0), std::nextafter(0x1p60, HUGE_VAL));
 }
 
 TEST(FitsRead, BadFilesAreReportedClearly)
 {
     ScratchDir dir;
     EXPECT_EQ(ReadError(dir / "missing.fits"), "cannot read '" + (dir / "missing.fits") + "': No such file or directory");
-
     test::WriteText(dir / "text.fits", "hello, this is not FITS\n");
     EXPECT_EQ(ReadError(dir / "text.fits"), "cannot read '" + (dir / "text.fits") + "': not a FITS file");
-    test::WriteText(dir / "notes.txt", "hello\n");
-    EXPECT_EQ(Contains(ReadError(dir / "notes.txt"), "not a FITS, PNG or JPEG file"), "");
-    test::WriteText(dir / "empty.fits", "");
-    EXPECT_EQ(Contains(ReadError(dir / "empty.fits"), "empty"), "");
 
-    // Data cut short, and a header cut short.
     MakeImageFits(dir / "whole.fits", FLOAT_IMG, {100, 100}, std::vector<double>(10000, 1.0));
-    std::filesystem::copy_file(dir / "whole.fits", dir / "short-data.fits");
-    std::filesystem::resize_file(dir / "short-data.fits", 2880 + 8000);
-    EXPECT_EQ(Contains(ReadError(dir / "short-data.fits"), "truncated FITS file"), "");
     std::filesystem::copy_file(dir / "whole.fits", dir / "short-header.fits");
     std::filesystem::resize_file(dir / "short-header.fits", 400);
-    EXPECT_EQ(Contains(ReadError(dir / "short-header.fits"), "FITS header"), "");
-
+    test::WriteText(dir / "notes.txt", "hello\n");
+    test::WriteText(dir / "empty.fits", "");
     MakeImageFits(dir / "naxis1.fits", FLOAT_IMG, {5}, {1, 2, 3, 4, 5});
-    EXPECT_EQ(Contains(ReadError(dir / "naxis1.fits"), "NAXIS = 1"), "");
     MakeImageFits(dir / "naxis4.fits", FLOAT_IMG, {2, 2, 3, 2}, std::vector<double>(24, 1.0));
-    EXPECT_EQ(Contains(ReadError(dir / "naxis4.fits"), "NAXIS = 4"), "");
     MakeImageFits(dir / "two.fits", FLOAT_IMG, {2, 2, 2}, std::vector<double>(8, 1.0));
-    EXPECT_EQ(Contains(ReadError(dir / "two.fits"), "a cube of 2 planes"), "");
     MakeFits(dir / "zero.fits", [](fitsfile* f, int* status) {
         long axes[2] = {0, 5};
         fits_create_img(f, FLOAT_IMG, 2, axes, status);
     });
-    EXPECT_EQ(Contains(ReadError(dir / "zero.fits"), "zero-size image"), "");
     MakeFits(dir / "none.fits", [](fitsfile* f, int* status) { fits_create_img(f, SHORT_IMG, 0, nullptr, status); });
-    EXPECT_EQ(Contains(ReadError(dir / "none.fits"), "no image in the file"), "");
+    const std::pair<const char*, const char*> cases[] = {
+        {"short-header.fits", "FITS header"},  {"notes.txt", "not a FITS, PNG or JPEG file"},
+        {"empty.fits", "empty"},               {"naxis1.fits", "NAXIS = 1"},
+        {"naxis4.fits", "NAXIS = 4"},          {"two.fits", "a cube of 2 planes"},
+        {"zero.fits", "zero-size image"},      {"none.fits", "no image in the file"},
+    };
+    for (const auto& [name, part] : cases) {
+        const std::string message = ReadError(dir / name);
+        EXPECT_EQ(message.rfind("cannot read '" + (dir / name) + "': ", 0), 0u) << message;
+        EXPECT_NE(message.find(part), std::string::npos) << message;
+    }
 }
 
 TEST(FitsWrite, RoundTripKeepsSamplesOrientationAndKeywords)
 {
     ScratchDir dir;
-    const std::string in = dir / "in.fits";
     std::vector<double> samples;
-    for (int p = 0; p < 3; ++p) {
-        for (int i = 0; i < 12; ++i) {
-            samples.push_back(i == 5 && p == 1 ? kNaN : 0.1 * i + p * 1000.0 + 1.0 / 3.0);
-        }
+    for (int i = 0; i < 36; ++i) {
+        samples.push_back(i == 17 ? kNaN : 0.1 * (i % 12) + (i / 12) * 1000.0 + 1.0 / 3.0);
     }
-    MakeImageFits(in, FLOAT_IMG, {4, 3, 3}, samples, [](fitsfile* f, int* status) {
+    MakeImageFits(dir / "in.fits", FLOAT_IMG, {4, 3, 3}, samples, [](fitsfile* f, int* status) {
         fits_write_key_str(f, "OBJECT", "NGC 7000", "target", status);
         fits_write_key_dbl(f, "EXPTIME", 300.0, -6, "[s] exposure", status);
         fits_write_comment(f, "taken at the dark site", status);
         fits_write_history(f, "calibrated", status);
     });
-    const ImageFile a = LoadImageFile(in);
-    const std::string out = dir / "out.fits";
-    WriteFitsFile(out, *a.image, a.header);
-    const ImageFile b = LoadImageFile(out);
-    ASSERT_EQ(b.image->GetWidth(), 4);
-    ASSERT_EQ(b.image->GetHeight(), 3);
-    ASSERT_EQ(b.image->GetPlanes(), 3);
-    for (int p = 0; p < 3; ++p) {
-        for (int y = 0; y < 3; ++y) {
-            for (int x = 0; x < 4; ++x) {
-                EXPECT_TRUE(SameBits(At(a, x, y, p), At(b, x, y, p))) << x << "," << y << "," << p;
-            }
-        }
+    const ImageFile a = LoadImageFile(dir / "in.fits");
+    WriteFitsFile(dir / "out.fits", *a.image, a.header);
+    // Read back by cfitsio: BITPIX -32, the samples bit for bit in FITS order.
+    const test::FitsData data = test::ReadFitsData(dir / "out.fits");
+    ASSERT_EQ(data.axes, (std::vector<long>{4, 3, 3}));
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        const float want = static_cast<float>(samples[i]);
+        const float got = static_cast<float>(data.samples[i]);
+        EXPECT_EQ(std::memcmp(&want, &got, sizeof want), 0) << i;
     }
-    // FITS pixel (1, 1) of the output is FITS pixel (1, 1) of the input.
-    int status = 0;
-    fitsfile* f = nullptr;
-    fits_open_diskfile(&f, out.c_str(), READONLY, &status);
-    float first = 0;
-    long pixel[3] = {1, 1, 1};
-    fits_read_pix(f, TFLOAT, pixel, 1, nullptr, &first, nullptr, &status);
-    int bitpix = 0;
-    fits_get_img_type(f, &bitpix, &status);
-    fits_close_file(f, &status);
-    ASSERT_EQ(status, 0);
-    EXPECT_EQ(first, static_cast<float>(1.0 / 3.0));
-    EXPECT_EQ(bitpix, FLOAT_IMG);
-
+    const ImageFile b = LoadImageFile(dir / "out.fits");
+    EXPECT_EQ(b.bitDepth, FLOAT_IMG);
     EXPECT_EQ(b.header.Value("OBJECT"), "'NGC 7000'");
     EXPECT_EQ(b.header.Value("EXPTIME"), a.header.Value("EXPTIME"));
     int comments = 0;
@@ -305,39 +194,24 @@ TEST(FitsWrite, RoundTripKeepsSamplesOrientationAndKeywords)
 TEST(FitsWrite, StructuralKeywordsFollowTheNewImage)
 {
     ScratchDir dir;
-    const std::string in = dir / "u16.fits";
-    MakeImageFits(in, USHORT_IMG, {3, 2}, kSix, [](fitsfile* f, int* status) {
+    MakeImageFits(dir / "u16.fits", USHORT_IMG, {3, 2}, {1, 2, 3, 4, 5, 6}, [](fitsfile* f, int* status) {
         fits_write_key_lng(f, "BLANK", 0, "", status);
         fits_write_key_str(f, "FILTER", "Ha", "", status);
     });
-    const ImageFile a = LoadImageFile(in);
+    const ImageFile a = LoadImageFile(dir / "u16.fits");
     EXPECT_FALSE(a.header.Value("BZERO"));
     EXPECT_FALSE(a.header.Value("BLANK"));
     // A 5 x 4 result written with the 3 x 2 input's cards.
     CKelImage bigger(5, 4, 1, -32, 1.0, 0.0, 1);
     *bigger.GetImageAdr(4, 0, 0, 0, nullptr) = 65535.0f;
-    const std::string out = dir / "big.fits";
-    WriteFitsFile(out, bigger, a.header);
-
-    int status = 0;
-    fitsfile* f = nullptr;
-    fits_open_diskfile(&f, out.c_str(), READONLY, &status);
-    long axes[2] = {0, 0};
-    int naxis = 0;
-    int bitpix = 0;
-    fits_get_img_param(f, 2, &bitpix, &naxis, axes, &status);
-    char value[FLEN_VALUE] = {};
-    int missing = 0;
-    fits_read_keyword(f, "BZERO", value, nullptr, &missing);
-    fits_close_file(f, &status);
-    ASSERT_EQ(status, 0);
-    EXPECT_EQ(bitpix, FLOAT_IMG);
-    EXPECT_EQ(axes[0], 5);
-    EXPECT_EQ(axes[1], 4);
-    EXPECT_EQ(missing, KEY_NO_EXIST);
-    const ImageFile b = LoadImageFile(out);
+    WriteFitsFile(dir / "big.fits", bigger, a.header);
+    const test::FitsData data = test::ReadFitsData(dir / "big.fits");
+    EXPECT_EQ(data.axes, (std::vector<long>{5, 4}));
+    EXPECT_EQ(data.At(5, 4), 65535.0);  // the top-right pixel stays top right
+    EXPECT_EQ(test::ReadText(dir / "big.fits").find("BZERO"), std::string::npos);
+    const ImageFile b = LoadImageFile(dir / "big.fits");
+    EXPECT_EQ(b.bitDepth, FLOAT_IMG);
     EXPECT_EQ(b.header.Value("FILTER"), "'Ha      '");
-    EXPECT_EQ(At(b, 4, 0), 65535.0f);  // the top-right pixel stays top right
 }
 
 TEST(FitsWrite, FailuresLeaveNoFile)
@@ -354,7 +228,6 @@ TEST(FitsWrite, FailuresLeaveNoFile)
             EXPECT_EQ(std::string(e.what()).rfind("cannot write '" + path + "': ", 0), 0u) << e.what();
         }
     }
-    EXPECT_EQ(dir.Files(), std::vector<std::string>{"plain"});
     CKelImage empty;
     EXPECT_THROW(WriteFitsFile(dir / "empty.fits", empty, none), ToolError);
     EXPECT_EQ(dir.Files(), std::vector<std::string>{"plain"});
@@ -373,11 +246,8 @@ TEST(SafeOutput, ReplacesOnlyOnSuccess)
                  ToolError);
     EXPECT_EQ(test::ReadText(path), "old");
     EXPECT_EQ(dir.Files(), std::vector<std::string>{"result.txt"});
-
     WriteFileSafely(path, [](std::FILE* out) { std::fputs("new", out); });
     EXPECT_EQ(test::ReadText(path), "new");
-    EXPECT_EQ(dir.Files(), std::vector<std::string>{"result.txt"});
-
     {
         SafeOutput abandoned(dir / "never.txt");
         std::fputs("x", abandoned.Stream());
@@ -399,7 +269,6 @@ TEST(FitsHeader, CardsKeywordsAndValues)
         EXPECT_EQ(card.size(), 80u);
     }
     EXPECT_EQ(h.Cards()[0].substr(0, 30), "EXPTIME =                 30.5");
-    EXPECT_EQ(h.Value("EXPTIME"), "30.5");
     EXPECT_EQ(h.Value("OBJECT"), "'Bob''s nebula'");
     const std::string cut = FitsCard("OBJECT", FitsString(std::string(75, 'x')), "");
     EXPECT_EQ(cut.size(), 80u);

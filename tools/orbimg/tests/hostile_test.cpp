@@ -1,7 +1,7 @@
 // Damaged and hostile files, and the valid files that once crashed or were
 // refused: tile-compressed images with tiles of several rows, a compressed
 // header cfitsio cannot convert, a palette PNG with transparency. Every file
-// is made here, small, by cfitsio, libpng, libjpeg or zlib and then patched.
+// is made here, small, by cfitsio, libjpeg or zlib and then patched.
 #include <gtest/gtest.h>
 #include <png.h>
 #include <zlib.h>
@@ -12,8 +12,6 @@
 #include <limits>
 #include <optional>
 
-#include <jpeglib.h>
-
 #include "imagefile.h"
 #include "membudget.h"
 #include "toolsupport.h"
@@ -22,6 +20,9 @@ namespace orbimg::tool {
 namespace {
 
 using test::MakeFits;
+using test::PngChunk;
+using test::PngHeader;
+using test::PutBigEndian;
 using test::ScratchDir;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
@@ -69,13 +70,6 @@ void SetCard(std::string& bytes, std::size_t header, const std::string& key, con
         }
     }
     ADD_FAILURE() << key << " not found";
-}
-
-void PutBigEndian(std::string& bytes, std::size_t at, std::uint32_t v)
-{
-    for (int i = 0; i < 4; ++i) {
-        bytes[at + i] = static_cast<char>(v >> (24 - 8 * i));
-    }
 }
 
 std::uint32_t GetBigEndian(const std::string& bytes, std::size_t at)
@@ -180,9 +174,15 @@ TEST_P(MultiRowTiles, LoadAsTheUncompressedOriginal)
     const ImageFile plain = LoadImageFile(dir / "plain.fits");
     const ImageFile tiled = LoadImageFile(dir / "tiled.fits");
     EXPECT_TRUE(tiled.compressed);
+    EXPECT_EQ(tiled.hdu, 2);
+    EXPECT_EQ(tiled.bitDepth, c.bitpix);
     EXPECT_TRUE(SameImage(*plain.image, *tiled.image));
     EXPECT_EQ(std::isnan(test::At(tiled, 3, height - 1)), c.blanks);  // sample 3 of FITS row 1
     EXPECT_EQ(tiled.header.Value("OBJECT"), "'M 13    '");
+    EXPECT_FALSE(tiled.header.Value("EXTNAME"));
+    for (const auto& card : tiled.header.Cards()) {  // nothing of the table's own header
+        EXPECT_TRUE(card[0] != 'Z' && card.rfind("TTYPE", 0) != 0) << card;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -200,58 +200,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- PNG and JPEG made by hand ----
 
-void PngChunk(std::string& png, const char* type, const std::string& data, std::uint32_t length)
-{
-    std::string chunk(4, '\0');
-    PutBigEndian(chunk, 0, length);
-    chunk += std::string(type, 4) + data;
-    const std::string body = chunk.substr(4);
-    std::uint32_t crc = static_cast<std::uint32_t>(
-        crc32(0, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size())));
-    std::string tail(4, '\0');
-    PutBigEndian(tail, 0, crc);
-    png += chunk + tail;
-}
-
-std::string PngHeader(std::uint32_t width, std::uint32_t height, int depth, int colorType)
-{
-    std::string png = "\x89PNG\r\n\x1a\n";
-    std::string ihdr(13, '\0');
-    PutBigEndian(ihdr, 0, width);
-    PutBigEndian(ihdr, 4, height);
-    ihdr[8] = static_cast<char>(depth);
-    ihdr[9] = static_cast<char>(colorType);
-    PngChunk(png, "IHDR", ihdr, 13);
-    return png;
-}
-
-/// A small progressive JPEG from libjpeg, its frame header then patched to
-/// claim width x height.
+/// A small progressive JPEG, its frame header then patched to claim width x height.
 std::string ProgressiveJpeg(int width, int height)
 {
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_compress_struct cinfo{};
-    jpeg_error_mgr errors{};
-    cinfo.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&cinfo);
-    jpeg_mem_dest(&cinfo, &buffer, &size);
-    cinfo.image_width = 16;
-    cinfo.image_height = 16;
-    cinfo.input_components = 1;
-    cinfo.in_color_space = JCS_GRAYSCALE;
-    jpeg_set_defaults(&cinfo);
-    jpeg_simple_progression(&cinfo);
-    jpeg_start_compress(&cinfo, TRUE);
-    std::vector<JSAMPLE> row(16, 128);
-    while (cinfo.next_scanline < 16) {
-        JSAMPROW r = row.data();
-        jpeg_write_scanlines(&cinfo, &r, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    std::string jpeg(reinterpret_cast<char*>(buffer), size);
-    std::free(buffer);
+    std::string jpeg = test::MakeJpeg(16, 16, 1, std::vector<unsigned char>(256, 128), true);
     const std::size_t sof = jpeg.find("\xFF\xC2");
     jpeg[sof + 5] = static_cast<char>(height >> 8);
     jpeg[sof + 6] = static_cast<char>(height & 0xFF);
@@ -443,16 +395,10 @@ TEST(Reliability, TransparencyChunksAreDroppedLikeAlpha)
 {
     ScratchDir dir;
     // A 2 x 1 palette image, entry 0 transparent.
-    std::string png = PngHeader(2, 1, 8, PNG_COLOR_TYPE_PALETTE);
-    PngChunk(png, "PLTE", std::string("\x01\x02\x03\xC8\x64\x32", 6), 6);
-    PngChunk(png, "tRNS", std::string("\x00", 1), 1);
-    const unsigned char raw[] = {0, 1, 0};  // filter byte, two indices
-    unsigned char packed[64];
-    uLongf packedSize = sizeof packed;
-    compress(packed, &packedSize, raw, sizeof raw);
-    PngChunk(png, "IDAT", std::string(reinterpret_cast<char*>(packed), packedSize), static_cast<std::uint32_t>(packedSize));
-    PngChunk(png, "IEND", "", 0);
-    test::WriteText(dir / "trns.png", png);
+    std::string chunks;
+    PngChunk(chunks, "PLTE", std::string("\x01\x02\x03\xC8\x64\x32", 6), 6);
+    PngChunk(chunks, "tRNS", std::string("\x00", 1), 1);
+    test::WriteText(dir / "trns.png", test::MakePng(2, 1, 8, PNG_COLOR_TYPE_PALETTE, {1, 0}, chunks));
     const ImageFile p = LoadImageFile(dir / "trns.png");
     ASSERT_EQ(p.image->GetPlanes(), 3);
     EXPECT_EQ(test::At(p, 0, 0, 0), 200.0f);

@@ -56,7 +56,6 @@ TEST_P(OscRender, ColoursWhereThePictureHasThem)
         fits_write_key(f, TINT, "XBAYROFF", &zero, "X offset of the Bayer pattern", status);
         fits_write_key(f, TINT, "YBAYROFF", &zero, "Y offset of the Bayer pattern", status);
     });
-    ASSERT_EQ(FitsKeyword(fits, "BZERO"), "32768");
 
     for (const char* method : {"bilinear", "rcd", "superpixel"}) {
         const std::string png = dir / (std::string(method) + ".png");

@@ -3,12 +3,8 @@
 #include <png.h>
 
 #include <algorithm>
-#include <csetjmp>
-#include <cstdio>
 #include <cstring>
 #include <vector>
-
-#include <jpeglib.h>
 
 #include "dibfile.h"
 #include "imagefile.h"
@@ -21,135 +17,40 @@ using test::At;
 using test::ReadError;
 using test::ScratchDir;
 
-/// Writes a PNG with libpng: `samples` are the interleaved samples, top row
-/// first, 8 or 16 bits (16-bit ones as host integers).
-bool WriteTestPng(const std::string& path, int width, int height, int colorType, int depth,
-                  const std::vector<unsigned>& samples, const std::vector<png_color>& palette = {})
+// Every colour type at 8 and 16 bits: samples where the file has them (row 0
+// the top in both), alpha dropped without darkening.
+struct PngCase {
+    const char* name;
+    int colorType, depth, width, height;
+    std::vector<unsigned> samples;
+    int planes;
+    std::vector<std::array<int, 4>> expect;  ///< x, y, plane, sample
+};
+
+TEST(PngRead, EveryColourTypeAtBothDepths)
 {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) {
-        return false;
-    }
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    const int channels = colorType == PNG_COLOR_TYPE_RGB         ? 3
-                         : colorType == PNG_COLOR_TYPE_RGB_ALPHA  ? 4
-                         : colorType == PNG_COLOR_TYPE_GRAY_ALPHA ? 2
-                                                                  : 1;
-    const std::size_t rowBytes = static_cast<std::size_t>(width) * channels * (depth / 8);
-    std::vector<unsigned char> bytes(rowBytes * height);
-    for (std::size_t i = 0; i < samples.size(); ++i) {
-        if (depth == 16) {
-            bytes[2 * i] = static_cast<unsigned char>(samples[i] >> 8);  // PNG is big-endian
-            bytes[2 * i + 1] = static_cast<unsigned char>(samples[i] & 0xFF);
-        } else {
-            bytes[i] = static_cast<unsigned char>(samples[i]);
+    const PngCase cases[] = {
+        {"g8", PNG_COLOR_TYPE_GRAY, 8, 3, 2, {0, 1, 2, 253, 254, 255}, 1, {{2, 0, 0, 2}, {0, 1, 0, 253}}},
+        {"g16", PNG_COLOR_TYPE_GRAY, 16, 2, 2, {0, 258, 40000, 65535}, 1,
+         {{1, 0, 0, 258}, {0, 1, 0, 40000}, {1, 1, 0, 65535}}},
+        {"rgb16", PNG_COLOR_TYPE_RGB, 16, 2, 1, {1, 2, 3, 60000, 513, 7}, 3,
+         {{0, 0, 0, 1}, {0, 0, 2, 3}, {1, 0, 0, 60000}, {1, 0, 1, 513}}},
+        {"rgb8", PNG_COLOR_TYPE_RGB, 8, 1, 2, {10, 20, 30, 40, 50, 60}, 3, {{0, 1, 0, 40}, {0, 1, 2, 60}}},
+        {"rgba", PNG_COLOR_TYPE_RGB_ALPHA, 8, 2, 1, {10, 20, 30, 0, 40, 50, 60, 255}, 3, {{0, 0, 0, 10}, {1, 0, 2, 60}}},
+        {"ga16", PNG_COLOR_TYPE_GRAY_ALPHA, 16, 2, 1, {1000, 0, 2000, 65535}, 1, {{0, 0, 0, 1000}, {1, 0, 0, 2000}}},
+    };
+    ScratchDir dir;
+    for (const PngCase& c : cases) {
+        const std::string path = dir / (std::string(c.name) + ".png");
+        test::WriteText(path, test::MakePng(c.width, c.height, c.depth, c.colorType, c.samples));
+        const ImageFile f = LoadImageFile(path);
+        EXPECT_EQ(f.format, "PNG");
+        EXPECT_EQ(f.bitDepth, c.depth) << c.name;
+        ASSERT_EQ(f.image->GetPlanes(), c.planes) << c.name;
+        for (const auto& [x, y, p, v] : c.expect) {
+            EXPECT_EQ(At(f, x, y, p), static_cast<float>(v)) << c.name << " " << x << "," << y << "," << p;
         }
     }
-    std::vector<png_bytep> rows(height);
-    for (int y = 0; y < height; ++y) {
-        rows[y] = bytes.data() + y * rowBytes;
-    }
-    volatile bool ok = false;
-    if (!setjmp(png_jmpbuf(png))) {
-        png_init_io(png, file);
-        png_set_IHDR(png, info, width, height, depth, colorType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                     PNG_FILTER_TYPE_DEFAULT);
-        if (!palette.empty()) {
-            png_set_PLTE(png, info, palette.data(), static_cast<int>(palette.size()));
-        }
-        png_write_info(png, info);
-        png_write_image(png, rows.data());
-        png_write_end(png, nullptr);
-        ok = true;
-    }
-    png_destroy_write_struct(&png, &info);
-    std::fclose(file);
-    return ok;
-}
-
-/// Writes a JPEG of quality 100 with libjpeg; `samples` interleaved, top row first.
-void WriteTestJpeg(const std::string& path, int width, int height, int channels,
-                   const std::vector<unsigned char>& samples)
-{
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(file, nullptr);
-    jpeg_compress_struct cinfo{};
-    jpeg_error_mgr errors{};
-    cinfo.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&cinfo);
-    jpeg_stdio_dest(&cinfo, file);
-    cinfo.image_width = width;
-    cinfo.image_height = height;
-    cinfo.input_components = channels;
-    cinfo.in_color_space = channels == 1 ? JCS_GRAYSCALE : JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, 100, TRUE);
-    jpeg_start_compress(&cinfo, TRUE);
-    while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW row = const_cast<JSAMPROW>(samples.data() + cinfo.next_scanline * width * channels);
-        jpeg_write_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    std::fclose(file);
-}
-
-TEST(PngRead, GreyAndRgbAtBothDepths)
-{
-    ScratchDir dir;
-    ASSERT_TRUE(WriteTestPng(dir / "g8.png", 3, 2, PNG_COLOR_TYPE_GRAY, 8, {0, 1, 2, 253, 254, 255}));
-    const ImageFile g8 = LoadImageFile(dir / "g8.png");
-    EXPECT_EQ(g8.format, "PNG");
-    EXPECT_EQ(g8.bitDepth, 8);
-    EXPECT_EQ(g8.image->GetPlanes(), 1);
-    EXPECT_EQ(At(g8, 2, 0), 2.0f);  // row 0 is the top in both
-    EXPECT_EQ(At(g8, 0, 1), 253.0f);
-    EXPECT_EQ(g8.image->GetLevelMin(0), 0.0);
-    EXPECT_EQ(g8.image->GetLevelMax(0), 255.0);
-
-    ASSERT_TRUE(WriteTestPng(dir / "g16.png", 2, 2, PNG_COLOR_TYPE_GRAY, 16, {0, 258, 40000, 65535}));
-    const ImageFile g16 = LoadImageFile(dir / "g16.png");
-    EXPECT_EQ(g16.bitDepth, 16);
-    EXPECT_EQ(At(g16, 1, 0), 258.0f);
-    EXPECT_EQ(At(g16, 0, 1), 40000.0f);
-    EXPECT_EQ(At(g16, 1, 1), 65535.0f);
-
-    ASSERT_TRUE(WriteTestPng(dir / "rgb16.png", 2, 1, PNG_COLOR_TYPE_RGB, 16, {1, 2, 3, 60000, 513, 7}));
-    const ImageFile c16 = LoadImageFile(dir / "rgb16.png");
-    ASSERT_EQ(c16.image->GetPlanes(), 3);
-    EXPECT_EQ(At(c16, 0, 0, 0), 1.0f);
-    EXPECT_EQ(At(c16, 0, 0, 2), 3.0f);
-    EXPECT_EQ(At(c16, 1, 0, 0), 60000.0f);
-    EXPECT_EQ(At(c16, 1, 0, 1), 513.0f);
-
-    ASSERT_TRUE(WriteTestPng(dir / "rgb8.png", 1, 2, PNG_COLOR_TYPE_RGB, 8, {10, 20, 30, 40, 50, 60}));
-    const ImageFile c8 = LoadImageFile(dir / "rgb8.png");
-    EXPECT_EQ(At(c8, 0, 1, 0), 40.0f);
-    EXPECT_EQ(At(c8, 0, 1, 2), 60.0f);
-}
-
-TEST(PngRead, AlphaIsDroppedAndPalettesExpanded)
-{
-    ScratchDir dir;
-    ASSERT_TRUE(WriteTestPng(dir / "rgba.png", 2, 1, PNG_COLOR_TYPE_RGB_ALPHA, 8, {10, 20, 30, 0, 40, 50, 60, 255}));
-    const ImageFile a = LoadImageFile(dir / "rgba.png");
-    ASSERT_EQ(a.image->GetPlanes(), 3);
-    EXPECT_EQ(At(a, 0, 0, 0), 10.0f);  // not darkened by its zero alpha
-    EXPECT_EQ(At(a, 1, 0, 2), 60.0f);
-
-    ASSERT_TRUE(WriteTestPng(dir / "ga.png", 2, 1, PNG_COLOR_TYPE_GRAY_ALPHA, 16, {1000, 0, 2000, 65535}));
-    const ImageFile ga = LoadImageFile(dir / "ga.png");
-    ASSERT_EQ(ga.image->GetPlanes(), 1);
-    EXPECT_EQ(At(ga, 0, 0), 1000.0f);
-    EXPECT_EQ(At(ga, 1, 0), 2000.0f);
-
-    ASSERT_TRUE(WriteTestPng(dir / "pal.png", 2, 1, PNG_COLOR_TYPE_PALETTE, 8, {1, 0},
-                             {png_color{1, 2, 3}, png_color{200, 100, 50}}));
-    const ImageFile p = LoadImageFile(dir / "pal.png");
-    ASSERT_EQ(p.image->GetPlanes(), 3);
-    EXPECT_EQ(At(p, 0, 0, 0), 200.0f);
-    EXPECT_EQ(At(p, 1, 0, 2), 3.0f);
 }
 
 TEST(JpegRead, GreyAndColour)
@@ -157,12 +58,10 @@ TEST(JpegRead, GreyAndColour)
     ScratchDir dir;
     // A smooth ramp survives quality 100 within a level or two.
     std::vector<unsigned char> grey(16 * 8);
-    for (int y = 0; y < 8; ++y) {
-        for (int x = 0; x < 16; ++x) {
-            grey[y * 16 + x] = static_cast<unsigned char>(y * 30);
-        }
+    for (std::size_t i = 0; i < grey.size(); ++i) {
+        grey[i] = static_cast<unsigned char>(i / 16 * 30);
     }
-    WriteTestJpeg(dir / "g.jpg", 16, 8, 1, grey);
+    test::WriteText(dir / "g.jpg", test::MakeJpeg(16, 8, 1, grey));
     const ImageFile g = LoadImageFile(dir / "g.jpg");
     EXPECT_EQ(g.format, "JPEG");
     EXPECT_EQ(g.bitDepth, 8);
@@ -171,41 +70,33 @@ TEST(JpegRead, GreyAndColour)
     EXPECT_NEAR(At(g, 5, 0), 0.0f, 2.0f);  // top row dark
     EXPECT_NEAR(At(g, 5, 7), 210.0f, 2.0f);
 
+    const unsigned char colour[3] = {200, 100, 30};
     std::vector<unsigned char> rgb(16 * 16 * 3);
-    for (std::size_t i = 0; i < rgb.size(); i += 3) {
-        rgb[i] = 200;
-        rgb[i + 1] = 100;
-        rgb[i + 2] = 30;
+    for (std::size_t i = 0; i < rgb.size(); ++i) {
+        rgb[i] = colour[i % 3];
     }
-    WriteTestJpeg(dir / "c.jpeg", 16, 16, 3, rgb);
+    test::WriteText(dir / "c.jpeg", test::MakeJpeg(16, 16, 3, rgb));
     const ImageFile c = LoadImageFile(dir / "c.jpeg");
     ASSERT_EQ(c.image->GetPlanes(), 3);
-    EXPECT_NEAR(At(c, 8, 8, 0), 200.0f, 2.0f);
-    EXPECT_NEAR(At(c, 8, 8, 1), 100.0f, 2.0f);
-    EXPECT_NEAR(At(c, 8, 8, 2), 30.0f, 2.0f);
+    for (int p = 0; p < 3; ++p) {
+        EXPECT_NEAR(At(c, 8, 8, p), colour[p], 2.0f) << p;
+    }
 }
 
 TEST(RasterRead, DamagedFilesAreReported)
 {
     ScratchDir dir;
-    std::vector<unsigned> ramp(64 * 64);
-    for (std::size_t i = 0; i < ramp.size(); ++i) {
-        ramp[i] = static_cast<unsigned>(i * 7919 % 251);
-    }
-    ASSERT_TRUE(WriteTestPng(dir / "whole.png", 64, 64, PNG_COLOR_TYPE_GRAY, 8, ramp));
-    std::filesystem::copy_file(dir / "whole.png", dir / "cut.png");
-    std::filesystem::resize_file(dir / "cut.png", std::filesystem::file_size(dir / "whole.png") / 2);
-    EXPECT_NE(ReadError(dir / "cut.png").find("truncated PNG file"), std::string::npos) << ReadError(dir / "cut.png");
-
     std::vector<unsigned char> noise(64 * 64);
     for (std::size_t i = 0; i < noise.size(); ++i) {
         noise[i] = static_cast<unsigned char>(i * 7919 % 251);
     }
-    WriteTestJpeg(dir / "whole.jpg", 64, 64, 1, noise);
-    std::filesystem::copy_file(dir / "whole.jpg", dir / "cut.jpg");
-    std::filesystem::resize_file(dir / "cut.jpg", std::filesystem::file_size(dir / "whole.jpg") / 2);
+    test::WriteText(dir / "cut.png", test::MakePng(64, 64, 8, PNG_COLOR_TYPE_GRAY, {noise.begin(), noise.end()}));
+    test::WriteText(dir / "cut.jpg", test::MakeJpeg(64, 64, 1, noise));
+    for (const char* name : {"cut.png", "cut.jpg"}) {
+        std::filesystem::resize_file(dir / name, std::filesystem::file_size(dir / name) / 2);
+    }
+    EXPECT_NE(ReadError(dir / "cut.png").find("truncated PNG file"), std::string::npos) << ReadError(dir / "cut.png");
     EXPECT_EQ(ReadError(dir / "cut.jpg"), "cannot read '" + (dir / "cut.jpg") + "': truncated JPEG file");
-
     test::WriteText(dir / "fake.png", "not really a picture");
     EXPECT_EQ(ReadError(dir / "fake.png"), "cannot read '" + (dir / "fake.png") + "': not a PNG file");
 }

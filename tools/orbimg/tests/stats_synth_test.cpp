@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "planestats.h"
+#include "starmeasure.h"
 #include "synth.h"
 
 namespace orbimg::tool {
@@ -47,7 +48,7 @@ TEST(PlaneStats, NoFiniteSample)
     EXPECT_FALSE(FiniteExtremes(image, 0));
 }
 
-FieldParams SmallField()
+FieldParams SmallField(std::uint64_t seed = 7)
 {
     FieldParams params;
     params.width = 240;
@@ -56,7 +57,7 @@ FieldParams SmallField()
     params.saturatedStars = 2;
     params.blanks = 5;
     params.fwhm = 4.0;
-    params.seed = 7;
+    params.seed = seed;
     return params;
 }
 
@@ -71,30 +72,30 @@ TEST(Synthesis, SameParametersSameBits)
                       0);
         }
     }
-    FieldParams other = SmallField();
-    other.seed = 8;
-    const SynthField c = SynthesizeField(other);
-    EXPECT_NE(c.stars[0].position.x, a.stars[0].position.x);
+    EXPECT_NE(SynthesizeField(SmallField(8)).stars[0].position.x, a.stars[0].position.x);
 }
 
-TEST(Synthesis, StarsBlanksAndSaturationWhereTheListsSay)
+// Stars, blanks and saturation where the lists say; the sky darkens upward;
+// the brightest unsaturated star measures the FWHM given.
+TEST(Synthesis, TheFieldIsWhatItsListsSay)
 {
     const FieldParams params = SmallField();
     const SynthField f = SynthesizeField(params);
-    const CKelImage& image = *f.image;
+    CKelImage& image = *f.image;
     ASSERT_EQ(f.stars.size(), 42u);
     ASSERT_EQ(f.blanks.size(), 5u);
     int saturated = 0;
+    const SynthStar* best = nullptr;
     for (const auto& star : f.stars) {
         const CfPoint c = FitsToLibrary(star.position, params.height);
         const int x = static_cast<int>(std::lround(c.x));
-        const int y = static_cast<int>(std::lround(c.y));
-        const float centre = *image.GetImageAdr(x, y, 1, 1, nullptr);
+        const float centre = *image.GetImageAdr(x, static_cast<int>(std::lround(c.y)), 1, 1, nullptr);
         if (star.saturated) {
             ++saturated;
             EXPECT_EQ(centre, 65535.0f);
         } else {
             EXPECT_GT(centre, 1000.0 + 0.4 * star.peak);  // well above the sky at the centre
+            best = !best || star.peak > best->peak ? &star : best;
         }
     }
     EXPECT_EQ(saturated, 2);
@@ -106,72 +107,27 @@ TEST(Synthesis, StarsBlanksAndSaturationWhereTheListsSay)
     }
     float highest = 0.0f;
     for (int p = 0; p < 3; ++p) {
-        for (int y = 0; y < params.height; ++y) {
-            const float* row = image.GetImageAdr(0, y, p, 1, nullptr);
-            for (int x = 0; x < params.width; ++x) {
-                if (!std::isnan(row[x])) {
-                    highest = std::max(highest, row[x]);
-                }
-            }
-        }
+        highest = std::max(highest, FiniteExtremes(image, p)->second);
     }
     EXPECT_EQ(highest, 65535.0f);
-}
-
-TEST(Synthesis, TheSkyDarkensUpward)
-{
-    const FieldParams params = SmallField();
-    const SynthField f = SynthesizeField(params);
     // Median of the top and bottom rows of green: 1000 and 1200 plus noise.
     auto rowMedian = [&](int y) {
-        const float* row = f.image->GetImageAdr(0, y, 1, 1, nullptr);
+        const float* row = image.GetImageAdr(0, y, 1, 1, nullptr);
         std::vector<float> v(row, row + params.width);
         std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
         return v[v.size() / 2];
     };
     EXPECT_NEAR(rowMedian(0), 1015.0f, 8.0f);
     EXPECT_NEAR(rowMedian(params.height - 1), 1215.0f, 8.0f);
-}
 
-TEST(Synthesis, StarsHaveTheFwhmGiven)
-{
-    const FieldParams params = SmallField();
-    const SynthField f = SynthesizeField(params);
-    // The brightest unsaturated star: its second moments over a box give sigma.
-    const SynthStar* best = nullptr;
-    for (const auto& star : f.stars) {
-        if (!star.saturated && (!best || star.peak > best->peak)) {
-            best = &star;
-        }
-    }
     ASSERT_NE(best, nullptr);
+    const StarMeasurer measurer(image, params.saturation);
     const CfPoint c = FitsToLibrary(best->position, params.height);
-    const int cx = static_cast<int>(std::lround(c.x));
-    const int cy = static_cast<int>(std::lround(c.y));
-    std::vector<float> border;
-    for (int y = cy - 8; y <= cy + 8; ++y) {
-        for (int x = cx - 8; x <= cx + 8; ++x) {
-            if (std::abs(x - cx) == 8 || std::abs(y - cy) == 8) {
-                border.push_back(*f.image->GetImageAdr(x, y, 1, 1, nullptr));
-            }
-        }
-    }
-    std::nth_element(border.begin(), border.begin() + border.size() / 2, border.end());
-    const double sky = border[border.size() / 2];
-    double sum = 0.0;
-    double sxx = 0.0;
-    double syy = 0.0;
-    for (int y = cy - 7; y <= cy + 7; ++y) {
-        for (int x = cx - 7; x <= cx + 7; ++x) {
-            const double w = *f.image->GetImageAdr(x, y, 1, 1, nullptr) - sky;
-            sum += w;
-            sxx += w * (x - c.x) * (x - c.x);
-            syy += w * (y - c.y) * (y - c.y);
-        }
-    }
-    const double sigma = params.fwhm / (2.0 * std::sqrt(2.0 * std::log(2.0)));
-    EXPECT_NEAR(std::sqrt(sxx / sum), sigma, 0.05 * sigma);
-    EXPECT_NEAR(std::sqrt(syy / sum), sigma, 0.05 * sigma);
+    const StarReport report = measurer.Measure(measurer.PeaksNear({CPoint(c.IntX(), c.IntY())}));
+    ASSERT_EQ(report.stars.size(), 1u);
+    EXPECT_NEAR(report.stars[0].fwhm, params.fwhm, 0.05 * params.fwhm);
+    EXPECT_NEAR(report.stars[0].position.x, best->position.x, 0.1);
+    EXPECT_NEAR(report.stars[0].position.y, best->position.y, 0.1);
 }
 
 }  // namespace

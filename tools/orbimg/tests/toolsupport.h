@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cctype>
@@ -19,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include <jpeglib.h>
+
 #include "imagefile.h"
 #include "tool.h"
 
@@ -30,14 +33,9 @@ public:
     ScratchDir()
     {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = std::string(info ? info->test_suite_name() : "tool") + "-" + (info ? info->name() : "x");
-        for (char& c : name) {
-            if (c == '/') {
-                c = '_';
-            }
-        }
-        m_path = std::filesystem::temp_directory_path() /
-                 ("orbimg-tool-" + std::to_string(::getpid()) + "-" + name);
+        std::string name = std::string(info->test_suite_name()) + "-" + info->name();
+        std::replace(name.begin(), name.end(), '/', '_');
+        m_path = std::filesystem::temp_directory_path() / ("orbimg-tool-" + std::to_string(::getpid()) + "-" + name);
         std::filesystem::remove_all(m_path);
         std::filesystem::create_directories(m_path);
     }
@@ -62,6 +60,19 @@ private:
     std::filesystem::path m_path;
 };
 
+inline std::string ReadText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+inline void WriteText(const std::string& path, const std::string& text)
+{
+    std::ofstream(path, std::ios::binary) << text;
+}
+
 /// Result of running the tool.
 struct RunResult {
     int status = 0;
@@ -75,11 +86,8 @@ inline RunResult RunTool(const std::vector<std::string>& args)
     std::ostringstream out;
     std::ostringstream err;
     Context ctx{out, err, false};
-    RunResult result;
-    result.status = Main(args, ctx);
-    result.out = out.str();
-    result.err = err.str();
-    return result;
+    const int status = Main(args, ctx);
+    return {status, out.str(), err.str()};
 }
 
 /// Runs the built program (ORBIMG_TOOL_COMMAND: the program, under the
@@ -89,17 +97,9 @@ inline RunResult RunProgram(const std::string& arguments, const ScratchDir& dir)
 {
     const std::string outFile = dir / ".program-out";
     const std::string errFile = dir / ".program-err";
-    const std::string command =
-        std::string(ORBIMG_TOOL_COMMAND) + " " + arguments + " >'" + outFile + "' 2>'" + errFile + "'";
-    const int raw = std::system(command.c_str());
-    RunResult result;
-    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    std::ifstream o(outFile), e(errFile);
-    std::stringstream os, es;
-    os << o.rdbuf();
-    es << e.rdbuf();
-    result.out = os.str();
-    result.err = es.str();
+    const int raw = std::system(
+        (std::string(ORBIMG_TOOL_COMMAND) + " " + arguments + " >'" + outFile + "' 2>'" + errFile + "'").c_str());
+    RunResult result{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadText(outFile), ReadText(errFile)};
     std::filesystem::remove(outFile);
     std::filesystem::remove(errFile);
     return result;
@@ -122,18 +122,88 @@ inline std::string ReadError(const std::string& path)
     return "";
 }
 
-inline std::string ReadText(const std::string& path)
+/// Writes v big-endian at bytes[at..at + 3].
+inline void PutBigEndian(std::string& bytes, std::size_t at, std::uint32_t v)
 {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    for (int i = 0; i < 4; ++i) {
+        bytes[at + i] = static_cast<char>(v >> (24 - 8 * i));
+    }
 }
 
-inline void WriteText(const std::string& path, const std::string& text)
+/// Appends a PNG chunk whose length field says `length`.
+inline void PngChunk(std::string& png, const char* type, const std::string& data, std::uint32_t length)
 {
-    std::ofstream out(path, std::ios::binary);
-    out << text;
+    std::string chunk(4, '\0');
+    PutBigEndian(chunk, 0, length);
+    chunk += std::string(type, 4) + data + std::string(4, '\0');
+    const auto crc = crc32(0, reinterpret_cast<const Bytef*>(chunk.data() + 4), static_cast<uInt>(chunk.size() - 8));
+    PutBigEndian(chunk, chunk.size() - 4, static_cast<std::uint32_t>(crc));
+    png += chunk;
+}
+
+/// The PNG signature and IHDR chunk.
+inline std::string PngHeader(std::uint32_t width, std::uint32_t height, int depth, int colorType)
+{
+    std::string ihdr(13, '\0');
+    PutBigEndian(ihdr, 0, width);
+    PutBigEndian(ihdr, 4, height);
+    ihdr[8] = static_cast<char>(depth);
+    ihdr[9] = static_cast<char>(colorType);
+    std::string png = "\x89PNG\r\n\x1a\n";
+    PngChunk(png, "IHDR", ihdr, 13);
+    return png;
+}
+
+/// A PNG of `samples` (interleaved, top row first, 8 or 16 bits each), with
+/// `chunks` (e.g. PLTE) before the pixels.
+inline std::string MakePng(int width, int height, int depth, int colorType, const std::vector<unsigned>& samples,
+                           const std::string& chunks = "")
+{
+    std::string raw;
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        raw += i % (samples.size() / height) == 0 ? std::string(1, '\0') : "";  // filter: none
+        raw += depth == 16 ? std::string(1, static_cast<char>(samples[i] >> 8)) : "";
+        raw += static_cast<char>(samples[i] & 0xFF);
+    }
+    uLongf size = compressBound(static_cast<uLong>(raw.size()));
+    std::string packed(size, '\0');
+    compress(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(raw.data()), raw.size());
+    std::string png = PngHeader(width, height, depth, colorType) + chunks;
+    PngChunk(png, "IDAT", packed.substr(0, size), static_cast<std::uint32_t>(size));
+    PngChunk(png, "IEND", "", 0);
+    return png;
+}
+
+/// A JPEG of quality 100 made by libjpeg: `samples` interleaved, top row first.
+inline std::string MakeJpeg(int width, int height, int channels, const std::vector<unsigned char>& samples,
+                            bool progressive = false)
+{
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_compress_struct cinfo{};
+    jpeg_error_mgr errors{};
+    cinfo.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&cinfo);
+    jpeg_mem_dest(&cinfo, &buffer, &size);
+    cinfo.image_width = static_cast<JDIMENSION>(width);
+    cinfo.image_height = static_cast<JDIMENSION>(height);
+    cinfo.input_components = channels;
+    cinfo.in_color_space = channels == 1 ? JCS_GRAYSCALE : JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, 100, TRUE);
+    if (progressive) {
+        jpeg_simple_progression(&cinfo);
+    }
+    jpeg_start_compress(&cinfo, TRUE);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        JSAMPROW row = const_cast<JSAMPROW>(samples.data() + cinfo.next_scanline * width * channels);
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    std::string jpeg(reinterpret_cast<char*>(buffer), size);
+    std::free(buffer);
+    return jpeg;
 }
 
 /// Makes a FITS file with cfitsio: `build` gets the open file and a status.
@@ -183,9 +253,9 @@ inline FitsData ReadFitsData(const std::string& path)
 {
     FitsData data;
     int status = 0;
+    int naxis = 0;
     fitsfile* f = nullptr;
     fits_open_diskfile(&f, path.c_str(), READONLY, &status);
-    int naxis = 0;
     fits_get_img_dim(f, &naxis, &status);
     data.axes.assign(static_cast<std::size_t>(std::max(naxis, 0)), 0);
     fits_get_img_size(f, naxis, data.axes.data(), &status);
@@ -195,25 +265,10 @@ inline FitsData ReadFitsData(const std::string& path)
     }
     data.samples.assign(static_cast<std::size_t>(count), 0.0);
     std::vector<long> first(data.axes.size(), 1);
-    int anyNull = 0;
-    fits_read_pix(f, TDOUBLE, first.data(), count, nullptr, data.samples.data(), &anyNull, &status);
+    fits_read_pix(f, TDOUBLE, first.data(), count, nullptr, data.samples.data(), nullptr, &status);
     fits_close_file(f, &status);
     EXPECT_EQ(status, 0) << path;
     return data;
-}
-
-/// The header keyword's value as cfitsio reads it ("" when absent).
-inline std::string FitsKeyword(const std::string& path, const char* key)
-{
-    int status = 0;
-    fitsfile* f = nullptr;
-    fits_open_diskfile(&f, path.c_str(), READONLY, &status);
-    char value[FLEN_VALUE] = {};
-    fits_read_keyword(f, key, value, nullptr, &status);
-    const bool found = status == 0;
-    status = 0;
-    fits_close_file(f, &status);
-    return found ? std::string(value) : std::string();
 }
 
 /// Deterministic Gaussian noise (Box-Muller on a 64-bit LCG), the same on
@@ -236,10 +291,7 @@ private:
 
 /// A star for StarFrame: FITS position, peak above the sky, FWHM in pixels.
 struct TestStar {
-    double x = 0.0;
-    double y = 0.0;
-    double peak = 0.0;
-    double fwhm = 3.0;
+    double x, y, peak, fwhm;
 };
 
 /// A mono frame in FITS order (row 1 first): sky + Gaussian noise + circular
@@ -262,8 +314,8 @@ inline std::vector<double> StarFrame(int width, int height, double sky, double n
     return samples;
 }
 
-/// The numbers after `key` in `text`, e.g. Numbers("levels: 1 .. 2", ": ")
-/// gives {1, 2}: every number up to the end of the line.
+/// The numbers after `key` in `text` up to the end of its line, e.g.
+/// NumbersAfter("levels: 1 .. 2", ": ") gives {1, 2}.
 inline std::vector<double> NumbersAfter(const std::string& text, const std::string& key)
 {
     std::vector<double> numbers;
@@ -271,18 +323,15 @@ inline std::vector<double> NumbersAfter(const std::string& text, const std::stri
     if (at == std::string::npos) {
         return numbers;
     }
-    const auto end = text.find('\n', at + key.size());
-    std::string line = text.substr(at + key.size(), end == std::string::npos ? std::string::npos : end - at - key.size());
-    const char* p = line.c_str();
-    while (*p) {
+    const std::string line = text.substr(at + key.size(), text.find('\n', at + key.size()) - at - key.size());
+    for (const char* p = line.c_str(); *p;) {
         char* next = nullptr;
         const double v = std::strtod(p, &next);
-        if (next != p && (std::isdigit(static_cast<unsigned char>(next[-1])) || next[-1] == '.')) {
+        const bool number = next != p && (std::isdigit(static_cast<unsigned char>(next[-1])) || next[-1] == '.');
+        if (number) {
             numbers.push_back(v);
-            p = next;
-        } else {
-            ++p;
         }
+        p = number ? next : p + 1;
     }
     return numbers;
 }
