@@ -3,7 +3,9 @@
 // independent of threads and tiles, NaN sites, refusals.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <limits>
@@ -362,32 +364,30 @@ TEST(Debayer, SizesLevelsAndRefusals)
     CKelImage mosaic = MakeImage(5, 3, 1);
     Fill(mosaic, 0, [](int x, int y) { return static_cast<float>(x + 10 * y); });
     mosaic.SetLevel(0, 2.0, 40.0);
+    // Super-pixel halves an odd size; each plane takes the mosaic's levels.
     CImgDebayer rgb;
     ASSERT_EQ(rgb.Do(&mosaic, CImgDebayer::kRGGB, 0, 0, CImgDebayer::kSuperPixel), 1);
-    EXPECT_EQ(rgb.GetWidth(), 2);
-    EXPECT_EQ(rgb.GetHeight(), 1);
-    EXPECT_EQ(rgb.GetPlanes(), 3);
-    EXPECT_EQ(At(rgb, 1, 0, 0), 2.0f);  // red site (2, 0)
-    EXPECT_EQ(At(rgb, 1, 0, 1), (3.0f + 12.0f) * 0.5f);
-    EXPECT_EQ(At(rgb, 1, 0, 2), 13.0f);  // blue site (3, 1)
+    ASSERT_TRUE(rgb.GetWidth() == 2 && rgb.GetHeight() == 1 && rgb.GetPlanes() == 3);
+    // Red site (2, 0), the greens (3, 0) and (2, 1), blue site (3, 1).
+    EXPECT_EQ(Samples(rgb, 0)[1], 2.0f);
+    EXPECT_EQ(Samples(rgb, 1)[1], (3.0f + 12.0f) * 0.5f);
+    EXPECT_EQ(Samples(rgb, 2)[1], 13.0f);
     for (int p = 0; p < 3; ++p) {
-        EXPECT_EQ(rgb.GetLevelMin(p), 2.0);
-        EXPECT_EQ(rgb.GetLevelMax(p), 40.0);
+        EXPECT_TRUE(rgb.GetLevelMin(p) == 2.0 && rgb.GetLevelMax(p) == 40.0) << p;
     }
     // In place, at full size.
     CImgDebayer self;
     self = mosaic;
     ASSERT_EQ(self.Do(&self, CImgDebayer::kRGGB, 0, 0, CImgDebayer::kRCD), 1);
-    EXPECT_EQ(self.GetWidth(), 5);
-    EXPECT_EQ(self.GetPlanes(), 3);
+    EXPECT_TRUE(self.GetWidth() == 5 && self.GetPlanes() == 3);
     EXPECT_EQ(At(self, 4, 2, 0), 24.0f);
-
+    // Refusals leave the result as it was.
+    CKelImage thin = MakeImage(1, 9, 1);
     EXPECT_EQ(rgb.Do(nullptr, 0, 0, 0, 0), 0);
     EXPECT_EQ(rgb.Do(&mosaic, 4, 0, 0, 0), 0);
     EXPECT_EQ(rgb.Do(&mosaic, 0, 0, 0, 3), 0);
-    CKelImage thin = MakeImage(1, 9, 1);
     EXPECT_EQ(rgb.Do(&thin, 0, 0, 0, CImgDebayer::kSuperPixel), 0);
-    EXPECT_EQ(rgb.GetWidth(), 2);  // unchanged by the refusals
+    EXPECT_EQ(rgb.GetWidth(), 2);
     EXPECT_EQ(CImgDebayer::PatternFromName("gbrg  "), CImgDebayer::kGBRG);
     EXPECT_EQ(CImgDebayer::PatternFromName("RGBG"), -1);
 }

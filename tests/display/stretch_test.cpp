@@ -19,14 +19,14 @@ namespace {
 
 struct StretchCase {
     int kind = 0;
-    double param[3] = {};
-    double lo[3] = {};
-    double hi[3] = {};
+    double param[3] = {}, lo[3] = {}, hi[3] = {};
     std::vector<int> bytes[3];
 };
 
+// stretch_reference.txt: the positions t of the samples (the last sample is
+// NaN); per case a line "# kind param x 3, lo, hi x 3" and the bytes of each plane.
 struct StretchTable {
-    std::vector<double> positions;  // t of each sample; the last sample is NaN
+    std::vector<double> positions;
     std::vector<StretchCase> cases;
 };
 
@@ -38,28 +38,23 @@ const StretchTable& Table()
         std::string line;
         std::getline(in, line);
         std::istringstream first(line);
-        std::string word;
-        while (first >> word) {
+        for (std::string word; first >> word;) {
             t.positions.push_back(std::strtod(word.c_str(), nullptr));
         }
         while (std::getline(in, line)) {
             StretchCase c;
             std::istringstream head(line.substr(2));
             std::string kind;
-            head >> kind;
+            head >> kind >> c.param[0] >> c.param[1] >> c.param[2];
             c.kind = kind == "mtf"     ? CDisplayStretch::kMTF
                      : kind == "asinh" ? CDisplayStretch::kAsinh
                                        : CDisplayStretch::kLog;
-            head >> c.param[0] >> c.param[1] >> c.param[2];
             for (int p = 0; p < 3; ++p) {
                 head >> c.lo[p] >> c.hi[p];
-            }
-            for (auto& bytes : c.bytes) {
                 std::getline(in, line);
                 std::istringstream row(line);
-                int b;
-                while (row >> b) {
-                    bytes.push_back(b);
+                for (int b; row >> b;) {
+                    c.bytes[p].push_back(b);
                 }
             }
             t.cases.push_back(c);

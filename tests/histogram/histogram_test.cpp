@@ -27,12 +27,6 @@ struct Peek : CKelImage {
     }
 };
 
-// Restores the swap size when a test ends.
-struct SwapSize {
-    explicit SwapSize(long long bytes) { CVmManager::SetCurrentSwapSize(bytes); }
-    ~SwapSize() { CVmManager::SetCurrentSwapSize(0); }
-};
-
 std::vector<int> Hist(CKelImage& img, int bins, double lo, double hi, int plane, CRect* rect = nullptr, int cull = 0,
                       int logScale = 0, int* height = nullptr)
 {
@@ -163,27 +157,25 @@ TEST(HistogramSampling, GridScalesCountsToTheImage)
     for (int p = 0; p < 3; ++p) {
         Fill(img, p, [p](int x, int y) { return static_cast<float>((x + y + p) % 4); });
     }
-    std::vector<int> xs;
-    std::vector<int> ys;
-    for (int i = 0; i < 10; ++i) {
-        xs.push_back(i * 10);  // multiples of 10: x + y even, values 0 and 2
-        ys.push_back(i * 10 + 1);
+    int all[100];
+    int ys[10];
+    for (int i = 0; i < 100; ++i) {
+        all[i] = i;
+        ys[i / 10] = i / 10 * 10 + 1;
     }
-    img.SetHistogramCull(xs.data(), 10, ys.data(), 10);
+    int xs[10] = {0, 10, 20, 30, 40, 50, 60, 70, 80, 90};
+    img.SetHistogramCull(xs, 10, ys, 10);
     CRect ignored(0, 0, 1, 1);
-    // Grid points: x + y is odd, so (x + y) % 4 is 1 or 3, 50 each.
+    // Grid points: x + y is odd, so (x + y) % 4 is 1 or 3, 50 each; the
+    // counts scale by 100, the rectangle is ignored.
     EXPECT_EQ(Hist(img, 4, 0.0, 4.0, 0, &ignored, 1), (std::vector<int>{0, 5000, 0, 5000}));
-    // Without cull the rectangle counts.
-    EXPECT_EQ(Hist(img, 4, 0.0, 4.0, 0, &ignored, 0), (std::vector<int>{1, 0, 0, 0}));
-    std::vector<int> r(4);
-    std::vector<int> g(4);
-    std::vector<int> b(4);
-    EXPECT_EQ(img.GetHistogramRGB(r.data(), g.data(), b.data(), 4, 0.0, 4.0, nullptr, nullptr, 0, 1, 1, nullptr, 0, 0),
+    EXPECT_EQ(Hist(img, 4, 0.0, 4.0, 0, &ignored, 0), (std::vector<int>{1, 0, 0, 0}));  // without cull
+    std::vector<int> rgb[3] = {std::vector<int>(4), std::vector<int>(4), std::vector<int>(4)};
+    EXPECT_EQ(img.GetHistogramRGB(rgb[0].data(), rgb[1].data(), rgb[2].data(), 4, 0.0, 4.0, nullptr, nullptr, 0, 1, 1,
+                                  nullptr, 0, 0),
               5000);
-    EXPECT_EQ(g, (std::vector<int>{5000, 0, 5000, 0}));
-    // Luminance on the grid, scaled by 100 as well.
-    std::vector<int> luma = Hist(img, 1, 0.0, 255.0, -1, nullptr, 1);
-    EXPECT_EQ(luma[0], 10000);
+    EXPECT_EQ(rgb[1], (std::vector<int>{5000, 0, 5000, 0}));
+    EXPECT_EQ(Hist(img, 1, 0.0, 255.0, -1, nullptr, 1)[0], 10000);  // the luminance as well
 
     // Indexes outside the image are skipped; N counts the points read.
     const int badXs[3] = {-1, 5, 100};
@@ -192,46 +184,35 @@ TEST(HistogramSampling, GridScalesCountsToTheImage)
     EXPECT_EQ(Hist(img, 4, 0.0, 4.0, 0, nullptr, 1), (std::vector<int>{10000, 0, 0, 0}));  // (5 + 7) % 4 = 0
 
     // A grid as large as the image is not sampling: the window counts.
-    std::vector<int> all(100);
-    for (int i = 0; i < 100; ++i) {
-        all[i] = i;
-    }
-    img.SetHistogramCull(all.data(), 100, all.data(), 100);
+    img.SetHistogramCull(all, 100, all, 100);
     EXPECT_EQ(Hist(img, 4, 0.0, 4.0, 0, &ignored, 1), (std::vector<int>{1, 0, 0, 0}));
 
     // The factor is W x H / N: 9 x (9900 / 27) = 3300, where 9 x 100 x
     // (99 / 27) would truncate to 3299.
     CKelImage tall = MakeImage(100, 99);
     Fill(tall, 0, [](int x, int) { return x == 0 ? 0.5f : 1.5f; });
-    tall.SetHistogramCull(all.data(), 3, all.data(), 9);
+    tall.SetHistogramCull(all, 3, all, 9);
     EXPECT_EQ(Hist(tall, 2, 0.0, 2.0, 0, nullptr, 1), (std::vector<int>{3300, 6600}));
 }
 
 TEST(HistogramRGB, MonoImageAndIgnoredArguments)
 {
     CKelImage mono = MakeImage(5, 5);
-    int r[2] = {9, 9};
-    int g[2] = {9, 9};
-    int b[2] = {9, 9};
-    EXPECT_EQ(mono.GetHistogramRGB(r, g, b, 2, 0.0, 1.0, nullptr, nullptr, 0, 1, 0, nullptr, 0, 0), -1);
-    EXPECT_EQ(r[0] + g[1] + b[0], 27);
-
+    int h[3][3] = {{9, 9, 9}, {9, 9, 9}, {9, 9, 9}};
+    EXPECT_EQ(mono.GetHistogramRGB(h[0], h[1], h[2], 2, 0.0, 1.0, nullptr, nullptr, 0, 1, 0, nullptr, 0, 0), -1);
+    EXPECT_EQ(h[0][0] + h[1][1] + h[2][0], 27);
+    // The two double pairs and the last two arguments change nothing.
     CKelImage img = MakeImage(3, 2, 3);
     Fill(img, 0, {0, 1, 2, 3, 4, 5});
     Fill(img, 1, {5, 5, 5, 5, 5, 5});
     Fill(img, 2, {0, 0, 0, 0, 0, kNaN});
     double d1[2] = {1.5, 2.5};
     double d2[2] = {3.5, 4.5};
-    std::vector<int> hr(3);
-    std::vector<int> hg(3);
-    std::vector<int> hb(3);
-    EXPECT_EQ(img.GetHistogramRGB(hr.data(), hg.data(), hb.data(), 3, 0.0, 6.0, d1, d2, 0, 1, 0, nullptr, 77, -4), 6);
-    EXPECT_EQ(hr, (std::vector<int>{2, 2, 2}));
-    EXPECT_EQ(hg, (std::vector<int>{0, 0, 6}));
-    EXPECT_EQ(hb, (std::vector<int>{5, 0, 0}));
+    EXPECT_EQ(img.GetHistogramRGB(h[0], h[1], h[2], 3, 0.0, 6.0, d1, d2, 0, 1, 0, nullptr, 77, -4), 6);
+    EXPECT_EQ((std::vector<int>(&h[0][0], &h[0][0] + 9)), (std::vector<int>{2, 2, 2, 0, 0, 6, 5, 0, 0}));
     EXPECT_EQ(d1[0] + d1[1] + d2[0] + d2[1], 12.0);
     // Nominal height: trunc(2 x 6 / 3).
-    EXPECT_EQ(img.GetHistogramRGB(hr.data(), hg.data(), hb.data(), 3, 0.0, 6.0, d1, d2, 0, 0, 0, nullptr, 0, 0), 4);
+    EXPECT_EQ(img.GetHistogramRGB(h[0], h[1], h[2], 3, 0.0, 6.0, d1, d2, 0, 0, 0, nullptr, 0, 0), 4);
 }
 
 // Colour histograms and the luminance over row bands against the serial
@@ -259,16 +240,20 @@ TEST(HistogramBands, ParallelSerialAndPlainLoopAgree)
             CRect rect = w;
             std::vector<int> rgb[2][3];
             std::vector<int> luma[2];
+            std::vector<int> one[2];  // plane 1 alone
             for (const int serial : {0, 1}) {
-                SwapSize swap(serial);
+                CVmManager::SetCurrentSwapSize(serial);
                 for (auto& h : rgb[serial]) {
                     h.assign(bins, -1);
                 }
                 img.GetHistogramRGB(rgb[serial][0].data(), rgb[serial][1].data(), rgb[serial][2].data(), bins, 0.0,
                                     100.0, nullptr, nullptr, 0, 1, cull, &rect, 0, 0);
                 luma[serial] = Hist(img, bins, 0.0, 100.0, -1, &rect, cull);
+                one[serial] = Hist(img, bins, 0.0, 100.0, 1, &rect, cull);
+                CVmManager::SetCurrentSwapSize(0);
             }
             EXPECT_EQ(luma[0], luma[1]);
+            EXPECT_EQ(one[0], one[1]);
             for (int p = 0; p < 3; ++p) {
                 EXPECT_EQ(rgb[0][p], rgb[1][p]) << "plane " << p;
                 EXPECT_EQ(rgb[0][p], Hist(img, bins, 0.0, 100.0, p, &rect, cull)) << "plane " << p;
