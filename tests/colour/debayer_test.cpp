@@ -259,6 +259,16 @@ TEST(DebayerAccuracy, SaturatedStarStaysWithinTheMosaicsRange)
     EXPECT_EQ(greatest, kSaturation) << "the core is no longer saturated: the test has lost its star";
 }
 
+// Bilinear green at a red site sums up, left, right and down in that order
+// (results stay bit for bit across builds): with cancelling large samples
+// ((1e8 - 1e8) + 1) + 0.5 = 1.5, where another order loses the 0.5 or the 1.
+TEST(Debayer, BilinearGreenSumsInAFixedOrder)
+{
+    CKelImage mosaic = MakeImage(5, 5, 1);
+    Fill(mosaic, 0, {0, 0, 0, 0, 0, 0, 0, 1e8f, 0, 0, 0, -1e8f, 0, 1, 0, 0, 0, 0.5f, 0, 0});  // red site (2, 2)
+    EXPECT_EQ(At(Debayered(mosaic, CImgDebayer::kRGGB, 0, 0, CImgDebayer::kBilinear), 2, 2, 1), 0.375f);
+}
+
 class DebayerMethods : public ::testing::TestWithParam<int> {};
 
 // A large mosaic (many bands and tiles) with a few NaN sites.
