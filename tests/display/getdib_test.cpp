@@ -1,6 +1,8 @@
-// CKelImage::GetDib: packed layout (header, colour table, bottom-up rows,
-// zero padding), double-precision levels at every form, and the adaptive
-// palette against the independent reference in tests/reference.
+// Packed bitmaps. CKelImage::GetDib: layout (header, colour table, bottom-up
+// rows, zero padding), double-precision levels at every form, and the
+// adaptive palette against the independent reference in tests/reference.
+// CMemoryDIB: creation at every depth, lifecycle and leak counts, deep copy,
+// pixel writers and packed export.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,77 +10,30 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "display/displaysupport.h"
 #include "support/eachtarget.h"
-#include "support/testsupport.h"
 
+namespace orbimg::test {
 namespace {
-
-using orbimg::test::Fill;
-using orbimg::test::MakeImage;
-
-// A locked view of a packed DIB, freed on destruction.
-class Packed {
-public:
-    explicit Packed(HDIB block) : m_block(block)
-    {
-        if (block) {
-            m_bytes = static_cast<const unsigned char*>(GlobalLock(block));
-        }
-    }
-    ~Packed()
-    {
-        if (m_block) {
-            GlobalUnlock(m_block);
-            GlobalFree(m_block);
-        }
-    }
-    Packed(const Packed&) = delete;
-    Packed& operator=(const Packed&) = delete;
-
-    bool Valid() const { return m_bytes != nullptr; }
-    const BITMAPINFOHEADER& Header() const { return *reinterpret_cast<const BITMAPINFOHEADER*>(m_bytes); }
-    const RGBQUAD* Colors() const { return reinterpret_cast<const RGBQUAD*>(m_bytes + 40); }
-    int Stride() const { return (Header().biWidth * Header().biBitCount / 8 + 3) / 4 * 4; }
-    /// Storage of image row y (rows are stored bottom-up).
-    const unsigned char* Row(int y) const
-    {
-        const int table = Header().biBitCount == 8 ? 1024 : 0;
-        return m_bytes + 40 + table + static_cast<std::size_t>(Header().biHeight - 1 - y) * Stride();
-    }
-    std::size_t Size() const { return GlobalSize(m_block); }
-
-private:
-    HDIB m_block;
-    const unsigned char* m_bytes = nullptr;
-};
 
 // The display byte of a sample with double-precision levels, case by case.
 int Expected(float sample, double lo, double hi)
 {
     const double v = sample;
-    if (lo >= v) {
+    if (lo >= v || std::isnan(v)) {
         return 0;
     }
     if (v >= hi) {
         return 255;
     }
-    if (std::isnan(v)) {
-        return 0;
-    }
     const double t = (v - lo) / (hi - lo) * 255.0;
     return t >= 255.0 ? 255 : static_cast<int>(t);
 }
 
-class GetDibTest : public ::testing::Test {
-protected:
-    void SetUp() override { m_blocks = GlobalLiveBlockCount(); }
-    void TearDown() override { EXPECT_EQ(GlobalLiveBlockCount(), m_blocks); }
-
-private:
-    int m_blocks = 0;
-};
+using GetDibTest = NoLeaks;
 
 TEST_F(GetDibTest, MonoLayoutAt8And24Bits)
 {
@@ -86,50 +41,28 @@ TEST_F(GetDibTest, MonoLayoutAt8And24Bits)
     Fill(img, 0, {0, 79, 237, 300, -1, 118.5f});
     img.SetLevel(0, 0.0, 237.0);
     const int grey[6] = {0, 85, 255, 255, 0, 127};  // in double 79 x 255 / 237 = 85.0 exactly
-    {
-        Packed dib(img.GetDib(8));
+    for (const int bits : {8, 24}) {
+        SCOPED_TRACE(bits);
+        const int bytes = bits / 8;
+        const Packed dib(img.GetDib(bits));
         ASSERT_TRUE(dib.Valid());
         const BITMAPINFOHEADER& h = dib.Header();
-        EXPECT_EQ(h.biSize, 40u);
-        EXPECT_EQ(h.biWidth, 3);
-        EXPECT_EQ(h.biHeight, 2);
-        EXPECT_EQ(h.biPlanes, 1);
-        EXPECT_EQ(h.biBitCount, 8);
-        EXPECT_EQ(h.biCompression, BI_RGB);
-        EXPECT_EQ(h.biSizeImage, 8u);  // stride 4
-        EXPECT_EQ(h.biXPelsPerMeter, 0);
-        EXPECT_EQ(h.biYPelsPerMeter, 0);
-        EXPECT_EQ(h.biClrUsed, 0u);
-        EXPECT_EQ(h.biClrImportant, 0u);
-        EXPECT_EQ(dib.Size(), 40u + 1024u + 8u);
-        for (int i = 0; i < 256; ++i) {
+        EXPECT_TRUE(h.biSize == 40 && h.biWidth == 3 && h.biHeight == 2 && h.biPlanes == 1 &&
+                    h.biCompression == BI_RGB && h.biXPelsPerMeter == 0 && h.biYPelsPerMeter == 0 && h.biClrUsed == 0 &&
+                    h.biClrImportant == 0);
+        EXPECT_EQ(h.biBitCount, bits);
+        EXPECT_EQ(h.biSizeImage, bits == 8 ? 8u : 24u);  // stride 4 or 12
+        EXPECT_EQ(dib.bytes.size(), 40u + (bits == 8 ? 1024u : 0u) + h.biSizeImage);
+        for (int i = 0; i < 256 && bits == 8; ++i) {
             const RGBQUAD& c = dib.Colors()[i];
             ASSERT_TRUE(c.rgbBlue == i && c.rgbGreen == i && c.rgbRed == i && c.rgbReserved == 0) << i;
         }
         for (int y = 0; y < 2; ++y) {
-            for (int x = 0; x < 3; ++x) {
-                EXPECT_EQ(dib.Row(y)[x], grey[y * 3 + x]) << x << "," << y;
-            }
-            EXPECT_EQ(dib.Row(y)[3], 0);  // pad
-        }
-        EXPECT_EQ(dib.Row(1), dib.Row(0) - 4);  // the last image row is stored first
-    }
-    {
-        Packed dib(img.GetDib(24));
-        ASSERT_TRUE(dib.Valid());
-        EXPECT_EQ(dib.Header().biBitCount, 24);
-        EXPECT_EQ(dib.Header().biSizeImage, 24u);  // stride 12
-        EXPECT_EQ(dib.Size(), 40u + 24u);
-        for (int y = 0; y < 2; ++y) {
-            for (int x = 0; x < 3; ++x) {
-                for (int k = 0; k < 3; ++k) {
-                    EXPECT_EQ(dib.Row(y)[3 * x + k], grey[y * 3 + x]);
-                }
-            }
-            for (int k = 9; k < 12; ++k) {
-                EXPECT_EQ(dib.Row(y)[k], 0);
+            for (int k = 0; k < dib.Stride(); ++k) {
+                EXPECT_EQ(dib.Row(y)[k], k < 3 * bytes ? grey[y * 3 + k / bytes] : 0) << k << "," << y;
             }
         }
+        EXPECT_EQ(dib.Row(1), dib.Row(0) - dib.Stride());  // the last image row is stored first
     }
 }
 
@@ -140,18 +73,18 @@ TEST_F(GetDibTest, Colour24UsesEachPlanesLevels)
     Fill(img, 0, [](int x, int y) { return static_cast<float>(x * 40 + y); });
     Fill(img, 1, [](int x, int y) { return x == 2 ? kNaN : static_cast<float>(x * 100 - y); });
     Fill(img, 2, [](int x, int y) { return static_cast<float>(y * 1000 + x) - 500.0f; });
-    img.SetLevel(0, 10.0, 150.0);
-    img.SetLevel(1, 50.0, 250.0);
-    img.SetLevel(2, -300.0, 1300.0);
-    Packed dib(img.GetDib(24));
+    const double levels[3][2] = {{10.0, 150.0}, {50.0, 250.0}, {-300.0, 1300.0}};
+    for (int p = 0; p < 3; ++p) {
+        img.SetLevel(p, levels[p][0], levels[p][1]);
+    }
+    const Packed dib(img.GetDib(24));
     ASSERT_TRUE(dib.Valid());
     EXPECT_EQ(dib.Header().biSizeImage, 16u * 3u);
     for (int y = 0; y < 3; ++y) {
         for (int x = 0; x < 5; ++x) {
-            const unsigned char* p = dib.Row(y) + 3 * x;
-            EXPECT_EQ(p[0], Expected(orbimg::test::At(img, x, y, 2), -300.0, 1300.0));
-            EXPECT_EQ(p[1], Expected(orbimg::test::At(img, x, y, 1), 50.0, 250.0));
-            EXPECT_EQ(p[2], Expected(orbimg::test::At(img, x, y, 0), 10.0, 150.0));
+            for (int p = 0; p < 3; ++p) {  // blue, green, red
+                EXPECT_EQ(dib.Row(y)[3 * x + 2 - p], Expected(At(img, x, y, p), levels[p][0], levels[p][1]));
+            }
         }
         EXPECT_EQ(dib.Row(y)[15], 0);
         EXPECT_EQ(dib.Row(y)[1 + 3 * 2], 0);  // NaN green is black
@@ -169,18 +102,14 @@ TEST_F(GetDibTest, NullResults)
     EXPECT_EQ(empty.GetDib(24), nullptr);
     CKelImage noRows = MakeImage(5, 0, 3);
     EXPECT_EQ(noRows.GetDib(8), nullptr);
-}
-
-TEST_F(GetDibTest, PackedSizeBeyond32BitsIsRefused)
-{
     // 65536 x 21846 x 3 bytes > 4 GiB - 1. The samples are never touched,
     // so their (zeroed, lazily mapped) store costs no memory.
-    CKelImage img = MakeImage(65536, 21846);
-    ASSERT_EQ(img.GetWidth(), 65536);
-    EXPECT_EQ(img.GetDib(24), nullptr);
+    CKelImage huge = MakeImage(65536, 21846);
+    ASSERT_EQ(huge.GetWidth(), 65536);
+    EXPECT_EQ(huge.GetDib(24), nullptr);
 }
 
-using GetDibEachTarget = orbimg::test::EachTargetOf<GetDibTest>;
+using GetDibEachTarget = EachTargetOf<GetDibTest>;
 ORBIMG_EACH_TARGET(GetDibEachTarget);
 
 // The estimate that maps export levels without a division must agree with
@@ -189,48 +118,45 @@ ORBIMG_EACH_TARGET(GetDibEachTarget);
 TEST_P(GetDibEachTarget, DoubleLevelsAtEveryThreshold)
 {
     struct Levels {
-        double lo;
-        double hi;
+        double lo, hi;
     };
-    const Levels cases[] = {{0.0, 255.0},   {0.0, 237.0},         {900.0, 3000.0},    {-50.5, 949.5},
-                            {1e6, 1e6 + 3}, {1e7 + 0.3, 2e7},     {0.1, 0.2},         {-1e-3, 1e-3},
-                            {1e20, 3e20},   {-1e35, 1e35},        {5.0, 5.0 + 1e-9},  {3.0, 3.0},
-                            {7.0, 2.0},     {1e-40, 1e-39},       {65535.0 * 0.5, 65535.0}};
+    // 0 .. 79.9 and 0 .. 71.4: the order of the division shows, 47 / 79.9 x
+    // 255 = 149.99999999999997 where 47 x 255 / 79.9 = 150.
+    const Levels cases[] = {{0.0, 255.0},     {0.0, 237.0}, {900.0, 3000.0},   {-50.5, 949.5}, {1e6, 1e6 + 3},
+                            {1e7 + 0.3, 2e7}, {0.1, 0.2},   {-1e-3, 1e-3},     {1e20, 3e20},   {-1e35, 1e35},
+                            {3.0, 3.0},       {7.0, 2.0},   {5.0, 5.0 + 1e-9}, {1e-40, 1e-39}, {65535.0 * 0.5, 65535.0},
+                            {0.0, 79.9},      {0.0, 71.4}};
     std::mt19937 rng(7);
     for (const Levels& lv : cases) {
         SCOPED_TRACE(::testing::Message() << lv.lo << " .. " << lv.hi);
-        std::vector<float> samples;
-        for (int k = 0; k <= 256; ++k) {
-            float v = static_cast<float>(lv.lo + (lv.hi - lv.lo) * k / 255.0);
+        const double span = lv.hi - lv.lo;
+        std::vector<float> samples = {static_cast<float>(lv.lo), static_cast<float>(lv.hi),
+                                      std::numeric_limits<float>::quiet_NaN()};
+        for (int k = 0; k <= 256; ++k) {  // from 3 floats below each threshold to 3 above
+            float v = static_cast<float>(lv.lo + span * k / 255.0);
             for (int s = 0; s < 3; ++s) {
                 v = std::nextafter(v, -std::numeric_limits<float>::infinity());
             }
-            for (int s = 0; s < 7; ++s) {
+            for (int s = 0; s < 7; ++s, v = std::nextafter(v, std::numeric_limits<float>::infinity())) {
                 samples.push_back(v);
-                v = std::nextafter(v, std::numeric_limits<float>::infinity());
             }
         }
-        std::uniform_real_distribution<double> spread(lv.lo - 0.1 * (lv.hi - lv.lo), lv.hi + 0.1 * (lv.hi - lv.lo));
+        std::uniform_real_distribution<double> spread(lv.lo - 0.1 * span, lv.hi + 0.1 * span);
         while (samples.size() % 1000 != 0 || samples.size() < 6000) {
             samples.push_back(static_cast<float>(spread(rng)));
         }
-        samples[0] = static_cast<float>(lv.lo);
-        samples[1] = static_cast<float>(lv.hi);
-        samples[2] = std::numeric_limits<float>::quiet_NaN();
-        const int w = 1000;
-        const int h = static_cast<int>(samples.size()) / w;
-        CKelImage img = MakeImage(w, h);
-        Fill(img, 0, [&](int x, int y) { return samples[static_cast<std::size_t>(y) * w + x]; });
+        CKelImage img = MakeImage(1000, static_cast<int>(samples.size() / 1000));
+        Fill(img, 0, [&](int x, int y) { return samples[static_cast<std::size_t>(y) * 1000 + x]; });
         img.SetLevel(0, lv.lo, lv.hi);
-        Packed dib(img.GetDib(8));
+        const Packed dib(img.GetDib(8));
         ASSERT_TRUE(dib.Valid());
         int wrong = 0;
-        for (int y = 0; y < h; ++y) {
-            for (int x = 0; x < w; ++x) {
-                const float v = samples[static_cast<std::size_t>(y) * w + x];
-                if (dib.Row(y)[x] != Expected(v, lv.lo, lv.hi) && ++wrong < 5) {
-                    ADD_FAILURE() << "sample " << v << " gives " << int(dib.Row(y)[x]) << ", expected "
-                                  << Expected(v, lv.lo, lv.hi);
+        for (int y = 0; y < img.GetHeight(); ++y) {
+            for (int x = 0; x < 1000; ++x) {
+                const int want = Expected(At(img, x, y), lv.lo, lv.hi);
+                if (dib.Row(y)[x] != want && ++wrong < 5) {
+                    ADD_FAILURE() << "sample " << At(img, x, y) << " gives " << int(dib.Row(y)[x]) << ", expected "
+                                  << want;
                 }
             }
         }
@@ -238,78 +164,39 @@ TEST_P(GetDibEachTarget, DoubleLevelsAtEveryThreshold)
     }
 }
 
-// ---- adaptive palette ----------------------------------------------------------
-
-struct PaletteCase {
-    int width = 0;
-    int height = 0;
-    double levels[6] = {};
-    std::vector<float> samples[3];
-    std::vector<int> palette;  // 256 x red, green, blue
-    std::vector<int> index;    // rows top first
-};
-
-PaletteCase ReadCase(int n)
-{
-    const std::vector<double> v = orbimg::test::ReadNumbers("palette_case" + std::to_string(n) + ".txt");
-    PaletteCase c;
-    if (v.size() < 8) {
-        return c;
-    }
-    std::size_t i = 0;
-    c.width = static_cast<int>(v[i++]);
-    c.height = static_cast<int>(v[i++]);
-    const std::size_t pixels = static_cast<std::size_t>(c.width) * c.height;
-    if (v.size() != 8 + 3 * pixels + 768 + pixels) {
-        c.width = 0;
-        return c;
-    }
-    for (double& l : c.levels) {
-        l = v[i++];
-    }
-    for (auto& plane : c.samples) {
-        for (std::size_t k = 0; k < pixels; ++k) {
-            plane.push_back(static_cast<float>(v[i++]));
-        }
-    }
-    for (int k = 0; k < 768; ++k) {
-        c.palette.push_back(static_cast<int>(v[i++]));
-    }
-    for (std::size_t k = 0; k < pixels; ++k) {
-        c.index.push_back(static_cast<int>(v[i++]));
-    }
-    return c;
-}
-
+// palette_case<n>.txt: width, height, 6 levels, 3 planes of samples, 256
+// entries of red, green, blue, and the index of each pixel (rows top first).
 TEST_F(GetDibTest, AdaptivePaletteMatchesReference)
 {
     for (int n = 1; n <= 5; ++n) {
         SCOPED_TRACE(n);
-        const PaletteCase c = ReadCase(n);
-        ASSERT_GT(c.width, 0) << "reference file missing or malformed";
-        CKelImage img = MakeImage(c.width, c.height, 3);
+        const std::vector<double> v = ReadNumbers("palette_case" + std::to_string(n) + ".txt");
+        ASSERT_GE(v.size(), 8u) << "reference file missing";
+        const int width = static_cast<int>(v[0]);
+        const int height = static_cast<int>(v[1]);
+        const std::size_t pixels = static_cast<std::size_t>(width) * height;
+        ASSERT_EQ(v.size(), 8 + 3 * pixels + 768 + pixels) << "reference file malformed";
+        const double* samples = v.data() + 8;
+        const double* palette = samples + 3 * pixels;
+        const double* index = palette + 768;
+        CKelImage img = MakeImage(width, height, 3);
         for (int p = 0; p < 3; ++p) {
-            Fill(img, p, [&](int x, int y) { return c.samples[p][static_cast<std::size_t>(y) * c.width + x]; });
-            img.SetLevel(p, c.levels[2 * p], c.levels[2 * p + 1]);
+            Fill(img, p, [&](int x, int y) { return static_cast<float>(samples[p * pixels + y * width + x]); });
+            img.SetLevel(p, v[2 + 2 * p], v[3 + 2 * p]);
         }
-        Packed dib(img.GetDib(8));
+        const Packed dib(img.GetDib(8));
         ASSERT_TRUE(dib.Valid());
         EXPECT_EQ(dib.Header().biBitCount, 8);
         EXPECT_EQ(dib.Header().biClrUsed, 0u);
         for (int e = 0; e < 256; ++e) {
             const RGBQUAD& q = dib.Colors()[e];
-            EXPECT_EQ(q.rgbRed, c.palette[3 * e]) << "entry " << e;
-            EXPECT_EQ(q.rgbGreen, c.palette[3 * e + 1]) << "entry " << e;
-            EXPECT_EQ(q.rgbBlue, c.palette[3 * e + 2]) << "entry " << e;
-            EXPECT_EQ(q.rgbReserved, 0);
+            EXPECT_EQ((std::vector<int>{q.rgbRed, q.rgbGreen, q.rgbBlue, q.rgbReserved}),
+                      (std::vector<int>{int(palette[3 * e]), int(palette[3 * e + 1]), int(palette[3 * e + 2]), 0}))
+                << "entry " << e;
         }
-        const int stride = dib.Stride();
-        for (int y = 0; y < c.height; ++y) {
-            for (int x = 0; x < c.width; ++x) {
-                ASSERT_EQ(dib.Row(y)[x], c.index[static_cast<std::size_t>(y) * c.width + x]) << x << "," << y;
-            }
-            for (int x = c.width; x < stride; ++x) {
-                EXPECT_EQ(dib.Row(y)[x], 0);
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < dib.Stride(); ++x) {
+                ASSERT_EQ(dib.Row(y)[x], x < width ? int(index[y * width + x]) : 0) << x << "," << y;
             }
         }
     }
@@ -318,15 +205,14 @@ TEST_F(GetDibTest, AdaptivePaletteMatchesReference)
 TEST_F(GetDibTest, SingleColourFillsItsBand)
 {
     CKelImage img = MakeImage(3, 5, 3);
-    Fill(img, 0, [](int, int) { return 100.0f; });
-    Fill(img, 1, [](int, int) { return 180.0f; });
-    Fill(img, 2, [](int, int) { return 20.0f; });
-    Packed dib(img.GetDib(8));
+    for (int p = 0; p < 3; ++p) {
+        Fill(img, p, [p](int, int) { return p == 0 ? 100.0f : p == 1 ? 180.0f : 20.0f; });
+    }
+    const Packed dib(img.GetDib(8));
     ASSERT_TRUE(dib.Valid());
     const RGBQUAD* e = dib.Colors();
-    EXPECT_EQ(e[0].rgbRed, 100);  // bucket centres: 12 x 8 + 4, 22 x 8 + 4, 2 x 8 + 4
-    EXPECT_EQ(e[0].rgbGreen, 180);
-    EXPECT_EQ(e[0].rgbBlue, 20);
+    // Bucket centres: 12 x 8 + 4, 22 x 8 + 4, 2 x 8 + 4.
+    EXPECT_TRUE(e[0].rgbRed == 100 && e[0].rgbGreen == 180 && e[0].rgbBlue == 20);
     for (int s = 1; s < 256; ++s) {
         ASSERT_TRUE(e[s].rgbRed == 4 && e[s].rgbGreen == 4 && e[s].rgbBlue == 4) << s;
     }
@@ -345,7 +231,7 @@ TEST_F(GetDibTest, CountsSaturate)
     Fill(img, 0, [&](int x, int y) { return isA(x, y) ? 200.0f : 208.0f; });
     Fill(img, 1, [](int, int) { return 200.0f; });
     Fill(img, 2, [](int, int) { return 200.0f; });
-    Packed dib(img.GetDib(8));
+    const Packed dib(img.GetDib(8));
     ASSERT_TRUE(dib.Valid());
     EXPECT_EQ(dib.Colors()[0].rgbRed, 212);
     EXPECT_EQ(dib.Colors()[1].rgbRed, 204);
@@ -353,37 +239,223 @@ TEST_F(GetDibTest, CountsSaturate)
     EXPECT_EQ(dib.Row(255)[255], 0);
 }
 
-}  // namespace
-
 // Row bands on every core against the serial loop (swap size set): the same
 // block, byte for byte, at 8 and 24 bits, mono and colour (the palette's
 // counts are added over the bands).
-class GetDibParallel : public ::testing::TestWithParam<std::pair<int, int>> {
-protected:
-    void TearDown() override { CVmManager::SetCurrentSwapSize(0); }
-};
-
-TEST_P(GetDibParallel, SameBytesAsTheSerialLoop)
+TEST_F(GetDibTest, ParallelAndSerialGiveTheSameBytes)
 {
-    const auto [bits, planes] = GetParam();
-    CKelImage img = MakeImage(61, 150, planes);
-    std::mt19937 rng(3);
-    std::uniform_real_distribution<float> value(-20.0f, 300.0f);
-    for (int p = 0; p < planes; ++p) {
-        Fill(img, p, [&](int x, int y) {
-            return (x + y) % 37 == 0 ? std::numeric_limits<float>::quiet_NaN() : value(rng) * (y < 75 ? 1.0f : 0.3f);
-        });
+    for (const auto& [bits, planes] : {std::pair{8, 1}, std::pair{8, 3}, std::pair{24, 1}, std::pair{24, 3}}) {
+        CKelImage img = MakeImage(61, 150, planes);
+        std::mt19937 rng(3);
+        std::uniform_real_distribution<float> value(-20.0f, 300.0f);
+        for (int p = 0; p < planes; ++p) {
+            Fill(img, p, [&](int x, int y) {
+                return (x + y) % 37 == 0 ? std::numeric_limits<float>::quiet_NaN()
+                                         : value(rng) * (y < 75 ? 1.0f : 0.3f);
+            });
+        }
+        std::vector<unsigned char> bytes[2];
+        for (const int serial : {0, 1}) {
+            CVmManager::SetCurrentSwapSize(serial);
+            bytes[serial] = Take(img.GetDib(bits));
+            CVmManager::SetCurrentSwapSize(0);
+            ASSERT_FALSE(bytes[serial].empty());
+        }
+        EXPECT_TRUE(bytes[0] == bytes[1]) << bits << " bits, " << planes << " planes";
     }
-    std::vector<unsigned char> bytes[2];
-    for (const int serial : {0, 1}) {
-        CVmManager::SetCurrentSwapSize(serial);
-        Packed dib(img.GetDib(bits));
-        ASSERT_TRUE(dib.Valid());
-        const auto* start = reinterpret_cast<const unsigned char*>(&dib.Header());
-        bytes[serial].assign(start, start + dib.Size());
-    }
-    EXPECT_TRUE(bytes[0] == bytes[1]);
 }
 
-INSTANTIATE_TEST_SUITE_P(Forms, GetDibParallel,
-                         ::testing::Values(std::pair{8, 1}, std::pair{8, 3}, std::pair{24, 1}, std::pair{24, 3}));
+// ---- CMemoryDIB -------------------------------------------------------------------
+
+using MemoryDibTest = NoLeaks;
+
+TEST_F(MemoryDibTest, CreateAtEveryDepth)
+{
+    struct Case {
+        int depth, stride, colors;  // stride of a 3-pixel-wide bitmap
+    };
+    for (const Case& c :
+         {Case{1, 4, 2}, Case{4, 4, 16}, Case{8, 4, 256}, Case{16, 8, 0}, Case{24, 12, 0}, Case{32, 12, 0}}) {
+        SCOPED_TRACE(c.depth);
+        CWnd wnd(c.depth);
+        CMemoryDIB dib;
+        ASSERT_EQ(dib.Create(&wnd, 3, 5, 0), 1);
+        EXPECT_NE(dib.GetDC()->GetSafeHdc(), nullptr);
+        const Packed packed(dib.CreateHDIB());
+        ASSERT_TRUE(packed.Valid());
+        const BITMAPINFOHEADER& h = packed.Header();
+        EXPECT_TRUE(h.biSize == 40 && h.biWidth == 3 && h.biHeight == 5 && h.biPlanes == 1 &&
+                    h.biCompression == BI_RGB && h.biClrImportant == 0 && h.biBitCount == c.depth);
+        EXPECT_EQ(h.biSizeImage, static_cast<DWORD>(c.stride * 5));
+        EXPECT_EQ(h.biClrUsed, static_cast<DWORD>(c.colors));
+        EXPECT_EQ(packed.bytes.size(), 40u + 4u * c.colors + c.stride * 5u);
+        if (c.depth >= 8) {
+            // Row y starts at bits + (height - y - 1) x stride; addresses stay inside.
+            unsigned char* row1 = dib.GetImageAdr8(0, 1);
+            EXPECT_EQ(dib.GetImageAdr8(0, 4) + 4 * c.stride, dib.GetImageAdr8(0, 0));
+            EXPECT_EQ(reinterpret_cast<unsigned char*>(dib.GetImageAdr16(1, 1)), row1 + 2);
+            EXPECT_TRUE(c.depth < 24 || (dib.GetImageAdr24(2, 1) == row1 + 6 && dib.GetImageAdr32(2, 1) == row1 + 8));
+            EXPECT_TRUE(!dib.GetImageAdr8(3, 0) && !dib.GetImageAdr8(0, 5) && !dib.GetImageAdr8(-1, 0));
+            EXPECT_EQ(dib.GetImageAdr32(2, 0) != nullptr, c.stride >= 12);
+        }
+    }
+}
+
+TEST_F(MemoryDibTest, PaletteOverloadFillsTheTable)
+{
+    tagPALETTEENTRY palette[256];
+    for (int i = 0; i < 256; ++i) {
+        palette[i] = {static_cast<BYTE>(i), static_cast<BYTE>(255 - i), static_cast<BYTE>(i / 2), 7};
+    }
+    CWnd wnd(8);
+    CMemoryDIB dib;
+    ASSERT_EQ(dib.Create(&wnd, 2, 2, palette, 0), 1);
+    Packed with(dib.CreateHDIB());
+    for (int i : {0, 1, 100, 255}) {
+        const RGBQUAD& q = with.Colors()[i];
+        EXPECT_TRUE(q.rgbRed == i && q.rgbGreen == 255 - i && q.rgbBlue == i / 2 && q.rgbReserved == 0) << i;
+    }
+    // Without a palette the table is zeroed.
+    ASSERT_EQ(dib.Create(&wnd, 2, 2, 0), 1);
+    const std::vector<unsigned char> without = Bits(dib);
+    EXPECT_EQ(std::vector<unsigned char>(without.begin() + 40, without.begin() + 1064),
+              std::vector<unsigned char>(1024));
+}
+
+TEST_F(MemoryDibTest, LifecycleReleasesEverything)
+{
+    const int gdi = GdiLiveObjectCount();
+    CWnd wnd(32);
+    {
+        CMemoryDIB dib;
+        EXPECT_EQ(dib.GetRuntimeClass(), CRuntimeClass::FromName("CMemoryDIB"));
+        EXPECT_TRUE(dib.IsKindOf(CRuntimeClass::FromName("CBaseDIB")));
+        EXPECT_EQ(dib.CreateHDIB(), nullptr);
+        ASSERT_EQ(dib.Create(&wnd, 4, 4, 0), 1);
+        EXPECT_EQ(GdiLiveObjectCount(), gdi + 2);  // the memory DC and the bitmap
+        ASSERT_EQ(dib.Create(&wnd, 8, 2, 0), 1);   // re-creating releases the first
+        EXPECT_EQ(GdiLiveObjectCount(), gdi + 2);
+        dib.Empty();
+        EXPECT_TRUE(dib.IsEmpty());
+        EXPECT_EQ(dib.GetWidth(), 0);
+        EXPECT_EQ(GdiLiveObjectCount(), gdi);
+        dib.Empty();  // harmless
+        ASSERT_EQ(dib.Create(&wnd, 4, 4, 0), 1);
+    }  // the destructor releases
+    EXPECT_EQ(GdiLiveObjectCount(), gdi);
+}
+
+TEST_F(MemoryDibTest, FailedCreateLeavesEmptyOrUnchanged)
+{
+    CWnd wnd(32);
+    CMemoryDIB dib;
+    ASSERT_EQ(dib.Create(&wnd, 5, 5, 0), 1);
+    dib.SetPixel32(1, 1, RGB(9, 8, 7));
+    // Zero or negative sizes change nothing.
+    EXPECT_EQ(dib.Create(&wnd, 0, 5, 0), 0);
+    EXPECT_EQ(dib.Create(&wnd, 5, -1, nullptr, 0), 0);
+    EXPECT_EQ(dib.GetImageAdr32(1, 1)[2], 9);
+    // An image above 4 GiB - 1, an unsupported depth, a width whose stride
+    // overflows int: empty, nothing leaked.
+    const int gdi = GdiLiveObjectCount() - 2;
+    CWnd odd(15);
+    for (const auto& [window, width, height] :
+         {std::tuple{&wnd, 40000, 40000}, std::tuple{&odd, 4, 4}, std::tuple{&wnd, 0x7FFFFFFF, 1}}) {
+        ASSERT_EQ(dib.Create(&wnd, 4, 4, 0), 1);
+        EXPECT_EQ(dib.Create(window, width, height, 0), 0) << width;
+        EXPECT_TRUE(dib.IsEmpty() && dib.GetWidth() == 0 && dib.GetImageAdr8(0, 0) == nullptr) << width;
+        EXPECT_EQ(GdiLiveObjectCount(), gdi) << width;
+    }
+}
+
+TEST_F(MemoryDibTest, DeepCopy)
+{
+    CWnd wnd(24);
+    CMemoryDIB a;
+    ASSERT_EQ(a.Create(&wnd, 3, 2, 0), 1);
+    a.SetPixel24(0, 0, RGB(1, 2, 3));
+    a.SetPixel24(2, 1, RGB(4, 5, 6));
+    const int gdi = GdiLiveObjectCount();
+    {
+        CMemoryDIB b;
+        b = a;
+        EXPECT_EQ(GdiLiveObjectCount(), gdi + 2);
+        EXPECT_EQ(b.GetBitCount(), 24);
+        EXPECT_NE(b.GetDC()->GetSafeHdc(), a.GetDC()->GetSafeHdc());
+        EXPECT_EQ(Bits(b), Bits(a));
+        b.SetPixel24(0, 0, RGB(200, 200, 200));
+        EXPECT_EQ(a.GetImageAdr24(0, 0)[0], 3);  // independent bits
+
+        CMemoryDIB c(b);  // copy construction
+        EXPECT_EQ(c.GetImageAdr24(0, 0)[0], 200);
+        const CMemoryDIB& self = c;
+        c = self;  // self-assignment changes nothing
+        EXPECT_EQ(c.GetImageAdr24(2, 1)[2], 4);
+        CMemoryDIB empty;
+        c = empty;  // from an empty bitmap: empty
+        EXPECT_TRUE(c.IsEmpty());
+    }
+    EXPECT_EQ(GdiLiveObjectCount(), gdi);
+}
+
+TEST_F(MemoryDibTest, PixelWriters)
+{
+    CWnd wnd16(16);
+    CMemoryDIB dib;
+    ASSERT_EQ(dib.Create(&wnd16, 4, 2, 0), 1);
+    unsigned short* p = dib.GetImageAdr16(0, 0);
+    // 5-5-5, and dithered: +4 (capped) where x + y is even.
+    const struct {
+        int x, y, r, g, b;  // x < 0: not dithered
+        unsigned short want;
+    } cases[] = {{-1, 0, 255, 255, 255, 0x7FFF}, {-1, 0, 255, 0, 0, 0x7C00},
+                 {-1, 0, 0, 0, 255, 0x001F},     {-1, 0, 0x80, 0x40, 0x08, (16 << 10) | (8 << 5) | 1},
+                 {0, 0, 252, 252, 252, 0x7FFF},  {1, 0, 252, 252, 252, 0x7FFF},
+                 {0, 0, 4, 4, 4, 0x0421},        {1, 0, 4, 4, 4, 0},
+                 {1, 1, 4, 4, 4, 0x0421}};
+    for (const auto& c : cases) {
+        if (c.x < 0) {
+            dib.SetPixel16(p, c.r, c.g, c.b);
+        } else {
+            dib.SetPixel16(p, c.x, c.y, c.r, c.g, c.b);
+        }
+        EXPECT_EQ(*p, c.want) << c.x << "," << c.y << ": " << c.r << " " << c.g << " " << c.b;
+    }
+    dib.SetPixel16(p, RGB(255, 0, 0));
+    EXPECT_EQ(*p, 0x7C00);
+    dib.SetPixel(3, 1, RGB(8, 16, 24));  // dispatch at 16 bits
+    EXPECT_EQ(*dib.GetImageAdr16(3, 1), (1 << 10) | (2 << 5) | 3);
+    dib.SetPixel(99, 0, RGB(1, 1, 1));  // outside: nothing written, nothing read
+
+    CWnd wnd24(24);
+    ASSERT_EQ(dib.Create(&wnd24, 2, 2, 0), 1);
+    dib.SetPixel24(1, 0, RGB(0x33, 0x22, 0x11));
+    EXPECT_EQ(std::memcmp(dib.GetImageAdr24(1, 0), "\x11\x22\x33", 3), 0);
+    dib.SetPixel(static_cast<void*>(dib.GetImageAdr24(0, 1)), RGB(7, 0, 0));
+    EXPECT_EQ(dib.GetImageAdr24(0, 1)[2], 7);
+
+    CWnd wnd32(32);
+    ASSERT_EQ(dib.Create(&wnd32, 2, 2, 0), 1);
+    unsigned char* r = dib.GetImageAdr32(1, 1);
+    r[3] = 0x5A;
+    dib.SetPixel(1, 1, RGB(0x33, 0x22, 0x11));
+    EXPECT_EQ(std::memcmp(r, "\x11\x22\x33\x5A", 4), 0);  // the fourth byte is never written
+
+    // Export copies the rows as stored: the bottom row first.
+    CWnd wnd8(8);
+    ASSERT_EQ(dib.Create(&wnd8, 3, 2, 0), 1);
+    dib.SetPixel(0, 1, 0x123456);
+    dib.SetPixel8(1, 0, 10);
+    const std::vector<unsigned char> eight = Bits(dib);
+    EXPECT_EQ(std::vector<unsigned char>(eight.begin() + 40 + 1024, eight.end()),
+              (std::vector<unsigned char>{0x56, 0, 0, 0, 0, 10, 0, 0}));
+
+    CWnd wnd4(4);
+    ASSERT_EQ(dib.Create(&wnd4, 8, 1, 0), 1);
+    dib.SetPixel(0, 0, 0xFFFFFF);  // no writers at 4 bits
+    const std::vector<unsigned char> four = Bits(dib);
+    EXPECT_EQ(std::vector<unsigned char>(four.begin() + 40 + 64, four.end()), std::vector<unsigned char>(4));
+}
+
+}  // namespace
+}  // namespace orbimg::test

@@ -2,6 +2,7 @@
 // counting, and the parallel and serial colour paths.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -9,6 +10,7 @@
 
 #include "support/testsupport.h"
 
+using orbimg::test::At;
 using orbimg::test::Fill;
 using orbimg::test::MakeImage;
 
@@ -25,14 +27,8 @@ struct Peek : CKelImage {
     }
 };
 
-// Restores the swap size when a test ends.
-struct SwapSize {
-    explicit SwapSize(long long bytes) { CVmManager::SetCurrentSwapSize(bytes); }
-    ~SwapSize() { CVmManager::SetCurrentSwapSize(0); }
-};
-
-std::vector<int> Hist(CKelImage& img, int bins, double lo, double hi, int plane, CRect* rect = nullptr,
-                      int cull = 0, int logScale = 0, int* height = nullptr)
+std::vector<int> Hist(CKelImage& img, int bins, double lo, double hi, int plane, CRect* rect = nullptr, int cull = 0,
+                      int logScale = 0, int* height = nullptr)
 {
     std::vector<int> h(bins, -7);
     const int r = img.GetHistogram(h.data(), bins, lo, hi, plane, logScale, 1, cull, rect, 0, 0);
@@ -56,90 +52,83 @@ float Noise(int x, int y, int p)
 
 }  // namespace
 
-TEST(HistogramBins, EdgesOfTheValueWindow)
+TEST(HistogramBins, EdgesOfTheValueWindowAndRectangles)
 {
-    CKelImage img = MakeImage(6, 1);
-    const float below = std::nextafter(2.0f, 0.0f);
-    Fill(img, 0, {2.0f, below, 4.0f, 6.0f, 5.999f, kNaN});
-    // 4 bins over 2..6: 2 -> 0, 4 -> 2, 5.999 -> 3, 6 (= hi) -> top bin 3.
-    EXPECT_EQ(Hist(img, 4, 2.0, 6.0, 0), (std::vector<int>{1, 0, 1, 2}));
-    // hi == lo: only samples equal to it count, in bin 0.
-    EXPECT_EQ(Hist(img, 3, 4.0, 4.0, 0), (std::vector<int>{1, 0, 0}));
-    // hi < lo counts nothing.
-    EXPECT_EQ(Hist(img, 3, 6.0, 2.0, 0), (std::vector<int>{0, 0, 0}));
-    // Plane -1 on a mono image is plane 0.
-    EXPECT_EQ(Hist(img, 4, 2.0, 6.0, -1), (std::vector<int>{1, 0, 1, 2}));
-}
-
-TEST(HistogramBins, BinCountBelowOneWritesNothing)
-{
-    CKelImage img = MakeImage(4, 4, 3);
+    CKelImage img = MakeImage(6, 2);
+    Fill(img, 0, {2.0f, std::nextafter(2.0f, 0.0f), 4.0f, 6.0f, 5.999f, kNaN, 0, 1, 2, 3, 4, 5});
+    const struct {
+        int bins;
+        double lo, hi;
+        int plane;
+        CRect rect;
+        std::vector<int> want;
+    } cases[] = {
+        // 4 bins over 2..6: 2 -> 0, 4 -> 2, 5.999 -> 3, 6 (= hi) -> top bin 3.
+        {4, 2.0, 6.0, 0, CRect(0, 0, 6, 1), {1, 0, 1, 2}},
+        {4, 2.0, 6.0, -1, CRect(0, 0, 6, 1), {1, 0, 1, 2}},  // plane -1 of a mono image is plane 0
+        {3, 4.0, 4.0, 0, CRect(0, 0, 6, 1), {1, 0, 0}},      // hi == lo: only samples equal to it, in bin 0
+        {3, 6.0, 2.0, 0, CRect(0, 0, 6, 1), {0, 0, 0}},      // hi < lo counts nothing
+        {3, 0.0, 6.0, 0, CRect(-5, 1, 2, 99), {2, 0, 0}},    // clipped to columns 0, 1 of row 1: 0, 1
+        {3, 0.0, 6.0, 0, CRect(10, 10, 20, 20), {0, 0, 0}},  // outside
+        {3, 0.0, 6.0, 0, CRect(3, 2, 1, 0), {0, 0, 0}},      // reversed
+    };
+    for (const auto& c : cases) {
+        CRect rect = c.rect;
+        int height = -1;
+        EXPECT_EQ(Hist(img, c.bins, c.lo, c.hi, c.plane, &rect, 0, 0, &height), c.want)
+            << c.bins << " bins over " << c.lo << " .. " << c.hi << " plane " << c.plane << " rect " << rect.left;
+        if (c.want == std::vector<int>{0, 0, 0}) {
+            EXPECT_EQ(height, 0);
+        }
+    }
+    // A bin count below 1 writes nothing.
     int h[3] = {5, 5, 5};
     EXPECT_EQ(img.GetHistogram(h, 0, 0.0, 1.0, 0, 1, 0, 1, nullptr, 0, 0), 0);
-    EXPECT_EQ(img.GetHistogramRGB(h, h + 1, h + 2, -3, 0.0, 1.0, nullptr, nullptr, 0, 1, 0, nullptr, 0, 0), 0);
+    CKelImage colour = MakeImage(4, 4, 3);
+    EXPECT_EQ(colour.GetHistogramRGB(h, h + 1, h + 2, -3, 0.0, 1.0, nullptr, nullptr, 0, 1, 0, nullptr, 0, 0), 0);
     EXPECT_EQ(h[0] + h[1] + h[2], 15);
 }
 
-TEST(HistogramBins, WindowClippingAndOutsideRectangle)
-{
-    CKelImage img = MakeImage(4, 3);
-    Fill(img, 0, [](int x, int y) { return static_cast<float>(x + 4 * y); });
-    CRect inner(-5, 1, 2, 99);  // columns 0, 1 of rows 1, 2: 4, 5, 8, 9
-    EXPECT_EQ(Hist(img, 3, 0.0, 12.0, 0, &inner), (std::vector<int>{0, 2, 2}));
-    CRect outside(10, 10, 20, 20);
-    int height = 0;
-    EXPECT_EQ(Hist(img, 3, 0.0, 12.0, 0, &outside, 0, 0, &height), (std::vector<int>{0, 0, 0}));
-    EXPECT_EQ(height, 0);
-    CRect reversed(3, 2, 1, 0);
-    EXPECT_EQ(Hist(img, 3, 0.0, 12.0, 0, &reversed), (std::vector<int>{0, 0, 0}));
-}
-
+// The luminance of one pixel: 0.587 G + 0.299 R + 0.114 B in double, each
+// plane first brought to the 0..255 scale in float by its levels (plane 0's
+// levels bring lo and hi to that scale too).
 TEST(HistogramLuminance, WeightsOrderAndPrecision)
 {
-    // Levels 0..255 everywhere: the luminance is 0.587 G + 0.299 R + 0.114 B.
-    CKelImage img = MakeImage(2, 1, 3);
-    Fill(img, 0, {100.0f, 1.0f});
-    Fill(img, 1, {0.0f, 1.0f});
-    Fill(img, 2, {0.0f, 1.0f});
-    // 29.9 falls in bin 2 of 10 bins over 0..100.
-    EXPECT_EQ(Hist(img, 10, 0.0, 100.0, -1)[2], 1);
-    // Grey 1.0: (0.587 + 0.299) + 0.114 in double is 0.9999999999999999,
-    // below lo = 1 (in float, or summed in another order, it would be 1).
-    EXPECT_EQ(Hist(img, 1, 1.0, 2.0, -1), (std::vector<int>{0}));
-    EXPECT_EQ(Hist(img, 1, 0.5, 2.0, -1), (std::vector<int>{1}));
-
-    // Planes to the 0..255 scale in float: with levels 0..7, 3.5 becomes
-    // 3.5 x float(255 / 7) = 127.49999, bin 0 of 2 (in double, 127.5: bin 1).
-    CKelImage grey = MakeImage(1, 1, 3);
-    for (int p = 0; p < 3; ++p) {
-        Fill(grey, p, {3.5f});
-        grey.SetLevel(p, 0.0, 7.0);
+    const struct {
+        float rgb[3];
+        double red[2], others[2];  // levels
+        int bins;
+        double lo, hi;
+        std::vector<int> want;
+    } cases[] = {
+        // 29.9 falls in bin 2 of 10 bins over 0..100.
+        {{100, 0, 0}, {0, 255}, {0, 255}, 10, 0.0, 100.0, {0, 0, 1, 0, 0, 0, 0, 0, 0, 0}},
+        // Grey 1.0: (0.587 + 0.299) + 0.114 in double is 0.9999999999999999,
+        // below lo = 1 (in float, or summed in another order, it would be 1).
+        {{1, 1, 1}, {0, 255}, {0, 255}, 1, 1.0, 2.0, {0}},
+        {{1, 1, 1}, {0, 255}, {0, 255}, 1, 0.5, 2.0, {1}},
+        // With levels 0..7, 3.5 becomes 3.5 x float(255 / 7) = 127.49999, bin
+        // 0 of 2 (in double, 127.5: bin 1).
+        {{3.5f, 3.5f, 3.5f}, {0, 7}, {0, 7}, 2, 0.0, 7.0, {1, 0}},
+        // lo and hi are rounded to float before they are scaled: with levels
+        // 0..0.255 (x 1000), lo = 1.00000005 becomes 1.0 -> 1000, so a grey
+        // 1.0 (luminance 1000) counts; scaled unrounded, lo would be 1000.00006.
+        {{1, 1, 1}, {0, 0.255}, {0, 0.255}, 1, 1.00000005, 1.00000005, {1}},
+        // lo = 100 -> 0, hi = 200 -> 255 (5 bins of 51): 0.299 x 127.5 =
+        // 38.1225; 0.587 x 255 = 149.685; a NaN plane counts nowhere.
+        {{150, 0, 0}, {100, 200}, {0, 255}, 5, 100.0, 200.0, {1, 0, 0, 0, 0}},
+        {{100, 255, 0}, {100, 200}, {0, 255}, 5, 100.0, 200.0, {0, 0, 1, 0, 0}},
+        {{kNaN, 0, 0}, {100, 200}, {0, 255}, 5, 100.0, 200.0, {0, 0, 0, 0, 0}},
+    };
+    for (const auto& c : cases) {
+        CKelImage img = MakeImage(1, 1, 3);
+        for (int p = 0; p < 3; ++p) {
+            Fill(img, p, {c.rgb[p]});
+            img.SetLevel(p, p == 0 ? c.red[0] : c.others[0], p == 0 ? c.red[1] : c.others[1]);
+        }
+        EXPECT_EQ(Hist(img, c.bins, c.lo, c.hi, -1), c.want) << c.rgb[0] << " " << c.rgb[1] << " " << c.rgb[2] << " in "
+                                                             << c.bins << " bins over " << c.lo << " .. " << c.hi;
     }
-    EXPECT_EQ(Hist(grey, 2, 0.0, 7.0, -1), (std::vector<int>{1, 0}));
-
-    // lo and hi are rounded to float before they are scaled: with levels
-    // 0..0.255 (x 1000), lo = 1.00000005 becomes 1.0 -> 1000, so a grey 1.0
-    // (luminance 1000) counts; scaled unrounded, lo would be 1000.00006.
-    CKelImage fine = MakeImage(1, 1, 3);
-    for (int p = 0; p < 3; ++p) {
-        Fill(fine, p, {1.0f});
-        fine.SetLevel(p, 0.0, 0.255);
-    }
-    EXPECT_EQ(Hist(fine, 1, 1.00000005, 1.00000005, -1), (std::vector<int>{1}));
-}
-
-TEST(HistogramLuminance, WindowOnPlaneZerosScaleAndNaN)
-{
-    CKelImage img = MakeImage(3, 1, 3);
-    img.SetLevel(0, 100.0, 200.0);  // plane 0 maps lo, hi to the 0..255 scale
-    img.SetLevel(1, 0.0, 255.0);
-    img.SetLevel(2, 0.0, 255.0);
-    Fill(img, 0, {150.0f, kNaN, 100.0f});
-    Fill(img, 1, {0.0f, 0.0f, 255.0f});
-    Fill(img, 2, {0.0f, 0.0f, 0.0f});
-    // Pixel 0: 0.299 x 127.5 = 38.1225; pixel 2: 149.685; pixel 1 is NaN.
-    // lo = 100 -> 0, hi = 200 -> 255; 5 bins of 51.
-    EXPECT_EQ(Hist(img, 5, 100.0, 200.0, -1), (std::vector<int>{1, 0, 1, 0, 0}));
 }
 
 TEST(HistogramHeight, PeakNominalAndLog)
@@ -168,28 +157,25 @@ TEST(HistogramSampling, GridScalesCountsToTheImage)
     for (int p = 0; p < 3; ++p) {
         Fill(img, p, [p](int x, int y) { return static_cast<float>((x + y + p) % 4); });
     }
-    std::vector<int> xs;
-    std::vector<int> ys;
-    for (int i = 0; i < 10; ++i) {
-        xs.push_back(i * 10);  // multiples of 10: x + y even, values 0 and 2
-        ys.push_back(i * 10 + 1);
+    int all[100];
+    int ys[10];
+    for (int i = 0; i < 100; ++i) {
+        all[i] = i;
+        ys[i / 10] = i / 10 * 10 + 1;
     }
-    img.SetHistogramCull(xs.data(), 10, ys.data(), 10);
+    int xs[10] = {0, 10, 20, 30, 40, 50, 60, 70, 80, 90};
+    img.SetHistogramCull(xs, 10, ys, 10);
     CRect ignored(0, 0, 1, 1);
-    // Grid points: x + y is odd, so (x + y) % 4 is 1 or 3, 50 each.
+    // Grid points: x + y is odd, so (x + y) % 4 is 1 or 3, 50 each; the
+    // counts scale by 100, the rectangle is ignored.
     EXPECT_EQ(Hist(img, 4, 0.0, 4.0, 0, &ignored, 1), (std::vector<int>{0, 5000, 0, 5000}));
-    // Without cull the rectangle counts.
-    EXPECT_EQ(Hist(img, 4, 0.0, 4.0, 0, &ignored, 0), (std::vector<int>{1, 0, 0, 0}));
-    std::vector<int> r(4);
-    std::vector<int> g(4);
-    std::vector<int> b(4);
-    EXPECT_EQ(img.GetHistogramRGB(r.data(), g.data(), b.data(), 4, 0.0, 4.0, nullptr, nullptr, 0, 1, 1, nullptr, 0,
-                                  0),
+    EXPECT_EQ(Hist(img, 4, 0.0, 4.0, 0, &ignored, 0), (std::vector<int>{1, 0, 0, 0}));  // without cull
+    std::vector<int> rgb[3] = {std::vector<int>(4), std::vector<int>(4), std::vector<int>(4)};
+    EXPECT_EQ(img.GetHistogramRGB(rgb[0].data(), rgb[1].data(), rgb[2].data(), 4, 0.0, 4.0, nullptr, nullptr, 0, 1, 1,
+                                  nullptr, 0, 0),
               5000);
-    EXPECT_EQ(g, (std::vector<int>{5000, 0, 5000, 0}));
-    // Luminance on the grid, scaled by 100 as well.
-    std::vector<int> luma = Hist(img, 1, 0.0, 255.0, -1, nullptr, 1);
-    EXPECT_EQ(luma[0], 10000);
+    EXPECT_EQ(rgb[1], (std::vector<int>{5000, 0, 5000, 0}));
+    EXPECT_EQ(Hist(img, 1, 0.0, 255.0, -1, nullptr, 1)[0], 10000);  // the luminance as well
 
     // Indexes outside the image are skipped; N counts the points read.
     const int badXs[3] = {-1, 5, 100};
@@ -198,75 +184,42 @@ TEST(HistogramSampling, GridScalesCountsToTheImage)
     EXPECT_EQ(Hist(img, 4, 0.0, 4.0, 0, nullptr, 1), (std::vector<int>{10000, 0, 0, 0}));  // (5 + 7) % 4 = 0
 
     // A grid as large as the image is not sampling: the window counts.
-    std::vector<int> all(100);
-    for (int i = 0; i < 100; ++i) {
-        all[i] = i;
-    }
-    img.SetHistogramCull(all.data(), 100, all.data(), 100);
+    img.SetHistogramCull(all, 100, all, 100);
     EXPECT_EQ(Hist(img, 4, 0.0, 4.0, 0, &ignored, 1), (std::vector<int>{1, 0, 0, 0}));
+
+    // The factor is W x H / N: 9 x (9900 / 27) = 3300, where 9 x 100 x
+    // (99 / 27) would truncate to 3299.
+    CKelImage tall = MakeImage(100, 99);
+    Fill(tall, 0, [](int x, int) { return x == 0 ? 0.5f : 1.5f; });
+    tall.SetHistogramCull(all, 3, all, 9);
+    EXPECT_EQ(Hist(tall, 2, 0.0, 2.0, 0, nullptr, 1), (std::vector<int>{3300, 6600}));
 }
 
 TEST(HistogramRGB, MonoImageAndIgnoredArguments)
 {
     CKelImage mono = MakeImage(5, 5);
-    int r[2] = {9, 9};
-    int g[2] = {9, 9};
-    int b[2] = {9, 9};
-    EXPECT_EQ(mono.GetHistogramRGB(r, g, b, 2, 0.0, 1.0, nullptr, nullptr, 0, 1, 0, nullptr, 0, 0), -1);
-    EXPECT_EQ(r[0] + g[1] + b[0], 27);
-
+    int h[3][3] = {{9, 9, 9}, {9, 9, 9}, {9, 9, 9}};
+    EXPECT_EQ(mono.GetHistogramRGB(h[0], h[1], h[2], 2, 0.0, 1.0, nullptr, nullptr, 0, 1, 0, nullptr, 0, 0), -1);
+    EXPECT_EQ(h[0][0] + h[1][1] + h[2][0], 27);
+    // The two double pairs and the last two arguments change nothing.
     CKelImage img = MakeImage(3, 2, 3);
     Fill(img, 0, {0, 1, 2, 3, 4, 5});
     Fill(img, 1, {5, 5, 5, 5, 5, 5});
     Fill(img, 2, {0, 0, 0, 0, 0, kNaN});
     double d1[2] = {1.5, 2.5};
     double d2[2] = {3.5, 4.5};
-    std::vector<int> hr(3);
-    std::vector<int> hg(3);
-    std::vector<int> hb(3);
-    EXPECT_EQ(img.GetHistogramRGB(hr.data(), hg.data(), hb.data(), 3, 0.0, 6.0, d1, d2, 0, 1, 0, nullptr, 77, -4),
-              6);
-    EXPECT_EQ(hr, (std::vector<int>{2, 2, 2}));
-    EXPECT_EQ(hg, (std::vector<int>{0, 0, 6}));
-    EXPECT_EQ(hb, (std::vector<int>{5, 0, 0}));
+    EXPECT_EQ(img.GetHistogramRGB(h[0], h[1], h[2], 3, 0.0, 6.0, d1, d2, 0, 1, 0, nullptr, 77, -4), 6);
+    EXPECT_EQ((std::vector<int>(&h[0][0], &h[0][0] + 9)), (std::vector<int>{2, 2, 2, 0, 0, 6, 5, 0, 0}));
     EXPECT_EQ(d1[0] + d1[1] + d2[0] + d2[1], 12.0);
     // Nominal height: trunc(2 x 6 / 3).
-    EXPECT_EQ(img.GetHistogramRGB(hr.data(), hg.data(), hb.data(), 3, 0.0, 6.0, d1, d2, 0, 0, 0, nullptr, 0, 0), 4);
+    EXPECT_EQ(img.GetHistogramRGB(h[0], h[1], h[2], 3, 0.0, 6.0, d1, d2, 0, 0, 0, nullptr, 0, 0), 4);
 }
 
-TEST(HistogramRGB, ParallelAndSerialPathsAgree)
-{
-    CKelImage img = MakeImage(131, 57, 3);
-    for (int p = 0; p < 3; ++p) {
-        Fill(img, p, [p](int x, int y) { return Noise(x, y, p); });
-    }
-    const int bins = 97;
-    // Window heights below 10, not a multiple of 10, and the whole image.
-    const CRect windows[] = {CRect(3, 5, 120, 6),  CRect(0, 0, 131, 9),  CRect(7, 11, 99, 24),
-                             CRect(-4, 2, 500, 55), CRect(0, 0, 131, 57), CRect(10, 50, 20, 90)};
-    for (const CRect& w : windows) {
-        CRect rect = w;
-        std::vector<int> par[3];
-        std::vector<int> ser[3];
-        for (auto* set : {&par, &ser}) {
-            SwapSize swap(set == &par ? 0 : 4096);
-            for (auto& h : *set) {
-                h.assign(bins, -1);
-            }
-            img.GetHistogramRGB((*set)[0].data(), (*set)[1].data(), (*set)[2].data(), bins, -5.0, 105.0, nullptr,
-                                nullptr, 0, 1, 0, &rect, 0, 0);
-        }
-        for (int p = 0; p < 3; ++p) {
-            EXPECT_EQ(par[p], ser[p]) << "plane " << p << " window top " << w.top;
-            // And each plane agrees with the single-plane histogram.
-            EXPECT_EQ(par[p], Hist(img, bins, -5.0, 105.0, p, &rect));
-        }
-    }
-}
-
-// One plane and the luminance over row bands against the serial loop, on
-// windows and on a cull grid (rows listed out of order and repeated).
-TEST(HistogramBands, PlaneAndLuminanceMatchTheSerialLoop)
+// Colour histograms and the luminance over row bands against the serial
+// loop, each plane against the single-plane histogram and a plain loop, on
+// windows (heights below 10, not a multiple of 10, the whole image, beyond
+// it) and on a cull grid (rows listed out of order and repeated).
+TEST(HistogramBands, ParallelSerialAndPlainLoopAgree)
 {
     CKelImage img = MakeImage(131, 57, 3);
     for (int p = 0; p < 3; ++p) {
@@ -278,48 +231,46 @@ TEST(HistogramBands, PlaneAndLuminanceMatchTheSerialLoop)
         rows[i] = (i * 17) % 57;
     }
     img.SetHistogramCull(columns, 5, rows, 40);
-    const CRect windows[] = {CRect(3, 5, 120, 6), CRect(7, 11, 99, 24), CRect(-4, 2, 500, 55), CRect(0, 0, 131, 57)};
-    for (const int plane : {1, -1}) {
-        for (const int cull : {0, 1}) {
-            for (const CRect& w : windows) {
-                CRect rect = w;
-                std::vector<int> h[2];
-                for (const int serial : {0, 1}) {
-                    SwapSize swap(serial);
-                    h[serial] = Hist(img, 97, -5.0, 105.0, plane, &rect, cull);
+    const int bins = 5000;  // bins of 0.02 over 0 .. 100: many samples on an edge
+    const CRect windows[] = {CRect(3, 5, 120, 6),   CRect(0, 0, 131, 9),  CRect(7, 11, 99, 24),
+                             CRect(-4, 2, 500, 55), CRect(0, 0, 131, 57), CRect(10, 50, 20, 90)};
+    for (const int cull : {0, 1}) {
+        for (const CRect& w : windows) {
+            SCOPED_TRACE(::testing::Message() << "cull " << cull << " window top " << w.top << " bottom " << w.bottom);
+            CRect rect = w;
+            std::vector<int> rgb[2][3];
+            std::vector<int> luma[2];
+            std::vector<int> one[2];  // plane 1 alone
+            for (const int serial : {0, 1}) {
+                CVmManager::SetCurrentSwapSize(serial);
+                for (auto& h : rgb[serial]) {
+                    h.assign(bins, -1);
                 }
-                EXPECT_EQ(h[0], h[1]) << "plane " << plane << " cull " << cull << " window top " << w.top;
+                img.GetHistogramRGB(rgb[serial][0].data(), rgb[serial][1].data(), rgb[serial][2].data(), bins, 0.0,
+                                    100.0, nullptr, nullptr, 0, 1, cull, &rect, 0, 0);
+                luma[serial] = Hist(img, bins, 0.0, 100.0, -1, &rect, cull);
+                one[serial] = Hist(img, bins, 0.0, 100.0, 1, &rect, cull);
+                CVmManager::SetCurrentSwapSize(0);
+            }
+            EXPECT_EQ(luma[0], luma[1]);
+            EXPECT_EQ(one[0], one[1]);
+            for (int p = 0; p < 3; ++p) {
+                EXPECT_EQ(rgb[0][p], rgb[1][p]) << "plane " << p;
+                EXPECT_EQ(rgb[0][p], Hist(img, bins, 0.0, 100.0, p, &rect, cull)) << "plane " << p;
+                if (cull == 1) {
+                    continue;
+                }
+                std::vector<int> plain(bins, 0);
+                for (int y = std::max(0, w.top); y < std::min(57, w.bottom); ++y) {
+                    for (int x = std::max(0, w.left); x < std::min(131, w.right); ++x) {
+                        const double v = At(img, x, y, p);
+                        if (0.0 <= v && v <= 100.0) {
+                            ++plain[std::min(static_cast<int>(v * (bins / 100.0)), bins - 1)];
+                        }
+                    }
+                }
+                EXPECT_EQ(rgb[0][p], plain) << "plane " << p;
             }
         }
-    }
-}
-
-TEST(HistogramRGB, CountsMatchAPlainLoop)
-{
-    CKelImage img = MakeImage(64, 23, 3);
-    for (int p = 0; p < 3; ++p) {
-        Fill(img, p, [p](int x, int y) { return Noise(x, y, p); });
-    }
-    const int bins = 5000;
-    const double lo = 0.0;
-    const double hi = 100.0;
-    std::vector<int> h[3];
-    for (auto& v : h) {
-        v.assign(bins, 0);
-    }
-    img.GetHistogramRGB(h[0].data(), h[1].data(), h[2].data(), bins, lo, hi, nullptr, nullptr, 0, 1, 0, nullptr, 0, 0);
-    for (int p = 0; p < 3; ++p) {
-        std::vector<int> ref(bins, 0);
-        const double scale = bins / (hi - lo);
-        for (int y = 0; y < 23; ++y) {
-            for (int x = 0; x < 64; ++x) {
-                const double v = orbimg::test::At(img, x, y, p);
-                if (lo <= v && v <= hi) {
-                    const int b = static_cast<int>((v - lo) * scale);
-                    ++ref[b > bins - 1 ? bins - 1 : (b < 0 ? 0 : b)];
-                }
-            }
-        }
-        EXPECT_EQ(h[p], ref) << "plane " << p;
     }
 }
