@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <CLI/CLI.hpp>
+
 #include "tool.h"
 
 namespace orbimg::tool {
@@ -85,6 +87,125 @@ const OptionSpec* FindSpec(const std::vector<OptionSpec>& specs, const std::stri
     return nullptr;
 }
 
+/// CLI11 reads the words: the names and aliases, `--name=value`, a value
+/// taken whatever it is (`--fill -5`), `--` and numbers that are not options.
+/// Every word it does not take as an option or a value (positional words,
+/// unknown options, the `--`) it keeps in order, with what it took it for.
+/// Each option reports as it is read, so this builder sees the command line
+/// in order and adds today's rules CLI11 does not have: the words an --auto
+/// or --at without a value takes by their shape, and its messages.
+class Builder : public CLI::App {
+public:
+    Builder(const std::vector<OptionSpec>& specs, const std::string& command) : m_specs(specs), m_command(command)
+    {
+        set_help_flag();
+        allow_extras();
+        for (const auto& spec : specs) {
+            Add(spec.alias.empty() ? spec.name : spec.alias + "," + spec.name, &spec);
+        }
+        Add("-h,--help", nullptr);
+    }
+
+    ParsedArgs Parse(const std::vector<std::string>& args)
+    {
+        std::vector<std::string> reversed(args.rbegin(), args.rend());
+        try {
+            parse(reversed);
+        } catch (const CLI::ArgumentMismatch& e) {
+            // The one way to run short: an option needing a value is the last word.
+            Flush();
+            Close();
+            const OptionSpec* option = FindSpec(m_specs, args.back());
+            if (!option) {
+                throw UsageError(e.what());
+            }
+            throw UsageError("option " + option->name + " needs a value (" + option->metavar + ")");
+        } catch (const CLI::ParseError& e) {
+            throw UsageError(e.what());
+        }
+        Flush();
+        Close();
+        return std::move(m_parsed);
+    }
+
+private:
+    void Add(const std::string& names, const OptionSpec* spec)
+    {
+        const bool value = spec && spec->value == OptionValue::Required;
+        add_option(names, [this, spec](const CLI::results_t& results) {
+            Use(spec, results.empty() ? std::string() : results.back());
+            return true;
+        })->expected(value ? 1 : 0, value ? 1 : 0)->trigger_on_parse();
+    }
+
+    /// The words CLI11 did not take since the last option.
+    void Flush()
+    {
+        for (; m_flushed < missing_.size(); ++m_flushed) {
+            const auto& [kind, word] = missing_[m_flushed];
+            if (kind == CLI::detail::Classifier::POSITIONAL_MARK) {
+                Close();
+            } else if (kind != CLI::detail::Classifier::NONE && !ToNumber(word) && !TakesPoint(word)) {
+                Close();
+                const auto eq = word.find('=');
+                throw UsageError("unknown option '" + (word.rfind("--", 0) == 0 ? word.substr(0, eq) : word) +
+                                 "' for '" + m_command + "' (see 'orbimg " + m_command + " --help')");
+            } else if (TakesPoint(word)) {
+                m_parsed.options.back().values.push_back(word);
+            } else if (m_open && m_open->value == OptionValue::OptionalCount && ToInteger(word)) {
+                m_parsed.options.back().values.push_back(word);
+                m_open = nullptr;
+            } else {
+                Close();
+                m_parsed.positional.push_back(word);
+            }
+        }
+    }
+
+    bool TakesPoint(const std::string& word) const
+    {
+        return m_open && m_open->value == OptionValue::Points && LooksLikePoint(word);
+    }
+
+    /// Ends the words an --auto or --at takes.
+    void Close()
+    {
+        if (m_open && m_open->value == OptionValue::Points && m_parsed.options.back().values.empty()) {
+            throw UsageError("option " + m_open->name + " needs at least one " + m_open->metavar);
+        }
+        m_open = nullptr;
+    }
+
+    /// An option as CLI11 read it: `value` is the one of `--name=value` or
+    /// the word after a Required option; empty for a bare option.
+    void Use(const OptionSpec* spec, const std::string& value)
+    {
+        Flush();
+        Close();
+        if (!spec) {
+            m_parsed.help = true;
+            return;
+        }
+        OptionUse use{spec->name, {}};
+        if (spec->value == OptionValue::None && !value.empty()) {
+            throw UsageError("option " + spec->name + " takes no value");
+        }
+        if (spec->value != OptionValue::None && (!value.empty() || spec->value == OptionValue::Required)) {
+            use.values.push_back(value);
+        }
+        m_parsed.options.push_back(std::move(use));
+        if ((spec->value == OptionValue::OptionalCount && value.empty()) || spec->value == OptionValue::Points) {
+            m_open = spec;
+        }
+    }
+
+    const std::vector<OptionSpec>& m_specs;
+    std::string m_command;
+    ParsedArgs m_parsed;
+    std::size_t m_flushed = 0;
+    const OptionSpec* m_open = nullptr;  ///< the --auto or --at still taking words
+};
+
 }  // namespace
 
 bool ParsedArgs::Has(const std::string& name) const
@@ -122,71 +243,7 @@ std::vector<std::string> ParsedArgs::Values(const std::string& name) const
 ParsedArgs ParseArgs(const std::vector<OptionSpec>& specs, const std::vector<std::string>& args,
                      const std::string& command)
 {
-    ParsedArgs parsed;
-    bool optionsEnded = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& word = args[i];
-        if (optionsEnded || word.size() < 2 || word[0] != '-' || ToNumber(word)) {
-            parsed.positional.push_back(word);
-            continue;
-        }
-        if (word == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        if (word == "--help" || word == "-h") {
-            parsed.help = true;
-            continue;
-        }
-        std::string name = word;
-        std::optional<std::string> inlineValue;
-        if (const auto eq = word.find('='); word.rfind("--", 0) == 0 && eq != std::string::npos) {
-            name = word.substr(0, eq);
-            inlineValue = word.substr(eq + 1);
-        }
-        const OptionSpec* option = FindSpec(specs, name);
-        if (!option) {
-            throw UsageError("unknown option '" + name + "' for '" + command + "' (see 'orbimg " + command +
-                             " --help')");
-        }
-        OptionUse use{option->name, {}};
-        switch (option->value) {
-        case OptionValue::None:
-            if (inlineValue) {
-                throw UsageError("option " + option->name + " takes no value");
-            }
-            break;
-        case OptionValue::Required:
-            if (inlineValue) {
-                use.values.push_back(*inlineValue);
-            } else if (i + 1 < args.size()) {
-                use.values.push_back(args[++i]);
-            } else {
-                throw UsageError("option " + option->name + " needs a value (" + option->metavar + ")");
-            }
-            break;
-        case OptionValue::OptionalCount:
-            if (inlineValue) {
-                use.values.push_back(*inlineValue);
-            } else if (i + 1 < args.size() && ToInteger(args[i + 1])) {
-                use.values.push_back(args[++i]);
-            }
-            break;
-        case OptionValue::Points:
-            if (inlineValue) {
-                use.values.push_back(*inlineValue);
-            }
-            while (i + 1 < args.size() && LooksLikePoint(args[i + 1])) {
-                use.values.push_back(args[++i]);
-            }
-            if (use.values.empty()) {
-                throw UsageError("option " + option->name + " needs at least one " + option->metavar);
-            }
-            break;
-        }
-        parsed.options.push_back(std::move(use));
-    }
-    return parsed;
+    return Builder(specs, command).Parse(args);
 }
 
 double ParseNumber(const std::string& text, const std::string& what)
