@@ -87,23 +87,31 @@ const OptionSpec* FindSpec(const std::vector<OptionSpec>& specs, const std::stri
     return nullptr;
 }
 
-/// CLI11 reads the words: the names and aliases, `--name=value`, a value
-/// taken whatever it is (`--fill -5`), `--` and numbers that are not options.
-/// Every word it does not take as an option or a value (positional words,
-/// unknown options, the `--`) it keeps in order, with what it took it for.
-/// Each option reports as it is read, so this builder sees the command line
-/// in order and adds today's rules CLI11 does not have: the words an --auto
-/// or --at without a value takes by their shape, and its messages.
+/// CLI11 reads the words (names, aliases, `--name=value`, a value taken
+/// whatever it is, `--`). Each option reports as it is read; the words CLI11
+/// leaves (positional words, unknown options, the `--`) wait in its
+/// `missing_`, in order, and are taken in between: so the words keep their
+/// order, a bare --auto or --at takes the words that follow it by their
+/// shape, and any other word before `--` that starts with '-' and is not a
+/// number is an unknown option.
 class Builder : public CLI::App {
 public:
     Builder(const std::vector<OptionSpec>& specs, const std::string& command) : m_specs(specs), m_command(command)
     {
         set_help_flag();
         allow_extras();
+        const auto add = [this](const std::string& names, const OptionSpec* spec) {  // spec null: --help
+            const int values = spec && spec->value == OptionValue::Required ? 1 : 0;
+            add_option(names, [this, spec](const CLI::results_t& results) {
+                Use(spec, results.empty() ? std::string() : results.back());
+                m_parsed.help = m_parsed.help || !spec;
+                return true;
+            })->expected(values, values)->trigger_on_parse();
+        };
         for (const auto& spec : specs) {
-            Add(spec.alias.empty() ? spec.name : spec.alias + "," + spec.name, &spec);
+            add(spec.alias.empty() ? spec.name : spec.alias + "," + spec.name, &spec);
         }
-        Add("-h,--help", nullptr);
+        add("-h,--help", nullptr);
     }
 
     ParsedArgs Parse(const std::vector<std::string>& args)
@@ -113,61 +121,58 @@ public:
             parse(reversed);
         } catch (const CLI::ArgumentMismatch& e) {
             // The one way to run short: an option needing a value is the last word.
-            Flush();
-            Close();
+            Use(nullptr, "");
             const OptionSpec* option = FindSpec(m_specs, args.back());
-            if (!option) {
-                throw UsageError(e.what());
-            }
-            throw UsageError("option " + option->name + " needs a value (" + option->metavar + ")");
+            throw UsageError(option ? "option " + option->name + " needs a value (" + option->metavar + ")"
+                                    : std::string(e.what()));
         } catch (const CLI::ParseError& e) {
             throw UsageError(e.what());
         }
-        Flush();
-        Close();
+        Use(nullptr, "");
         return std::move(m_parsed);
     }
 
 private:
-    void Add(const std::string& names, const OptionSpec* spec)
+    /// Takes the words CLI11 left since the last option, then the option
+    /// (null: --help, or the end of the words).
+    void Use(const OptionSpec* spec, const std::string& value)
     {
-        const bool value = spec && spec->value == OptionValue::Required;
-        add_option(names, [this, spec](const CLI::results_t& results) {
-            Use(spec, results.empty() ? std::string() : results.back());
-            return true;
-        })->expected(value ? 1 : 0, value ? 1 : 0)->trigger_on_parse();
-    }
-
-    /// The words CLI11 did not take since the last option.
-    void Flush()
-    {
-        for (; m_flushed < missing_.size(); ++m_flushed) {
-            const auto& [kind, word] = missing_[m_flushed];
+        for (; m_taken < missing_.size(); ++m_taken) {
+            const auto& [kind, word] = missing_[m_taken];
+            const bool point = m_open && m_open->value == OptionValue::Points && LooksLikePoint(word);
             if (kind == CLI::detail::Classifier::POSITIONAL_MARK) {
                 Close();
-            } else if (kind != CLI::detail::Classifier::NONE && !ToNumber(word) && !TakesPoint(word)) {
+                m_ended = true;
+            } else if (!m_ended && word.size() > 1 && word[0] == '-' && !ToNumber(word) && !point) {
                 Close();
-                const auto eq = word.find('=');
-                throw UsageError("unknown option '" + (word.rfind("--", 0) == 0 ? word.substr(0, eq) : word) +
-                                 "' for '" + m_command + "' (see 'orbimg " + m_command + " --help')");
-            } else if (TakesPoint(word)) {
+                const std::string name = word.rfind("--", 0) == 0 ? word.substr(0, word.find('=')) : word;
+                throw UsageError("unknown option '" + name + "' for '" + m_command + "' (see 'orbimg " + m_command +
+                                 " --help')");
+            } else if (point || (m_open && m_open->value == OptionValue::OptionalCount && ToInteger(word))) {
                 m_parsed.options.back().values.push_back(word);
-            } else if (m_open && m_open->value == OptionValue::OptionalCount && ToInteger(word)) {
-                m_parsed.options.back().values.push_back(word);
-                m_open = nullptr;
+                m_open = point ? m_open : nullptr;
             } else {
                 Close();
                 m_parsed.positional.push_back(word);
             }
         }
+        Close();
+        if (!spec) {
+            return;
+        }
+        if (spec->value == OptionValue::None && !value.empty()) {
+            throw UsageError("option " + spec->name + " takes no value");
+        }
+        m_parsed.options.push_back(OptionUse{spec->name, {}});
+        if (!value.empty() || spec->value == OptionValue::Required) {
+            m_parsed.options.back().values.push_back(value);
+        }
+        if (spec->value == OptionValue::Points || (spec->value == OptionValue::OptionalCount && value.empty())) {
+            m_open = spec;
+        }
     }
 
-    bool TakesPoint(const std::string& word) const
-    {
-        return m_open && m_open->value == OptionValue::Points && LooksLikePoint(word);
-    }
-
-    /// Ends the words an --auto or --at takes.
+    /// Ends the words a bare --auto or an --at takes.
     void Close()
     {
         if (m_open && m_open->value == OptionValue::Points && m_parsed.options.back().values.empty()) {
@@ -176,33 +181,11 @@ private:
         m_open = nullptr;
     }
 
-    /// An option as CLI11 read it: `value` is the one of `--name=value` or
-    /// the word after a Required option; empty for a bare option.
-    void Use(const OptionSpec* spec, const std::string& value)
-    {
-        Flush();
-        Close();
-        if (!spec) {
-            m_parsed.help = true;
-            return;
-        }
-        OptionUse use{spec->name, {}};
-        if (spec->value == OptionValue::None && !value.empty()) {
-            throw UsageError("option " + spec->name + " takes no value");
-        }
-        if (spec->value != OptionValue::None && (!value.empty() || spec->value == OptionValue::Required)) {
-            use.values.push_back(value);
-        }
-        m_parsed.options.push_back(std::move(use));
-        if ((spec->value == OptionValue::OptionalCount && value.empty()) || spec->value == OptionValue::Points) {
-            m_open = spec;
-        }
-    }
-
     const std::vector<OptionSpec>& m_specs;
     std::string m_command;
     ParsedArgs m_parsed;
-    std::size_t m_flushed = 0;
+    std::size_t m_taken = 0;              ///< words of missing_ taken
+    bool m_ended = false;                 ///< past the `--`
     const OptionSpec* m_open = nullptr;  ///< the --auto or --at still taking words
 };
 
