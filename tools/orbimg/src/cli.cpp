@@ -127,7 +127,8 @@ std::optional<std::string> OutputFile(const ParsedArgs& args, const std::string&
 
 OptionSpec PngLevelSpec()
 {
-    return {"--png-level", "", OptionValue::Required, "0..9", "PNG compression: 0 none, 1 fastest (default), 9 smallest"};
+    return {"--png-level", "", OptionValue::Required, "0..9",
+            "PNG compression: 0 none, 1 fastest (default), 9 smallest"};
 }
 
 int PngLevelOption(const ParsedArgs& args, const std::string& command, const std::string& output, bool png)

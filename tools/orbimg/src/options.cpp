@@ -184,8 +184,8 @@ private:
     const std::vector<OptionSpec>& m_specs;
     std::string m_command;
     ParsedArgs m_parsed;
-    std::size_t m_taken = 0;              ///< words of missing_ taken
-    bool m_ended = false;                 ///< past the `--`
+    std::size_t m_taken = 0;             ///< words of missing_ taken
+    bool m_ended = false;                ///< past the `--`
     const OptionSpec* m_open = nullptr;  ///< the --auto or --at still taking words
 };
 
