@@ -224,30 +224,6 @@ HWY_EXPORT(PackBGR32);
 // PackBGR32 builds a pixel as a little-endian word (blue in the low byte).
 static_assert(std::endian::native == std::endian::little);
 
-float ToFloat(double v)
-{
-    // From FLT_MAX + half an ulp upwards IEEE rounds to infinity (the tie
-    // goes to the even neighbour, 2^128); between FLT_MAX and there it gives
-    // FLT_MAX. Converting such values with a cast is undefined in C++.
-    constexpr double kOverflow = 0x1.ffffffp127;
-    if (std::isnan(v)) {
-        return std::numeric_limits<float>::quiet_NaN();
-    }
-    if (v >= kOverflow) {
-        return std::numeric_limits<float>::infinity();
-    }
-    if (v <= -kOverflow) {
-        return -std::numeric_limits<float>::infinity();
-    }
-    if (v > FLT_MAX) {
-        return FLT_MAX;
-    }
-    if (v < -FLT_MAX) {
-        return -FLT_MAX;
-    }
-    return static_cast<float>(v);
-}
-
 FloatLevels MakeFloatLevels(double lo, double hi, double range)
 {
     return {ToFloat(lo), ToFloat(hi), ToFloat(255.0 / range)};

@@ -18,6 +18,7 @@
 #include <cstdint>
 
 #include "image/kelimage.h"
+#include "imagecore/tofloat.h"
 #include "platform/wintypes.h"
 
 namespace orbimg::detail {
@@ -62,9 +63,8 @@ struct DoubleLevels {
     double range;  ///< level range
 };
 
-/// A double rounded to float as IEEE does (overflow to infinity, NaN kept),
-/// without the undefined conversion of a value beyond float's range.
-float ToFloat(double v);
+/// A double rounded to float as IEEE does (imagecore/tofloat.h).
+using orbimg::ToFloat;
 
 /// Levels of plane values prepared for rendering: lo and hi rounded to
 /// float, k = 255 / range rounded to float.

@@ -23,7 +23,7 @@ set -eu
 # builds a host program with g++ and clang++. clang-format (14) keeps the house
 # style (scripts/format.sh).
 compilers="g++ clang clang-19 libclang-rt-19-dev clang-format"
-required="cmake make ccache pkg-config $compilers libtbb-dev libgtest-dev libbenchmark-dev libcfitsio-dev libpng-dev libjpeg-dev libhwy-dev zlib1g-dev"
+required="cmake make ccache pkg-config $compilers libtbb-dev libgtest-dev libbenchmark-dev libcfitsio-dev libpng-dev libjpeg-dev libhwy-dev zlib1g-dev libcli11-dev"
 optional=""
 arm64=""
 case "${1:-}" in

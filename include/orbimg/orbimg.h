@@ -12,6 +12,7 @@
 
 #include "imagecore/image.h"
 #include "imagecore/registry.h"
+#include "imagecore/tofloat.h"
 
 #include "image/fpoint.h"
 #include "image/smallclasses.h"

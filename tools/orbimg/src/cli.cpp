@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "commands.h"
+#include "dibfile.h"
 #include "membudget.h"
 
 #ifndef ORBIMG_VERSION
@@ -107,6 +108,40 @@ void RequirePositional(const ParsedArgs& args, const std::string& command, int m
         throw UsageError(command + ": unexpected argument '" + args.positional[static_cast<std::size_t>(max)] +
                          "' (see 'orbimg " + command + " --help')");
     }
+}
+
+std::optional<std::string> OutputFile(const ParsedArgs& args, const std::string& command,
+                                      std::initializer_list<const char*> extensions, const std::string& expected,
+                                      const char* missing)
+{
+    const auto output = args.Value("--output");
+    if (!output && missing) {
+        throw UsageError(command + ": " + missing);
+    }
+    if (output && std::none_of(extensions.begin(), extensions.end(),
+                               [&](const char* ext) { return LowerExtension(*output) == ext; })) {
+        throw UsageError(command + ": the " + expected + ", not '" + *output + "'");
+    }
+    return output;
+}
+
+OptionSpec PngLevelSpec()
+{
+    return {"--png-level", "", OptionValue::Required, "0..9",
+            "PNG compression: 0 none, 1 fastest (default), 9 smallest"};
+}
+
+int PngLevelOption(const ParsedArgs& args, const std::string& command, const std::string& output, bool png)
+{
+    const auto level = args.Value("--png-level");
+    if (!level) {
+        return kDefaultPngLevel;
+    }
+    if (!png) {
+        throw UsageError(command + ": --png-level goes with a .png output" +
+                         (output.empty() ? std::string(" (-o)") : ", not '" + output + "'"));
+    }
+    return ParseInt(*level, "--png-level", kMinPngLevel, kMaxPngLevel);
 }
 
 int Main(const std::vector<std::string>& args, Context& ctx)

@@ -28,6 +28,45 @@ bool Report(Context& ctx, const std::vector<std::string>& errors, const std::vec
     return !errors.empty();
 }
 
+/// Measures every frame in the order given, under a progress bar:
+/// `measure(frame, index)` fills a frame (or throws ToolError) and returns
+/// its debayering note; `better(a, b)`: frame a beats frame b. Notes get
+/// `noteTail`, frames not measured the error "focus: <failure> '<file>'".
+template <class Measure, class Better>
+FocusResult MeasureFrames(const FocusPlan& plan, Context& ctx, const char* noteTail, const char* failure,
+                          Measure measure, Better better)
+{
+    FocusResult result;
+    std::vector<std::string> errors;
+    std::vector<std::string> notes;
+    {
+        ProgressBar bar(ctx, static_cast<int>(plan.inputs.size()), "focus");
+        for (std::size_t i = 0; i < plan.inputs.size(); ++i) {
+            bar.Update(static_cast<int>(i), plan.inputs[i]);
+            FocusFrame frame;
+            frame.path = plan.inputs[i];
+            try {
+                const std::string note = measure(frame, i);
+                if (!note.empty()) {
+                    notes.push_back(frame.path + ": " + note + noteTail);
+                }
+                if (!frame.measured) {
+                    errors.push_back(std::string("focus: ") + failure + " '" + frame.path + "'");
+                }
+            } catch (const ToolError& e) {
+                errors.push_back(e.what());
+            }
+            if (frame.measured && (result.best < 0 || better(frame, result.frames[result.best]))) {
+                result.best = static_cast<int>(i);
+            }
+            result.frames.push_back(frame);
+        }
+        bar.Update(static_cast<int>(plan.inputs.size()));
+    }
+    result.failed = Report(ctx, errors, notes);
+    return result;
+}
+
 /// Replaces blank samples by the median of their plane: one NaN would
 /// otherwise spread through both Gaussians into the whole figure.
 void FillBlanksWithMedians(CKelImage& image)
@@ -48,12 +87,9 @@ double EvaluateFrame(const std::string& path, const std::optional<FitsRect>& rec
     CImgEvaluateFocus frame;
     frame = *file.image;
     file.image.reset();
-    std::optional<CRect> window;
-    if (rect) {
-        window = FitsRectToLibrary(*rect, frame.GetWidth(), frame.GetHeight());
-    }
+    LibraryWindow window(rect, frame.GetWidth(), frame.GetHeight());
     FillBlanksWithMedians(frame);
-    return frame.Do(window ? &*window : nullptr, 0);
+    return frame.Do(window.get(), 0);
 }
 
 /// The focuser position written in a frame's header, if any.
@@ -95,7 +131,7 @@ void MeasureHfr(FocusFrame& frame, const FocusPlan& plan, std::size_t index, std
 }
 
 /// Points, error bars, both fitted curves and the best position, on white.
-void DrawCurve(const std::string& path, const FocusResult& result)
+void DrawCurve(const std::string& path, const FocusResult& result, int pngLevel)
 {
     constexpr int kWidth = 640;
     constexpr int kHeight = 400;
@@ -194,40 +230,19 @@ void DrawCurve(const std::string& path, const FocusResult& result)
             }
         }
     }
-    WritePngFile(path, raster);
+    WritePngFile(path, raster, pngLevel);
 }
 
 FocusResult RunHfrFocus(const FocusPlan& plan, Context& ctx)
 {
-    FocusResult result;
-    std::vector<std::string> errors;
-    std::vector<std::string> notes;
-    {
-        ProgressBar bar(ctx, static_cast<int>(plan.inputs.size()), "focus");
-        for (std::size_t i = 0; i < plan.inputs.size(); ++i) {
-            bar.Update(static_cast<int>(i), plan.inputs[i]);
-            FocusFrame frame;
-            frame.path = plan.inputs[i];
-            try {
-                std::string note;
-                MeasureHfr(frame, plan, i, note);
-                if (!note.empty()) {
-                    notes.push_back(frame.path + ": " + note + "; HFR measured on the luminance");
-                }
-                if (!frame.measured) {
-                    errors.push_back("focus: no good star in '" + frame.path + "'");
-                }
-            } catch (const ToolError& e) {
-                errors.push_back(e.what());
-            }
-            if (frame.measured && (result.best < 0 || frame.hfr < result.frames[result.best].hfr)) {
-                result.best = static_cast<int>(i);
-            }
-            result.frames.push_back(frame);
-        }
-        bar.Update(static_cast<int>(plan.inputs.size()));
-    }
-    result.failed = Report(ctx, errors, notes);
+    FocusResult result = MeasureFrames(
+        plan, ctx, "; HFR measured on the luminance", "no good star in",
+        [&](FocusFrame& frame, std::size_t i) {
+            std::string note;
+            MeasureHfr(frame, plan, i, note);
+            return note;
+        },
+        [](const FocusFrame& a, const FocusFrame& b) { return a.hfr < b.hfr; });
     CFocusCurve curve;
     std::size_t nameWidth = 4;
     for (const auto& frame : result.frames) {
@@ -268,7 +283,7 @@ FocusResult RunHfrFocus(const FocusPlan& plan, Context& ctx)
         result.failed = true;
     }
     if (plan.output) {
-        DrawCurve(*plan.output, result);
+        DrawCurve(*plan.output, result, plan.pngLevel);
         ctx.out << "wrote " << *plan.output << '\n';
     }
     return result;
@@ -306,6 +321,7 @@ CommandSpec FocusCommand()
             {"--hfr", "", OptionValue::None, "", "median HFR and a fitted focus curve"},
             {"--positions", "", OptionValue::Required, "P1,P2,...", "focuser positions of the frames (--hfr)"},
             {"--output", "-o", OptionValue::Required, "CURVE.png", "draw the focus curve (--hfr)"},
+            PngLevelSpec(),
             MosaicOptionSpecs()[0],
             MosaicOptionSpecs()[1],
         },
@@ -342,6 +358,7 @@ FocusPlan ParseFocus(const ParsedArgs& args)
         }
     }
     plan.output = args.Value("--output");
+    plan.pngLevel = PngLevelOption(args, "focus", plan.output.value_or(""), plan.output.has_value());
     if ((plan.output || !plan.positions.empty()) && !plan.hfr) {
         throw UsageError("focus: --positions and -o go with --hfr");
     }
@@ -354,36 +371,15 @@ FocusResult RunFocus(const FocusPlan& plan, Context& ctx)
     if (plan.hfr) {
         return RunHfrFocus(plan, ctx);
     }
-    FocusResult result;
-    std::vector<std::string> errors;
-    std::vector<std::string> notes;
-    {
-        ProgressBar bar(ctx, static_cast<int>(plan.inputs.size()), "focus");
-        for (std::size_t i = 0; i < plan.inputs.size(); ++i) {
-            bar.Update(static_cast<int>(i), plan.inputs[i]);
-            FocusFrame frame;
-            frame.path = plan.inputs[i];
-            try {
-                std::string note;
-                frame.figure = EvaluateFrame(frame.path, plan.rect, plan.mosaic, note);
-                if (!note.empty()) {
-                    notes.push_back(frame.path + ": " + note + "; evaluated on the luminance (the three planes)");
-                }
-                frame.measured = std::isfinite(frame.figure);
-                if (!frame.measured) {
-                    errors.push_back("focus: no figure for '" + frame.path + "'");
-                }
-            } catch (const ToolError& e) {
-                errors.push_back(e.what());
-            }
-            if (frame.measured && (result.best < 0 || frame.figure > result.frames[result.best].figure)) {
-                result.best = static_cast<int>(i);
-            }
-            result.frames.push_back(frame);
-        }
-        bar.Update(static_cast<int>(plan.inputs.size()));
-    }
-    result.failed = Report(ctx, errors, notes);
+    FocusResult result = MeasureFrames(
+        plan, ctx, "; evaluated on the luminance (the three planes)", "no figure for",
+        [&](FocusFrame& frame, std::size_t) {
+            std::string note;
+            frame.figure = EvaluateFrame(frame.path, plan.rect, plan.mosaic, note);
+            frame.measured = std::isfinite(frame.figure);
+            return note;
+        },
+        [](const FocusFrame& a, const FocusFrame& b) { return a.figure > b.figure; });
 
     const double top = result.best >= 0 ? result.frames[result.best].figure : 0.0;
     std::size_t nameWidth = 4;

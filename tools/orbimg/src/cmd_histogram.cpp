@@ -48,6 +48,7 @@ CommandSpec HistogramCommand()
         {"--log", "", OptionValue::None, "", "logarithmic counts"},
         {"--plane", "", OptionValue::Required, "R|G|B|L", "one plane or the luminance (default: R, G and B)"},
         {"--range", "", OptionValue::Required, "LO,HI", "the values counted (default: all)"},
+        PngLevelSpec(),
     };
     for (auto& option : MosaicOptionSpecs()) {
         options.push_back(option);
@@ -79,12 +80,8 @@ HistogramPlan ParseHistogram(const ParsedArgs& args)
     RequirePositional(args, "histogram", 1, 1, "FILE");
     HistogramPlan plan;
     plan.input = args.positional[0];
-    if (const auto output = args.Value("--output")) {
-        if (LowerExtension(*output) != ".png") {
-            throw UsageError("histogram: the plot must be a .png file, not '" + *output + "'");
-        }
-        plan.output = *output;
-    }
+    plan.output = OutputFile(args, "histogram", {".png"}, "plot must be a .png file");
+    plan.pngLevel = PngLevelOption(args, "histogram", plan.output.value_or(""), plan.output.has_value());
     if (const auto bins = args.Value("--bins")) {
         plan.bins = ParseInt(*bins, "--bins", 2, 65536);
     }
@@ -230,7 +227,7 @@ void RunHistogram(const HistogramPlan& plan, Context& ctx)
                               std::to_string(plan.bins) + " bins from " + Number(lo) + " to " + Number(hi) +
                               (plan.log ? ", log10 counts" : "") + "; " + marks;
     if (plan.output) {
-        WritePngFile(*plan.output, DrawHistogram(plot));
+        WritePngFile(*plan.output, DrawHistogram(plot), plan.pngLevel);
         ctx.out << "wrote " << *plan.output << " (" << title.substr(plan.input.size() + 2) << ")\n";
     } else {
         PrintHistogramTable(plot, title, ctx.out);

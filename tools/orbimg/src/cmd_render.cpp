@@ -49,8 +49,7 @@ CommandSpec RenderCommand()
         {"--levels", "", OptionValue::Required, "MIN,MAX", "explicit levels instead of a method"},
         {"--depth", "", OptionValue::Required, "8|24", "bits per pixel (default 24)"},
         {"--palette", "", OptionValue::None, "", "8 bits with an adaptive palette (colour images)"},
-        {"--png-level", "", OptionValue::Required, "0..9",
-         "PNG compression: 0 none, 1 fastest (default), 9 smallest"},
+        PngLevelSpec(),
     };
     for (auto& option : MosaicOptionSpecs()) {
         options.push_back(option);
@@ -101,22 +100,10 @@ RenderPlan ParseRender(const ParsedArgs& args)
     RequirePositional(args, "render", 1, 1, "FILE");
     RenderPlan plan;
     plan.input = args.positional[0];
-    const auto output = args.Value("--output");
-    if (!output) {
-        throw UsageError("render: missing -o OUT.png or -o OUT.bmp");
-    }
-    plan.output = *output;
-    const std::string ext = LowerExtension(plan.output);
-    if (ext != ".png" && ext != ".bmp") {
-        throw UsageError("render: the output must be a .png or .bmp file, not '" + plan.output + "'");
-    }
-    plan.bmp = ext == ".bmp";
-    if (const auto level = args.Value("--png-level")) {
-        if (plan.bmp) {
-            throw UsageError("render: --png-level goes with a .png output, not '" + plan.output + "'");
-        }
-        plan.pngLevel = ParseInt(*level, "--png-level", kMinPngLevel, kMaxPngLevel);
-    }
+    plan.output = *OutputFile(args, "render", {".png", ".bmp"}, "output must be a .png or .bmp file",
+                              "missing -o OUT.png or -o OUT.bmp");
+    plan.bmp = LowerExtension(plan.output) == ".bmp";
+    plan.pngLevel = PngLevelOption(args, "render", plan.output, !plan.bmp);
 
     const bool methodGiven = args.Has("--method") || args.Has("--low") || args.Has("--high") || args.Has("--per-plane");
     if (const auto stretch = args.Value("--stretch")) {
@@ -245,10 +232,7 @@ Levels RunRender(const RenderPlan& plan, Context& ctx)
     CImgAutoLevel& image = ImageAs<CImgAutoLevel>(file);
     const int width = image.GetWidth();
     const int height = image.GetHeight();
-    std::optional<CRect> window;
-    if (plan.rect) {
-        window = FitsRectToLibrary(*plan.rect, width, height);
-    }
+    LibraryWindow window(plan.rect, width, height);
     const std::string measured =
         plan.rect ? ", measured in " + std::to_string(plan.rect->x0) + "," + std::to_string(plan.rect->y0) + "," +
                         std::to_string(plan.rect->x1) + "," + std::to_string(plan.rect->y1)
@@ -263,7 +247,7 @@ Levels RunRender(const RenderPlan& plan, Context& ctx)
             }
             how = std::string(kNames[plan.stretch]) + " stretch, levels given";
         } else {
-            image.DoAutoStretch(plan.stretch, plan.unlinked ? 0 : 1, -2.8, 0.25, window ? &*window : nullptr);
+            image.DoAutoStretch(plan.stretch, plan.unlinked ? 0 : 1, -2.8, 0.25, window.get());
             how = std::string("auto ") + kNames[plan.stretch] + " stretch (black at the median - 2.8 sigma, white at "
                   "the greatest sample" +
                   (plan.stretchParam ? std::string() : ", median to 0.25") +
@@ -279,7 +263,7 @@ Levels RunRender(const RenderPlan& plan, Context& ctx)
         }
         how = "levels given";
     } else {
-        ApplyAutoLevel(image, plan.method, plan.low, plan.high, plan.perPlane, window ? &*window : nullptr);
+        ApplyAutoLevel(image, plan.method, plan.low, plan.high, plan.perPlane, window.get());
         how = std::string("levels by ") + MethodName(plan.method) + " (low " + Number(plan.low) + ", high " +
               Number(plan.high) + (image.GetPlanes() == 1 ? "" : plan.perPlane ? ", per plane" : ", planes linked") +
               measured + ")";

@@ -316,15 +316,8 @@ TransformPlan ParseTransform(const ParsedArgs& args)
     RequirePositional(args, "transform", 1, 1, "IN");
     TransformPlan plan;
     plan.input = args.positional[0];
-    const auto output = args.Value("--output");
-    if (!output) {
-        throw UsageError("transform: missing -o OUT.fits");
-    }
-    const std::string ext = LowerExtension(*output);
-    if (ext != ".fits" && ext != ".fit" && ext != ".fts") {
-        throw UsageError("transform: the output must be a FITS file (.fits, .fit or .fts), not '" + *output + "'");
-    }
-    plan.output = *output;
+    plan.output = *OutputFile(args, "transform", {".fits", ".fit", ".fts"},
+                              "output must be a FITS file (.fits, .fit or .fts)", "missing -o OUT.fits");
 
     for (const auto& use : args.options) {
         const std::string& name = use.name;

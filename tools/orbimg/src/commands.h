@@ -44,6 +44,17 @@ std::string ToolHelp();
 /// words (max < 0: no limit).
 void RequirePositional(const ParsedArgs& args, const std::string& command, int min, int max,
                        const std::string& what);
+/// The -o file when given, checked to end in one of `extensions` (lower
+/// case, with the dot); else UsageError "<command>: the <expected>, not
+/// '<file>'". `missing`: the message when -o is required and not given.
+std::optional<std::string> OutputFile(const ParsedArgs& args, const std::string& command,
+                                      std::initializer_list<const char*> extensions, const std::string& expected,
+                                      const char* missing = nullptr);
+/// The --png-level option of the commands writing PNG.
+OptionSpec PngLevelSpec();
+/// --png-level 0..9 (kDefaultPngLevel when not given); UsageError when the
+/// command writes no PNG (`output`: the file written, "" for none).
+int PngLevelOption(const ParsedArgs& args, const std::string& command, const std::string& output, bool png);
 
 // ---- info ----
 CommandSpec InfoCommand();
@@ -87,6 +98,7 @@ std::string DescribeStretch(const CDisplayStretch& stretch, int planes);
 struct HistogramPlan {
     std::string input;
     std::optional<std::string> output;     ///< a PNG plot; none: a text table
+    int pngLevel = kDefaultPngLevel;
     int bins = 256;
     bool log = false;
     /// 'R', 'G', 'B', 'L' (luminance, or the plane of a mono image) or 'C'
@@ -120,6 +132,7 @@ struct FocusPlan {
     bool hfr = false;                      ///< median HFR and a fitted curve instead of the figure
     std::vector<double> positions;         ///< --positions (else FOCUSPOS / FOCPOS)
     std::optional<std::string> output;     ///< -o curve.png (with --hfr)
+    int pngLevel = kDefaultPngLevel;
     MosaicOptions mosaic;
 };
 struct FocusFrame {

@@ -14,6 +14,8 @@
 //     order; library rectangles are CRect with right and bottom exclusive.
 #pragma once
 
+#include <optional>
+
 #include "orbimg.h"
 
 namespace orbimg::tool {
@@ -56,5 +58,21 @@ CRect FitsRectToLibrary(const FitsRect& rect, int width, int height);
 /// The FITS rectangle (x0 <= x1, y0 <= y1) of the pixels of a non-empty
 /// library window.
 FitsRect LibraryRectToFits(const CRect& rect, int height);
+
+/// The window of an optional FITS rectangle (--rect) in a width x height
+/// image, as the library takes it: a pointer, null for the whole image.
+class LibraryWindow {
+public:
+    LibraryWindow(const std::optional<FitsRect>& rect, int width, int height)
+    {
+        if (rect) {
+            m_rect = FitsRectToLibrary(*rect, width, height);
+        }
+    }
+    CRect* get() { return m_rect ? &*m_rect : nullptr; }
+
+private:
+    std::optional<CRect> m_rect;
+};
 
 }  // namespace orbimg::tool

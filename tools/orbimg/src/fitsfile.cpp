@@ -68,20 +68,6 @@ std::string DataFailure(int status)
     return "damaged FITS data: " + FitsStatusText(status);
 }
 
-/// Value a double sample takes as a float: NaN stays NaN, values beyond the
-/// float range become infinities (a plain conversion would be undefined).
-inline float ToFloat(double v)
-{
-    constexpr double kMax = std::numeric_limits<float>::max();
-    if (v > kMax) {
-        return std::numeric_limits<float>::infinity();
-    }
-    if (v < -kMax) {
-        return -std::numeric_limits<float>::infinity();
-    }
-    return static_cast<float>(v);
-}
-
 /// Caps the address space of this (child) process at its present size plus
 /// `more` bytes. Not under the sanitizers, whose shadow memory takes terabytes.
 void LimitAddressSpace(std::uint64_t more)

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <CLI/CLI.hpp>
+
 #include "tool.h"
 
 namespace orbimg::tool {
@@ -85,6 +87,108 @@ const OptionSpec* FindSpec(const std::vector<OptionSpec>& specs, const std::stri
     return nullptr;
 }
 
+/// CLI11 reads the words (names, aliases, `--name=value`, a value taken
+/// whatever it is, `--`). Each option reports as it is read; the words CLI11
+/// leaves (positional words, unknown options, the `--`) wait in its
+/// `missing_`, in order, and are taken in between: so the words keep their
+/// order, a bare --auto or --at takes the words that follow it by their
+/// shape, and any other word before `--` that starts with '-' and is not a
+/// number is an unknown option.
+class Builder : public CLI::App {
+public:
+    Builder(const std::vector<OptionSpec>& specs, const std::string& command) : m_specs(specs), m_command(command)
+    {
+        set_help_flag();
+        allow_extras();
+        const auto add = [this](const std::string& names, const OptionSpec* spec) {  // spec null: --help
+            const int values = spec && spec->value == OptionValue::Required ? 1 : 0;
+            add_option(names, [this, spec](const CLI::results_t& results) {
+                Use(spec, results.empty() ? std::string() : results.back());
+                m_parsed.help = m_parsed.help || !spec;
+                return true;
+            })->expected(values, values)->trigger_on_parse();
+        };
+        for (const auto& spec : specs) {
+            add(spec.alias.empty() ? spec.name : spec.alias + "," + spec.name, &spec);
+        }
+        add("-h,--help", nullptr);
+    }
+
+    ParsedArgs Parse(const std::vector<std::string>& args)
+    {
+        std::vector<std::string> reversed(args.rbegin(), args.rend());
+        try {
+            parse(reversed);
+        } catch (const CLI::ArgumentMismatch& e) {
+            // The one way to run short: an option needing a value is the last word.
+            Use(nullptr, "");
+            const OptionSpec* option = FindSpec(m_specs, args.back());
+            throw UsageError(option ? "option " + option->name + " needs a value (" + option->metavar + ")"
+                                    : std::string(e.what()));
+        } catch (const CLI::ParseError& e) {
+            throw UsageError(e.what());
+        }
+        Use(nullptr, "");
+        return std::move(m_parsed);
+    }
+
+private:
+    /// Takes the words CLI11 left since the last option, then the option
+    /// (null: --help, or the end of the words).
+    void Use(const OptionSpec* spec, const std::string& value)
+    {
+        for (; m_taken < missing_.size(); ++m_taken) {
+            const auto& [kind, word] = missing_[m_taken];
+            const bool point = m_open && m_open->value == OptionValue::Points && LooksLikePoint(word);
+            if (kind == CLI::detail::Classifier::POSITIONAL_MARK) {
+                Close();
+                m_ended = true;
+            } else if (!m_ended && word.size() > 1 && word[0] == '-' && !ToNumber(word) && !point) {
+                Close();
+                const std::string name = word.rfind("--", 0) == 0 ? word.substr(0, word.find('=')) : word;
+                throw UsageError("unknown option '" + name + "' for '" + m_command + "' (see 'orbimg " + m_command +
+                                 " --help')");
+            } else if (point || (m_open && m_open->value == OptionValue::OptionalCount && ToInteger(word))) {
+                m_parsed.options.back().values.push_back(word);
+                m_open = point ? m_open : nullptr;
+            } else {
+                Close();
+                m_parsed.positional.push_back(word);
+            }
+        }
+        Close();
+        if (!spec) {
+            return;
+        }
+        if (spec->value == OptionValue::None && !value.empty()) {
+            throw UsageError("option " + spec->name + " takes no value");
+        }
+        m_parsed.options.push_back(OptionUse{spec->name, {}});
+        if (!value.empty() || spec->value == OptionValue::Required) {
+            m_parsed.options.back().values.push_back(value);
+        }
+        if (spec->value == OptionValue::Points || (spec->value == OptionValue::OptionalCount && value.empty())) {
+            m_open = spec;
+        }
+    }
+
+    /// Ends the words a bare --auto or an --at takes.
+    void Close()
+    {
+        if (m_open && m_open->value == OptionValue::Points && m_parsed.options.back().values.empty()) {
+            throw UsageError("option " + m_open->name + " needs at least one " + m_open->metavar);
+        }
+        m_open = nullptr;
+    }
+
+    const std::vector<OptionSpec>& m_specs;
+    std::string m_command;
+    ParsedArgs m_parsed;
+    std::size_t m_taken = 0;             ///< words of missing_ taken
+    bool m_ended = false;                ///< past the `--`
+    const OptionSpec* m_open = nullptr;  ///< the --auto or --at still taking words
+};
+
 }  // namespace
 
 bool ParsedArgs::Has(const std::string& name) const
@@ -122,71 +226,7 @@ std::vector<std::string> ParsedArgs::Values(const std::string& name) const
 ParsedArgs ParseArgs(const std::vector<OptionSpec>& specs, const std::vector<std::string>& args,
                      const std::string& command)
 {
-    ParsedArgs parsed;
-    bool optionsEnded = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& word = args[i];
-        if (optionsEnded || word.size() < 2 || word[0] != '-' || ToNumber(word)) {
-            parsed.positional.push_back(word);
-            continue;
-        }
-        if (word == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        if (word == "--help" || word == "-h") {
-            parsed.help = true;
-            continue;
-        }
-        std::string name = word;
-        std::optional<std::string> inlineValue;
-        if (const auto eq = word.find('='); word.rfind("--", 0) == 0 && eq != std::string::npos) {
-            name = word.substr(0, eq);
-            inlineValue = word.substr(eq + 1);
-        }
-        const OptionSpec* option = FindSpec(specs, name);
-        if (!option) {
-            throw UsageError("unknown option '" + name + "' for '" + command + "' (see 'orbimg " + command +
-                             " --help')");
-        }
-        OptionUse use{option->name, {}};
-        switch (option->value) {
-        case OptionValue::None:
-            if (inlineValue) {
-                throw UsageError("option " + option->name + " takes no value");
-            }
-            break;
-        case OptionValue::Required:
-            if (inlineValue) {
-                use.values.push_back(*inlineValue);
-            } else if (i + 1 < args.size()) {
-                use.values.push_back(args[++i]);
-            } else {
-                throw UsageError("option " + option->name + " needs a value (" + option->metavar + ")");
-            }
-            break;
-        case OptionValue::OptionalCount:
-            if (inlineValue) {
-                use.values.push_back(*inlineValue);
-            } else if (i + 1 < args.size() && ToInteger(args[i + 1])) {
-                use.values.push_back(args[++i]);
-            }
-            break;
-        case OptionValue::Points:
-            if (inlineValue) {
-                use.values.push_back(*inlineValue);
-            }
-            while (i + 1 < args.size() && LooksLikePoint(args[i + 1])) {
-                use.values.push_back(args[++i]);
-            }
-            if (use.values.empty()) {
-                throw UsageError("option " + option->name + " needs at least one " + option->metavar);
-            }
-            break;
-        }
-        parsed.options.push_back(std::move(use));
-    }
-    return parsed;
+    return Builder(specs, command).Parse(args);
 }
 
 double ParseNumber(const std::string& text, const std::string& what)

@@ -3,8 +3,10 @@
 //
 // Conventions
 //   - Options are long (`--bins 64` or `--bins=64`), a few have a one-letter
-//     alias (`-o out.png`). `--` ends the options; `--help` and `-h` ask for
-//     the command's help wherever they stand.
+//     alias (`-o out.png`, also `-oout.png`). `--` ends the options; `--help`
+//     and `-h` ask for the command's help wherever they stand. CLI11 reads
+//     the words; ParseArgs keeps them in order and adds the value rules of
+//     OptionValue and the messages.
 //   - Option values are checked when they are converted: a value that is not
 //     a number, not finite, out of range or of the wrong shape is a
 //     UsageError naming the option, the value and what was expected.

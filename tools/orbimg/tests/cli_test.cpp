@@ -100,6 +100,8 @@ TEST(Cli, BadCommandLinesExitWithTwoAndOneLine)
         {"render", "a.fits", "-o", "a.bmp", "--png-level", "1"},
         {"histogram", "a.fits", "--bins", "1"},
         {"histogram", "a.fits", "--bins"},
+        {"histogram", "a.fits", "--png-level", "3"},
+        {"focus", "a.fits", "--hfr", "--png-level", "3"},
         {"stars", "a.fits", "--auto", "-3"},
         {"stars", "a.fits", "--at", "12;5"},
         {"focus", "a.fits", "--rect", "1,2,3"},

@@ -115,38 +115,65 @@ TEST(OptionValues, ShapedValues)
     EXPECT_EQ(LowerExtension("dir.v2/out"), "");
 }
 
-TEST(ParseArgs, OptionsValuesAndPositionals)
+/// A parsed command line as one line: the positional words, then each option
+/// use in order with its values; "help" when asked; or the error message.
+std::string Parsed(const std::vector<std::string>& words)
 {
-    const std::vector<OptionSpec> specs = {
+    static const std::vector<OptionSpec> specs = {
         {"--output", "-o", OptionValue::Required, "OUT", ""},
         {"--log", "", OptionValue::None, "", ""},
         {"--fill", "", OptionValue::Required, "V", ""},
         {"--auto", "", OptionValue::OptionalCount, "N", ""},
         {"--at", "", OptionValue::Points, "X,Y", ""},
     };
-    EXPECT_THROW(ParseArgs(specs, {"in.fits", "--bins=3"}, "t"), UsageError);
+    try {
+        const ParsedArgs parsed = ParseArgs(specs, words, "t");
+        std::string text = parsed.help ? "help" : "";
+        for (const auto& word : parsed.positional) {
+            text += " " + word;
+        }
+        for (const auto& use : parsed.options) {
+            text += " " + use.name;
+            for (const auto& value : use.values) {
+                text += "=" + value;
+            }
+        }
+        return text;
+    } catch (const UsageError& e) {
+        return e.what();
+    }
+}
 
-    const ParsedArgs b = ParseArgs(specs, {"in.fits", "-o", "x.png", "--fill", "-5", "--log", "--output=y.png"}, "t");
-    ASSERT_EQ(b.positional.size(), 1u);
-    EXPECT_EQ(b.positional[0], "in.fits");
-    EXPECT_EQ(b.Value("--output"), "y.png");  // the last use wins
-    EXPECT_EQ(b.Value("--fill"), "-5");
-    EXPECT_TRUE(b.Has("--log"));
-    EXPECT_FALSE(b.help);
-
-    const ParsedArgs c = ParseArgs(specs, {"--auto", "f.fits", "--at", "1,2", "3.5,4", "g.fits", "--", "--log"}, "t");
-    EXPECT_EQ(c.positional, (std::vector<std::string>{"f.fits", "g.fits", "--log"}));
-    EXPECT_TRUE(c.Has("--auto"));
-    EXPECT_FALSE(c.Value("--auto"));
-    EXPECT_EQ(c.Values("--at"), (std::vector<std::string>{"1,2", "3.5,4"}));
-
-    const ParsedArgs d = ParseArgs(specs, {"f.fits", "--auto", "30", "-h"}, "t");
-    EXPECT_EQ(d.Value("--auto"), "30");
-    EXPECT_TRUE(d.help);
-
-    EXPECT_THROW(ParseArgs(specs, {"f.fits", "-o"}, "t"), UsageError);
-    EXPECT_THROW(ParseArgs(specs, {"f.fits", "--at", "x"}, "t"), UsageError);
-    EXPECT_THROW(ParseArgs(specs, {"f.fits", "--log=1"}, "t"), UsageError);
+TEST(ParseArgs, WordsInOrder)
+{
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        // values: the next word whatever it is, or after '='; the alias; the last use is kept in order
+        {{"in.fits", "-o", "x.png", "--fill", "-5", "--log", "--output=y.png"},
+         " in.fits --output=x.png --fill=-5 --log --output=y.png"},
+        {{"--fill", "--log", "-oz.png"}, " --fill=--log --output=z.png"},
+        {{"--fill", "--", "a"}, " a --fill=--"},
+        // --auto takes the next word only when it is a whole number; --at every X,Y word
+        {{"--auto", "f.fits", "--at", "1,2", "3.5,4", "g.fits", "--", "--log"}, " f.fits g.fits --log --auto --at=1,2=3.5,4"},
+        {{"--auto", "-3", "--auto=x", "7"}, " 7 --auto=-3 --auto=x"},
+        {{"--at=x", "1,2", "-5,1e3", "g"}, " g --at=x=1,2=-5,1e3"},
+        {{"--at", "1,2", "--", "3,4"}, " 3,4 --at=1,2"},
+        {{"--auto", "--", "5"}, " 5 --auto"},
+        // numbers are words, not options; help anywhere, even past a bad value
+        {{"-5", "-1e3", "-.5", "-", "f.fits", "-h"}, "help -5 -1e3 -.5 - f.fits"},
+        {{"--fill", "nonsense", "--help"}, "help --fill=nonsense"},
+        // errors, the first one met
+        {{"in.fits", "--bins=3"}, "unknown option '--bins' for 't' (see 'orbimg t --help')"},
+        {{"-x=3", "-o"}, "unknown option '-x=3' for 't' (see 'orbimg t --help')"},
+        {{"-h", "--bogus"}, "unknown option '--bogus' for 't' (see 'orbimg t --help')"},
+        {{"f.fits", "-o"}, "option --output needs a value (OUT)"},
+        {{"--at", "x"}, "option --at needs at least one X,Y"},
+        {{"--at", "-o"}, "option --at needs at least one X,Y"},
+        {{"--at", "--bogus"}, "option --at needs at least one X,Y"},
+        {{"--log=1"}, "option --log takes no value"},
+    };
+    for (const auto& [words, expected] : cases) {
+        EXPECT_EQ(Parsed(words), expected) << words.front();
+    }
 }
 
 ParsedArgs Parse(const std::string& command, const std::vector<std::string>& words)
@@ -188,6 +215,8 @@ TEST(CommandPlans, HistogramStarsFocus)
     EXPECT_TRUE(h.log);
     EXPECT_FALSE(h.output);
     EXPECT_THROW(ParseHistogram(Parse("histogram", {"a.fits", "-o", "h.bmp"})), UsageError);
+    EXPECT_EQ(ParseHistogram(Parse("histogram", {"a.fits", "-o", "h.png", "--png-level", "9"})).pngLevel, 9);
+    EXPECT_EQ(ParseFocus(Parse("focus", {"a.fits", "--hfr", "-o", "c.png", "--png-level", "0"})).pngLevel, 0);
     EXPECT_THROW(ParseHistogram(Parse("histogram", {"a.fits", "--plane", "X"})), UsageError);
 
     const StarsPlan s = ParseStars(Parse("stars", {"a.fits", "--at", "10,20", "--at", "30.5,40"}));
