@@ -39,45 +39,22 @@ struct Out {
     }
 };
 
-Out Calc(CImgPixelInfo& info, CRect r)
-{
-    Out o;
-    info.Calc(r, o[0], o[1], o[2], o[3], o[4]);
-    return o;
-}
+/// A query as the reference file writes it: Calc(rect), CalcSky(rect),
+/// CalcSky(rect, upper, lower), CalcSky(x, y, radius, upper, lower),
+/// CalcStar(x, y, radius, upper, lower); and Calc(point, size).
+enum Kind { kCalc, kSky, kTrimmed, kCircle, kStar, kPoint };
 
-Out Calc(CImgPixelInfo& info, CPoint pt, int size)
+Out Query(CImgPixelInfo& info, int kind, int a, int b, int c, int d = 0, double upper = 0.5, double lower = 0.5)
 {
     Out o;
-    info.Calc(pt, size, o[0], o[1], o[2], o[3], o[4]);
-    return o;
-}
-
-Out Sky(CImgPixelInfo& info, CRect r)
-{
-    Out o;
-    info.CalcSky(r, o[0], o[1], o[2], o[3], o[4]);
-    return o;
-}
-
-Out Sky(CImgPixelInfo& info, CRect r, double upper, double lower)
-{
-    Out o;
-    info.CalcSky(r, upper, lower, o[0], o[1], o[2], o[3], o[4]);
-    return o;
-}
-
-Out Circle(CImgPixelInfo& info, int x, int y, int radius, double upper, double lower)
-{
-    Out o;
-    info.CalcSky(x, y, radius, upper, lower, o[0], o[1], o[2], o[3], o[4]);
-    return o;
-}
-
-Out Star(CImgPixelInfo& info, int x, int y, int radius, double upper, double lower)
-{
-    Out o;
-    info.CalcStar(x, y, radius, upper, lower, o[0], o[1], o[2], o[3], o[4], o[5], o[6]);
+    switch (kind) {
+    case kCalc: info.Calc(CRect(a, b, c, d), o[0], o[1], o[2], o[3], o[4]); break;
+    case kSky: info.CalcSky(CRect(a, b, c, d), o[0], o[1], o[2], o[3], o[4]); break;
+    case kTrimmed: info.CalcSky(CRect(a, b, c, d), upper, lower, o[0], o[1], o[2], o[3], o[4]); break;
+    case kCircle: info.CalcSky(a, b, c, upper, lower, o[0], o[1], o[2], o[3], o[4]); break;
+    case kStar: info.CalcStar(a, b, c, upper, lower, o[0], o[1], o[2], o[3], o[4], o[5], o[6]); break;
+    default: info.Calc(CPoint(a, b), c, o[0], o[1], o[2], o[3], o[4]); break;
+    }
     return o;
 }
 
@@ -111,11 +88,11 @@ TEST(PixelInfo, CalcOfAPointAndOfOddAndEvenBoxes)
     for (int p = 0; p < 3; ++p) {
         Fill(info, p, [p](int x, int y) { return static_cast<float>((x * 7 + y * 3) % 11 + 20 * p); });
     }
-    const Out five = Calc(info, CPoint(4, 4), 5);
+    const Out five = Query(info, kPoint, 4, 4, 5);
     for (int p = 0; p < 3; ++p) {
         const double v = (4 * 7 + 5 * 3) % 11 + 20 * p;
         for (const int size : {0, 1}) {
-            EXPECT_EQ(Calc(info, CPoint(4, 5), size).Plane(p), (std::vector<double>{v, v, v, 0.0, v}));
+            EXPECT_EQ(Query(info, kPoint, 4, 5, size).Plane(p), (std::vector<double>{v, v, v, 0.0, v}));
         }
         std::vector<float> box;
         for (int y = 2; y <= 6; ++y) {
@@ -124,7 +101,7 @@ TEST(PixelInfo, CalcOfAPointAndOfOddAndEvenBoxes)
             }
         }
         const std::vector<double> want = SortedStats(box, 0, box.size() - 1);
-        EXPECT_EQ(Calc(info, CPoint(4, 4), 4).Plane(p), five.Plane(p));
+        EXPECT_EQ(Query(info, kPoint, 4, 4, 4).Plane(p), five.Plane(p));
         for (const int s : {0, 1, 2, 4}) {  // integer sums: any order agrees
             EXPECT_EQ(five.Plane(p)[s], want[s]);
         }
@@ -149,7 +126,7 @@ TEST(PixelInfo, TrimmingIndices)
     CImgPixelInfo info = MakeInfo(10, 1);
     Fill(info, 0, {7, 2, 9, 0, 5, 3, 8, 1, 6, 4});
     const auto kept = [&info](int n, double upper, double lower) {
-        Out o = Sky(info, CRect(0, 0, n, 1), upper, lower);
+        Out o = Query(info, kTrimmed, 0, 0, n, 1, upper, lower);
         std::vector<float> v(n);
         for (int i = 0; i < n; ++i) {
             v[i] = At(info, i, 0);
@@ -185,7 +162,7 @@ TEST(PixelInfo, CircleMembership)
             for (int dx = -r - 1; dx <= r + 1; ++dx) {
                 Fill(info, 0, [&](int x, int y) { return (x == 10 + dx && y == 10 + dy) ? 1.0f : 0.0f; });
                 const bool inside = dx * dx + dy * dy < r * r;
-                EXPECT_EQ(Circle(info, 10, 10, r, 1, 1)[0][0], inside ? 1.0 : 0.0) << r << ": " << dx << "," << dy;
+                EXPECT_EQ(Query(info, kCircle, 10, 10, r, 0, 1, 1)[0][0], inside ? 1.0 : 0.0) << r << ": " << dx << "," << dy;
                 count += inside;
             }
         }
@@ -199,7 +176,7 @@ TEST(PixelInfo, StarWorkedExampleAndFlatRegion)
 {
     CImgPixelInfo info = MakeInfo(7, 7);
     Fill(info, 0, [](int x, int y) { return (x == 3 && y == 3) ? 100.0f : 10.0f; });
-    Out o = Star(info, 3, 3, 2, 0.5, 0.5);
+    Out o = Query(info, kStar, 3, 3, 2);
     EXPECT_EQ(o.Plane(0), (std::vector<double>{10, 10, 10, 0, 10}));
     EXPECT_TRUE(SameBits(o[6][0], 1.1283791670955126));
     EXPECT_EQ(o[5][0], 0.0);
@@ -240,23 +217,23 @@ TEST(PixelInfo, EmptyRegionsLeaveZeros)
     for (int p = 0; p < 3; ++p) {
         Fill(info, p, [](int x, int y) { return static_cast<float>(x + y + 1); });
     }
-    EXPECT_TRUE(Calc(info, CRect(7, 0, 9, 5)).AllZero(5));
-    EXPECT_TRUE(Calc(info, CRect(-1, -1, 0, 0)).AllZero(5));  // one sample, outside
-    EXPECT_TRUE(Sky(info, CRect(6, 4, 7, 5)).AllZero(5));
-    EXPECT_TRUE(Sky(info, CRect(5, 4, 9, 9)).AllZero(5));  // clamped to one pixel
-    EXPECT_TRUE(Sky(info, CRect(3, 3, 3, 9), 0.5, 0.5).AllZero(5));
+    EXPECT_TRUE(Query(info, kCalc, 7, 0, 9, 5).AllZero(5));
+    EXPECT_TRUE(Query(info, kCalc, -1, -1, 0, 0).AllZero(5));  // one sample, outside
+    EXPECT_TRUE(Query(info, kSky, 6, 4, 7, 5).AllZero(5));
+    EXPECT_TRUE(Query(info, kSky, 5, 4, 9, 9).AllZero(5));  // clamped to one pixel
+    EXPECT_TRUE(Query(info, kTrimmed, 3, 3, 3, 9).AllZero(5));
     for (const CPoint c : {CPoint(-1, 2), CPoint(6, 2), CPoint(2, 5), CPoint(INT_MIN, INT_MAX)}) {
-        EXPECT_TRUE(Star(info, c.x, c.y, 3, 0.5, 0.5).AllZero(7));
+        EXPECT_TRUE(Query(info, kStar, c.x, c.y, 3).AllZero(7));
     }
     for (const int r : {0, -4, INT_MIN}) {
-        EXPECT_TRUE(Circle(info, 2, 2, r, 0.5, 0.5).AllZero(5));
+        EXPECT_TRUE(Query(info, kCircle, 2, 2, r).AllZero(5));
     }
     // Only three planes are written.
     CImgPixelInfo five = MakeInfo(4, 4, 5);
     for (int p = 0; p < 5; ++p) {
         Fill(five, p, [p](int, int) { return static_cast<float>(p + 1); });
     }
-    Out o = Circle(five, 1, 1, 2, 1, 1);
+    Out o = Query(five, kCircle, 1, 1, 2, 0, 1, 1);
     EXPECT_EQ(o[2][2], 3.0);
     EXPECT_EQ(o[2][3], kUnset);
     EXPECT_EQ(o[0][4], kUnset);
@@ -270,7 +247,7 @@ TEST(PixelInfo, BlanksAreSkippedAndExtremeArgumentsAreSafe)
     const float nan = std::numeric_limits<float>::quiet_NaN();
     *blanked.GetImageAdr(0, 0, 0, 0, nullptr) = nan;  // the rectangle's first sample
     *blanked.GetImageAdr(2, 2, 0, 0, nullptr) = -std::numeric_limits<float>::infinity();
-    Out a = Calc(blanked, CRect(0, 0, 5, 4));
+    Out a = Query(blanked, kCalc, 0, 0, 5, 4);
     std::vector<float> finite;
     for (const float v : orbimg::test::Samples(blanked)) {
         if (std::isfinite(v)) {
@@ -282,17 +259,17 @@ TEST(PixelInfo, BlanksAreSkippedAndExtremeArgumentsAreSafe)
     EXPECT_EQ(a[0][0], 13.0);
     EXPECT_NEAR(a[2][0], 74.0 / 18.0, 1e-15);
     Fill(blanked, 0, [nan](int, int) { return nan; });
-    EXPECT_EQ(Calc(blanked, CRect(0, 0, 5, 4)).Plane(0), kZeros);
+    EXPECT_EQ(Query(blanked, kCalc, 0, 0, 5, 4).Plane(0), kZeros);
 
     // Whole-image answers from arguments at the ends of the int range; the
     // width x height of the first rectangle overflows 64 bits.
-    const std::vector<double> whole = Calc(info, CRect(0, 0, 5, 4)).Plane(0);
-    EXPECT_EQ(Calc(info, CPoint(INT_MAX, INT_MIN), INT_MAX).Plane(0), kZeros);  // far outside
-    EXPECT_EQ(Calc(info, CPoint(2, 2), INT_MAX).Plane(0), whole);
-    EXPECT_EQ(Calc(info, CRect(INT_MIN, INT_MIN, INT_MAX, INT_MAX)).Plane(0), whole);
-    EXPECT_EQ(Calc(info, CRect(INT_MAX, INT_MAX, INT_MIN, INT_MIN)).Plane(0), kZeros);
-    EXPECT_EQ(Sky(info, CRect(INT_MIN, INT_MIN, INT_MAX, INT_MAX), 1, 1).Plane(0),
-              Circle(info, 2, 2, INT_MAX, 1, 1).Plane(0));
+    const std::vector<double> whole = Query(info, kCalc, 0, 0, 5, 4).Plane(0);
+    EXPECT_EQ(Query(info, kPoint, INT_MAX, INT_MIN, INT_MAX).Plane(0), kZeros);  // far outside
+    EXPECT_EQ(Query(info, kPoint, 2, 2, INT_MAX).Plane(0), whole);
+    EXPECT_EQ(Query(info, kCalc, INT_MIN, INT_MIN, INT_MAX, INT_MAX).Plane(0), whole);
+    EXPECT_EQ(Query(info, kCalc, INT_MAX, INT_MAX, INT_MIN, INT_MIN).Plane(0), kZeros);
+    EXPECT_EQ(Query(info, kTrimmed, INT_MIN, INT_MIN, INT_MAX, INT_MAX, 1, 1).Plane(0),
+              Query(info, kCircle, 2, 2, INT_MAX, 0, 1, 1).Plane(0));
 }
 
 TEST(PixelInfo, SelectionMatchesAFullSort)
@@ -320,8 +297,8 @@ TEST(PixelInfo, SelectionMatchesAFullSort)
         const long n = static_cast<long>(v.size());
         const long l = std::min(std::max(static_cast<long>(n * (1 - lo) * 0.5), 0L), n / 2);
         const long h = std::min(std::max(static_cast<long>(n * (up + 1) * 0.5), n / 2 + 1), n - 1);
-        EXPECT_EQ(Sky(info, r, up, lo).Plane(0), SortedStats(v, l, h));
-        EXPECT_EQ(Sky(info, r).Plane(0), SortedStats(v, 0, v.size() / 2 - 1));
+        EXPECT_EQ(Query(info, kTrimmed, r.left, r.top, r.right, r.bottom, up, lo).Plane(0), SortedStats(v, l, h));
+        EXPECT_EQ(Query(info, kSky, r.left, r.top, r.right, r.bottom).Plane(0), SortedStats(v, 0, v.size() / 2 - 1));
     }
 }
 
@@ -330,11 +307,12 @@ TEST(PixelInfo, MatchesThePythonReference)
     const std::vector<double> d = orbimg::test::ReadNumbers("measure_reference.txt");
     ASSERT_GT(d.size(), 10u);
     std::size_t k = 0;
-    const int w = static_cast<int>(d[k++]);
-    const int h = static_cast<int>(d[k++]);
-    const int planes = static_cast<int>(d[k++]);
+    const auto next = [&d, &k] { return static_cast<int>(d[k++]); };
+    const int w = next();
+    const int h = next();
+    const int planes = next();
     CImgPixelInfo info = MakeInfo(w, h, planes);
-    const std::size_t blanks = static_cast<std::size_t>(d[k++]);
+    const int blanks = next();
     const std::size_t blankAt = k;
     k += 4 * blanks;
     for (int p = 0; p < planes; ++p) {
@@ -342,35 +320,30 @@ TEST(PixelInfo, MatchesThePythonReference)
     }
     const float kinds[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
                            -std::numeric_limits<float>::infinity()};
-    for (std::size_t b = 0; b < blanks; ++b) {
+    for (int b = 0; b < blanks; ++b) {
         const double* e = &d[blankAt + 4 * b];
         *info.GetImageAdr(static_cast<int>(e[1]), static_cast<int>(e[2]), static_cast<int>(e[0]), 0, nullptr) =
             kinds[static_cast<int>(e[3])];
     }
-    const std::size_t queries = static_cast<std::size_t>(d[k++]);
+    const int queries = next();
     ASSERT_EQ(d.size(), k + queries * (7 + 18));
-    for (std::size_t q = 0; q < queries; ++q, k += 25) {
-        const int kind = static_cast<int>(d[k]);
-        int a[4];
-        for (int i = 0; i < 4; ++i) {
-            a[i] = static_cast<int>(d[k + 1 + i]);
-        }
-        const double up = d[k + 5];
-        const double lo = d[k + 6];
-        const CRect rect(a[0], a[1], a[2], a[3]);
-        Out o = kind == 0 ? Calc(info, rect)
-                : kind == 1 ? Sky(info, rect)
-                : kind == 2 ? Sky(info, rect, up, lo)
-                : kind == 3 ? Circle(info, a[0], a[1], a[2], up, lo)
-                            : Star(info, a[0], a[1], a[2], up, lo);
+    for (int q = 0; q < queries; ++q) {
+        const std::size_t at = k;
+        const int kind = next();
+        const int a = next();
+        const int b = next();
+        const int c = next();
+        Out o = Query(info, kind, a, b, c, next(), d[at + 5], d[at + 6]);
+        k = at + 7;
         for (int p = 0; p < planes; ++p) {
             for (int s = 0; s < 6; ++s) {
                 if (s < 5 || kind == 4) {
-                    EXPECT_TRUE(SameBits(o[s == 5 ? 6 : s][p], d[k + 7 + 6 * p + s]))
+                    EXPECT_TRUE(SameBits(o[s == 5 ? 6 : s][p], d[k + 6 * p + s]))
                         << "query " << q << " plane " << p << " stat " << s;
                 }
             }
         }
+        k += 18;
     }
 }
 
