@@ -159,8 +159,8 @@ TEST_P(AutoLevelLumaEachTarget, RoutesAgreeOnSamplesOfEveryKind)
     // Levels (min, range): ordinary, awkward ranges, the extreme magnitudes
     // still covered, negative ranges.
     const std::pair<double, double> levels[] = {
-        {0.0, 255.0},       {13.75, 3001.25}, {-500.0, 0.1},   {0.0, 3.0},  {1.0 / 3, 1.0 / 3}, {0.0, 1e-300},
-        {0.0, 1e300},       {-1e-30, 1e-30},  {5.0, -7.0},     {0.0, 0x1p-1000}, {0.0, -0x1p1000}, {0x1p-1074, 1.0},
+        {0.0, 255.0}, {13.75, 3001.25}, {-500.0, 0.1}, {0.0, 3.0},       {1.0 / 3, 1.0 / 3}, {0.0, 1e-300},
+        {0.0, 1e300}, {-1e-30, 1e-30},  {5.0, -7.0},   {0.0, 0x1p-1000}, {0.0, -0x1p1000},   {0x1p-1074, 1.0},
     };
     for (const auto& [min, range] : levels) {
         CKelImage img = Row(samples, min, min + range);
