@@ -46,4 +46,13 @@ inline std::pair<double, double> Levels(const CImgAutoLevel& img, int plane)
     return {img.GetLevelMin(plane), img.GetLevelMax(plane)};
 }
 
+/// The figures Get reads back from plane 0's levels by a method.
+inline std::pair<double, double> Get(CImgAutoLevel& img, int method, CRect* rect)
+{
+    double low = 9.0;
+    double high = 9.0;
+    img.Get(low, high, method, rect);
+    return {low, high};
+}
+
 }  // namespace orbimg::test

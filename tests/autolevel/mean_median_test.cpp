@@ -1,10 +1,9 @@
-// Auto level by mean and by median, the dispatchers, and the luminance
-// kernels they share.
+// Auto level by mean and by median, the dispatchers, the extremes the range
+// walks start from, and empty, flat and NaN windows of all three methods.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
-#include <random>
 #include <vector>
 
 #include "autolevel/samples.h"
@@ -14,27 +13,19 @@ using namespace orbimg::test;
 
 namespace {
 
-// v rounded to float in a way the optimiser keeps (an independent route to
-// the luminance kernels).
-float Round(double v)
-{
-    volatile float f = static_cast<float>(v);
-    return f;
-}
-
 // Colour image with different levels per plane; the same levels on every
 // plane when `sameLevels`.
-CImgAutoLevel ColorImage(bool sameLevels)
+CImgAutoLevel ColorImage(bool sameLevels, int width = 48, int height = 36)
 {
-    CImgAutoLevel img = HashImage(48, 36, 3);
+    CImgAutoLevel img = HashImage(width, height, 3);
     for (int p = 0; p < 3; ++p) {
         img.SetLevel(p, sameLevels ? 950.0 : 950.0 + 30 * p, sameLevels ? 1200.0 : 1200.0 + 77.7 * p);
     }
     return img;
 }
 
-// Sequential mean and sigma of a list.
-std::pair<double, double> MeanSigma(const std::vector<float>& v)
+// The levels mean - low sigma, sigma high + mean of a list, summed in order.
+std::pair<double, double> MeanSigmaLevels(const std::vector<float>& v, double low, double high)
 {
     double sum = 0.0;
     for (float x : v) {
@@ -45,51 +36,18 @@ std::pair<double, double> MeanSigma(const std::vector<float>& v)
     for (float x : v) {
         sq += (x - mean) * (x - mean);
     }
-    return {mean, std::sqrt(sq / static_cast<double>(v.size()))};
+    const double sigma = std::sqrt(sq / static_cast<double>(v.size()));
+    return {mean - sigma * low, sigma * high + mean};
+}
+
+float Median(CImgAutoLevel& img, int blockSampling, int luminance = 0, int plane = 0, CRect* rect = nullptr)
+{
+    float m = -1.0f;
+    img.GetMedian(&m, blockSampling, luminance, plane, rect);
+    return m;
 }
 
 }  // namespace
-
-TEST(AutoLevelLuma, KernelsMatchThePixelFunctionsBitForBit)
-{
-    std::mt19937 rng(7);
-    std::uniform_real_distribution<float> value(-500.0f, 70000.0f);
-    CKelImage img = MakeImage(257, 1, 3);
-    for (int p = 0; p < 3; ++p) {
-        Fill(img, p, [&](int, int) { return value(rng); });
-        img.SetLevel(p, 13.7 * (p + 1), 3001.3 + 1234.5 * p);
-    }
-    *img.GetImageAdr(100, 0, 1, 0, nullptr) = kNaN;
-    const float* r = img.GetImageAdr(0, 0, 0, 1, nullptr);
-    const float* g = img.GetImageAdr(0, 0, 1, 1, nullptr);
-    const float* b = img.GetImageAdr(0, 0, 2, 1, nullptr);
-    std::vector<float> y256(257);
-    std::vector<float> yRaw(257);
-    // Both routes of the kernels (every build: luma_test.cpp).
-    for (const auto route : {orbimg::detail::LumaRoute::Proven, orbimg::detail::LumaRoute::Divided}) {
-        const orbimg::detail::DisplayLuma luma(img, route);
-        ASSERT_EQ(luma.Route(), route);
-        luma.To256(r, g, b, 257, y256.data());
-        luma.ToRaw(r, g, b, 257, yRaw.data());
-        for (int i = 0; i < 257; ++i) {
-            float c[3];
-            const float* s[3] = {r, g, b};
-            for (int p = 0; p < 3; ++p) {
-                c[p] = Round((static_cast<double>(s[p][i]) - img.GetLevelMin(p)) / img.GetLevelRange(p) * 255.0);
-            }
-            const float expected = Round(0.587 * c[1] + 0.299 * c[0] + 0.114 * c[2]);
-            if (std::isnan(expected)) {
-                ASSERT_TRUE(std::isnan(y256[i]) && std::isnan(yRaw[i])) << i;
-                continue;
-            }
-            ASSERT_TRUE(SameBits(y256[i], expected)) << i << " route " << static_cast<int>(route);
-            ASSERT_TRUE(SameBits(y256[i], img.GetPixelBright256f(i, 0))) << i << " route " << static_cast<int>(route);
-            const float raw =
-                Round(static_cast<double>(expected) / 255.0 * img.GetLevelRange(0) + img.GetLevelMin(0));
-            ASSERT_TRUE(SameBits(yRaw[i], raw)) << i << " route " << static_cast<int>(route);
-        }
-    }
-}
 
 TEST(AutoLevelLuma, ExtremesKeepTheFirstOfEqualValues)
 {
@@ -110,66 +68,41 @@ TEST(AutoLevelLuma, ExtremesKeepTheFirstOfEqualValues)
     e = extremes({-1, -2, -0.0f, -3, -4, -5, -6, -7, -8, -9, 0.0f});
     EXPECT_TRUE(SameBits(e.max, -0.0f));
     EXPECT_EQ(e.min, -9.0f);
-    e = extremes({kNaN, kNaN});
-    EXPECT_EQ(e.count, 0);
+    EXPECT_EQ(extremes({kNaN, kNaN}).count, 0);
 }
 
 TEST(AutoLevelMean, LevelsFromMeanAndSigma)
 {
     CImgAutoLevel img = MakeAuto(2, 2);
     Fill(img, 0, {1, 2, 3, 4});
-    img.DoByMean(1.0, 1.0, 1, nullptr);  // mono: linked, whatever perPlane
-    EXPECT_EQ(Levels(img, 0), std::make_pair(2.5 - std::sqrt(1.25), std::sqrt(1.25) + 2.5));
-    img.DoByMean(2.0, 2.0, 0, nullptr);
-    EXPECT_EQ(Levels(img, 0), std::make_pair(2.5 - 2 * std::sqrt(1.25), 2 * std::sqrt(1.25) + 2.5));
+    img.DoByMean(1.0, 2.0, 1, nullptr);  // mono: linked, whatever perPlane
+    EXPECT_EQ(Levels(img, 0), std::make_pair(2.5 - std::sqrt(1.25), 2 * std::sqrt(1.25) + 2.5));
 
-    // Luminance mode: the display luminance on plane 0's raw scale, linked.
-    CImgAutoLevel color = ColorImage(false);
+    // Luminance mode: the display luminance on plane 0's raw scale, linked;
+    // per plane: each plane its own statistics.
+    const CImgAutoLevel color = ColorImage(false);
     CRect rect(3, 2, 41, 30);
-    std::vector<float> set;
+    std::vector<float> set[4];
     for (int y = rect.top; y < rect.bottom; ++y) {
         for (int x = rect.left; x < rect.right; ++x) {
-            set.push_back(color.GetPixelBrightRaw(color.GetImageAdr(x, y, 0, 1, nullptr),
-                                                  color.GetImageAdr(x, y, 1, 1, nullptr),
-                                                  color.GetImageAdr(x, y, 2, 1, nullptr)));
+            float* s[3];
+            for (int p = 0; p < 3; ++p) {
+                s[p] = const_cast<float*>(color.GetImageAdr(x, y, p, 1, nullptr));
+                set[p].push_back(*s[p]);
+            }
+            set[3].push_back(CImgAutoLevel(color).GetPixelBrightRaw(s[0], s[1], s[2]));
         }
     }
-    const auto [mean, sigma] = MeanSigma(set);
     CImgAutoLevel expected = color;
-    expected.SetLevel(-1, mean - sigma * 2.0, sigma * 3.0 + mean);
+    const auto [low, high] = MeanSigmaLevels(set[3], 2.0, 3.0);
+    expected.SetLevel(-1, low, high);
     CImgAutoLevel luma = color;
     luma.DoByMean(2.0, 3.0, 0, &rect);
-    for (int p = 0; p < 3; ++p) {
-        EXPECT_EQ(Levels(luma, p), Levels(expected, p)) << p;
-    }
-
-    // Per plane: each plane its own statistics.
     CImgAutoLevel perPlane = color;
     perPlane.DoByMean(2.0, 3.0, 1, &rect);
     for (int p = 0; p < 3; ++p) {
-        std::vector<float> samples;
-        for (int y = rect.top; y < rect.bottom; ++y) {
-            for (int x = rect.left; x < rect.right; ++x) {
-                samples.push_back(At(color, x, y, p));
-            }
-        }
-        const auto [m, s] = MeanSigma(samples);
-        EXPECT_EQ(Levels(perPlane, p), std::make_pair(m - s * 2.0, s * 3.0 + m)) << p;
-    }
-}
-
-TEST(AutoLevelMean, GetterInvertsSetter)
-{
-    for (const bool mono : {true, false}) {
-        CImgAutoLevel img = mono ? HashImage(40, 30, 1) : ColorImage(true);
-        CRect rect(1, 2, 37, 29);
-        img.DoByMean(1.5, 4.25, 0, &rect);
-        double low = 0.0;
-        double high = 0.0;
-        img.GetByMean(low, high, &rect);
-        // The luminance set is rounded to float on the new levels' scale.
-        EXPECT_NEAR(low, 1.5, 1e-6);
-        EXPECT_NEAR(high, 4.25, 1e-6);
+        EXPECT_EQ(Levels(luma, p), Levels(expected, p)) << p;
+        EXPECT_EQ(Levels(perPlane, p), MeanSigmaLevels(set[p], 2.0, 3.0)) << p;
     }
 }
 
@@ -177,24 +110,15 @@ TEST(AutoLevelMedian, UpperMiddleAndValues)
 {
     CImgAutoLevel img = MakeAuto(2, 2);
     Fill(img, 0, {10, 2, 3, 1});
-    float m = -1.0f;
-    img.GetMedian(&m, 0, 0, 0, nullptr);
-    EXPECT_EQ(m, 3.0f);  // index 2 of 1, 2, 3, 10: not 2.5
-    img.GetMedian(&m, 1, 1, 2, nullptr);  // a mono image ignores plane and luminance
-    EXPECT_EQ(m, 3.0f);
-
-    // NaN samples are dropped: 1, 3, 5 remain.
-    Fill(img, 0, {5, kNaN, 1, 3});
-    img.GetMedian(&m, 0, 0, 0, nullptr);
-    EXPECT_EQ(m, 3.0f);
-    // No value: 0.0.
-    Fill(img, 0, {kNaN, kNaN, kNaN, kNaN});
-    img.GetMedian(&m, 0, 0, 0, nullptr);
-    EXPECT_EQ(m, 0.0f);
+    EXPECT_EQ(Median(img, 0), 3.0f);  // index 2 of 1, 2, 3, 10: not 2.5
+    EXPECT_EQ(Median(img, 1, 1, 2), 3.0f);  // a mono image ignores plane and luminance
+    Fill(img, 0, {5, kNaN, 1, 3});  // NaN samples are dropped: 1, 3, 5 remain
+    EXPECT_EQ(Median(img, 0), 3.0f);
+    Fill(img, 0, {kNaN, kNaN, kNaN, kNaN});  // no value: 0.0
+    EXPECT_EQ(Median(img, 0), 0.0f);
     CRect outside(2, 0, 5, 2);
     Fill(img, 0, {1, 2, 3, 4});
-    img.GetMedian(&m, 0, 0, 0, &outside);
-    EXPECT_EQ(m, 0.0f);
+    EXPECT_EQ(Median(img, 0, 0, 0, &outside), 0.0f);
 
     // Colour: the raw luminance (no levels), or one plane.
     CImgAutoLevel color = MakeAuto(3, 1, 3);
@@ -202,10 +126,8 @@ TEST(AutoLevelMedian, UpperMiddleAndValues)
     Fill(color, 1, {0, 100, 0});
     Fill(color, 2, {0, 0, 100});
     color.SetLevel(0, 50.0, 51.0);
-    color.GetMedian(&m, 0, 1, 0, nullptr);
-    EXPECT_EQ(m, static_cast<float>(0.299 * 100.0));  // 11.4, 29.9, 58.7
-    color.GetMedian(&m, 0, 0, 2, nullptr);
-    EXPECT_EQ(m, 0.0f);  // 0, 0, 100
+    EXPECT_EQ(Median(color, 0, 1, 0), static_cast<float>(0.299 * 100.0));  // 11.4, 29.9, 58.7
+    EXPECT_EQ(Median(color, 0, 0, 2), 0.0f);  // 0, 0, 100
 }
 
 TEST(AutoLevelMedian, BlockSamplingThresholds)
@@ -215,9 +137,7 @@ TEST(AutoLevelMedian, BlockSamplingThresholds)
         CImgAutoLevel img = HashImage(w, h, 1);
         std::vector<float> all = Samples(img);
         std::nth_element(all.begin(), all.begin() + all.size() / 2, all.end());
-        float m = 0.0f;
-        img.GetMedian(&m, 1, 0, 0, nullptr);
-        EXPECT_EQ(m, all[all.size() / 2]) << w << " x " << h;
+        EXPECT_EQ(Median(img, 1), all[all.size() / 2]) << w << " x " << h;
     }
 
     // 1000 x 1000: s = 4, 250 x 250 blocks. A block holds 15 samples of v
@@ -230,52 +150,35 @@ TEST(AutoLevelMedian, BlockSamplingThresholds)
         const float v = static_cast<float>(static_cast<long long>(block) * 7919 % 62500);
         return (x % 4 == 0 && y % 4 == 0) ? v + 8.0f : v;
     });
-    float m = 0.0f;
-    big.GetMedian(&m, 1, 0, 0, nullptr);
-    EXPECT_EQ(m, 31250.5f);
-    big.GetMedian(&m, 0, 0, 0, nullptr);
-    EXPECT_EQ(m, 31250.0f);
+    EXPECT_EQ(Median(big, 1), 31250.5f);
+    EXPECT_EQ(Median(big, 0), 31250.0f);
 
     // A window narrower than the block still has a median (s at most the
     // shorter side): 150001 x 1 would give s = 2. x % 1000 holds 0 151 times
     // and 1 .. 999 150 times each: element 75000 is 499.
     CImgAutoLevel strip = MakeAuto(150001, 1);
     Fill(strip, 0, [](int x, int) { return static_cast<float>(x % 1000); });
-    strip.GetMedian(&m, 1, 0, 0, nullptr);
-    EXPECT_EQ(m, 499.0f);
+    EXPECT_EQ(Median(strip, 1), 499.0f);
 }
 
-TEST(AutoLevelMedian, SettersAndGetters)
+TEST(AutoLevelMedian, LevelsFromMedianAndDeviation)
 {
     CImgAutoLevel img = HashImage(60, 40, 1);
-    float median = 0.0f;
-    img.GetMedian(&median, 1, 0, 0, nullptr);
+    const double median = Median(img, 1);
     CImgAutoLevel zero = img;
     zero.DoByMedian(0.0, 0.0, 0, nullptr);
-    EXPECT_EQ(Levels(zero, 0), std::make_pair(static_cast<double>(median), static_cast<double>(median)));
-
+    EXPECT_EQ(Levels(zero, 0), std::make_pair(median, median));
     // d: root-mean-square deviation from the median, every sample.
     double sq = 0.0;
     for (float v : Samples(img)) {
-        sq += (v - static_cast<double>(median)) * (v - static_cast<double>(median));
+        sq += (v - median) * (v - median);
     }
     const double d = std::sqrt(sq / 2400.0);
     img.DoByMedian(1.0, 5.0, 1, nullptr);
     EXPECT_EQ(Levels(img, 0), std::make_pair(median - d * 1.0, d * 5.0 + median));
 
-    for (const bool mono : {true, false}) {
-        CImgAutoLevel a = mono ? HashImage(40, 30, 1) : ColorImage(true);
-        CRect rect(2, 1, 39, 30);
-        a.DoByMedian(0.5, 7.0, 0, &rect);
-        double low = 0.0;
-        double high = 0.0;
-        a.GetByMedian(low, high, &rect);
-        EXPECT_NEAR(low, 0.5, 1e-6);
-        EXPECT_NEAR(high, 7.0, 1e-6);
-    }
-
     // Per plane on colour: each plane its own median and deviation.
-    CImgAutoLevel color = ColorImage(false);
+    const CImgAutoLevel color = ColorImage(false);
     CImgAutoLevel perPlane = color;
     perPlane.DoByMedian(1.0, 2.0, 1, nullptr);
     for (int p = 0; p < 3; ++p) {
@@ -286,99 +189,97 @@ TEST(AutoLevelMedian, SettersAndGetters)
     }
 }
 
-TEST(AutoLevelMeanMedian, EmptyFlatAndNaNWindows)
+TEST(AutoLevelMeanMedian, GettersInvertTheSetters)
 {
-    CImgAutoLevel img = ColorImage(false);
-    CRect empty(10, 36, 20, 50);
-    for (int method : {1, 2}) {
-        for (int perPlane : {0, 1}) {
-            CImgAutoLevel copy = img;
-            copy.Do(1.0, 1.0, method, perPlane, &empty);
-            for (int p = 0; p < 3; ++p) {
-                EXPECT_EQ(Levels(copy, p), Levels(img, p));
-            }
+    for (const int method : {1, 2}) {
+        for (const bool mono : {true, false}) {
+            CImgAutoLevel img = mono ? HashImage(40, 30, 1) : ColorImage(true);
+            CRect rect(1 + method, 2, 37, 29);
+            img.Do(1.5, 4.25 + method, method, 0, &rect);
+            // The luminance set is rounded to float on the new levels' scale.
+            const auto [low, high] = Get(img, method, &rect);
+            EXPECT_NEAR(low, 1.5, 1e-6) << method << " " << mono;
+            EXPECT_NEAR(high, 4.25 + method, 1e-6) << method << " " << mono;
         }
-        double low = 9.0;
-        double high = 9.0;
-        img.Get(low, high, method, &empty);
-        EXPECT_EQ(std::make_pair(low, high), std::make_pair(0.0, 1.0));
     }
+}
 
-    // NaN skipped: a NaN last row measures as the window without it.
-    CImgAutoLevel nan = img;
+TEST(AutoLevelAllMethods, EmptyFlatAndNaNWindows)
+{
+    CImgAutoLevel img = ColorImage(false, 20, 12);
+    CImgAutoLevel nan = img;  // a NaN last row, and NaN at the windows' first pixel
     for (int p = 0; p < 3; ++p) {
-        for (int x = 0; x < 48; ++x) {
-            *nan.GetImageAdr(x, 35, p, 0, nullptr) = kNaN;
+        for (int x = 0; x < 20; ++x) {
+            *nan.GetImageAdr(x, 11, p, 0, nullptr) = kNaN;
         }
     }
-    CRect upper(0, 0, 48, 35);
-    CRect last(0, 35, 48, 36);
-    for (int method : {1, 2}) {
+    *nan.GetImageAdr(0, 0, 0, 0, nullptr) = kNaN;
+    CImgAutoLevel flat = MakeAuto(5, 5);
+    Fill(flat, 0, [](int, int) { return 7.0f; });
+    CRect upper(0, 0, 20, 11);
+    CRect last(0, 11, 20, 12);
+    const double args[3][2] = {{0.02, 0.97}, {1.0, 2.0}, {1.0, 2.0}};
+    for (int method : {0, 1, 2}) {
+        const double low = args[method][0];
+        const double high = args[method][1];
         for (int perPlane : {0, 1}) {
+            // Empty after clipping (at the right and bottom edges too): nothing
+            // changes. NaN samples are skipped: the NaN last row measures as the
+            // window without it; all NaN changes nothing.
+            for (CRect rect : {CRect(20, 0, 30, 12), CRect(0, 12, 20, 40), CRect(5, 5, 5, 9)}) {
+                CImgAutoLevel copy = img;
+                copy.Do(low, high, method, perPlane, &rect);
+                EXPECT_EQ(Get(img, method, &rect), std::make_pair(0.0, 1.0));
+                for (int p = 0; p < 3; ++p) {
+                    EXPECT_EQ(Levels(copy, p), Levels(img, p)) << method << " " << perPlane;
+                }
+            }
             CImgAutoLevel a = nan;
             CImgAutoLevel b = nan;
             CImgAutoLevel c = nan;
-            a.Do(1.0, 2.0, method, perPlane, nullptr);
-            b.Do(1.0, 2.0, method, perPlane, &upper);
-            c.Do(1.0, 2.0, method, perPlane, &last);
+            a.Do(low, high, method, perPlane, nullptr);
+            b.Do(low, high, method, perPlane, &upper);
+            c.Do(low, high, method, perPlane, &last);
             for (int p = 0; p < 3; ++p) {
                 EXPECT_EQ(Levels(a, p), Levels(b, p)) << method << " " << perPlane;
                 EXPECT_EQ(Levels(c, p), Levels(nan, p)) << method << " " << perPlane;
             }
         }
-        double la;
-        double ha;
-        double lb;
-        double hb;
-        nan.Get(la, ha, method, nullptr);
-        nan.Get(lb, hb, method, &upper);
-        EXPECT_EQ(std::make_pair(la, ha), std::make_pair(lb, hb));
-        nan.Get(la, ha, method, &last);
-        EXPECT_EQ(std::make_pair(la, ha), std::make_pair(0.0, 1.0));
-    }
-
-    // Flat: both ends at the value; the getters write 0 and 1.
-    CImgAutoLevel flat = MakeAuto(5, 5);
-    Fill(flat, 0, [](int, int) { return 7.0f; });
-    for (int method : {1, 2}) {
-        flat.Do(2.0, 3.0, method, 0, nullptr);
-        EXPECT_EQ(Levels(flat, 0), std::make_pair(7.0, 7.0));
+        EXPECT_EQ(Get(nan, method, nullptr), Get(nan, method, &upper)) << method;
+        EXPECT_EQ(Get(nan, method, &last), std::make_pair(0.0, 1.0)) << method;
+        // Flat: both ends at the value; the getters write 0 and 1.
+        flat.Do(low, high, method, 0, nullptr);
+        EXPECT_EQ(Levels(flat, 0), std::make_pair(7.0, 7.0)) << method;
         flat.SetLevel(0, 0.0, 10.0);
-        double low = 9.0;
-        double high = 9.0;
-        flat.Get(low, high, method, nullptr);
-        EXPECT_EQ(std::make_pair(low, high), std::make_pair(0.0, 1.0));
+        EXPECT_EQ(Get(flat, method, nullptr), std::make_pair(0.0, 1.0)) << method;
     }
 }
 
 TEST(AutoLevelDispatch, MethodNumbersSelectTheMethod)
 {
+    using Setter = void (CImgAutoLevel::*)(double, double, int, CRect*);
+    using Getter = void (CImgAutoLevel::*)(double&, double&, CRect*);
+    const Setter byNormal = &CImgAutoLevel::DoByNormal;
+    const Getter getNormal = &CImgAutoLevel::GetByNormal;
+    const struct {
+        int method;
+        Setter set;
+        Getter get;
+    } cases[] = {{0, byNormal, getNormal},
+                 {1, &CImgAutoLevel::DoByMean, &CImgAutoLevel::GetByMean},
+                 {2, &CImgAutoLevel::DoByMedian, &CImgAutoLevel::GetByMedian},
+                 {3, byNormal, getNormal},
+                 {-1, byNormal, getNormal}};
     const CImgAutoLevel img = HashImage(30, 20, 3);
     CRect rect(1, 1, 29, 19);
-    CImgAutoLevel byNormal = img;
-    CImgAutoLevel byMean = img;
-    CImgAutoLevel byMedian = img;
-    byNormal.DoByNormal(0.05, 0.95, 0, &rect);
-    byMean.DoByMean(0.05, 0.95, 0, &rect);
-    byMedian.DoByMedian(0.05, 0.95, 0, &rect);
-    const CImgAutoLevel* expected[] = {&byNormal, &byMean, &byMedian, &byNormal, &byNormal};
-    const int methods[] = {0, 1, 2, 3, -1};
-    for (int i = 0; i < 5; ++i) {
-        CImgAutoLevel copy = img;
-        copy.Do(0.05, 0.95, methods[i], 0, &rect);
-        EXPECT_EQ(Levels(copy, 0), Levels(*expected[i], 0)) << methods[i];
-        double low = 0.0;
-        double high = 0.0;
-        double lowDirect = 1.0;
-        double highDirect = 1.0;
-        copy.Get(low, high, methods[i], &rect);
-        if (methods[i] == 1) {
-            copy.GetByMean(lowDirect, highDirect, &rect);
-        } else if (methods[i] == 2) {
-            copy.GetByMedian(lowDirect, highDirect, &rect);
-        } else {
-            copy.GetByNormal(lowDirect, highDirect, &rect);
-        }
-        EXPECT_EQ(std::make_pair(low, high), std::make_pair(lowDirect, highDirect)) << methods[i];
+    for (const auto& c : cases) {
+        CImgAutoLevel viaDo = img;
+        CImgAutoLevel direct = img;
+        viaDo.Do(0.05, 0.95, c.method, 0, &rect);
+        (direct.*c.set)(0.05, 0.95, 0, &rect);
+        EXPECT_EQ(Levels(viaDo, 0), Levels(direct, 0)) << c.method;
+        double low = 1.0, high = 1.0;
+        (viaDo.*c.get)(low, high, &rect);
+        EXPECT_EQ(Get(viaDo, c.method, &rect), std::make_pair(low, high)) << c.method;
     }
 }

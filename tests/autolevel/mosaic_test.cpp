@@ -2,6 +2,7 @@
 // sampling, the camera margins and the gains.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "autolevel_support.h"
@@ -13,9 +14,23 @@ namespace {
 // Honeycomb photosite offsets in output order.
 constexpr int kSites[8][2] = {{1, 0}, {0, 1}, {1, 2}, {0, 3}, {3, 0}, {2, 1}, {3, 2}, {2, 3}};
 
+std::vector<float> Bayer(CImgAutoLevel& img, int blockSampling)
+{
+    std::vector<float> m(4, -1.0f);
+    img.GetMedianBayer(m.data(), blockSampling);
+    return m;
+}
+
+std::vector<double> HoneyComb(CImgAutoLevel& img, int blockSampling)
+{
+    std::vector<double> gains(8, -1.0);
+    img.GetMedianHoneyComb(gains.data(), blockSampling);
+    return gains;
+}
+
 }  // namespace
 
-TEST(MosaicBayer, PositionsAndOddSizes)
+TEST(MosaicBayer, PositionsOddSizesAndNaN)
 {
     // 5 x 5: the last row and column belong to no position.
     CImgAutoLevel img = MakeAuto(5, 5);
@@ -28,24 +43,20 @@ TEST(MosaicBayer, PositionsAndOddSizes)
         const int cell = (x / 2) + 2 * (y / 2);
         return static_cast<float>(10 * q + (cell * 3) % 4 + 1);
     });
-    float m[4] = {};
-    img.GetMedianBayer(m, 0);
     // Each position has 1, 2, 3, 4 (over the four cells): index 2 -> 3.
-    EXPECT_EQ(m[0], 3.0f);
-    EXPECT_EQ(m[1], 13.0f);
-    EXPECT_EQ(m[2], 23.0f);
-    EXPECT_EQ(m[3], 33.0f);
-
     // Fewer than 50000 pixels: blockSampling changes nothing.
-    float n[4] = {};
-    img.GetMedianBayer(n, 1);
-    EXPECT_EQ(std::vector<float>(m, m + 4), std::vector<float>(n, n + 4));
+    EXPECT_EQ(Bayer(img, 0), (std::vector<float>{3, 13, 23, 33}));
+    EXPECT_EQ(Bayer(img, 1), (std::vector<float>{3, 13, 23, 33}));
 
     // Too small for a cell: 0.0 everywhere.
     CImgAutoLevel tiny = MakeAuto(1, 7);
     Fill(tiny, 0, [](int, int) { return 5.0f; });
-    tiny.GetMedianBayer(n, 0);
-    EXPECT_EQ(std::vector<float>(n, n + 4), std::vector<float>(4, 0.0f));
+    EXPECT_EQ(Bayer(tiny, 0), std::vector<float>(4, 0.0f));
+
+    // A NaN block is dropped: position 0 of a 4 x 4 image keeps 1, 5, 7.
+    CImgAutoLevel nan = MakeAuto(4, 4);
+    Fill(nan, 0, {1, 0, 7, 0, 0, 0, 0, 0, kNaN, 0, 5, 0, 0, 0, 0, 0});
+    EXPECT_EQ(Bayer(nan, 0)[0], 5.0f);
 }
 
 TEST(MosaicBayer, BlockSampling)
@@ -59,27 +70,12 @@ TEST(MosaicBayer, BlockSampling)
         const bool first = (x / 2) % 2 == 0 && (y / 2) % 2 == 0;
         return static_cast<float>(10 * q + (first ? 97 : 100));
     });
-    float m[4] = {};
-    img.GetMedianBayer(m, 1);
-    for (int q = 0; q < 4; ++q) {
-        EXPECT_EQ(m[q], static_cast<float>(10 * q + 99.25)) << q;
-    }
-    img.GetMedianBayer(m, 0);
-    EXPECT_EQ(m[3], 130.0f);
+    EXPECT_EQ(Bayer(img, 1), (std::vector<float>{99.25f, 109.25f, 119.25f, 129.25f}));
+    EXPECT_EQ(Bayer(img, 0)[3], 130.0f);
 
     // 300 x 200 = 60000 pixels: k = 1 would give s = 0; s = 1 is used.
     CImgAutoLevel k1 = HashImage(300, 200, 1);
-    float a[4] = {};
-    float b[4] = {};
-    k1.GetMedianBayer(a, 1);
-    k1.GetMedianBayer(b, 0);
-    EXPECT_EQ(std::vector<float>(a, a + 4), std::vector<float>(b, b + 4));
-
-    // A NaN block is dropped: position 0 of a 4 x 4 image keeps 3 values.
-    CImgAutoLevel nan = MakeAuto(4, 4);
-    Fill(nan, 0, {1, 0, 7, 0, 0, 0, 0, 0, kNaN, 0, 5, 0, 0, 0, 0, 0});
-    nan.GetMedianBayer(a, 0);
-    EXPECT_EQ(a[0], 5.0f);  // 1, 5, 7
+    EXPECT_EQ(Bayer(k1, 1), Bayer(k1, 0));
 }
 
 TEST(MosaicHoneyComb, GainsAndCameraMargins)
@@ -92,33 +88,24 @@ TEST(MosaicHoneyComb, GainsAndCameraMargins)
         return margin ? 1e6f : site(x, y);
     });
     // Without the camera, the margins take part (a sixth of the area: the
-    // medians stay the body's) and positions are absolute.
-    double gains[8] = {};
-    img.GetMedianHoneyComb(gains, 0);
-    double largest = 0.0;
-    for (const auto& s : kSites) {
-        largest = std::max(largest, static_cast<double>(site(s[0], s[1])));
-    }
-    for (int k = 0; k < 8; ++k) {
-        EXPECT_EQ(gains[k], largest / site(kSites[k][0], kSites[k][1])) << k;
-    }
-    // With the camera, measured from (48, 30): row offset 30 shifts the
-    // pattern by two rows; the margins are not read.
-    for (const wchar_t* model : {L"FinePixS2Pro", L"FUJIFILM FINEPIXS2PRO", L"xxfinepixs2proyy"}) {
+    // medians stay the body's) and positions are absolute. With the camera,
+    // measured from (48, 30): row offset 30 shifts the pattern by two rows;
+    // the margins are not read.
+    for (const wchar_t* model : {L"", L"FinePixS2Pro", L"FUJIFILM FINEPIXS2PRO", L"xxfinepixs2proyy"}) {
         img.GetHeader()->SetCameraModel(model);
-        img.GetMedianHoneyComb(gains, 0);
-        largest = 0.0;
+        const int shift = *model ? 2 : 0;
+        double largest = 0.0;
         for (const auto& s : kSites) {
-            largest = std::max(largest, static_cast<double>(site(s[0], s[1] + 2)));
+            largest = std::max(largest, static_cast<double>(site(s[0], s[1] + shift)));
         }
+        const std::vector<double> gains = HoneyComb(img, 0);
         for (int k = 0; k < 8; ++k) {
-            EXPECT_EQ(gains[k], largest / site(kSites[k][0], kSites[k][1] + 2)) << k;
+            EXPECT_EQ(gains[k], largest / site(kSites[k][0], kSites[k][1] + shift)) << k;
         }
     }
     // Another character inside the name: no match, absolute positions again.
     img.GetHeader()->SetCameraModel(L"FinePix S2Pro");
-    img.GetMedianHoneyComb(gains, 0);
-    EXPECT_EQ(gains[0], 132.0 / 110.0);  // site (3, 2) over site (1, 0)
+    EXPECT_EQ(HoneyComb(img, 0)[0], 132.0 / 110.0);  // site (3, 2) over site (1, 0)
 }
 
 TEST(MosaicHoneyComb, BlockSamplingAndDegenerateMedians)
@@ -135,8 +122,7 @@ TEST(MosaicHoneyComb, BlockSamplingAndDegenerateMedians)
         const bool first = (x / 4) % 4 == 0 && (y / 4) % 4 == 0;
         return static_cast<float>(200 + 4 * dx + dy + (first ? 8 : 0));
     });
-    double gains[8] = {};
-    img.GetMedianHoneyComb(gains, 1);
+    const std::vector<double> gains = HoneyComb(img, 1);
     const double top = 200 + 4 * 3 + 2 + 0.5;  // site (3, 2)
     for (int k = 0; k < 8; ++k) {
         EXPECT_EQ(gains[k], top / (200 + 4 * kSites[k][0] + kSites[k][1] + 0.5)) << k;
@@ -145,17 +131,13 @@ TEST(MosaicHoneyComb, BlockSamplingAndDegenerateMedians)
     // Equal medians: all 1. A zero median: gain 1. No block: 0.
     CImgAutoLevel flat = MakeAuto(8, 8);
     Fill(flat, 0, [](int, int) { return 3.0f; });
-    flat.GetMedianHoneyComb(gains, 0);
-    EXPECT_EQ(std::vector<double>(gains, gains + 8), std::vector<double>(8, 1.0));
+    EXPECT_EQ(HoneyComb(flat, 0), std::vector<double>(8, 1.0));
     Fill(flat, 0, [](int x, int y) { return (x % 4 == 1 && y % 4 == 0) ? 0.0f : (x % 4 == 0 ? 200.0f : 100.0f); });
-    flat.GetMedianHoneyComb(gains, 0);
-    EXPECT_EQ(gains[0], 1.0);  // (1, 0): median 0
-    EXPECT_EQ(gains[1], 1.0);  // (0, 1): 200, the largest
-    EXPECT_EQ(gains[2], 2.0);  // (1, 2): 100
+    // (1, 0): median 0; (0, 1): 200, the largest; (1, 2): 100.
+    const std::vector<double> zero = HoneyComb(flat, 0);
+    EXPECT_EQ(std::vector<double>(zero.begin(), zero.begin() + 3), (std::vector<double>{1.0, 1.0, 2.0}));
     CImgAutoLevel small = MakeAuto(3, 9);
-    small.GetMedianHoneyComb(gains, 1);
-    EXPECT_EQ(std::vector<double>(gains, gains + 8), std::vector<double>(8, 0.0));
+    EXPECT_EQ(HoneyComb(small, 1), std::vector<double>(8, 0.0));
     small.GetHeader()->SetCameraModel(L"finepixs2pro");  // smaller than the margins
-    small.GetMedianHoneyComb(gains, 1);
-    EXPECT_EQ(std::vector<double>(gains, gains + 8), std::vector<double>(8, 0.0));
+    EXPECT_EQ(HoneyComb(small, 1), std::vector<double>(8, 0.0));
 }

@@ -12,8 +12,6 @@ struct PsfAccess {
     static CPoint Climb(PSF& p, CPoint pt) { return p.ClimbToPeak(pt); }
     static int Base(PSF& p, CPoint peak, double* base) { return p.GetBase(peak, base); }
     static int Fwhm(PSF& p, CPoint peak, double base, double* f) { return p.GetFWHM(peak, base, f); }
-    static double ToPsf(const PSF& p, double f) { return p.FwhmToPsf(f); }
-    static double ToFwhm(const PSF& p, double v) { return p.PsfToFwhm(v); }
     static double Limit(const PSF& p) { return p.m_limit; }
     static std::vector<double> Values(const PSF& p) { return {p.m_values.get(), p.m_values.get() + p.m_count}; }
 };

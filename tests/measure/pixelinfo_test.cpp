@@ -11,6 +11,7 @@
 
 #include "measure_support.h"
 
+using orbimg::test::At;
 using orbimg::test::Fill;
 using orbimg::test::MakeImage;
 using orbimg::test::SameBits;
@@ -18,15 +19,44 @@ using orbimg::test::SameBits;
 namespace {
 
 constexpr double kUnset = 7.0;
+const std::vector<double> kZeros(5, 0.0);
 
-/// Output arrays of five entries, preset to kUnset.
+/// Output arrays of five entries (max, min, mean, stddev, median, and for a
+/// star two more), preset to kUnset.
 struct Out {
     double v[7][5];
     Out() { std::fill(&v[0][0], &v[0][0] + 35, kUnset); }
     double* operator[](int i) { return v[i]; }
-    // max, min, mean, stddev, median of one plane
     std::vector<double> Plane(int p) const { return {v[0][p], v[1][p], v[2][p], v[3][p], v[4][p]}; }
+    bool AllZero(int arrays) const  // planes 0 .. 2 of the first arrays
+    {
+        for (int a = 0; a < arrays; ++a) {
+            if (v[a][0] != 0.0 || v[a][1] != 0.0 || v[a][2] != 0.0) {
+                return false;
+            }
+        }
+        return true;
+    }
 };
+
+/// A query as the reference file writes it: Calc(rect), CalcSky(rect),
+/// CalcSky(rect, upper, lower), CalcSky(x, y, radius, upper, lower),
+/// CalcStar(x, y, radius, upper, lower); and Calc(point, size).
+enum Kind { kCalc, kSky, kTrimmed, kCircle, kStar, kPoint };
+
+Out Query(CImgPixelInfo& info, int kind, int a, int b, int c, int d = 0, double upper = 0.5, double lower = 0.5)
+{
+    Out o;
+    switch (kind) {
+    case kCalc: info.Calc(CRect(a, b, c, d), o[0], o[1], o[2], o[3], o[4]); break;
+    case kSky: info.CalcSky(CRect(a, b, c, d), o[0], o[1], o[2], o[3], o[4]); break;
+    case kTrimmed: info.CalcSky(CRect(a, b, c, d), upper, lower, o[0], o[1], o[2], o[3], o[4]); break;
+    case kCircle: info.CalcSky(a, b, c, upper, lower, o[0], o[1], o[2], o[3], o[4]); break;
+    case kStar: info.CalcStar(a, b, c, upper, lower, o[0], o[1], o[2], o[3], o[4], o[5], o[6]); break;
+    default: info.Calc(CPoint(a, b), c, o[0], o[1], o[2], o[3], o[4]); break;
+    }
+    return o;
+}
 
 CImgPixelInfo MakeInfo(int width, int height, int planes = 1)
 {
@@ -58,27 +88,20 @@ TEST(PixelInfo, CalcOfAPointAndOfOddAndEvenBoxes)
     for (int p = 0; p < 3; ++p) {
         Fill(info, p, [p](int x, int y) { return static_cast<float>((x * 7 + y * 3) % 11 + 20 * p); });
     }
-    for (const int size : {0, 1}) {
-        Out o;
-        info.Calc(CPoint(4, 5), size, o[0], o[1], o[2], o[3], o[4]);
-        for (int p = 0; p < 3; ++p) {
-            const double v = (4 * 7 + 5 * 3) % 11 + 20 * p;
-            EXPECT_EQ(o.Plane(p), (std::vector<double>{v, v, v, 0.0, v}));
-        }
-    }
-    Out four;
-    Out five;
-    info.Calc(CPoint(4, 4), 4, four[0], four[1], four[2], four[3], four[4]);
-    info.Calc(CPoint(4, 4), 5, five[0], five[1], five[2], five[3], five[4]);
+    const Out five = Query(info, kPoint, 4, 4, 5);
     for (int p = 0; p < 3; ++p) {
+        const double v = (4 * 7 + 5 * 3) % 11 + 20 * p;
+        for (const int size : {0, 1}) {
+            EXPECT_EQ(Query(info, kPoint, 4, 5, size).Plane(p), (std::vector<double>{v, v, v, 0.0, v}));
+        }
         std::vector<float> box;
         for (int y = 2; y <= 6; ++y) {
             for (int x = 2; x <= 6; ++x) {
-                box.push_back(orbimg::test::At(info, x, y, p));
+                box.push_back(At(info, x, y, p));
             }
         }
         const std::vector<double> want = SortedStats(box, 0, box.size() - 1);
-        EXPECT_EQ(four.Plane(p), five.Plane(p));
+        EXPECT_EQ(Query(info, kPoint, 4, 4, 4).Plane(p), five.Plane(p));
         for (const int s : {0, 1, 2, 4}) {  // integer sums: any order agrees
             EXPECT_EQ(five.Plane(p)[s], want[s]);
         }
@@ -97,26 +120,16 @@ TEST(PixelInfo, RectanglesAreClampedToTheImage)
     EXPECT_EQ(o[4][0], kUnset);  // no median asked: not even cleared
 }
 
-TEST(PixelInfo, SkyAsTheDarkerHalf)
-{
-    CImgPixelInfo info = MakeInfo(2, 2);
-    Fill(info, 0, {3, 1, 4, 2});
-    Out o;
-    info.CalcSky(CRect(0, 0, 2, 2), o[0], o[1], o[2], o[3], o[4]);
-    EXPECT_EQ(o.Plane(0), (std::vector<double>{2, 1, 1.5, 0.5, 2}));
-}
-
 TEST(PixelInfo, TrimmingIndices)
 {
     // 0 .. 9 shuffled along one row: the kept extremes are the kept indices.
     CImgPixelInfo info = MakeInfo(10, 1);
     Fill(info, 0, {7, 2, 9, 0, 5, 3, 8, 1, 6, 4});
     const auto kept = [&info](int n, double upper, double lower) {
-        Out o;
-        info.CalcSky(CRect(0, 0, n, 1), upper, lower, o[0], o[1], o[2], o[3], o[4]);
+        Out o = Query(info, kTrimmed, 0, 0, n, 1, upper, lower);
         std::vector<float> v(n);
         for (int i = 0; i < n; ++i) {
-            v[i] = orbimg::test::At(info, i, 0);
+            v[i] = At(info, i, 0);
         }
         std::sort(v.begin(), v.end());
         const auto lo = std::find(v.begin(), v.end(), static_cast<float>(o[1][0])) - v.begin();
@@ -148,10 +161,8 @@ TEST(PixelInfo, CircleMembership)
         for (int dy = -r - 1; dy <= r + 1; ++dy) {
             for (int dx = -r - 1; dx <= r + 1; ++dx) {
                 Fill(info, 0, [&](int x, int y) { return (x == 10 + dx && y == 10 + dy) ? 1.0f : 0.0f; });
-                Out o;
-                info.CalcSky(10, 10, r, 1, 1, o[0], o[1], o[2], o[3], o[4]);
                 const bool inside = dx * dx + dy * dy < r * r;
-                EXPECT_EQ(o[0][0], inside ? 1.0 : 0.0) << r << ": " << dx << "," << dy;
+                EXPECT_EQ(Query(info, kCircle, 10, 10, r, 0, 1, 1)[0][0], inside ? 1.0 : 0.0) << r << ": " << dx << "," << dy;
                 count += inside;
             }
         }
@@ -165,8 +176,7 @@ TEST(PixelInfo, StarWorkedExampleAndFlatRegion)
 {
     CImgPixelInfo info = MakeInfo(7, 7);
     Fill(info, 0, [](int x, int y) { return (x == 3 && y == 3) ? 100.0f : 10.0f; });
-    Out o;
-    info.CalcStar(3, 3, 2, 0.5, 0.5, o[0], o[1], o[2], o[3], o[4], o[5], o[6]);
+    Out o = Query(info, kStar, 3, 3, 2);
     EXPECT_EQ(o.Plane(0), (std::vector<double>{10, 10, 10, 0, 10}));
     EXPECT_TRUE(SameBits(o[6][0], 1.1283791670955126));
     EXPECT_EQ(o[5][0], 0.0);
@@ -188,22 +198,17 @@ TEST(PixelInfo, FwhmOfTheNearestStar)
     double want = 0.0;
     psf.GetMeanFWHM(&want);
     EXPECT_TRUE(SameBits(f, want));
-    // A peak in the first row is refused; so is a box whose top-left pixel
-    // is the brightest (no pixel above it: (-1, -1)); a flat image likewise.
-    info = orbimg::test::CheckerStar(21, 21, 10, 0);
-    info.CalcFWHM(10, 5, &f);
-    EXPECT_EQ(f, 0.0);
-    info = orbimg::test::CheckerStar(21, 21, 10, 10);
-    f = kUnset;
-    info.CalcFWHM(20, 20, &f);
-    EXPECT_EQ(f, 0.0);
-    info = MakeImage(30, 30);
-    f = kUnset;
-    info.CalcFWHM(15, 15, &f);
-    EXPECT_EQ(f, 0.0);
-    f = kUnset;
-    info.CalcFWHM(INT_MAX, INT_MIN, &f);
-    EXPECT_EQ(f, 0.0);
+    // Refused (0): a peak in the first row; a box whose top-left pixel is the
+    // brightest (no pixel above it: (-1, -1)); a flat image; a far point.
+    const CKelImage refused[] = {orbimg::test::CheckerStar(21, 21, 10, 0), orbimg::test::CheckerStar(21, 21, 10, 10),
+                                 MakeImage(30, 30), MakeImage(30, 30)};
+    const CPoint at[] = {CPoint(10, 5), CPoint(20, 20), CPoint(15, 15), CPoint(INT_MAX, INT_MIN)};
+    for (int i = 0; i < 4; ++i) {
+        info = refused[i];
+        f = kUnset;
+        info.CalcFWHM(at[i].x, at[i].y, &f);
+        EXPECT_EQ(f, 0.0) << i;
+    }
 }
 
 TEST(PixelInfo, EmptyRegionsLeaveZeros)
@@ -212,51 +217,23 @@ TEST(PixelInfo, EmptyRegionsLeaveZeros)
     for (int p = 0; p < 3; ++p) {
         Fill(info, p, [](int x, int y) { return static_cast<float>(x + y + 1); });
     }
-    const auto allZero = [](const Out& o, int arrays) {
-        for (int a = 0; a < arrays; ++a) {
-            for (int p = 0; p < 3; ++p) {
-                if (o.v[a][p] != 0.0) {
-                    return false;
-                }
-            }
-        }
-        return true;
-    };
-    Out o;
-    info.Calc(CRect(7, 0, 9, 5), o[0], o[1], o[2], o[3], o[4]);
-    EXPECT_TRUE(allZero(o, 5));
-    o = Out();
-    info.Calc(CRect(-1, -1, 0, 0), o[0], o[1], o[2], o[3], o[4]);  // one sample, outside
-    EXPECT_TRUE(allZero(o, 5));
-    o = Out();
-    info.CalcSky(CRect(6, 4, 7, 5), o[0], o[1], o[2], o[3], o[4]);
-    EXPECT_TRUE(allZero(o, 5));
-    o = Out();
-    info.CalcSky(CRect(5, 4, 9, 9), o[0], o[1], o[2], o[3], o[4]);  // clamped to one pixel
-    EXPECT_TRUE(allZero(o, 5));
-    o = Out();
-    info.CalcSky(CRect(3, 3, 3, 9), 0.5, 0.5, o[0], o[1], o[2], o[3], o[4]);
-    EXPECT_TRUE(allZero(o, 5));
+    EXPECT_TRUE(Query(info, kCalc, 7, 0, 9, 5).AllZero(5));
+    EXPECT_TRUE(Query(info, kCalc, -1, -1, 0, 0).AllZero(5));  // one sample, outside
+    EXPECT_TRUE(Query(info, kSky, 6, 4, 7, 5).AllZero(5));
+    EXPECT_TRUE(Query(info, kSky, 5, 4, 9, 9).AllZero(5));  // clamped to one pixel
+    EXPECT_TRUE(Query(info, kTrimmed, 3, 3, 3, 9).AllZero(5));
     for (const CPoint c : {CPoint(-1, 2), CPoint(6, 2), CPoint(2, 5), CPoint(INT_MIN, INT_MAX)}) {
-        o = Out();
-        info.CalcStar(c.x, c.y, 3, 0.5, 0.5, o[0], o[1], o[2], o[3], o[4], o[5], o[6]);
-        EXPECT_TRUE(allZero(o, 7));
+        EXPECT_TRUE(Query(info, kStar, c.x, c.y, 3).AllZero(7));
     }
     for (const int r : {0, -4, INT_MIN}) {
-        o = Out();
-        info.CalcSky(2, 2, r, 0.5, 0.5, o[0], o[1], o[2], o[3], o[4]);
-        EXPECT_TRUE(allZero(o, 5));
+        EXPECT_TRUE(Query(info, kCircle, 2, 2, r).AllZero(5));
     }
-}
-
-TEST(PixelInfo, OnlyThreePlanesAreWritten)
-{
-    CImgPixelInfo info = MakeInfo(4, 4, 5);
+    // Only three planes are written.
+    CImgPixelInfo five = MakeInfo(4, 4, 5);
     for (int p = 0; p < 5; ++p) {
-        Fill(info, p, [p](int, int) { return static_cast<float>(p + 1); });
+        Fill(five, p, [p](int, int) { return static_cast<float>(p + 1); });
     }
-    Out o;
-    info.CalcSky(1, 1, 2, 1, 1, o[0], o[1], o[2], o[3], o[4]);
+    Out o = Query(five, kCircle, 1, 1, 2, 0, 1, 1);
     EXPECT_EQ(o[2][2], 3.0);
     EXPECT_EQ(o[2][3], kUnset);
     EXPECT_EQ(o[0][4], kUnset);
@@ -270,9 +247,7 @@ TEST(PixelInfo, BlanksAreSkippedAndExtremeArgumentsAreSafe)
     const float nan = std::numeric_limits<float>::quiet_NaN();
     *blanked.GetImageAdr(0, 0, 0, 0, nullptr) = nan;  // the rectangle's first sample
     *blanked.GetImageAdr(2, 2, 0, 0, nullptr) = -std::numeric_limits<float>::infinity();
-    Out a;
-    Out b;
-    blanked.Calc(CRect(0, 0, 5, 4), a[0], a[1], a[2], a[3], a[4]);
+    Out a = Query(blanked, kCalc, 0, 0, 5, 4);
     std::vector<float> finite;
     for (const float v : orbimg::test::Samples(blanked)) {
         if (std::isfinite(v)) {
@@ -284,25 +259,17 @@ TEST(PixelInfo, BlanksAreSkippedAndExtremeArgumentsAreSafe)
     EXPECT_EQ(a[0][0], 13.0);
     EXPECT_NEAR(a[2][0], 74.0 / 18.0, 1e-15);
     Fill(blanked, 0, [nan](int, int) { return nan; });
-    blanked.Calc(CRect(0, 0, 5, 4), b[0], b[1], b[2], b[3], b[4]);
-    EXPECT_EQ(b.Plane(0), (std::vector<double>{0, 0, 0, 0, 0}));
+    EXPECT_EQ(Query(blanked, kCalc, 0, 0, 5, 4).Plane(0), kZeros);
 
-    // Whole-image answers from arguments at the ends of the int range.
-    Out whole;
-    Out c;
-    info.Calc(CRect(0, 0, 5, 4), whole[0], whole[1], whole[2], whole[3], whole[4]);
-    info.Calc(CPoint(INT_MAX, INT_MIN), INT_MAX, c[0], c[1], c[2], c[3], c[4]);
-    EXPECT_EQ(c.Plane(0), (std::vector<double>{0, 0, 0, 0, 0}));  // far outside
-    info.Calc(CPoint(2, 2), INT_MAX, c[0], c[1], c[2], c[3], c[4]);
-    EXPECT_EQ(c.Plane(0), whole.Plane(0));
-    // Width x height of these overflows 64 bits.
-    info.Calc(CRect(INT_MIN, INT_MIN, INT_MAX, INT_MAX), c[0], c[1], c[2], c[3], c[4]);
-    EXPECT_EQ(c.Plane(0), whole.Plane(0));
-    info.Calc(CRect(INT_MAX, INT_MAX, INT_MIN, INT_MIN), c[0], c[1], c[2], c[3], c[4]);
-    EXPECT_EQ(c.Plane(0), (std::vector<double>{0, 0, 0, 0, 0}));
-    info.CalcSky(CRect(INT_MIN, INT_MIN, INT_MAX, INT_MAX), 1, 1, c[0], c[1], c[2], c[3], c[4]);
-    info.CalcSky(2, 2, INT_MAX, 1, 1, whole[0], whole[1], whole[2], whole[3], whole[4]);
-    EXPECT_EQ(c.Plane(0), whole.Plane(0));
+    // Whole-image answers from arguments at the ends of the int range; the
+    // width x height of the first rectangle overflows 64 bits.
+    const std::vector<double> whole = Query(info, kCalc, 0, 0, 5, 4).Plane(0);
+    EXPECT_EQ(Query(info, kPoint, INT_MAX, INT_MIN, INT_MAX).Plane(0), kZeros);  // far outside
+    EXPECT_EQ(Query(info, kPoint, 2, 2, INT_MAX).Plane(0), whole);
+    EXPECT_EQ(Query(info, kCalc, INT_MIN, INT_MIN, INT_MAX, INT_MAX).Plane(0), whole);
+    EXPECT_EQ(Query(info, kCalc, INT_MAX, INT_MAX, INT_MIN, INT_MIN).Plane(0), kZeros);
+    EXPECT_EQ(Query(info, kTrimmed, INT_MIN, INT_MIN, INT_MAX, INT_MAX, 1, 1).Plane(0),
+              Query(info, kCircle, 2, 2, INT_MAX, 0, 1, 1).Plane(0));
 }
 
 TEST(PixelInfo, SelectionMatchesAFullSort)
@@ -321,7 +288,7 @@ TEST(PixelInfo, SelectionMatchesAFullSort)
         std::vector<float> v;
         for (int y = std::max(r.top, 0); y < std::min(r.bottom, 30); ++y) {
             for (int x = std::max(r.left, 0); x < std::min(r.right, 40); ++x) {
-                v.push_back(orbimg::test::At(info, x, y));
+                v.push_back(At(info, x, y));
             }
         }
         if (v.size() < 2) {
@@ -330,11 +297,8 @@ TEST(PixelInfo, SelectionMatchesAFullSort)
         const long n = static_cast<long>(v.size());
         const long l = std::min(std::max(static_cast<long>(n * (1 - lo) * 0.5), 0L), n / 2);
         const long h = std::min(std::max(static_cast<long>(n * (up + 1) * 0.5), n / 2 + 1), n - 1);
-        Out o;
-        info.CalcSky(r, up, lo, o[0], o[1], o[2], o[3], o[4]);
-        EXPECT_EQ(o.Plane(0), SortedStats(v, l, h));
-        info.CalcSky(r, o[0], o[1], o[2], o[3], o[4]);
-        EXPECT_EQ(o.Plane(0), SortedStats(v, 0, v.size() / 2 - 1));
+        EXPECT_EQ(Query(info, kTrimmed, r.left, r.top, r.right, r.bottom, up, lo).Plane(0), SortedStats(v, l, h));
+        EXPECT_EQ(Query(info, kSky, r.left, r.top, r.right, r.bottom).Plane(0), SortedStats(v, 0, v.size() / 2 - 1));
     }
 }
 
@@ -343,11 +307,12 @@ TEST(PixelInfo, MatchesThePythonReference)
     const std::vector<double> d = orbimg::test::ReadNumbers("measure_reference.txt");
     ASSERT_GT(d.size(), 10u);
     std::size_t k = 0;
-    const int w = static_cast<int>(d[k++]);
-    const int h = static_cast<int>(d[k++]);
-    const int planes = static_cast<int>(d[k++]);
+    const auto next = [&d, &k] { return static_cast<int>(d[k++]); };
+    const int w = next();
+    const int h = next();
+    const int planes = next();
     CImgPixelInfo info = MakeInfo(w, h, planes);
-    const std::size_t blanks = static_cast<std::size_t>(d[k++]);
+    const int blanks = next();
     const std::size_t blankAt = k;
     k += 4 * blanks;
     for (int p = 0; p < planes; ++p) {
@@ -355,38 +320,30 @@ TEST(PixelInfo, MatchesThePythonReference)
     }
     const float kinds[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
                            -std::numeric_limits<float>::infinity()};
-    for (std::size_t b = 0; b < blanks; ++b) {
+    for (int b = 0; b < blanks; ++b) {
         const double* e = &d[blankAt + 4 * b];
         *info.GetImageAdr(static_cast<int>(e[1]), static_cast<int>(e[2]), static_cast<int>(e[0]), 0, nullptr) =
             kinds[static_cast<int>(e[3])];
     }
-    const std::size_t queries = static_cast<std::size_t>(d[k++]);
+    const int queries = next();
     ASSERT_EQ(d.size(), k + queries * (7 + 18));
-    for (std::size_t q = 0; q < queries; ++q, k += 25) {
-        const int kind = static_cast<int>(d[k]);
-        const int a = static_cast<int>(d[k + 1]);
-        const int b = static_cast<int>(d[k + 2]);
-        const int c = static_cast<int>(d[k + 3]);
-        const int e = static_cast<int>(d[k + 4]);
-        const double up = d[k + 5];
-        const double lo = d[k + 6];
-        Out o;
-        switch (kind) {
-        case 0: info.Calc(CRect(a, b, c, e), o[0], o[1], o[2], o[3], o[4]); break;
-        case 1: info.CalcSky(CRect(a, b, c, e), o[0], o[1], o[2], o[3], o[4]); break;
-        case 2: info.CalcSky(CRect(a, b, c, e), up, lo, o[0], o[1], o[2], o[3], o[4]); break;
-        case 3: info.CalcSky(a, b, c, up, lo, o[0], o[1], o[2], o[3], o[4]); break;
-        default: info.CalcStar(a, b, c, up, lo, o[0], o[1], o[2], o[3], o[4], o[5], o[6]); break;
-        }
+    for (int q = 0; q < queries; ++q) {
+        const std::size_t at = k;
+        const int kind = next();
+        const int a = next();
+        const int b = next();
+        const int c = next();
+        Out o = Query(info, kind, a, b, c, next(), d[at + 5], d[at + 6]);
+        k = at + 7;
         for (int p = 0; p < planes; ++p) {
-            for (int s = 0; s < 5; ++s) {
-                EXPECT_TRUE(SameBits(o[s][p], d[k + 7 + 6 * p + s]))
-                    << "query " << q << " plane " << p << " stat " << s;
-            }
-            if (kind == 4) {
-                EXPECT_TRUE(SameBits(o[6][p], d[k + 7 + 6 * p + 5])) << "query " << q << " plane " << p;
+            for (int s = 0; s < 6; ++s) {
+                if (s < 5 || kind == 4) {
+                    EXPECT_TRUE(SameBits(o[s == 5 ? 6 : s][p], d[k + 6 * p + s]))
+                        << "query " << q << " plane " << p << " stat " << s;
+                }
             }
         }
+        k += 18;
     }
 }
 
