@@ -48,7 +48,7 @@ struct PlaneFigures {
     double min = 0.0;
     double max = 0.0;
     double median = 0.0;
-    double mad = 0.0;     // median of |v - median|
+    double mad = 0.0;  // median of |v - median|
 };
 
 // The value of rank k (0-based, ascending) among map(v) of the plane's
@@ -149,8 +149,8 @@ PlaneFigures Measure(const CKelImage& image, int plane, const Window& w)
     f.median = Rank(image, plane, w, k, f.min, f.max, [](float v) { return static_cast<double>(v); });
     const double median = f.median;
     const double spread = std::max(f.max - median, median - f.min);
-    f.mad = Rank(image, plane, w, k, 0.0, spread,
-                 [median](float v) { return std::fabs(static_cast<double>(v) - median); });
+    f.mad =
+        Rank(image, plane, w, k, 0.0, spread, [median](float v) { return std::fabs(static_cast<double>(v) - median); });
     return f;
 }
 

@@ -20,10 +20,7 @@ bool Covered(double min, double range)
 
 }  // namespace
 
-void DivideBy255(const float* y, int n, double* out)
-{
-    KernelsOf(LumaRoute::Proven).divideBy255(y, n, out);
-}
+void DivideBy255(const float* y, int n, double* out) { KernelsOf(LumaRoute::Proven).divideBy255(y, n, out); }
 
 DisplayLuma::DisplayLuma(const CKelImage& image, LumaRoute route) : m_route(route)
 {

@@ -58,8 +58,7 @@ public:
     /// +0.0 in their place, which leaves any other sum unchanged).
     long long SumRaw(const float* r, const float* g, const float* b, int n, double& sum) const;
     /// The same with (v - center)^2 in place of each value v.
-    long long SumRawSquares(const float* r, const float* g, const float* b, int n, double center,
-                            double& sum) const;
+    long long SumRawSquares(const float* r, const float* g, const float* b, int n, double center, double& sum) const;
 
 private:
     LumaLevels m_levels;

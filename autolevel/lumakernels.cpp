@@ -107,8 +107,8 @@ void DivideBy255Divided(const float* y, int n, double* out)
     }
 }
 
-constexpr LumaKernels kDividedKernels = {StoreDivided<false>, StoreDivided<true>, SumRawDivided,
-                                         SumRawSquaresDivided, DivideBy255Divided};
+constexpr LumaKernels kDividedKernels = {StoreDivided<false>, StoreDivided<true>, SumRawDivided, SumRawSquaresDivided,
+                                         DivideBy255Divided};
 
 #if HWY_TARGET != HWY_SCALAR && HWY_TARGET != HWY_EMU128
 
@@ -276,10 +276,7 @@ constexpr LumaKernels kProvenKernels = kDividedKernels;
 #endif
 
 /// The kernels of one route in this build.
-const LumaKernels* Kernels(LumaRoute route)
-{
-    return route == LumaRoute::Proven ? &kProvenKernels : &kDividedKernels;
-}
+const LumaKernels* Kernels(LumaRoute route) { return route == LumaRoute::Proven ? &kProvenKernels : &kDividedKernels; }
 
 }  // namespace
 }  // namespace orbimg::detail::HWY_NAMESPACE
@@ -290,10 +287,7 @@ namespace orbimg::detail {
 
 HWY_EXPORT(Kernels);
 
-const LumaKernels& KernelsOf(LumaRoute route)
-{
-    return *HWY_DYNAMIC_DISPATCH(Kernels)(route);
-}
+const LumaKernels& KernelsOf(LumaRoute route) { return *HWY_DYNAMIC_DISPATCH(Kernels)(route); }
 
 }  // namespace orbimg::detail
 #endif  // HWY_ONCE

@@ -11,8 +11,7 @@ namespace orbimg::detail {
 struct LumaKernels {
     void (*to256)(const float* r, const float* g, const float* b, int n, float* out, const LumaLevels& lv);
     void (*toRaw)(const float* r, const float* g, const float* b, int n, float* out, const LumaLevels& lv);
-    long long (*sumRaw)(const float* r, const float* g, const float* b, int n, const LumaLevels& lv,
-                        double& sum);
+    long long (*sumRaw)(const float* r, const float* g, const float* b, int n, const LumaLevels& lv, double& sum);
     long long (*sumRawSquares)(const float* r, const float* g, const float* b, int n, const LumaLevels& lv,
                                double center, double& sum);
     void (*divideBy255)(const float* y, int n, double* out);

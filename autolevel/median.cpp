@@ -38,8 +38,7 @@ void RawLuma(const float* r, const float* g, const float* b, int n, float* out)
 /// NaN dropped; the median sum, rounded to float, is divided by s x s in
 /// float. False when there is no value (empty window, every block NaN, or a
 /// plane that does not exist).
-bool BlockMedian(const CKelImage& image, const Window& w, bool blockSampling, bool rawLuma, int plane,
-                 float& median)
+bool BlockMedian(const CKelImage& image, const Window& w, bool blockSampling, bool rawLuma, int plane, float& median)
 {
     if (w.Empty()) {
         return false;

@@ -19,16 +19,10 @@ constexpr int kBins = 5000;
 
 /// Fraction mode: a parameter at or outside 0 .. 1 (and NaN, which then
 /// gives a NaN level rather than a walk target).
-bool IsFraction(double x)
-{
-    return !(x > 0.0 && x < 1.0);
-}
+bool IsFraction(double x) { return !(x > 0.0 && x < 1.0); }
 
 /// trunc(v) for a product in 0 .. total (v is never NaN here).
-long long Trunc(double v)
-{
-    return static_cast<long long>(v);
-}
+long long Trunc(double v) { return static_cast<long long>(v); }
 
 /// First bin from the bottom at which the running sum of (count + 1)
 /// exceeds target; kBins when none does.

@@ -291,8 +291,7 @@ Sum SumSquares(const CKelImage& image, const Window& w, SampleSet set, int plane
     return s;
 }
 
-bool RmsDeviation(const CKelImage& image, const Window& w, SampleSet set, int plane, double center,
-                  double& deviation)
+bool RmsDeviation(const CKelImage& image, const Window& w, SampleSet set, int plane, double center, double& deviation)
 {
     const Sum sq = SumSquares(image, w, set, plane, center);
     if (sq.count == 0) {

@@ -121,8 +121,7 @@ Sum SumValues(const CKelImage& image, const Window& w, SampleSet set, int plane)
 Sum SumSquares(const CKelImage& image, const Window& w, SampleSet set, int plane, double center);
 /// sqrt(SumSquares / count): the root-mean-square deviation from center;
 /// false (deviation untouched) when there is no value.
-bool RmsDeviation(const CKelImage& image, const Window& w, SampleSet set, int plane, double center,
-                  double& deviation);
+bool RmsDeviation(const CKelImage& image, const Window& w, SampleSet set, int plane, double center, double& deviation);
 
 /// The value at index size / 2 of the values in ascending order (the upper
 /// middle one for an even size); values holds no NaN and is not empty. The

@@ -35,22 +35,13 @@ const CKelImage& StretchedFrame(int kind, double param)
     return frame;
 }
 
-void ToDIBColor32Mtf(benchmark::State& state)
-{
-    Render(state, StretchedFrame(CDisplayStretch::kMTF, 0.05), 32);
-}
+void ToDIBColor32Mtf(benchmark::State& state) { Render(state, StretchedFrame(CDisplayStretch::kMTF, 0.05), 32); }
 BENCHMARK(ToDIBColor32Mtf)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-void ToDIBColor32Asinh(benchmark::State& state)
-{
-    Render(state, StretchedFrame(CDisplayStretch::kAsinh, 500.0), 32);
-}
+void ToDIBColor32Asinh(benchmark::State& state) { Render(state, StretchedFrame(CDisplayStretch::kAsinh, 500.0), 32); }
 BENCHMARK(ToDIBColor32Asinh)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-void ToDIBColor32Log(benchmark::State& state)
-{
-    Render(state, StretchedFrame(CDisplayStretch::kLog, 1000.0), 32);
-}
+void ToDIBColor32Log(benchmark::State& state) { Render(state, StretchedFrame(CDisplayStretch::kLog, 1000.0), 32); }
 BENCHMARK(ToDIBColor32Log)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void ToDIBMono8(benchmark::State& state) { Render(state, StandardMonoFrame(), 8); }

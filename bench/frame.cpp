@@ -113,8 +113,7 @@ void CopyFloor(benchmark::State& state)
         benchmark::DoNotOptimize(dst.GetImageAdr(0, 0, 0, 1, nullptr));
         benchmark::ClobberMemory();
     }
-    state.SetBytesProcessed(state.iterations() * static_cast<long long>(rowBytes) * src.GetHeight() *
-                            src.GetPlanes());
+    state.SetBytesProcessed(state.iterations() * static_cast<long long>(rowBytes) * src.GetHeight() * src.GetPlanes());
 }
 BENCHMARK(CopyFloor)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -132,4 +131,3 @@ BENCHMARK(GetAvrGrayRaw)->Unit(benchmark::kMillisecond)->UseRealTime();
 }  // namespace
 
 }  // namespace orbimg::bench
-

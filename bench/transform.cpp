@@ -208,10 +208,7 @@ void OpenCvResize(benchmark::State& state, int interpolation)
 
 void OpenCvLinear(benchmark::State& state) { OpenCvResize(state, cv::INTER_LINEAR); }
 void OpenCvCubic(benchmark::State& state) { OpenCvResize(state, cv::INTER_CUBIC); }
-BENCHMARK(OpenCvLinear)
-    ->ArgsProduct({{500, 1500}, {1, 0}, {1, 0}})
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+BENCHMARK(OpenCvLinear)->ArgsProduct({{500, 1500}, {1, 0}, {1, 0}})->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(OpenCvCubic)->ArgsProduct({{500, 1500}, {1, 0}, {1, 0}})->Unit(benchmark::kMillisecond)->UseRealTime();
 #endif
 

@@ -97,14 +97,13 @@ void SuperPixelRows(const CKelImage& mosaic, CKelImage& dst, BayerPhase ph, int 
 {
     const int n = dst.GetWidth();
     for (int y = y0; y < y1; ++y) {
-        SuperPixelRow(mosaic.GetImageAdr(0, 2 * y, 0, 1, nullptr), mosaic.GetImageAdr(0, 2 * y + 1, 0, 1, nullptr),
-                      n, ph, dst.GetImageAdr(0, y, 0, 0, nullptr), dst.GetImageAdr(0, y, 1, 0, nullptr),
+        SuperPixelRow(mosaic.GetImageAdr(0, 2 * y, 0, 1, nullptr), mosaic.GetImageAdr(0, 2 * y + 1, 0, 1, nullptr), n,
+                      ph, dst.GetImageAdr(0, y, 0, 0, nullptr), dst.GetImageAdr(0, y, 1, 0, nullptr),
                       dst.GetImageAdr(0, y, 2, 0, nullptr));
     }
 }
 
 namespace {
-
 
 float FromKey(std::int32_t key)
 {
@@ -158,8 +157,8 @@ namespace {
 
 using orbimg::detail::BayerPhase;
 
-constexpr int kBandRows = 64;        // bilinear and super-pixel
-constexpr int kRcdBandRows = 96;     // RCD: rows of one tile
+constexpr int kBandRows = 64;     // bilinear and super-pixel
+constexpr int kRcdBandRows = 96;  // RCD: rows of one tile
 constexpr int kRcdTileColumns = 256;
 
 // Calls fn(y0, y1) for bands of `bandRows` rows covering 0 .. rows - 1, on
@@ -221,8 +220,7 @@ int CImgDebayer::Do(CKelImage* src, int pattern, int xOffset, int yOffset, int m
     const CKelImage& mosaic = *src;
     switch (method) {
     case kBilinear:
-        ForBands(height, kBandRows,
-                 [&](int y0, int y1) { orbimg::detail::BilinearRows(mosaic, *this, ph, y0, y1); });
+        ForBands(height, kBandRows, [&](int y0, int y1) { orbimg::detail::BilinearRows(mosaic, *this, ph, y0, y1); });
         break;
     case kSuperPixel:
         ForBands(outHeight, kBandRows,

@@ -72,10 +72,7 @@ struct Box {
 // ---- row kernels: j0 .. j1 - 1 of halves; each element on its own ----------
 
 // Larger of v and e, NaN kept (std::max(e, NaN) would give e and hide it).
-inline float AtLeast(float v, float e)
-{
-    return v < e ? e : v;
-}
+inline float AtLeast(float v, float e) { return v < e ? e : v; }
 
 // The squared 7-tap high-pass from its taps in order.
 inline float HighPass(float m3, float m2, float m1, float c, float p1, float p2, float p3)
@@ -184,18 +181,18 @@ int GreenRow(const GreenTaps& t, int j0, int j1, float* __restrict out)
         const float west = d[j];
         const float east = d[j + 1];
         const float centre = c0[j];
-        const float nGrad = (((kEps + std::fabs(north - south)) + std::fabs(centre - cm2[j])) +
-                             std::fabs(north - cm3[j])) +
-                            std::fabs(cm2[j] - cm4[j]);
-        const float sGrad = (((kEps + std::fabs(north - south)) + std::fabs(centre - cp2[j])) +
-                             std::fabs(south - cp3[j])) +
-                            std::fabs(cp2[j] - cp4[j]);
-        const float wGrad = (((kEps + std::fabs(west - east)) + std::fabs(centre - c0[j - 1])) +
-                             std::fabs(west - d[j - 1])) +
-                            std::fabs(c0[j - 1] - c0[j - 2]);
-        const float eGrad = (((kEps + std::fabs(west - east)) + std::fabs(centre - c0[j + 1])) +
-                             std::fabs(east - d[j + 2])) +
-                            std::fabs(c0[j + 1] - c0[j + 2]);
+        const float nGrad =
+            (((kEps + std::fabs(north - south)) + std::fabs(centre - cm2[j])) + std::fabs(north - cm3[j])) +
+            std::fabs(cm2[j] - cm4[j]);
+        const float sGrad =
+            (((kEps + std::fabs(north - south)) + std::fabs(centre - cp2[j])) + std::fabs(south - cp3[j])) +
+            std::fabs(cp2[j] - cp4[j]);
+        const float wGrad =
+            (((kEps + std::fabs(west - east)) + std::fabs(centre - c0[j - 1])) + std::fabs(west - d[j - 1])) +
+            std::fabs(c0[j - 1] - c0[j - 2]);
+        const float eGrad =
+            (((kEps + std::fabs(west - east)) + std::fabs(centre - c0[j + 1])) + std::fabs(east - d[j + 2])) +
+            std::fabs(c0[j + 1] - c0[j + 2]);
         const float l = l0[j];
         const float twice = l + l;
         const float nEst = north * twice / ((kEps + l) + lm2[j]);
@@ -247,16 +244,16 @@ void DiscriminateDiagonals(const float* __restrict p, const float* __restrict pU
 
 // Inputs of the other chroma at the chroma sites of one row.
 struct DiagonalTaps {
-    const float* cUp3;    // mosaic, other halves of rows y - 3, y - 1, y + 1, y + 3
+    const float* cUp3;  // mosaic, other halves of rows y - 3, y - 1, y + 1, y + 3
     const float* cUp;
     const float* cDown;
     const float* cDown3;
-    const float* g;       // green, same halves of rows y - 2, y, y + 2
+    const float* g;  // green, same halves of rows y - 2, y, y + 2
     const float* gUp2;
     const float* gDown2;
-    const float* gUp;     // green, other halves of rows y - 1 and y + 1
+    const float* gUp;  // green, other halves of rows y - 1 and y + 1
     const float* gDown;
-    const float* pq;      // PQ, same half of row y, other halves of rows y - 1, y + 1
+    const float* pq;  // PQ, same half of row y, other halves of rows y - 1, y + 1
     const float* pqUp;
     const float* pqDown;
 };
@@ -308,7 +305,7 @@ struct CardinalTaps {
     const float* redRow;  // red, other half of row y
     const float* blue[4];
     const float* blueRow;
-    const float* vh;      // VH, same half of row y, other halves of rows y - 1, y + 1
+    const float* vh;  // VH, same half of row y, other halves of rows y - 1, y + 1
     const float* vhUp;
     const float* vhDown;
 };
@@ -355,10 +352,10 @@ int CardinalChromaRow(const CardinalTaps& t, int j0, int j1, float* __restrict r
     for (int j = j0; j < j1; ++j) {
         const float disc = Refined(vh[j], vu[j], vu[j + 1], vd[j], vd[j + 1]);
         const float centre = g0[j];
-        const float r = Cardinal(centre, gm2[j], gp2[j], g0[j - 1], g0[j + 1], gm1[j], gp1[j], gr[j], gr[j + 1],
-                                 rm3[j], rm1[j], rp1[j], rp3[j], rr[j - 1], rr[j], rr[j + 1], rr[j + 2], disc);
-        const float b = Cardinal(centre, gm2[j], gp2[j], g0[j - 1], g0[j + 1], gm1[j], gp1[j], gr[j], gr[j + 1],
-                                 bm3[j], bm1[j], bp1[j], bp3[j], br[j - 1], br[j], br[j + 1], br[j + 2], disc);
+        const float r = Cardinal(centre, gm2[j], gp2[j], g0[j - 1], g0[j + 1], gm1[j], gp1[j], gr[j], gr[j + 1], rm3[j],
+                                 rm1[j], rp1[j], rp3[j], rr[j - 1], rr[j], rr[j + 1], rr[j + 2], disc);
+        const float b = Cardinal(centre, gm2[j], gp2[j], g0[j - 1], g0[j + 1], gm1[j], gp1[j], gr[j], gr[j + 1], bm3[j],
+                                 bm1[j], bp1[j], bp3[j], br[j - 1], br[j], br[j + 1], br[j + 2], disc);
         red[j] = r;
         blue[j] = b;
         nan += static_cast<int>(r != r) + static_cast<int>(b != b);
@@ -399,8 +396,7 @@ void JoinRow(const float* __restrict even, const float* __restrict odd, int coun
 
 // The same with the columns of parity `own` taken from the mosaic row src
 // (src[0] is column x0), the others from `half`.
-void JoinRowOwn(const float* __restrict src, const float* __restrict half, int own, int count,
-                float* __restrict out)
+void JoinRowOwn(const float* __restrict src, const float* __restrict half, int own, int count, float* __restrict out)
 {
     const int pairs = count / 2;
     if (own == 0) {
@@ -777,8 +773,8 @@ private:
     CKelImage& m_dst;
     BayerPhase m_ph;
     RcdScale m_scale;
-    Box m_t;       // the tile: output pixels
-    Box m_e;       // the mosaic read: the tile and kMargin around, inside the image, from an even column
+    Box m_t;  // the tile: output pixels
+    Box m_e;  // the mosaic read: the tile and kMargin around, inside the image, from an even column
     Box m_image;
     int m_width = 0;
     int m_height = 0;

@@ -150,11 +150,11 @@ void WriteRows24(const CKelImage& image, int planes, const PackedDib& dib, const
     ForRowBands(0, image.GetHeight(), [&](int begin, int end) {
         for (int y = begin; y < end; ++y) {
             unsigned char* row = dib.Row(y);
-            const bool read = ForEachChunk(
-                image, y, 0, width, planes, lv,
-                [&](int x, int n, const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b) {
-                    orbimg::detail::PackBGR24(r, g, b, n, row + static_cast<std::size_t>(x) * 3);
-                });
+            const bool read =
+                ForEachChunk(image, y, 0, width, planes, lv,
+                             [&](int x, int n, const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b) {
+                                 orbimg::detail::PackBGR24(r, g, b, n, row + static_cast<std::size_t>(x) * 3);
+                             });
             if (!read) {
                 std::memset(row, 0, static_cast<std::size_t>(width) * 3);
             }

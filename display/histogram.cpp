@@ -49,10 +49,7 @@ int TruncToInt(double v)
 /// g++ 12's straight-line vectoriser drops it when it pairs two such
 /// conversions, so the library is built without that pass under g++
 /// (tests/platform/compiler_test.cpp checks the build keeps it).
-float RoundToFloat(double v)
-{
-    return static_cast<float>(v);
-}
+float RoundToFloat(double v) { return static_cast<float>(v); }
 
 /// The value window and its bins: v counts when lo <= v <= hi, in bin
 /// trunc((v - lo) * scale) clamped to 0 .. bins - 1.
@@ -101,10 +98,7 @@ struct LumaMap {
 /// same bin do not wait for each other's increment.
 class Counters {
 public:
-    explicit Counters(int bins)
-        : m_slot(static_cast<std::size_t>(bins) + 1), m_counts(kLanes * m_slot, 0)
-    {
-    }
+    explicit Counters(int bins) : m_slot(static_cast<std::size_t>(bins) + 1), m_counts(kLanes * m_slot, 0) {}
 
     /// Increments the counter of each of n bin indexes.
     void Add(const int* index, int n)
@@ -286,10 +280,7 @@ int NominalHeight(const CImage& image, int bins)
 }
 
 /// Row address of a plane, read-only, no lock; null outside the image.
-const float* Row(const CKelImage& image, int x, int y, int plane)
-{
-    return image.GetImageAdr(x, y, plane, 1, nullptr);
-}
+const float* Row(const CKelImage& image, int x, int y, int plane) { return image.GetImageAdr(x, y, plane, 1, nullptr); }
 
 /// Calls count(counters, begin, end) for row bands of 0 .. n - 1, each band
 /// with counters of its own, and adds their counts of bins 0 .. bins - 1 to
@@ -342,8 +333,8 @@ int CKelImage::GetHeightOfHistogram(int* hist, int bins)
     return *std::max_element(hist, hist + bins);
 }
 
-int CKelImage::GetHistogram(int* const hist, int bins, double lo, double hi, int plane, int logScale,
-                            int peakHeight, int cull, CRect* rect, int, int)
+int CKelImage::GetHistogram(int* const hist, int bins, double lo, double hi, int plane, int logScale, int peakHeight,
+                            int cull, CRect* rect, int, int)
 {
     if (bins < 1) {
         return 0;
@@ -369,9 +360,10 @@ int CKelImage::GetHistogram(int* const hist, int bins, double lo, double hi, int
                 }
             });
         } else if (left < right) {
-            CountBands(bottom - top, bins, hist, [&, l = left, r = right, t = top](Counters& counts, int begin, int end) {
-                CountPlaneRows(*this, plane, l, r, t + begin, t + end, map, counts);
-            });
+            CountBands(bottom - top, bins, hist,
+                       [&, l = left, r = right, t = top](Counters& counts, int begin, int end) {
+                           CountPlaneRows(*this, plane, l, r, t + begin, t + end, map, counts);
+                       });
         }
     } else {
         LumaMap luma;
@@ -397,17 +389,17 @@ int CKelImage::GetHistogram(int* const hist, int bins, double lo, double hi, int
                 }
             });
         } else if (left < right) {
-            CountBands(bottom - top, bins, hist, [&, l = left, w = right - left, t = top](Counters& counts, int begin,
-                                                                                          int end) {
-                for (int y = t + begin; y < t + end; ++y) {
-                    const float* r = Row(*this, l, y, 0);
-                    const float* g = Row(*this, l, y, 1);
-                    const float* b = Row(*this, l, y, 2);
-                    if (r && g && b) {
-                        CountLumaRow(r, g, b, w, luma, map, counts);
-                    }
-                }
-            });
+            CountBands(bottom - top, bins, hist,
+                       [&, l = left, w = right - left, t = top](Counters& counts, int begin, int end) {
+                           for (int y = t + begin; y < t + end; ++y) {
+                               const float* r = Row(*this, l, y, 0);
+                               const float* g = Row(*this, l, y, 1);
+                               const float* b = Row(*this, l, y, 2);
+                               if (r && g && b) {
+                                   CountLumaRow(r, g, b, w, luma, map, counts);
+                               }
+                           }
+                       });
         }
     }
 
@@ -420,9 +412,9 @@ int CKelImage::GetHistogram(int* const hist, int bins, double lo, double hi, int
     return peakHeight ? GetHeightOfHistogram(hist, bins) : NominalHeight(*this, bins);
 }
 
-int CKelImage::GetHistogramRGB(int* const histR, int* const histG, int* const histB, int bins, double lo,
-                               double hi, double* const, double* const, int logScale, int peakHeight, int cull,
-                               CRect* rect, int, int)
+int CKelImage::GetHistogramRGB(int* const histR, int* const histG, int* const histB, int bins, double lo, double hi,
+                               double* const, double* const, int logScale, int peakHeight, int cull, CRect* rect, int,
+                               int)
 {
     if (!IsColor()) {
         return -1;

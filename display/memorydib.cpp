@@ -41,15 +41,9 @@ unsigned short Pack555(int r, int g, int b)
 
 }  // namespace
 
-CMemoryDIB::CMemoryDIB(const CMemoryDIB& other) : CBaseDIB()
-{
-    *this = other;
-}
+CMemoryDIB::CMemoryDIB(const CMemoryDIB& other) : CBaseDIB() { *this = other; }
 
-CMemoryDIB::~CMemoryDIB()
-{
-    CMemoryDIB::Empty();
-}
+CMemoryDIB::~CMemoryDIB() { CMemoryDIB::Empty(); }
 
 int CMemoryDIB::Create(CWnd* wnd, int width, int height, int)
 {
@@ -136,10 +130,7 @@ void CMemoryDIB::Empty()
     m_nHeight = 0;
 }
 
-int CMemoryDIB::IsEmpty()
-{
-    return (!m_dc.GetSafeHdc() || m_nWidth < 1 || m_nHeight < 1) ? 1 : 0;
-}
+int CMemoryDIB::IsEmpty() { return (!m_dc.GetSafeHdc() || m_nWidth < 1 || m_nHeight < 1) ? 1 : 0; }
 
 unsigned char* CMemoryDIB::PixelAdr(int x, int y, int bytesPerPixel) const
 {
@@ -173,10 +164,7 @@ void CMemoryDIB::SetPixel16(int x, int y, unsigned long c)
     }
 }
 
-void CMemoryDIB::SetPixel16(unsigned short* p, int r, int g, int b)
-{
-    *p = Pack555(r, g, b);
-}
+void CMemoryDIB::SetPixel16(unsigned short* p, int r, int g, int b) { *p = Pack555(r, g, b); }
 
 void CMemoryDIB::SetPixel16(unsigned short* p, int x, int y, int r, int g, int b)
 {

@@ -12,10 +12,10 @@ namespace orbimg::detail {
 namespace {
 
 constexpr int kBands = 8;
-constexpr int kHeldBack = 16;                 // slots kept for the spread picks
+constexpr int kHeldBack = 16;  // slots kept for the spread picks
 constexpr int kBandSlots = kPaletteSize - kHeldBack;
 constexpr double kBandWeight[kBands] = {20, 28, 37, 48, 45, 32, 20, 10};
-constexpr int kFarthest = 3 * 255 * 255;      // start of the least distance
+constexpr int kFarthest = 3 * 255 * 255;  // start of the least distance
 constexpr int kDistanceCap = 65536;
 
 // Bucket centres and lightness of every colour, and for each band the

@@ -254,8 +254,8 @@ bool PrepareFast(const DoubleLevels& lv, FastLevels& fast)
 {
     constexpr double kLimit = 1e30;
     const double c = 255.0 / lv.range;
-    if (!(lv.range > 0.0) || !(std::fabs(lv.lo) <= kLimit) || !(std::fabs(lv.hi) <= kLimit) ||
-        !(lv.range <= kLimit) || !(c <= kLimit)) {
+    if (!(lv.range > 0.0) || !(std::fabs(lv.lo) <= kLimit) || !(std::fabs(lv.hi) <= kLimit) || !(lv.range <= kLimit) ||
+        !(c <= kLimit)) {
         return false;
     }
     fast.lo32 = static_cast<float>(lv.lo);

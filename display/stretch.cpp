@@ -20,15 +20,9 @@ constexpr double kMaxAsinh = 1e5;
 constexpr double kMaxLog = 1e6;
 constexpr double kLeastStrength = 1e-3;
 
-double Clamp01(double v)
-{
-    return v < 0.0 ? 0.0 : v > 1.0 ? 1.0 : v;
-}
+double Clamp01(double v) { return v < 0.0 ? 0.0 : v > 1.0 ? 1.0 : v; }
 
-double Mtf(double t, double m)
-{
-    return (m - 1.0) * t / ((2.0 * m - 1.0) * t - m);
-}
+double Mtf(double t, double m) { return (m - 1.0) * t / ((2.0 * m - 1.0) * t - m); }
 
 // f of a valid non-linear kind.
 double Evaluate(int kind, double param, double t)
@@ -66,10 +60,7 @@ CDisplayStretch::CDisplayStretch(int kind, double param)
 {
 }
 
-double CDisplayStretch::GetParam(int plane) const
-{
-    return m_param[std::clamp(plane, 0, 2)];
-}
+double CDisplayStretch::GetParam(int plane) const { return m_param[std::clamp(plane, 0, 2)]; }
 
 void CDisplayStretch::SetParam(int plane, double value)
 {
@@ -80,10 +71,7 @@ void CDisplayStretch::SetParam(int plane, double value)
     }
 }
 
-bool CDisplayStretch::IsValid(int plane) const
-{
-    return InRange(m_kind, GetParam(plane));
-}
+bool CDisplayStretch::IsValid(int plane) const { return InRange(m_kind, GetParam(plane)); }
 
 double CDisplayStretch::Apply(double t, int plane) const
 {
@@ -239,15 +227,9 @@ inline float LnFromOne(float w)
 // Display values on the 0..255 scale from d = v - lo, not yet clamped
 // (outside the window the byte rules decide; there the value may be any
 // float, NaN included).
-inline float MtfScaled(float d, float c1, float c2, float c3)
-{
-    return (c1 * d) / (c2 * d - c3);
-}
+inline float MtfScaled(float d, float c1, float c2, float c3) { return (c1 * d) / (c2 * d - c3); }
 
-inline float LogScaled(float d, float c1, float c2)
-{
-    return LnFromOne(1.0f + c1 * d) * c2;
-}
+inline float LogScaled(float d, float c1, float c2) { return LnFromOne(1.0f + c1 * d) * c2; }
 
 inline float AsinhScaled(float d, float c1, float c2)
 {
@@ -277,8 +259,7 @@ void MapRowMtf(const float* __restrict src, int n, float lo, float hi, float c1,
     }
 }
 
-void MapRowLog(const float* __restrict src, int n, float lo, float hi, float c1, float c2,
-               std::uint8_t* __restrict out)
+void MapRowLog(const float* __restrict src, int n, float lo, float hi, float c1, float c2, std::uint8_t* __restrict out)
 {
     for (int i = 0; i < n; ++i) {
         const float v = src[i];

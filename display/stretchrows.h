@@ -31,10 +31,10 @@ namespace orbimg::detail {
 
 /// A plane's levels and stretch prepared for rendering.
 struct StretchLevels {
-    float lo;              ///< level minimum (float)
-    float hi;              ///< level maximum (float)
-    int kind;              ///< CDisplayStretch::Kind, kLinear for a plane left linear
-    float c1, c2, c3;      ///< the function's constants (see above)
+    float lo;          ///< level minimum (float)
+    float hi;          ///< level maximum (float)
+    int kind;          ///< CDisplayStretch::Kind, kLinear for a plane left linear
+    float c1, c2, c3;  ///< the function's constants (see above)
 };
 
 /// The prepared planes of an image.

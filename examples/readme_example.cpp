@@ -17,9 +17,9 @@ int main()
     // Display levels: samples at 1000 show black, at 1200 white.
     frame.SetLevel(0, 1000.0, 1200.0);
 
-    float raw = frame.GetPixelGrayRaw(100, 50, 0);          // 1050
-    float display = frame.GetPixelGray256f(100, 50, 0);     // 63.75 on the 0..255 scale
-    unsigned char byte = frame.GetPixelGray256(100, 50, 0); // 63
-    float between = frame.GetPixelGrayRaw(100.5, 50.0, 0);  // bilinear: 1050.25
+    float raw = frame.GetPixelGrayRaw(100, 50, 0);           // 1050
+    float display = frame.GetPixelGray256f(100, 50, 0);      // 63.75 on the 0..255 scale
+    unsigned char byte = frame.GetPixelGray256(100, 50, 0);  // 63
+    float between = frame.GetPixelGrayRaw(100.5, 50.0, 0);   // bilinear: 1050.25
     return (raw == 1050.0f && display == 63.75f && byte == 63 && between == 1050.25f) ? 0 : 1;
 }

@@ -21,9 +21,8 @@ int main()
     }
 
     image.SetLevel(0, 900.0, 5000.0);
-    std::printf("frame %d x %d, levels %.1f .. %.1f (range %.1f), mean %.3f\n", image.GetWidth(),
-                image.GetHeight(), image.GetLevelMin(0), image.GetLevelMax(0), image.GetLevelRange(0),
-                image.GetAvrGrayRaw(0));
+    std::printf("frame %d x %d, levels %.1f .. %.1f (range %.1f), mean %.3f\n", image.GetWidth(), image.GetHeight(),
+                image.GetLevelMin(0), image.GetLevelMax(0), image.GetLevelRange(0), image.GetAvrGrayRaw(0));
     std::printf("%-12s %12s %12s %6s\n", "pixel", "raw", "256 scale", "byte");
     const int points[][2] = {{0, 0}, {28, 20}, {29, 20}, {30, 20}, {33, 22}};
     for (const auto& pt : points) {

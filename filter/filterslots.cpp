@@ -38,7 +38,10 @@ void EmptyAll(Triple& procs)
 }
 
 /// Calc of processor `plane`; 0.0 for a plane outside 0..2.
-float CalcPlane(Triple& procs, int x, int y, int plane) { return IsColourPlane(plane) ? procs[plane].Calc(x, y) : 0.0f; }
+float CalcPlane(Triple& procs, int x, int y, int plane)
+{
+    return IsColourPlane(plane) ? procs[plane].Calc(x, y) : 0.0f;
+}
 
 }  // namespace
 

@@ -10,10 +10,7 @@ const CfPoint kUnsetPoint(-1, -1);
 
 }  // namespace
 
-CKelImage::CKelImage() : m_curFilterProc(&m_filterProc[0])
-{
-    Init();
-}
+CKelImage::CKelImage() : m_curFilterProc(&m_filterProc[0]) { Init(); }
 
 CKelImage::CKelImage(int width, int height, int planes, int bitsPixel, double bscale, double bzero, int isSigned,
                      HWND wnd, const wchar_t* text)

@@ -59,15 +59,9 @@ float CKelImage::GetAvrGrayRaw(int plane)
     return static_cast<float>(sum / width / height);
 }
 
-float CKelImage::GetAvrGray(int plane)
-{
-    return GetAvrGrayRaw(plane) - static_cast<float>(GetLevelMin(plane));
-}
+float CKelImage::GetAvrGray(int plane) { return GetAvrGrayRaw(plane) - static_cast<float>(GetLevelMin(plane)); }
 
-float CKelImage::GetAvrGray256f(int plane)
-{
-    return To256(GetAvrGrayRaw(plane), plane);
-}
+float CKelImage::GetAvrGray256f(int plane) { return To256(GetAvrGrayRaw(plane), plane); }
 
 void CKelImage::NormalizeRect(CRect* rect, int& left, int& top, int& right, int& bottom)
 {

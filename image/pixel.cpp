@@ -94,20 +94,11 @@ float CKelImage::GetPixelGray256f(int x, int y, int plane)
     return p ? To256(*p, plane) : 0.0f;
 }
 
-float CKelImage::GetPixelGray256f(float* p, float lo, float factor) const
-{
-    return (*p - lo) * factor;
-}
+float CKelImage::GetPixelGray256f(float* p, float lo, float factor) const { return (*p - lo) * factor; }
 
-float CKelImage::ToRaw(float v, int plane) const
-{
-    return static_cast<float>(ToRaw(static_cast<double>(v), plane));
-}
+float CKelImage::ToRaw(float v, int plane) const { return static_cast<float>(ToRaw(static_cast<double>(v), plane)); }
 
-double CKelImage::ToRaw(double v, int plane) const
-{
-    return v / 255.0 * GetLevelRange(plane) + GetLevelMin(plane);
-}
+double CKelImage::ToRaw(double v, int plane) const { return v / 255.0 * GetLevelRange(plane) + GetLevelMin(plane); }
 
 unsigned char CKelImage::GetPixelGray256(float* p, int plane) const
 {
@@ -146,10 +137,7 @@ unsigned char CKelImage::GetPixelGray256(double x, double y, int plane)
     return GetPixelGray256(&v, plane);
 }
 
-double CKelImage::CalcBright(double r, double g, double b) const
-{
-    return kBrightG * g + kBrightR * r + kBrightB * b;
-}
+double CKelImage::CalcBright(double r, double g, double b) const { return kBrightG * g + kBrightR * r + kBrightB * b; }
 
 float CKelImage::GetPixelBright256f(float* r, float* g, float* b)
 {

@@ -66,10 +66,7 @@ CVmImage::CVmImage(int width, int height, int planes, int bytesPerSample)
     }
 }
 
-CVmImage::CVmImage(const CVmImage& other, HWND, const wchar_t*)
-{
-    *this = other;
-}
+CVmImage::CVmImage(const CVmImage& other, HWND, const wchar_t*) { *this = other; }
 
 CVmImage& CVmImage::operator=(const CVmImage& other)
 {
@@ -375,10 +372,7 @@ double CImage::GetPixel(unsigned char* p) const
     }
 }
 
-double CImage::GetPixel(int x, int y, int plane) const
-{
-    return GetPixel(GetImageAdr(x, y, plane, 1, nullptr));
-}
+double CImage::GetPixel(int x, int y, int plane) const { return GetPixel(GetImageAdr(x, y, plane, 1, nullptr)); }
 
 int CImage::GetMinMax(int plane, double* min, double* max) const
 {

@@ -42,7 +42,7 @@ void BuildSlot(CKelImage& image, int slot, double sigma)
 /// stays in a register (inlined, it is kept in memory across the caller's
 /// calls, which doubles the cost of this dependent chain of additions).
 __attribute__((noinline)) double AddSquaredDifferences(double sum, const float* narrow, const float* wide,
-                                                      std::size_t count)
+                                                       std::size_t count)
 {
     for (std::size_t i = 0; i < count; ++i) {
         const double d = std::fabs(narrow[i] - wide[i]);
@@ -118,8 +118,7 @@ double CImgEvaluateFocus::EvaluateBands(int left, int top, int columns, int heig
     // bands on every core, then their squares added in pixel order
     // (platform/orderedsum.h), so the figure has the serial loop's bits.
     constexpr int kRows = CFilterProc::kRowsAtOnce;
-    const int slabRows =
-        static_cast<int>(std::clamp<long long>(kSlabValues / columns / kRows * kRows, kRows, height));
+    const int slabRows = static_cast<int>(std::clamp<long long>(kSlabValues / columns / kRows * kRows, kRows, height));
     const std::size_t stride = static_cast<std::size_t>(columns);
     // Two bands per processor: a band's first rows load the filters' whole
     // windows, so bands are kept long.

@@ -135,8 +135,7 @@ FocusFitResult FitHyperbola(const Scaled& s)
         out.reason = "the hyperbola needs at least 4 frames with stars";
         return out;
     }
-    const std::size_t m =
-        static_cast<std::size_t>(std::min_element(s.y.begin(), s.y.end()) - s.y.begin());
+    const std::size_t m = static_cast<std::size_t>(std::min_element(s.y.begin(), s.y.end()) - s.y.begin());
     double p[orbimg::detail::kLmMaxParams] = {s.y[m], 1.0, s.x[m]};
     double slope = 0.0;
     int slopes = 0;
@@ -275,7 +274,4 @@ double CFocusCurve::Hyperbola(const FocusFitResult& fit, double x)
     return fit.p[0] * std::sqrt(1.0 + t * t);
 }
 
-double CFocusCurve::Parabola(const FocusFitResult& fit, double x)
-{
-    return fit.p[0] + fit.p[1] * x + fit.p[2] * x * x;
-}
+double CFocusCurve::Parabola(const FocusFitResult& fit, double x) { return fit.p[0] + fit.p[1] * x + fit.p[2] * x * x; }

@@ -143,8 +143,8 @@ inline void Mirror(double* jtj, int n)
 
 bool ShapeValid(const double* p, double half)
 {
-    return p[1] > 0.0 && p[4] > 0.0 && p[6] > 0.0 && p[4] * p[6] - p[5] * p[5] > 0.0 &&
-           std::fabs(p[2]) <= half + 1.0 && std::fabs(p[3]) <= half + 1.0 && std::isfinite(p[0]);
+    return p[1] > 0.0 && p[4] > 0.0 && p[6] > 0.0 && p[4] * p[6] - p[5] * p[5] > 0.0 && std::fabs(p[2]) <= half + 1.0 &&
+           std::fabs(p[3]) <= half + 1.0 && std::isfinite(p[0]);
 }
 
 class GaussianProblem : public LmProblem {
@@ -193,10 +193,7 @@ class MoffatProblem : public LmProblem {
 public:
     MoffatProblem(const std::vector<FitSample>& samples, double half) : m_samples(samples), m_half(half) {}
     int Count() const override { return 8; }
-    bool Valid(const double* p) const override
-    {
-        return ShapeValid(p, m_half) && p[7] >= kBetaMin && p[7] <= kBetaMax;
-    }
+    bool Valid(const double* p) const override { return ShapeValid(p, m_half) && p[7] >= kBetaMin && p[7] <= kBetaMax; }
     void Clamp(double* p) const override { p[7] = std::clamp(p[7], kBetaMin, kBetaMax); }
     double Evaluate(const double* p, double* jtj, double* jtr) const override
     {
@@ -222,7 +219,9 @@ public:
             rss += r * r;
             if (normal) {
                 const double k = am / u;  // -d(am)/dq
-                const double g[8] = {1.0, m, 2.0 * k * ax, 2.0 * k * ay, -k * dx * dx, -2.0 * k * dx * dy,
+                const double g[8] = {1.0,          m,
+                                     2.0 * k * ax, 2.0 * k * ay,
+                                     -k * dx * dx, -2.0 * k * dx * dy,
                                      -k * dy * dy, am * (q * inverse / u - lu)};
                 AddRow(jtj, jtr, g, 8, r);
             }

@@ -66,15 +66,9 @@ struct Outputs {
 };
 
 /// Planes measured: those of the image, at most the three of the outputs.
-int MeasuredPlanes(const CKelImage& image)
-{
-    return std::clamp(image.GetPlanes(), 0, 3);
-}
+int MeasuredPlanes(const CKelImage& image) { return std::clamp(image.GetPlanes(), 0, 3); }
 
-int Saturate(long long v)
-{
-    return static_cast<int>(std::clamp<long long>(v, INT_MIN, INT_MAX));
-}
+int Saturate(long long v) { return static_cast<int>(std::clamp<long long>(v, INT_MIN, INT_MAX)); }
 
 /// A rectangle clamped to the image; empty when it holds no pixel.
 struct Box {
@@ -288,8 +282,7 @@ void MeasureRect(CKelImage& image, const CRect& rect, bool single, const Outputs
 
 }  // namespace
 
-void CImgPixelInfo::Calc(CPoint pt, int size, double* max, double* min, double* mean, double* stddev,
-                         double* median)
+void CImgPixelInfo::Calc(CPoint pt, int size, double* max, double* min, double* mean, double* stddev, double* median)
 {
     const long long h = size / 2;
     const long long x = pt.x;

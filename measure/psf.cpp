@@ -43,10 +43,7 @@ PSF::PSF(CKelImage* image) : m_image(image), m_values(nullptr), m_count(0), m_li
 
 PSF::~PSF() = default;
 
-double PSF::FwhmToPsf(double fwhm) const
-{
-    return std::sqrt(fwhm) * kFwhmToPsf;
-}
+double PSF::FwhmToPsf(double fwhm) const { return std::sqrt(fwhm) * kFwhmToPsf; }
 
 double PSF::PsfToFwhm(double psf) const
 {

@@ -230,7 +230,8 @@ std::vector<const float*> SignalRows(const CKelImage& image, int plane, std::vec
         const float* b = image.GetImageAdr(0, y, 2, 0, nullptr);
         float* out = store.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width);
         for (int x = 0; x < width; ++x) {
-            out[x] = static_cast<float>((CKelImage::kBrightG * g[x] + CKelImage::kBrightR * r[x]) + CKelImage::kBrightB * b[x]);
+            out[x] = static_cast<float>((CKelImage::kBrightG * g[x] + CKelImage::kBrightR * r[x]) +
+                                        CKelImage::kBrightB * b[x]);
         }
     };
     if (CVmManager::GetCurrentSwapSize() != 0) {
@@ -241,7 +242,8 @@ std::vector<const float*> SignalRows(const CKelImage& image, int plane, std::vec
         Concurrency::parallel_for(0, height, body);
     }
     for (int y = 0; y < height; ++y) {
-        rows[static_cast<std::size_t>(y)] = store.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width);
+        rows[static_cast<std::size_t>(y)] =
+            store.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width);
     }
     return rows;
 }
@@ -292,10 +294,12 @@ void CSkyBackground::Measure(const float* const* rows, const SkyBackgroundParams
     m_centreX.resize(static_cast<std::size_t>(m_nx));
     m_centreY.resize(static_cast<std::size_t>(m_ny));
     for (int i = 0; i < m_nx; ++i) {
-        m_centreX[static_cast<std::size_t>(i)] = 0.5 * (edgeX[static_cast<std::size_t>(i)] + edgeX[static_cast<std::size_t>(i) + 1]) - 0.5;
+        m_centreX[static_cast<std::size_t>(i)] =
+            0.5 * (edgeX[static_cast<std::size_t>(i)] + edgeX[static_cast<std::size_t>(i) + 1]) - 0.5;
     }
     for (int j = 0; j < m_ny; ++j) {
-        m_centreY[static_cast<std::size_t>(j)] = 0.5 * (edgeY[static_cast<std::size_t>(j)] + edgeY[static_cast<std::size_t>(j) + 1]) - 0.5;
+        m_centreY[static_cast<std::size_t>(j)] =
+            0.5 * (edgeY[static_cast<std::size_t>(j)] + edgeY[static_cast<std::size_t>(j) + 1]) - 0.5;
     }
 
     const std::size_t tiles = static_cast<std::size_t>(m_nx) * static_cast<std::size_t>(m_ny);
@@ -393,15 +397,9 @@ double CSkyBackground::Interpolate(const std::vector<double>& grid, double x, do
     return top + wy * (bottom - top);
 }
 
-double CSkyBackground::GetLevel(double x, double y) const
-{
-    return Interpolate(m_level, x, y, true);
-}
+double CSkyBackground::GetLevel(double x, double y) const { return Interpolate(m_level, x, y, true); }
 
-double CSkyBackground::GetNoise(double x, double y) const
-{
-    return Interpolate(m_noise, x, y, false);
-}
+double CSkyBackground::GetNoise(double x, double y) const { return Interpolate(m_noise, x, y, false); }
 
 void CSkyBackground::GetRow(int y, int x0, int count, float* level, float* noise) const
 {

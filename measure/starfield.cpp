@@ -8,8 +8,8 @@
 #include <numeric>
 
 #include "imagecore/image.h"
-#include "measure/signalrows.h"
 #include "measure/lmfit.h"
+#include "measure/signalrows.h"
 #include "platform/ppl.h"
 
 namespace {
@@ -19,7 +19,7 @@ using orbimg::detail::ProfileFit;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kPi = 3.14159265358979323846;
-constexpr double kSigmaToFwhm = 2.3548200450309493;  // 2 sqrt(2 ln 2)
+constexpr double kSigmaToFwhm = 2.3548200450309493;        // 2 sqrt(2 ln 2)
 constexpr double kHalfRadiusOfSigma = 1.1774100225154747;  // sqrt(2 ln 2)
 constexpr double kPixelVariance = 1.0 / 12.0;
 constexpr int kBandRows = 32;
@@ -198,8 +198,8 @@ void Deblend(Object& object, const StarParams& params)
     distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
     object.stars = static_cast<int>(distinct.size());
     for (std::size_t k = 0; k < pixels.size(); ++k) {
-        const int index = static_cast<int>(std::lower_bound(distinct.begin(), distinct.end(), rootsFound[k]) -
-                                           distinct.begin());
+        const int index =
+            static_cast<int>(std::lower_bound(distinct.begin(), distinct.end(), rootsFound[k]) - distinct.begin());
         object.label[static_cast<std::size_t>(pixels[k])] = index + 1;
     }
 }
@@ -442,9 +442,9 @@ void HalfFluxRadius(const Window& win, double x, double y, double radius, double
                     if (dist2 >= radius2) {
                         continue;
                     }
-                    const double share =
-                        (v + gx * ox + gy * oy + 0.5 * cxx * (ox * ox - kSubMeanSquare) +
-                         0.5 * cyy * (oy * oy - kSubMeanSquare)) * (step * step);
+                    const double share = (v + gx * ox + gy * oy + 0.5 * cxx * (ox * ox - kSubMeanSquare) +
+                                          0.5 * cyy * (oy * oy - kSubMeanSquare)) *
+                                         (step * step);
                     ring[static_cast<std::size_t>(dist2 * kSquareBins)] += share;
                     total += share;
                 }
@@ -461,7 +461,8 @@ void HalfFluxRadius(const Window& win, double x, double y, double radius, double
     for (int k = 0; k < bins; ++k) {
         const double next = cumulative + ring[static_cast<std::size_t>(k)];
         if (next >= half) {
-            const double f = ring[static_cast<std::size_t>(k)] > 0.0 ? (half - cumulative) / ring[static_cast<std::size_t>(k)] : 0.0;
+            const double f =
+                ring[static_cast<std::size_t>(k)] > 0.0 ? (half - cumulative) / ring[static_cast<std::size_t>(k)] : 0.0;
             hfr = std::sqrt((k + f) / kSquareBins);
             return;
         }
@@ -602,8 +603,9 @@ StarInfo MeasureStar(const Frame& frame, const Object& object, int label, WingMo
             }
         }
         const double inv = 1.0 / (s0 * s0);
-        const double gStart[8] = {0.0, std::max(static_cast<double>(peak), 1e-30), baryX - star.peakX,
-                                  baryY - star.peakY, inv, 0.0, inv, 0.0};
+        const double gStart[8] = {
+            0.0, std::max(static_cast<double>(peak), 1e-30), baryX - star.peakX, baryY - star.peakY, inv, 0.0, inv,
+            0.0};
         const ProfileFit gauss = orbimg::detail::FitGaussian(samples, gStart, half);
         if (gauss.ok) {
             Shape(gauss, false, star.peakX, star.peakY, star.gaussian);
@@ -611,8 +613,8 @@ StarInfo MeasureStar(const Frame& frame, const Object& object, int label, WingMo
         // Moffat from the Gaussian (or the first guess): the same half width, beta 3.
         const double* base = gauss.ok ? gauss.p : gStart;
         const double scale = 3.0 * (std::pow(2.0, 1.0 / 3.0) - 1.0) / (2.0 * std::log(2.0));
-        const double mStart[8] = {base[0], base[1], base[2], base[3], base[4] * scale, base[5] * scale,
-                                  base[6] * scale, 3.0};
+        const double mStart[8] = {base[0],         base[1],         base[2],         base[3],
+                                  base[4] * scale, base[5] * scale, base[6] * scale, 3.0};
         const ProfileFit moffat = orbimg::detail::FitMoffat(samples, mStart, half);
         if (moffat.ok) {
             Shape(moffat, true, star.peakX, star.peakY, star.moffat);
@@ -642,8 +644,8 @@ StarInfo MeasureStar(const Frame& frame, const Object& object, int label, WingMo
     const double radius =
         params.hfrAperture > 0.0 ? params.hfrAperture : std::min(std::max(3.0, 3.0 * fwhmEstimate), kMaxAperture);
     const int apHalf = static_cast<int>(std::ceil(radius)) + 3;
-    Window aperture = MakeWindow(frame, object, label, static_cast<int>(std::lround(cx)),
-                                 static_cast<int>(std::lround(cy)), apHalf);
+    Window aperture =
+        MakeWindow(frame, object, label, static_cast<int>(std::lround(cx)), static_cast<int>(std::lround(cy)), apHalf);
     if (aperture.cut) {
         star.flags |= kStarEdge;
     }

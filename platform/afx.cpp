@@ -61,10 +61,7 @@ std::string ToUtf8(const wchar_t* text)
     return out;
 }
 
-void DefaultMessageBox(const wchar_t* text)
-{
-    std::fprintf(stderr, "%s\n", ToUtf8(text).c_str());
-}
+void DefaultMessageBox(const wchar_t* text) { std::fprintf(stderr, "%s\n", ToUtf8(text).c_str()); }
 
 std::mutex g_messageMutex;
 AfxMessageBoxHandler g_messageHandler = &DefaultMessageBox;
@@ -73,22 +70,15 @@ AfxMessageBoxHandler g_messageHandler = &DefaultMessageBox;
 
 // ---- run-time classes ------------------------------------------------------
 
-CRuntimeClass CObject::classCObject = {"CObject", static_cast<int>(sizeof(CObject)), 0xFFFF, nullptr, nullptr,
-                                       nullptr};
-static AFX_CLASSINIT _init_CObject __attribute__((init_priority(200)))(RUNTIME_CLASS(CObject));
+CRuntimeClass CObject::classCObject = {"CObject", static_cast<int>(sizeof(CObject)), 0xFFFF, nullptr, nullptr, nullptr};
+static AFX_CLASSINIT _init_CObject __attribute__((init_priority(200))) (RUNTIME_CLASS(CObject));
 
 CRuntimeClass* CObject::GetThisClass() { return RUNTIME_CLASS(CObject); }
 CRuntimeClass* CObject::GetRuntimeClass() const { return RUNTIME_CLASS(CObject); }
 
-BOOL CObject::IsKindOf(const CRuntimeClass* cls) const
-{
-    return GetRuntimeClass()->IsDerivedFrom(cls);
-}
+BOOL CObject::IsKindOf(const CRuntimeClass* cls) const { return GetRuntimeClass()->IsDerivedFrom(cls); }
 
-CObject* CRuntimeClass::CreateObject() const
-{
-    return m_pfnCreateObject ? m_pfnCreateObject() : nullptr;
-}
+CObject* CRuntimeClass::CreateObject() const { return m_pfnCreateObject ? m_pfnCreateObject() : nullptr; }
 
 BOOL CRuntimeClass::IsDerivedFrom(const CRuntimeClass* base) const
 {
@@ -247,10 +237,7 @@ BOOL CDC::DeleteDC()
     return ok;
 }
 
-CPaintDC::CPaintDC(CWnd* wnd)
-{
-    m_hDC = orbimg::platform::OpenWindowDC(wnd ? wnd->GetDisplayBitsPerPixel() : 32);
-}
+CPaintDC::CPaintDC(CWnd* wnd) { m_hDC = orbimg::platform::OpenWindowDC(wnd ? wnd->GetDisplayBitsPerPixel() : 32); }
 
 CPaintDC::~CPaintDC()
 {
@@ -262,10 +249,7 @@ CPaintDC::~CPaintDC()
 
 // ---- messages and exceptions -----------------------------------------------
 
-void AfxThrowMemoryException()
-{
-    throw CMemoryException();
-}
+void AfxThrowMemoryException() { throw CMemoryException(); }
 
 int AfxMessageBox(const wchar_t* text, UINT /*type*/, UINT /*help*/)
 {

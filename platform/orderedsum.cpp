@@ -161,7 +161,7 @@ constexpr int kNoGuess = 1 << 20;
 /// Binades the integer route takes: u = 2^(E-52) and 2^(52-E) normal.
 constexpr int kLowestExponent = -960;
 constexpr int kHighestExponent = 960;
-constexpr double kLow = 0x1p52 + 1.0;   // partial sums kept inside [2^52 + 1, 2^53 - 1] units
+constexpr double kLow = 0x1p52 + 1.0;  // partial sums kept inside [2^52 + 1, 2^53 - 1] units
 constexpr double kHigh = 0x1p53 - 1.0;
 
 /// The term of v; NaN gives +0.0 when kSkipNaN.
@@ -201,10 +201,7 @@ long long CountOf(const float* v, int n, const SumTerms& terms)
 }
 
 /// The kernels' mode: bit 0 squares, bit 1 skipNaN.
-int Mode(const SumTerms& terms)
-{
-    return (terms.squares ? 1 : 0) | (terms.skipNaN ? 2 : 0);
-}
+int Mode(const SumTerms& terms) { return (terms.squares ? 1 : 0) | (terms.skipNaN ? 2 : 0); }
 
 /// A row with terms half way between two integers (ties), on this thread.
 /// RN(s + t) at a tie takes the even one of the two neighbours, so after a
@@ -343,8 +340,8 @@ void OrderedSum::AddRows(const float* const* rows, int count, int width)
                     continue;
                 }
                 const double scale = std::ldexp(1.0, 52 - m_exponent[r]);
-                const int grid = HWY_DYNAMIC_DISPATCH(GridRow)(rows[r], width, m_terms.center, scale,
-                                                               Mode(m_terms), m_plus[r], m_minus[r]);
+                const int grid = HWY_DYNAMIC_DISPATCH(GridRow)(rows[r], width, m_terms.center, scale, Mode(m_terms),
+                                                               m_plus[r], m_minus[r]);
                 m_first[r] = 0;
                 if (grid == 2) {
                     TieRow tie;

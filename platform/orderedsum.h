@@ -30,7 +30,7 @@ namespace orbimg::platform {
 
 /// How a value becomes a term of a sum.
 struct SumTerms {
-    double center = 0.0;  ///< subtracted before squaring (squares only)
+    double center = 0.0;   ///< subtracted before squaring (squares only)
     bool squares = false;  ///< terms (v - center)^2 rather than v
     bool skipNaN = true;   ///< NaN values add +0.0 and are not counted
 };

@@ -36,8 +36,7 @@ void ParallelFor(long long first, long long last, long long step, const std::fun
     }
     const long long count = (last - first + step - 1) / step;
 #ifdef ORBIMG_PPL_STD_THREADS
-    const long long threads =
-        std::min<long long>(count, std::max(2u, std::thread::hardware_concurrency()));
+    const long long threads = std::min<long long>(count, std::max(2u, std::thread::hardware_concurrency()));
     std::atomic<long long> next{0};
     std::atomic<bool> failed{false};
     std::exception_ptr error;

@@ -6,24 +6,12 @@
 
 namespace orbimg::simd {
 
-std::vector<std::int64_t> Targets()
-{
-    return hwy::SupportedAndGeneratedTargets();
-}
+std::vector<std::int64_t> Targets() { return hwy::SupportedAndGeneratedTargets(); }
 
-const char* TargetName(std::int64_t target)
-{
-    return hwy::TargetName(target);
-}
+const char* TargetName(std::int64_t target) { return hwy::TargetName(target); }
 
-ForceTarget::ForceTarget(std::int64_t target)
-{
-    hwy::SetSupportedTargetsForTest(target);
-}
+ForceTarget::ForceTarget(std::int64_t target) { hwy::SetSupportedTargetsForTest(target); }
 
-ForceTarget::~ForceTarget()
-{
-    hwy::SetSupportedTargetsForTest(0);
-}
+ForceTarget::~ForceTarget() { hwy::SetSupportedTargetsForTest(0); }
 
 }  // namespace orbimg::simd

@@ -128,10 +128,8 @@ void WeightSumsRow(float* __restrict sums, const RowInput& in, int rows, int col
 {
     using Kernel = void (*)(float*, const RowInput&, int);
     static constexpr Kernel kKernels[5][2] = {
-        {WeightSums<0, 3>, WeightSums<0, 4>},
-        {WeightSums<1, 3>, WeightSums<1, 4>},
-        {WeightSums<2, 3>, WeightSums<2, 4>},
-        {WeightSums<3, 3>, WeightSums<3, 4>},
+        {WeightSums<0, 3>, WeightSums<0, 4>}, {WeightSums<1, 3>, WeightSums<1, 4>},
+        {WeightSums<2, 3>, WeightSums<2, 4>}, {WeightSums<3, 3>, WeightSums<3, 4>},
         {WeightSums<4, 3>, WeightSums<4, 4>},
     };
     kKernels[rows][columns - 3](sums, in, width);
@@ -142,11 +140,8 @@ void CubicRowOf(float* __restrict dst, const RowInput& in, const float* __restri
 {
     using Kernel = void (*)(float*, const RowInput&, const float*, int);
     static constexpr Kernel kKernels[5][2] = {
-        {CubicRow<0, 3>, CubicRow<0, 4>},
-        {CubicRow<1, 3>, CubicRow<1, 4>},
-        {CubicRow<2, 3>, CubicRow<2, 4>},
-        {CubicRow<3, 3>, CubicRow<3, 4>},
-        {CubicRow<4, 3>, CubicRow<4, 4>},
+        {CubicRow<0, 3>, CubicRow<0, 4>}, {CubicRow<1, 3>, CubicRow<1, 4>}, {CubicRow<2, 3>, CubicRow<2, 4>},
+        {CubicRow<3, 3>, CubicRow<3, 4>}, {CubicRow<4, 3>, CubicRow<4, 4>},
     };
     kKernels[rows][columns - 3](dst, in, sums, width);
 }
@@ -324,8 +319,7 @@ void CImgResolution::DoBicubic(CKelImage* src, int width, int height)
             for (int t = 0; t < rowTaps.count; ++t) {
                 in.wy[t] = rowTaps.weight[t];
             }
-            HWY_DYNAMIC_DISPATCH(orbimg::detail::WeightSumsRow)(sums.data(), in, rowTaps.count, columns.count,
-                                                                width);
+            HWY_DYNAMIC_DISPATCH(orbimg::detail::WeightSumsRow)(sums.data(), in, rowTaps.count, columns.count, width);
 
             const orbimg::detail::LockedRows dst(*this, y);
             for (int p = 0; p < planes; ++p) {
@@ -336,8 +330,8 @@ void CImgResolution::DoBicubic(CKelImage* src, int width, int height)
                         in.taps[t][i] = gathered + static_cast<std::size_t>(i) * static_cast<std::size_t>(width);
                     }
                 }
-                HWY_DYNAMIC_DISPATCH(orbimg::detail::CubicRowOf)(dst.get(p), in, sums.data(), rowTaps.count,
-                                                                 columns.count, width);
+                HWY_DYNAMIC_DISPATCH(orbimg::detail::CubicRowOf)
+                (dst.get(p), in, sums.data(), rowTaps.count, columns.count, width);
             }
         }
     });

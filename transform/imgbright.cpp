@@ -72,12 +72,12 @@ void CImgBright::Do(double brightness, double contrast, double pivot, CKelImage*
         top = std::min(std::max(rect->top, 0), height);
         bottom = std::min(std::max(rect->bottom, 0), height);
     }
-    Bright(static_cast<float>(brightness), static_cast<float>(contrast), static_cast<float>(pivot), src, left,
-           right, top, bottom, fresh);
+    Bright(static_cast<float>(brightness), static_cast<float>(contrast), static_cast<float>(pivot), src, left, right,
+           top, bottom, fresh);
 }
 
-void CImgBright::DoBright(float brightness, float contrast, float pivot, CKelImage* src, int left, int right,
-                          int top, int bottom)
+void CImgBright::DoBright(float brightness, float contrast, float pivot, CKelImage* src, int left, int right, int top,
+                          int bottom)
 {
     const bool fresh = TakeSourceSize(src);
     Bright(brightness, contrast, pivot, src, left, right, top, bottom, fresh);

@@ -47,8 +47,8 @@ void PickRow(float* __restrict dst, const float* __restrict src, const int* __re
 // are both 0. The selects keep the loop free of branches (all four samples
 // are loaded; a left-out one only does not enter the value).
 void BilinearRow(float* __restrict dst, const float* __restrict upLeft, const float* __restrict upRight,
-                 const float* __restrict loLeft, const float* __restrict loRight, const float* __restrict fxs,
-                 float fy, int width)
+                 const float* __restrict loLeft, const float* __restrict loRight, const float* __restrict fxs, float fy,
+                 int width)
 {
     const float oneMinusFy = 1.0f - fy;
     for (int x = 0; x < width; ++x) {
@@ -192,8 +192,9 @@ public:
             }
         }
         Entry& e = (m_entries[0].row == keep) ? m_entries[1] : m_entries[0];
-        HWY_DYNAMIC_DISPATCH(orbimg::detail::GatherPair)(e.left.data(), e.right.data(), src, columns.first.data(),
-                                                         columns.second.data(), static_cast<int>(e.left.size()));
+        HWY_DYNAMIC_DISPATCH(orbimg::detail::GatherPair)
+        (e.left.data(), e.right.data(), src, columns.first.data(), columns.second.data(),
+         static_cast<int>(e.left.size()));
         e.row = row;
         return e;
     }
@@ -211,15 +212,9 @@ int CImgResolution::Do(CKelImage* src, int width, int height, int reserved)
     return Bilinear(src, width, height, reserved);
 }
 
-int CImgResolution::Bilinear(CKelImage* src, int width, int height, int)
-{
-    return Resample(src, width, height, false);
-}
+int CImgResolution::Bilinear(CKelImage* src, int width, int height, int) { return Resample(src, width, height, false); }
 
-int CImgResolution::Bicubic(CKelImage* src, int width, int height, int)
-{
-    return Resample(src, width, height, true);
-}
+int CImgResolution::Bicubic(CKelImage* src, int width, int height, int) { return Resample(src, width, height, true); }
 
 int CImgResolution::Resample(CKelImage* src, int width, int height, bool bicubic)
 {
@@ -279,9 +274,9 @@ void CImgResolution::DoBilinear(CKelImage* src, int width, int height, float src
                 const float* lo = src->GetImageAdr(0, rows.second, p, 1, nullptr);
                 const PairCache::Entry& upper = cache.Get(rows.first, rows.second, up, columns);
                 const PairCache::Entry& lower = cache.Get(rows.second, rows.first, lo, columns);
-                HWY_DYNAMIC_DISPATCH(orbimg::detail::BilinearRow)(dst.get(), upper.left.data(), upper.right.data(),
-                                                                  lower.left.data(), lower.right.data(),
-                                                                  columns.f.data(), rows.f, width);
+                HWY_DYNAMIC_DISPATCH(orbimg::detail::BilinearRow)
+                (dst.get(), upper.left.data(), upper.right.data(), lower.left.data(), lower.right.data(),
+                 columns.f.data(), rows.f, width);
             }
         }
     });

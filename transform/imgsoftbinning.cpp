@@ -139,9 +139,8 @@ int CImgSoftBinning::Do(int binX, int binY, int roundUp, int scaleLevels, CKelIm
             const orbimg::detail::LockedRows dst(*this, y);
             for (int p = 0; p < planes; ++p) {
                 rows.clear();
-                for (long long r = static_cast<long long>(y) * binY; r < (static_cast<long long>(y) + 1) * binY &&
-                                                                      r < height;
-                     ++r) {
+                for (long long r = static_cast<long long>(y) * binY;
+                     r < (static_cast<long long>(y) + 1) * binY && r < height; ++r) {
                     rows.push_back(src->GetImageAdr(0, static_cast<int>(r), p, 1, nullptr));
                 }
                 BinRow(dst.get(p), rows, newWidth, width, binX);

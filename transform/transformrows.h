@@ -20,10 +20,7 @@
 namespace orbimg::detail {
 
 /// The image stores 4-byte samples, read and written here as floats.
-inline bool HoldsFloats(const CImage& image)
-{
-    return image.GetBytesPixel() == static_cast<int>(sizeof(float));
-}
+inline bool HoldsFloats(const CImage& image) { return image.GetBytesPixel() == static_cast<int>(sizeof(float)); }
 
 /// `src` can be read at every sample and plane of `dst` (both hold floats).
 inline bool Covers(const CImage& src, const CImage& dst)
@@ -40,10 +37,7 @@ inline bool SameGeometry(const CImage& a, const CImage& b)
 }
 
 /// `src` holds floats and has at least one sample.
-inline bool UsableSource(const CImage& src)
-{
-    return HoldsFloats(src) && src.GetWidth() > 0 && src.GetHeight() > 0;
-}
+inline bool UsableSource(const CImage& src) { return HoldsFloats(src) && src.GetWidth() > 0 && src.GetHeight() > 0; }
 
 /// An operation that works at the object's size takes `src`'s size instead:
 /// `src` is usable and the object is empty, or holds floats and is smaller

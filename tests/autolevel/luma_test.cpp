@@ -23,23 +23,30 @@ namespace {
 
 const float kInf = std::numeric_limits<float>::infinity();
 
-float FromBits(std::uint32_t bits)
-{
-    return std::bit_cast<float>(bits);
-}
+float FromBits(std::uint32_t bits) { return std::bit_cast<float>(bits); }
 
 /// Zeros, subnormals, extremes, infinities, NaN with payloads, and `extra`
 /// values: bit patterns from `seed` in every second place (4000 values, or
 /// up to 4099: not a multiple of 4, so the tail too), the rest from `plain`.
 std::vector<float> EdgeFloats(unsigned seed, std::uniform_real_distribution<float> plain, std::size_t size)
 {
-    std::vector<float> v = {0.0f, -0.0f, std::numeric_limits<float>::denorm_min(),
-                            -std::numeric_limits<float>::denorm_min(), std::numeric_limits<float>::min(),
+    std::vector<float> v = {0.0f,
+                            -0.0f,
+                            std::numeric_limits<float>::denorm_min(),
+                            -std::numeric_limits<float>::denorm_min(),
+                            std::numeric_limits<float>::min(),
                             FromBits(0x007fffffu),  // largest subnormal
-                            std::numeric_limits<float>::max(), -std::numeric_limits<float>::max(), kInf, -kInf,
+                            std::numeric_limits<float>::max(),
+                            -std::numeric_limits<float>::max(),
+                            kInf,
+                            -kInf,
                             FromBits(0x7fc12345u),  // quiet NaN with a payload
                             FromBits(0xff812345u),  // signalling, negative
-                            255.0f, 1.0f, 127.5f, -76.245f, 1000.0f};
+                            255.0f,
+                            1.0f,
+                            127.5f,
+                            -76.245f,
+                            1000.0f};
     std::mt19937 rng(seed);
     std::uniform_int_distribution<std::uint32_t> bits;
     while (v.size() < size) {

@@ -110,9 +110,9 @@ TEST(AutoLevelMedian, UpperMiddleAndValues)
 {
     CImgAutoLevel img = MakeAuto(2, 2);
     Fill(img, 0, {10, 2, 3, 1});
-    EXPECT_EQ(Median(img, 0), 3.0f);  // index 2 of 1, 2, 3, 10: not 2.5
+    EXPECT_EQ(Median(img, 0), 3.0f);        // index 2 of 1, 2, 3, 10: not 2.5
     EXPECT_EQ(Median(img, 1, 1, 2), 3.0f);  // a mono image ignores plane and luminance
-    Fill(img, 0, {5, kNaN, 1, 3});  // NaN samples are dropped: 1, 3, 5 remain
+    Fill(img, 0, {5, kNaN, 1, 3});          // NaN samples are dropped: 1, 3, 5 remain
     EXPECT_EQ(Median(img, 0), 3.0f);
     Fill(img, 0, {kNaN, kNaN, kNaN, kNaN});  // no value: 0.0
     EXPECT_EQ(Median(img, 0), 0.0f);
@@ -127,7 +127,7 @@ TEST(AutoLevelMedian, UpperMiddleAndValues)
     Fill(color, 2, {0, 0, 100});
     color.SetLevel(0, 50.0, 51.0);
     EXPECT_EQ(Median(color, 0, 1, 0), static_cast<float>(0.299 * 100.0));  // 11.4, 29.9, 58.7
-    EXPECT_EQ(Median(color, 0, 0, 2), 0.0f);  // 0, 0, 100
+    EXPECT_EQ(Median(color, 0, 0, 2), 0.0f);                               // 0, 0, 100
 }
 
 TEST(AutoLevelMedian, BlockSamplingThresholds)

@@ -129,8 +129,8 @@ TEST(AutoLevelRange, GetterInvertsSetter)
     CImgAutoLevel img = MakeAuto(100, 100);
     Fill(img, 0, [](int x, int y) { return static_cast<float>(x + 100 * (y * 13 % 100)); });
     CRect window(0, 0, 100, 100);
-    for (const auto& [low, high] : {std::pair{0.05, 0.95}, std::pair{0.3, 0.6}, std::pair{-0.1, 1.1},
-                                    std::pair{0.0, 1.0}, std::pair{0.2, 2.0}}) {
+    for (const auto& [low, high] :
+         {std::pair{0.05, 0.95}, std::pair{0.3, 0.6}, std::pair{-0.1, 1.1}, std::pair{0.0, 1.0}, std::pair{0.2, 2.0}}) {
         img.DoByNormal(low, high, 0, &window);
         const auto [l, h] = Get(img, 0, &window);
         EXPECT_NEAR(l, low, 1e-3) << low;

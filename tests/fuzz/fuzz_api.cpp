@@ -24,30 +24,42 @@ namespace {
 float Sample(FuzzedDataProvider& in)
 {
     switch (in.ConsumeIntegralInRange(0, 9)) {
-    case 0: return std::numeric_limits<float>::quiet_NaN();
-    case 1: return std::numeric_limits<float>::infinity();
-    case 2: return -std::numeric_limits<float>::infinity();
-    case 3: return in.ConsumeFloatingPoint<float>();
-    default: return static_cast<float>(in.ConsumeIntegralInRange(-100, 70000));
+    case 0:
+        return std::numeric_limits<float>::quiet_NaN();
+    case 1:
+        return std::numeric_limits<float>::infinity();
+    case 2:
+        return -std::numeric_limits<float>::infinity();
+    case 3:
+        return in.ConsumeFloatingPoint<float>();
+    default:
+        return static_cast<float>(in.ConsumeIntegralInRange(-100, 70000));
     }
 }
 
 double Number(FuzzedDataProvider& in)
 {
     switch (in.ConsumeIntegralInRange(0, 7)) {
-    case 0: return std::numeric_limits<double>::quiet_NaN();
-    case 1: return in.ConsumeBool() ? HUGE_VAL : -HUGE_VAL;
-    case 2: return in.ConsumeFloatingPoint<double>();
-    default: return in.ConsumeFloatingPointInRange<double>(-2.0, 300.0);
+    case 0:
+        return std::numeric_limits<double>::quiet_NaN();
+    case 1:
+        return in.ConsumeBool() ? HUGE_VAL : -HUGE_VAL;
+    case 2:
+        return in.ConsumeFloatingPoint<double>();
+    default:
+        return in.ConsumeFloatingPointInRange<double>(-2.0, 300.0);
     }
 }
 
 int Coordinate(FuzzedDataProvider& in)
 {
     switch (in.ConsumeIntegralInRange(0, 5)) {
-    case 0: return in.ConsumeIntegral<int>();
-    case 1: return in.ConsumeBool() ? std::numeric_limits<int>::max() : std::numeric_limits<int>::min();
-    default: return in.ConsumeIntegralInRange(-4, 70);
+    case 0:
+        return in.ConsumeIntegral<int>();
+    case 1:
+        return in.ConsumeBool() ? std::numeric_limits<int>::max() : std::numeric_limits<int>::min();
+    default:
+        return in.ConsumeIntegralInRange(-4, 70);
     }
 }
 
@@ -106,7 +118,8 @@ void Run(FuzzedDataProvider& in)
         }
         case 1: {
             volatile float v = image.GetPixelGray256f(Coordinate(in), Coordinate(in), in.ConsumeIntegralInRange(-1, 3));
-            volatile unsigned char b = image.GetPixelGray256(Coordinate(in), Coordinate(in), in.ConsumeIntegralInRange(-1, 3));
+            volatile unsigned char b =
+                image.GetPixelGray256(Coordinate(in), Coordinate(in), in.ConsumeIntegralInRange(-1, 3));
             b = image.GetPixelGray256(Number(in), Number(in), in.ConsumeIntegralInRange(-1, 3));
             v = image.GetPixelBright256f(Coordinate(in), Coordinate(in));
             (void)v;
@@ -123,7 +136,8 @@ void Run(FuzzedDataProvider& in)
             image.SetLevel(in.ConsumeIntegralInRange(-2, 3), Number(in), Number(in));
             break;
         case 4: {
-            const int bins = in.ConsumeBool() ? in.ConsumeIntegralInRange(-2, 70000) : in.ConsumeIntegralInRange(1, 300);
+            const int bins =
+                in.ConsumeBool() ? in.ConsumeIntegralInRange(-2, 70000) : in.ConsumeIntegralInRange(1, 300);
             std::vector<int> hist(static_cast<std::size_t>(std::max(bins, 1)) * 3);
             CRect rect = Rect(in);
             if (in.ConsumeBool()) {
@@ -291,17 +305,24 @@ void Run(FuzzedDataProvider& in)
             const int w = in.ConsumeIntegralInRange(-1, 90);
             const int h = in.ConsumeIntegralInRange(-1, 90);
             switch (in.ConsumeIntegralInRange(0, 2)) {
-            case 0: resolution.Do(src, w, h, 0); break;
-            case 1: resolution.Bilinear(src, w, h, 0); break;
-            default: resolution.Bicubic(src, w, h, 0); break;
+            case 0:
+                resolution.Do(src, w, h, 0);
+                break;
+            case 1:
+                resolution.Bilinear(src, w, h, 0);
+                break;
+            default:
+                resolution.Bicubic(src, w, h, 0);
+                break;
             }
             break;
         }
         case 18: {
             CImgSoftBinning bin;
             bin.Do(in.ConsumeBool() ? Coordinate(in) : in.ConsumeIntegralInRange(-1, 9),
-                   in.ConsumeBool() ? Coordinate(in) : in.ConsumeIntegralInRange(-1, 9), in.ConsumeIntegralInRange(0, 1),
-                   in.ConsumeIntegralInRange(0, 1), in.ConsumeBool() ? &image : &other, 0);
+                   in.ConsumeBool() ? Coordinate(in) : in.ConsumeIntegralInRange(-1, 9),
+                   in.ConsumeIntegralInRange(0, 1), in.ConsumeIntegralInRange(0, 1), in.ConsumeBool() ? &image : &other,
+                   0);
             break;
         }
         case 19: {

@@ -160,10 +160,7 @@ void Jpeg(const std::string& path, int width, int height, int channels, bool pro
     std::fclose(file);
 }
 
-void Text(const std::string& path, const std::string& bytes)
-{
-    std::ofstream(path, std::ios::binary) << bytes;
-}
+void Text(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
 
 }  // namespace
 
@@ -219,8 +216,9 @@ int main(int argc, char** argv)
         {"\x02", "x.fits", "--bins", "64", "--range", "-5,5e3", "--plane", "G", "--log"},
         {"\x03", "x.fits", "--auto", "10", "--at", "1.5,2", "3,4", "--csv", "s.csv"},
         {"\x04", "a.fits", "b.fits", "--rect", "1,1,9,9", "--max-memory", "512M"},
-        {"\x05", "x.fits", "-o", "y.fits", "--bin", "2x2", "--resample", "30x20", "--bicubic", "--canvas", "40x40",
-         "--anchor", "4", "--fill", "3", "--flip", "h", "--bright", "1", "--contrast", "2", "--pivot", "9"},
+        {"\x05",      "x.fits",   "-o",    "y.fits",     "--bin", "2x2",     "--resample", "30x20",
+         "--bicubic", "--canvas", "40x40", "--anchor",   "4",     "--fill",  "3",          "--flip",
+         "h",         "--bright", "1",     "--contrast", "2",     "--pivot", "9"},
     };
     for (std::size_t k = 0; k < lines.size(); ++k) {
         std::string bytes = lines[k][0];

@@ -84,8 +84,8 @@ TEST(Averages, DoubleSumInRowOrder)
     img.SetLevel(0, 0.1, 1e9);
     const float avr = img.GetAvrGrayRaw(0);
     EXPECT_TRUE(SameBits(img.GetAvrGray(0), avr - static_cast<float>(0.1)));
-    EXPECT_TRUE(SameBits(img.GetAvrGray256f(0),
-                         static_cast<float>((static_cast<double>(avr) - 0.1) / (1e9 - 0.1) * 255.0)));
+    EXPECT_TRUE(
+        SameBits(img.GetAvrGray256f(0), static_cast<float>((static_cast<double>(avr) - 0.1) / (1e9 - 0.1) * 255.0)));
 
     CKelImage empty;
     EXPECT_EQ(empty.GetAvrGrayRaw(0), 0.0f);

@@ -48,12 +48,24 @@ Out Query(CImgPixelInfo& info, int kind, int a, int b, int c, int d = 0, double 
 {
     Out o;
     switch (kind) {
-    case kCalc: info.Calc(CRect(a, b, c, d), o[0], o[1], o[2], o[3], o[4]); break;
-    case kSky: info.CalcSky(CRect(a, b, c, d), o[0], o[1], o[2], o[3], o[4]); break;
-    case kTrimmed: info.CalcSky(CRect(a, b, c, d), upper, lower, o[0], o[1], o[2], o[3], o[4]); break;
-    case kCircle: info.CalcSky(a, b, c, upper, lower, o[0], o[1], o[2], o[3], o[4]); break;
-    case kStar: info.CalcStar(a, b, c, upper, lower, o[0], o[1], o[2], o[3], o[4], o[5], o[6]); break;
-    default: info.Calc(CPoint(a, b), c, o[0], o[1], o[2], o[3], o[4]); break;
+    case kCalc:
+        info.Calc(CRect(a, b, c, d), o[0], o[1], o[2], o[3], o[4]);
+        break;
+    case kSky:
+        info.CalcSky(CRect(a, b, c, d), o[0], o[1], o[2], o[3], o[4]);
+        break;
+    case kTrimmed:
+        info.CalcSky(CRect(a, b, c, d), upper, lower, o[0], o[1], o[2], o[3], o[4]);
+        break;
+    case kCircle:
+        info.CalcSky(a, b, c, upper, lower, o[0], o[1], o[2], o[3], o[4]);
+        break;
+    case kStar:
+        info.CalcStar(a, b, c, upper, lower, o[0], o[1], o[2], o[3], o[4], o[5], o[6]);
+        break;
+    default:
+        info.Calc(CPoint(a, b), c, o[0], o[1], o[2], o[3], o[4]);
+        break;
     }
     return o;
 }
@@ -116,7 +128,7 @@ TEST(PixelInfo, RectanglesAreClampedToTheImage)
     Out o;
     info.Calc(CRect(-5, -7, 2, 2), o[0], o[1], o[2], o[3], nullptr);
     EXPECT_EQ(o.Plane(0), (std::vector<double>{6, 1, 3, std::sqrt(3.5), kUnset}));
-    EXPECT_EQ(o[1][1], 0.0);  // mono: entries 1 and 2 cleared only
+    EXPECT_EQ(o[1][1], 0.0);     // mono: entries 1 and 2 cleared only
     EXPECT_EQ(o[4][0], kUnset);  // no median asked: not even cleared
 }
 
@@ -162,7 +174,8 @@ TEST(PixelInfo, CircleMembership)
             for (int dx = -r - 1; dx <= r + 1; ++dx) {
                 Fill(info, 0, [&](int x, int y) { return (x == 10 + dx && y == 10 + dy) ? 1.0f : 0.0f; });
                 const bool inside = dx * dx + dy * dy < r * r;
-                EXPECT_EQ(Query(info, kCircle, 10, 10, r, 0, 1, 1)[0][0], inside ? 1.0 : 0.0) << r << ": " << dx << "," << dy;
+                EXPECT_EQ(Query(info, kCircle, 10, 10, r, 0, 1, 1)[0][0], inside ? 1.0 : 0.0)
+                    << r << ": " << dx << "," << dy;
                 count += inside;
             }
         }

@@ -26,7 +26,7 @@ constexpr double kGaussFwhm = 2.3548200450309493;
 struct TrueStar {
     double x;
     double y;
-    double peak;       // above the sky, before clipping
+    double peak;  // above the sky, before clipping
     bool saturated;
     bool touching;
 };
@@ -59,8 +59,7 @@ struct Profile {
 /// Adds a star integrated over each pixel (a Gaussian exactly, as the
 /// product of the pixel's shares along x and y; a Moffat by 8 x 8
 /// sub-samples within 3 FWHM of the centre, the pixel centre beyond).
-void AddStar(std::vector<double>& sky, int width, int height, const Profile& profile, double cx, double cy,
-             double peak)
+void AddStar(std::vector<double>& sky, int width, int height, const Profile& profile, double cx, double cy, double peak)
 {
     const int radius = static_cast<int>(std::ceil(6.0 * profile.fwhm)) + 2;
     const double k = 1.0 / (std::sqrt(2.0) * profile.Sigma());
@@ -109,8 +108,8 @@ CKelImage ToImage(const std::vector<double>& sky, int width, int height, std::ui
     for (int y = 0; y < height; ++y) {
         float* row = image.GetImageAdr(0, y, 0, 0, nullptr);
         for (int x = 0; x < width; ++x) {
-            row[x] = static_cast<float>(std::min(sky[static_cast<std::size_t>(y) * width + x] + gauss(random),
-                                                 kSaturation));
+            row[x] =
+                static_cast<float>(std::min(sky[static_cast<std::size_t>(y) * width + x] + gauss(random), kSaturation));
         }
     }
     return image;
@@ -138,8 +137,8 @@ Field MakeField(const Profile& profile, int width, int height, std::uint32_t see
             const double cy = gy + (unit(random) - 0.5) * 0.3 * spacing;
             const bool saturated = n % 25 == 7;
             const bool touching = n % 12 == 5;
-            const double peak = saturated ? kSaturation * (2.0 + 3.0 * unit(random))
-                                          : 8.0 * kNoise * std::pow(250.0, unit(random));
+            const double peak =
+                saturated ? kSaturation * (2.0 + 3.0 * unit(random)) : 8.0 * kNoise * std::pow(250.0, unit(random));
             AddStar(sky, width, height, profile, cx, cy, peak);
             stars.push_back({cx, cy, peak, saturated, touching});
             if (touching) {
@@ -234,11 +233,11 @@ TEST_P(StarAccuracy, HfrFwhmCentroidCompleteness)
     const double centroid = Median(offset);
     const double completeness = static_cast<double>(found) / bright;
     const double falseRate = static_cast<double>(falseDetections) / stars.GetStars().size();
-    const std::string figures =
-        Figures("HFR %+.3f %%, FWHM %+.3f %%, centroid median %.4f px, completeness %.2f %% of %d, false %.2f %% of "
-                "%zu, measured %zu",
-                (hfr - 1.0) * 100.0, (fwhm - 1.0) * 100.0, centroid, completeness * 100.0, bright, falseRate * 100.0,
-                stars.GetStars().size(), hfrRatio.size());
+    const std::string figures = Figures(
+        "HFR %+.3f %%, FWHM %+.3f %%, centroid median %.4f px, completeness %.2f %% of %d, false %.2f %% of "
+        "%zu, measured %zu",
+        (hfr - 1.0) * 100.0, (fwhm - 1.0) * 100.0, centroid, completeness * 100.0, bright, falseRate * 100.0,
+        stars.GetStars().size(), hfrRatio.size());
     RecordProperty("figures", figures);
     std::printf("    %s: %s\n", CaseName({GetParam(), 0}).c_str(), figures.c_str());
     EXPECT_GE(hfrRatio.size(), 20u) << figures;
@@ -250,9 +249,8 @@ TEST_P(StarAccuracy, HfrFwhmCentroidCompleteness)
 }
 
 INSTANTIATE_TEST_SUITE_P(Profiles, StarAccuracy,
-                         testing::Values(AccuracyCase{false, 1.0}, AccuracyCase{false, 2.0},
-                                         AccuracyCase{false, 3.5}, AccuracyCase{false, 5.0},
-                                         AccuracyCase{true, 1.0}, AccuracyCase{true, 2.0},
+                         testing::Values(AccuracyCase{false, 1.0}, AccuracyCase{false, 2.0}, AccuracyCase{false, 3.5},
+                                         AccuracyCase{false, 5.0}, AccuracyCase{true, 1.0}, AccuracyCase{true, 2.0},
                                          AccuracyCase{true, 3.5}, AccuracyCase{true, 5.0}),
                          CaseName);
 
@@ -297,8 +295,8 @@ TEST(PsfAccuracy, MedianFwhmOfGaussianStarsWithinTenPercent)
         double fwhm = 0.0;
         ASSERT_EQ(psf.GetMedianFWHM(&fwhm), 1);
         const double truth = 2.3548 * sigma;
-        const std::string figures = Figures("sigma %.1f: median FWHM %.4f, truth %.4f (%+.2f %%)", sigma, fwhm,
-                                            truth, 100.0 * (fwhm - truth) / truth);
+        const std::string figures = Figures("sigma %.1f: median FWHM %.4f, truth %.4f (%+.2f %%)", sigma, fwhm, truth,
+                                            100.0 * (fwhm - truth) / truth);
         std::printf("    %s\n", figures.c_str());
         EXPECT_NEAR(fwhm, truth, 0.1 * truth) << figures;
     }
@@ -342,10 +340,9 @@ TEST_P(FocusSweep, BestPositionWithinATenthOfAStep)
     const FocusCurveResult result = curve.Fit();
     ASSERT_TRUE(result.ok) << result.reason;
     EXPECT_TRUE(result.fromHyperbola);
-    const std::string figures =
-        Figures("hyperbola %+.3f +- %.3f, parabola %+.3f +- %.3f (step 100), R^2 %.6f", result.hyperbola.best - truth,
-                result.hyperbola.bestError, result.parabola.best - truth, result.parabola.bestError,
-                result.hyperbola.r2);
+    const std::string figures = Figures("hyperbola %+.3f +- %.3f, parabola %+.3f +- %.3f (step 100), R^2 %.6f",
+                                        result.hyperbola.best - truth, result.hyperbola.bestError,
+                                        result.parabola.best - truth, result.parabola.bestError, result.hyperbola.r2);
     RecordProperty("figures", figures);
     std::printf("    truth %.0f: %s\n", truth, figures.c_str());
     EXPECT_NEAR(result.best, truth, 10.0) << figures;
@@ -396,8 +393,8 @@ TEST(StarFlags, EachCaseFlagged)
     };
     for (const Case& c : cases) {
         const bool elongated = c.flag == kStarElongated;
-        AddElliptic(sky, kWidth, c.x, c.y, c.flag == kStarSaturated ? 5.0 * kSaturation : 800.0,
-                    elongated ? 3.0 : 1.5, elongated ? 1.0 : 1.5, elongated ? 0.5235987755982988 : 0.0);
+        AddElliptic(sky, kWidth, c.x, c.y, c.flag == kStarSaturated ? 5.0 * kSaturation : 800.0, elongated ? 3.0 : 1.5,
+                    elongated ? 1.0 : 1.5, elongated ? 0.5235987755982988 : 0.0);
     }
     CKelImage image = ToImage(sky, kWidth, 200, 3u);
     *image.GetImageAdr(242, 61, 0, 0, nullptr) = NAN;
@@ -407,9 +404,8 @@ TEST(StarFlags, EachCaseFlagged)
     field.Detect(params);
     ASSERT_EQ(field.GetStars().size(), cases.size());
     for (const Case& c : cases) {
-        const auto star = std::find_if(field.GetStars().begin(), field.GetStars().end(), [&](const StarInfo& s) {
-            return std::hypot(s.x - c.x, s.y - c.y) < 1.0;
-        });
+        const auto star = std::find_if(field.GetStars().begin(), field.GetStars().end(),
+                                       [&](const StarInfo& s) { return std::hypot(s.x - c.x, s.y - c.y) < 1.0; });
         ASSERT_NE(star, field.GetStars().end()) << c.x << "," << c.y;
         EXPECT_EQ(star->flags, c.flag) << c.x << "," << c.y;
         if (c.flag == 0) {  // a Gaussian: the Moffat of unbounded beta, held at the upper end of its range
@@ -532,8 +528,13 @@ TEST(StarField, ParallelEqualsSerial)
     for (std::size_t i = 0; i < serial.GetStars().size(); ++i) {
         const StarInfo& a = parallel.GetStars()[i];
         const StarInfo& b = serial.GetStars()[i];
-        for (const auto& [u, v] : {std::pair{a.x, b.x}, {a.y, b.y}, {a.flux, b.flux}, {a.hfr, b.hfr},
-                                   {a.fwhm, b.fwhm}, {a.moffat.beta, b.moffat.beta}, {a.snr, b.snr}}) {
+        for (const auto& [u, v] : {std::pair{a.x, b.x},
+                                   {a.y, b.y},
+                                   {a.flux, b.flux},
+                                   {a.hfr, b.hfr},
+                                   {a.fwhm, b.fwhm},
+                                   {a.moffat.beta, b.moffat.beta},
+                                   {a.snr, b.snr}}) {
             EXPECT_TRUE(orbimg::test::SameBits(u, v)) << i;
         }
         EXPECT_EQ(a.flags, b.flags);

@@ -95,11 +95,12 @@ TEST(ParallelFor, EveryIndexOnceWithStep)
     Concurrency::parallel_for(0, 10, 0, [&](int) { ++calls; });
     EXPECT_EQ(calls, 0);
 
-    EXPECT_THROW(Concurrency::parallel_for(0, 1000, [](int i) {
-                     if (i == 517) {
-                         throw std::runtime_error("body failed");
-                     }
-                 }),
+    EXPECT_THROW(Concurrency::parallel_for(0, 1000,
+                                           [](int i) {
+                                               if (i == 517) {
+                                                   throw std::runtime_error("body failed");
+                                               }
+                                           }),
                  std::runtime_error);
 }
 

@@ -46,30 +46,40 @@ const Case kCases[] = {
     // A first term of 2^30, then 1 + 2^-23, half way between two steps of
     // the running sum (ties to even, so the parity of the sum decides), and
     // 1 + 2^-22, which changes that parity; plain 1.0 rows between.
-    {"HalfWay", {}, [](std::mt19937&, int r, int c) {
+    {"HalfWay",
+     {},
+     [](std::mt19937&, int r, int c) {
          if (r == 0 && c == 0) {
              return 0x1p30f;
          }
          return r % 3 == 1 ? 1.0f : (c % 3 == 0 ? 1.0f + 0x1p-22f : 1.0f + 0x1p-23f);
      }},
-    {"SignsAndBinades", {}, [](std::mt19937& rng, int r, int) {
+    {"SignsAndBinades",
+     {},
+     [](std::mt19937& rng, int r, int) {
          const float v = Spread(rng, 0, 12);
          return (r / 8) % 2 == 0 ? v : -1.01f * v;
      }},
     // Every row leaves the binade of the running sum (2^20) and comes back;
     // the small terms are (8k + 3) 2^-35, 3/8 of a step of the sum between.
-    {"LeavesTheBinade", {}, [](std::mt19937& rng, int r, int c) {
+    {"LeavesTheBinade",
+     {},
+     [](std::mt19937& rng, int r, int c) {
          if (r == 0 && c == 0) {
              return 0x1.2p20f;
          }
          const float small = std::ldexp(static_cast<float>(8 * (rng() % (1 << 20) + (1 << 18)) + 3), -35);
          return c == 5 || c == 6 ? -0x1p17f : (c == 9 || c == 10 ? 0x1p17f : small);
      }},
-    {"SquaresAboutCenter", {1000.3, true, true},
+    {"SquaresAboutCenter",
+     {1000.3, true, true},
      [](std::mt19937& rng, int, int c) { return c == 100 ? kNaN : 1000.0f + Spread(rng, -12, 4); }},
-    {"NaNReachesTheSum", {0.0, true, false},
+    {"NaNReachesTheSum",
+     {0.0, true, false},
      [](std::mt19937& rng, int r, int c) { return r == 50 && c == 7 ? kNaN : Spread(rng, -3, 3); }},
-    {"Infinities", {}, [](std::mt19937& rng, int r, int c) {
+    {"Infinities",
+     {},
+     [](std::mt19937& rng, int r, int c) {
          return c == 3 && r == 40 ? kInf : (c == 3 && r == 70 ? -kInf : Spread(rng, 0, 3));
      }},
 };

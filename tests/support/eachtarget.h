@@ -48,6 +48,5 @@ inline std::string TargetParamName(const ::testing::TestParamInfo<std::int64_t>&
 
 }  // namespace orbimg::test
 
-#define ORBIMG_EACH_TARGET(Suite)                                                                           \
-    INSTANTIATE_TEST_SUITE_P(Simd, Suite, ::testing::ValuesIn(orbimg::simd::Targets()),                      \
-                             orbimg::test::TargetParamName)
+#define ORBIMG_EACH_TARGET(Suite) \
+    INSTANTIATE_TEST_SUITE_P(Simd, Suite, ::testing::ValuesIn(orbimg::simd::Targets()), orbimg::test::TargetParamName)

@@ -44,10 +44,7 @@ inline void Fill(CKelImage& img, int plane, std::initializer_list<float> values)
 }
 
 /// The sample at (x, y) of a plane.
-inline float At(const CKelImage& img, int x, int y, int plane = 0)
-{
-    return *img.GetImageAdr(x, y, plane, 1, nullptr);
-}
+inline float At(const CKelImage& img, int x, int y, int plane = 0) { return *img.GetImageAdr(x, y, plane, 1, nullptr); }
 
 /// The samples of a plane, row-major.
 inline std::vector<float> Samples(const CKelImage& img, int plane = 0)
@@ -61,15 +58,9 @@ inline std::vector<float> Samples(const CKelImage& img, int plane = 0)
 }
 
 /// Bit patterns equal (so NaN equals NaN and -0 differs from +0).
-inline bool SameBits(float a, float b)
-{
-    return std::memcmp(&a, &b, sizeof a) == 0;
-}
+inline bool SameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
-inline bool SameBits(double a, double b)
-{
-    return std::memcmp(&a, &b, sizeof a) == 0;
-}
+inline bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 /// Path of a file in tests/reference.
 inline std::string ReferencePath(const std::string& name)

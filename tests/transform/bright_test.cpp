@@ -1,8 +1,8 @@
 // CImgBright: worked examples, the single-precision expression with plane 0's
 // levels for every plane, the window, refusals (in place, and an object
 // smaller than the source: parallel_test.cpp).
-#include "transformtest.h"
 #include "support/eachtarget.h"
+#include "transformtest.h"
 
 namespace orbimg::test {
 namespace {
@@ -16,8 +16,8 @@ public:
 
 CImgBright Brightened(const CKelImage& src, double brightness, double contrast, double pivot, CRect* rect = nullptr)
 {
-    return Applied<CImgBright>(
-        src, [&](CImgBright& op, CKelImage& s) { op.Do(brightness, contrast, pivot, &s, rect, 0); });
+    return Applied<CImgBright>(src,
+                               [&](CImgBright& op, CKelImage& s) { op.Do(brightness, contrast, pivot, &s, rect, 0); });
 }
 
 // The change of one sample, written out in float.
@@ -89,8 +89,8 @@ TEST(Bright, OnlyTheWindowChanges)
         for (int p = 0; p < 3; ++p) {
             for (int y = 0; y < 6; ++y) {
                 for (int x = 0; x < 9; ++x) {
-                    const bool inside = x >= c.inside.left && x < c.inside.right && y >= c.inside.top &&
-                                        y < c.inside.bottom;
+                    const bool inside =
+                        x >= c.inside.left && x < c.inside.right && y >= c.inside.top && y < c.inside.bottom;
                     EXPECT_TRUE(SameBits(At(out, x, y, p), At(src, x, y, p) + (inside ? 20.0f : 0.0f)))
                         << c.rect.left << "," << c.rect.top << " at " << x << "," << y;
                 }

@@ -24,7 +24,8 @@ struct Operation {
 template <class Op>
 Operation Make(const std::string& name, Body<Op> body)
 {
-    return {name, [body](const CKelImage* prepared, CKelImage& src, bool self) {
+    return {name,
+            [body](const CKelImage* prepared, CKelImage& src, bool self) {
                 Op op;
                 if (prepared) {
                     op = *prepared;
@@ -46,15 +47,17 @@ const Operation kOperations[] = {
     Make<CImgSoftBinning>("Bin3x2Up", [](auto& op, auto& src) { op.Do(3, 2, 1, 0, &src, 0); }),
     Make<CImgFlip>("FlipRows", [](auto& op, auto& src) { op.Do(0, &src, 0); }),
     Make<CImgFlip>("FlipColumns", [](auto& op, auto& src) { op.Do(1, &src, 0); }),
-    Make<CImgResize>("Resize", [](auto& op, auto& src) {
-        float fill[3] = {10.0f, 20.0f, 30.0f};
-        op.Do(70, 40, 4, fill, &src, 0);
-    }),
+    Make<CImgResize>("Resize",
+                     [](auto& op, auto& src) {
+                         float fill[3] = {10.0f, 20.0f, 30.0f};
+                         op.Do(70, 40, 4, fill, &src, 0);
+                     }),
     Make<CImgBright>("Bright", [](auto& op, auto& src) { op.Do(12.0, 40.0, 100.0, &src, nullptr, 0); }),
-    Make<CImgBright>("BrightWindow", [](auto& op, auto& src) {
-        CRect window(5, 7, 50, 40);
-        op.Do(-8.0, 25.0, 60.0, &src, &window, 0);
-    }),
+    Make<CImgBright>("BrightWindow",
+                     [](auto& op, auto& src) {
+                         CRect window(5, 7, 50, 40);
+                         op.Do(-8.0, 25.0, 60.0, &src, &window, 0);
+                     }),
 };
 
 // An odd width and an even height (an in-place flip swaps the middle pair),
@@ -109,7 +112,8 @@ TEST_P(TransformParallel, FreshObjectMatchesACopyFirst)
     const char* names[] = {"empty object", "smaller object", "object holding a previous result"};
     int i = 0;
     const bool resized = previous.GetWidth() != src.GetWidth() || previous.GetHeight() != src.GetHeight();
-    for (const CKelImage* prepared : {static_cast<const CKelImage*>(nullptr), &smaller, resized ? &previous : nullptr}) {
+    for (const CKelImage* prepared :
+         {static_cast<const CKelImage*>(nullptr), &smaller, resized ? &previous : nullptr}) {
         const CKelImage fresh = GetParam().apply(prepared, src, false);
         EXPECT_TRUE(SameImage(fresh, copied)) << names[i++];
         for (int p = 0; p < 3; ++p) {

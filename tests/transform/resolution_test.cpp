@@ -1,8 +1,8 @@
 // CImgResolution: worked examples, same-size copies, edges, agreement with
 // the pixel-by-pixel computation and the numpy reference, refusals (in place,
 // and every core against the serial loop: parallel_test.cpp).
-#include "transformtest.h"
 #include "support/eachtarget.h"
+#include "transformtest.h"
 
 namespace orbimg::test {
 namespace {
@@ -95,9 +95,9 @@ TEST(Resolution, DoIsBilinear)
 // Source and destination sizes covering enlargement, reduction, whole and
 // fractional scales, one-sample axes and sources below 3 x 3.
 const int kSizes[][4] = {
-    {9, 7, 18, 14}, {9, 7, 4, 3},  {9, 7, 13, 5},  {12, 8, 6, 4},  {12, 8, 18, 12}, {7, 9, 7, 9},
-    {1, 5, 6, 9},   {5, 1, 9, 4},  {1, 1, 4, 3},   {2, 2, 5, 5},   {2, 3, 7, 2},    {3, 3, 8, 8},
-    {16, 5, 3, 11}, {4, 4, 1, 1},  {20, 3, 60, 9}, {6, 6, 11, 17},
+    {9, 7, 18, 14}, {9, 7, 4, 3}, {9, 7, 13, 5},  {12, 8, 6, 4},  {12, 8, 18, 12}, {7, 9, 7, 9},
+    {1, 5, 6, 9},   {5, 1, 9, 4}, {1, 1, 4, 3},   {2, 2, 5, 5},   {2, 3, 7, 2},    {3, 3, 8, 8},
+    {16, 5, 3, 11}, {4, 4, 1, 1}, {20, 3, 60, 9}, {6, 6, 11, 17},
 };
 
 TEST_P(ResolutionEachTarget, BilinearMatchesPixelByPixel)
@@ -117,8 +117,7 @@ TEST_P(ResolutionEachTarget, BicubicMatchesPixelByPixel)
         for (const auto& s : kSizes) {
             for (int planes : {1, 3}) {
                 const CKelImage src = RandomImage(s[0], s[1], planes, ++seed, specials);
-                EXPECT_TRUE(
-                    SameImage(Resampled(src, s[2], s[3], Method::Bicubic), ReferenceBicubic(src, s[2], s[3])))
+                EXPECT_TRUE(SameImage(Resampled(src, s[2], s[3], Method::Bicubic), ReferenceBicubic(src, s[2], s[3])))
                     << s[0] << "x" << s[1] << " -> " << s[2] << "x" << s[3] << " planes " << planes;
             }
         }
@@ -129,9 +128,8 @@ TEST(Resolution, AgreesWithNumpyReference)
 {
     // The source of tests/reference/transform_reference.py.
     CKelImage src = MakeImage(5, 4, 1);
-    Fill(src, 0, [](int x, int y) {
-        return static_cast<float>(100.0 + 7.0 * x + 13.0 * y + ((x * 31 + y * 17) % 11) * 2.5);
-    });
+    Fill(src, 0,
+         [](int x, int y) { return static_cast<float>(100.0 + 7.0 * x + 13.0 * y + ((x * 31 + y * 17) % 11) * 2.5); });
     *src.GetImageAdr(2, 1, 0, 0, nullptr) = -40.25f;
     *src.GetImageAdr(4, 3, 0, 0, nullptr) = 5000.5f;
 

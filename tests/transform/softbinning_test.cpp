@@ -1,7 +1,7 @@
 // CImgSoftBinning: block sums, rounding up or down, level scaling, order of
 // the float sums and refusals (in place: parallel_test.cpp).
-#include "transformtest.h"
 #include "support/eachtarget.h"
+#include "transformtest.h"
 
 namespace orbimg::test {
 namespace {
@@ -38,9 +38,9 @@ TEST(SoftBinning, FiveByFiveByTwo)
     ASSERT_EQ(up.GetWidth(), 3);
     ASSERT_EQ(up.GetHeight(), 3);
     EXPECT_EQ(At(up, 1, 1), 22 + 23 + 32 + 33);
-    EXPECT_EQ(At(up, 2, 2), 44);            // the single sample (4, 4)
-    EXPECT_EQ(At(up, 2, 0), 4 + 14);        // column 4, rows 0 and 1
-    EXPECT_EQ(At(up, 0, 2), 40 + 41);       // row 4, columns 0 and 1
+    EXPECT_EQ(At(up, 2, 2), 44);       // the single sample (4, 4)
+    EXPECT_EQ(At(up, 2, 0), 4 + 14);   // column 4, rows 0 and 1
+    EXPECT_EQ(At(up, 0, 2), 40 + 41);  // row 4, columns 0 and 1
     EXPECT_EQ(At(up, 1, 2), 42 + 43);
 }
 
@@ -125,8 +125,8 @@ TEST(SoftBinning, BinLargerThanTheImageAndRefusals)
         int binY;
         int source;  // 0: a copy, 1: bytes, 2: none
         bool reset;
-    } cases[] = {{0, 2, 0, false}, {2, 0, 0, false}, {-1, 1, 0, false}, {2, 2, 1, false},
-                 {2, 2, 2, false}, {8, 2, 0, true}};
+    } cases[] = {{0, 2, 0, false}, {2, 0, 0, false}, {-1, 1, 0, false},
+                 {2, 2, 1, false}, {2, 2, 2, false}, {8, 2, 0, true}};
     for (const auto& c : cases) {
         CImgSoftBinning op;
         op = src;

@@ -64,10 +64,7 @@ inline CKelImage RandomImage(int width, int height, int planes, unsigned seed, b
 }
 
 /// Equal bits, or both NaN (a NaN's payload is not part of the result).
-inline bool SameSample(float a, float b)
-{
-    return (std::isnan(a) && std::isnan(b)) || SameBits(a, b);
-}
+inline bool SameSample(float a, float b) { return (std::isnan(a) && std::isnan(b)) || SameBits(a, b); }
 
 /// Every sample of every plane the same (SameSample); reports the first
 /// difference.

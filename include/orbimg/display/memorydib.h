@@ -53,7 +53,6 @@ public:
     CBaseDIB& operator=(const CBaseDIB&) = delete;
 
 protected:
-
     /// BITMAPINFOHEADER followed by m_nColors RGBQUAD entries (null when empty).
     std::unique_ptr<unsigned char[]> m_pHeader;
     int m_nBitCount = 0;  ///< bits per pixel
@@ -104,10 +103,7 @@ public:
     /// Address of pixel (x, y) at 8, 16, 24 or 32 bits: row start + x pixels.
     /// Null for an empty bitmap and for x or y outside the bitmap.
     unsigned char* GetImageAdr8(int x, int y) { return PixelAdr(x, y, 1); }
-    unsigned short* GetImageAdr16(int x, int y)
-    {
-        return reinterpret_cast<unsigned short*>(PixelAdr(x, y, 2));
-    }
+    unsigned short* GetImageAdr16(int x, int y) { return reinterpret_cast<unsigned short*>(PixelAdr(x, y, 2)); }
     unsigned char* GetImageAdr24(int x, int y) { return PixelAdr(x, y, 3); }
     unsigned char* GetImageAdr32(int x, int y) { return PixelAdr(x, y, 4); }
 

@@ -185,8 +185,8 @@ public:
     /// ints are ignored. Rows are counted in bands on every core (private
     /// counters per band), serially when CVmManager::GetCurrentSwapSize() !=
     /// 0; both give the same counts.
-    int GetHistogram(int* const hist, int bins, double lo, double hi, int plane, int logScale, int peakHeight,
-                     int cull, CRect* rect, int, int);
+    int GetHistogram(int* const hist, int bins, double lo, double hi, int plane, int logScale, int peakHeight, int cull,
+                     CRect* rect, int, int);
     /// The three planes of a colour image into histR, histG, histB, each as
     /// a single plane of GetHistogram (same lo, hi, bins, grid, log mode).
     /// Returns -1 (arrays untouched) on a mono image; otherwise the highest
@@ -196,8 +196,7 @@ public:
     /// give the same counts. bins below 1: nothing written, result 0. The two
     /// double pointers and the two trailing ints are neither read nor written.
     int GetHistogramRGB(int* const histR, int* const histG, int* const histB, int bins, double lo, double hi,
-                        double* const, double* const, int logScale, int peakHeight, int cull, CRect* rect, int,
-                        int);
+                        double* const, double* const, int logScale, int peakHeight, int cull, CRect* rect, int, int);
 
     // ---- display ----
     /// The display transfer function applied after the levels by ToDIB,

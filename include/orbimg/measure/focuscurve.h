@@ -45,20 +45,20 @@ struct FocusPoint {
 
 struct FocusFitResult {
     bool ok = false;
-    std::string reason;              ///< why it was refused (empty when ok)
-    double best = std::numeric_limits<double>::quiet_NaN();       ///< position of the minimum (NaN: none found)
+    std::string reason;                                      ///< why it was refused (empty when ok)
+    double best = std::numeric_limits<double>::quiet_NaN();  ///< position of the minimum (NaN: none found)
     double bestError = std::numeric_limits<double>::quiet_NaN();
-    double minimum = std::numeric_limits<double>::quiet_NaN();    ///< HFR at the minimum
-    double chi2 = 0.0;               ///< reduced chi-square
+    double minimum = std::numeric_limits<double>::quiet_NaN();  ///< HFR at the minimum
+    double chi2 = 0.0;                                          ///< reduced chi-square
     double r2 = 0.0;
-    int points = 0;                  ///< points used
-    double p[3] = {0.0, 0.0, 0.0};   ///< hyperbola a, b, c; parabola p0, p1, p2 (unscaled x)
+    int points = 0;                 ///< points used
+    double p[3] = {0.0, 0.0, 0.0};  ///< hyperbola a, b, c; parabola p0, p1, p2 (unscaled x)
 };
 
 struct FocusCurveResult {
     bool ok = false;
     std::string reason;
-    double best = std::numeric_limits<double>::quiet_NaN();       ///< best focuser position (NaN when refused)
+    double best = std::numeric_limits<double>::quiet_NaN();  ///< best focuser position (NaN when refused)
     double bestError = std::numeric_limits<double>::quiet_NaN();
     bool fromHyperbola = false;
     FocusFitResult hyperbola;

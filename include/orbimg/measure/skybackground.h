@@ -54,9 +54,9 @@
 
 /// Settings of a background mesh (SEP's defaults are bw = bh = 64, fw = fh = 3).
 struct SkyBackgroundParams {
-    int tile = 64;               ///< tile side in pixels (at least 8)
-    int filter = 3;              ///< median filter over the mesh, in tiles (odd, >= 1)
-    double clip = 3.0;           ///< clipping half-width in sigma
+    int tile = 64;      ///< tile side in pixels (at least 8)
+    int filter = 3;     ///< median filter over the mesh, in tiles (odd, >= 1)
+    double clip = 3.0;  ///< clipping half-width in sigma
     double saturation = std::numeric_limits<double>::quiet_NaN();  ///< samples at or above it are not sky
 };
 

@@ -116,14 +116,14 @@ enum StarFlag : unsigned {
 /// Settings of a detection (defaults for autofocus; SEP's thresh, minarea,
 /// deblend_cont).
 struct StarParams {
-    int plane = -1;                  ///< -1: mono plane 0, colour luminance
-    double threshold = 5.0;          ///< k: residual > k x noise
-    int minArea = 3;                 ///< pixels, at least 1
-    double deblendContrast = 0.005;  ///< of the object's flux
-    double deblendSigma = 3.0;       ///< height above the saddle, in noise
+    int plane = -1;                                                ///< -1: mono plane 0, colour luminance
+    double threshold = 5.0;                                        ///< k: residual > k x noise
+    int minArea = 3;                                               ///< pixels, at least 1
+    double deblendContrast = 0.005;                                ///< of the object's flux
+    double deblendSigma = 3.0;                                     ///< height above the saddle, in noise
     double saturation = std::numeric_limits<double>::quiet_NaN();  ///< NaN: none
-    double maxEllipticity = 0.5;     ///< flag above it
-    double hfrAperture = 0.0;        ///< radius in pixels; 0: 3 FWHM, at least 3
+    double maxEllipticity = 0.5;                                   ///< flag above it
+    double hfrAperture = 0.0;                                      ///< radius in pixels; 0: 3 FWHM, at least 3
     bool fit = true;                 ///< fit the profiles (else FWHM = 2 HFR, exact for a Gaussian)
     bool clean = true;               ///< drop pieces of brighter stars' wings
     SkyBackgroundParams background;  ///< the mesh
@@ -131,50 +131,50 @@ struct StarParams {
 
 /// One fitted profile.
 struct StarProfile {
-    bool ok = false;                 ///< converged to a proper profile
+    bool ok = false;                                      ///< converged to a proper profile
     double x = std::numeric_limits<double>::quiet_NaN();  ///< fitted centre
     double y = std::numeric_limits<double>::quiet_NaN();
     double amplitude = std::numeric_limits<double>::quiet_NaN();
-    double fwhm = std::numeric_limits<double>::quiet_NaN();       ///< geometric mean of the axes
+    double fwhm = std::numeric_limits<double>::quiet_NaN();  ///< geometric mean of the axes
     double fwhmMajor = std::numeric_limits<double>::quiet_NaN();
     double fwhmMinor = std::numeric_limits<double>::quiet_NaN();
     double ellipticity = std::numeric_limits<double>::quiet_NaN();
     double angle = std::numeric_limits<double>::quiet_NaN();
-    double beta = std::numeric_limits<double>::quiet_NaN();       ///< Moffat only
-    double rss = std::numeric_limits<double>::quiet_NaN();        ///< residual sum of squares
+    double beta = std::numeric_limits<double>::quiet_NaN();  ///< Moffat only
+    double rss = std::numeric_limits<double>::quiet_NaN();   ///< residual sum of squares
 };
 
 struct StarInfo {
-    double x = 0.0;                  ///< windowed centroid
+    double x = 0.0;  ///< windowed centroid
     double y = 0.0;
-    double flux = 0.0;               ///< residuals within the aperture
-    double peak = 0.0;               ///< largest residual of the star's pixels
-    double background = 0.0;         ///< sky level at the centroid
-    double noise = 0.0;              ///< sky noise at the centroid
-    double snr = 0.0;                ///< flux / (noise sqrt(pi R^2))
+    double flux = 0.0;        ///< residuals within the aperture
+    double peak = 0.0;        ///< largest residual of the star's pixels
+    double background = 0.0;  ///< sky level at the centroid
+    double noise = 0.0;       ///< sky noise at the centroid
+    double snr = 0.0;         ///< flux / (noise sqrt(pi R^2))
     double hfr = std::numeric_limits<double>::quiet_NaN();
-    double aperture = 0.0;           ///< R
-    double fwhm = std::numeric_limits<double>::quiet_NaN();         ///< of the better profile
+    double aperture = 0.0;                                   ///< R
+    double fwhm = std::numeric_limits<double>::quiet_NaN();  ///< of the better profile
     double ellipticity = std::numeric_limits<double>::quiet_NaN();
     double angle = std::numeric_limits<double>::quiet_NaN();
-    int area = 0;                    ///< pixels above the threshold
-    int peakX = 0;                   ///< pixel of the peak
+    int area = 0;   ///< pixels above the threshold
+    int peakX = 0;  ///< pixel of the peak
     int peakY = 0;
-    unsigned flags = 0;              ///< StarFlag bits
+    unsigned flags = 0;  ///< StarFlag bits
     StarProfile gaussian;
     StarProfile moffat;
 };
 
 struct StarSummary {
-    int detected = 0;                ///< every star listed
-    int good = 0;                    ///< stars without a flag
-    double hfr = std::numeric_limits<double>::quiet_NaN();           ///< median over good stars
-    double hfrSpread = std::numeric_limits<double>::quiet_NaN();     ///< 1.4826 MAD
-    double hfrError = std::numeric_limits<double>::quiet_NaN();      ///< standard error of the median
+    int detected = 0;                                             ///< every star listed
+    int good = 0;                                                 ///< stars without a flag
+    double hfr = std::numeric_limits<double>::quiet_NaN();        ///< median over good stars
+    double hfrSpread = std::numeric_limits<double>::quiet_NaN();  ///< 1.4826 MAD
+    double hfrError = std::numeric_limits<double>::quiet_NaN();   ///< standard error of the median
     double fwhm = std::numeric_limits<double>::quiet_NaN();
     double fwhmSpread = std::numeric_limits<double>::quiet_NaN();
     double ellipticity = std::numeric_limits<double>::quiet_NaN();
-    double skyLevel = std::numeric_limits<double>::quiet_NaN();      ///< the mesh's global figures
+    double skyLevel = std::numeric_limits<double>::quiet_NaN();  ///< the mesh's global figures
     double skyNoise = std::numeric_limits<double>::quiet_NaN();
 };
 

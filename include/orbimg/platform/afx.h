@@ -25,10 +25,10 @@ class CDumpContext;
 struct ORBIMG_API CRuntimeClass {
     const char* m_lpszClassName;
     int m_nObjectSize;
-    UINT m_wSchema;                      ///< 0xFFFF: not serialisable
-    CObject* (*m_pfnCreateObject)();     ///< null without dynamic creation
-    CRuntimeClass* m_pBaseClass;         ///< null for CObject
-    CRuntimeClass* m_pNextClass;         ///< registration chain, set on load
+    UINT m_wSchema;                   ///< 0xFFFF: not serialisable
+    CObject* (*m_pfnCreateObject)();  ///< null without dynamic creation
+    CRuntimeClass* m_pBaseClass;      ///< null for CObject
+    CRuntimeClass* m_pNextClass;      ///< registration chain, set on load
 
     /// A new object of the class, or null without dynamic creation.
     CObject* CreateObject() const;
@@ -45,33 +45,28 @@ struct ORBIMG_API AFX_CLASSINIT {
 
 #define RUNTIME_CLASS(class_name) (&class_name::class##class_name)
 
-#define DECLARE_DYNAMIC(class_name)                 \
-public:                                             \
-    static CRuntimeClass class##class_name;         \
-    static CRuntimeClass* GetThisClass();           \
+#define DECLARE_DYNAMIC(class_name)         \
+public:                                     \
+    static CRuntimeClass class##class_name; \
+    static CRuntimeClass* GetThisClass();   \
     CRuntimeClass* GetRuntimeClass() const override;
 
 #define DECLARE_DYNCREATE(class_name) \
     DECLARE_DYNAMIC(class_name)       \
     static CObject* CreateObject();
 
-#define ORBIMG_IMPLEMENT_RUNTIMECLASS(class_name, base_class_name, schema, pfnNew)                \
-    CRuntimeClass class_name::class##class_name = {#class_name,                                 \
-                                                   static_cast<int>(sizeof(class_name)),        \
-                                                   schema,                                      \
-                                                   pfnNew,                                      \
-                                                   RUNTIME_CLASS(base_class_name),              \
-                                                   nullptr};                                    \
-    CRuntimeClass* class_name::GetThisClass() { return RUNTIME_CLASS(class_name); }            \
-    CRuntimeClass* class_name::GetRuntimeClass() const { return RUNTIME_CLASS(class_name); }   \
-    static AFX_CLASSINIT _init_##class_name __attribute__((init_priority(200)))(             \
-        RUNTIME_CLASS(class_name));
+#define ORBIMG_IMPLEMENT_RUNTIMECLASS(class_name, base_class_name, schema, pfnNew)                              \
+    CRuntimeClass class_name::class##class_name = {#class_name, static_cast<int>(sizeof(class_name)), schema,   \
+                                                   pfnNew,      RUNTIME_CLASS(base_class_name),       nullptr}; \
+    CRuntimeClass* class_name::GetThisClass() { return RUNTIME_CLASS(class_name); }                             \
+    CRuntimeClass* class_name::GetRuntimeClass() const { return RUNTIME_CLASS(class_name); }                    \
+    static AFX_CLASSINIT _init_##class_name __attribute__((init_priority(200))) (RUNTIME_CLASS(class_name));
 
 #define IMPLEMENT_DYNAMIC(class_name, base_class_name) \
     ORBIMG_IMPLEMENT_RUNTIMECLASS(class_name, base_class_name, 0xFFFF, nullptr)
 
-#define IMPLEMENT_DYNCREATE(class_name, base_class_name)                  \
-    CObject* class_name::CreateObject() { return new class_name; }        \
+#define IMPLEMENT_DYNCREATE(class_name, base_class_name)           \
+    CObject* class_name::CreateObject() { return new class_name; } \
     ORBIMG_IMPLEMENT_RUNTIMECLASS(class_name, base_class_name, 0xFFFF, class_name::CreateObject)
 
 /// Root of the framework's class tree.
@@ -130,7 +125,7 @@ class ORBIMG_API CString {
 public:
     CString() = default;
     CString(const wchar_t* text) : m_text(text ? text : L"") {}  // NOLINT: implicit as the framework's
-    CString(const std::wstring& text) : m_text(text) {}        // NOLINT
+    CString(const std::wstring& text) : m_text(text) {}          // NOLINT
     CString& operator=(const wchar_t* text)
     {
         m_text = text ? text : L"";

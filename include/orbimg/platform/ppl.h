@@ -18,7 +18,8 @@
 
 namespace orbimg::platform {
 /// Runs body(i) for i in [first, last) with the given step, in parallel.
-ORBIMG_API void ParallelFor(long long first, long long last, long long step, const std::function<void(long long)>& body);
+ORBIMG_API void ParallelFor(long long first, long long last, long long step,
+                            const std::function<void(long long)>& body);
 }  // namespace orbimg::platform
 
 namespace Concurrency {
@@ -28,8 +29,7 @@ void parallel_for(Index first, Index last, Index step, const Function& body)
 {
     static_assert(std::is_integral_v<Index>, "parallel_for takes an integral index");
     orbimg::platform::ParallelFor(static_cast<long long>(first), static_cast<long long>(last),
-                                  static_cast<long long>(step),
-                                  [&body](long long i) { body(static_cast<Index>(i)); });
+                                  static_cast<long long>(step), [&body](long long i) { body(static_cast<Index>(i)); });
 }
 
 template <typename Index, typename Function>

@@ -64,6 +64,6 @@ private:
     bool TakeSourceSize(CKelImage* src);
     /// DoBright after that step; `fresh` when this object has just taken
     /// `src`'s size (the samples outside the window are then copied).
-    void Bright(float brightness, float contrast, float pivot, CKelImage* src, int left, int right, int top,
-                int bottom, bool fresh);
+    void Bright(float brightness, float contrast, float pivot, CKelImage* src, int left, int right, int top, int bottom,
+                bool fresh);
 };

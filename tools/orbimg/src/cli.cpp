@@ -78,7 +78,8 @@ std::string CommandHelp(const CommandSpec& command)
 std::string ToolHelp()
 {
     std::ostringstream text;
-    text << "orbimg " ORBIMG_VERSION ": image processing for astrophotography\n\n"
+    text << "orbimg " ORBIMG_VERSION
+            ": image processing for astrophotography\n\n"
             "Usage: orbimg <command> [options]\n"
             "       orbimg <command> --help\n\n"
             "Commands:\n";
@@ -97,8 +98,7 @@ std::string ToolHelp()
     return text.str();
 }
 
-void RequirePositional(const ParsedArgs& args, const std::string& command, int min, int max,
-                       const std::string& what)
+void RequirePositional(const ParsedArgs& args, const std::string& command, int min, int max, const std::string& what)
 {
     const int count = static_cast<int>(args.positional.size());
     if (count < min) {

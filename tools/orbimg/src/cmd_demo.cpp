@@ -8,8 +8,8 @@
 #include <system_error>
 
 #include "commands.h"
-#include "mosaic.h"
 #include "imagefile.h"
+#include "mosaic.h"
 #include "planestats.h"
 #include "safeoutput.h"
 #include "skymesh.h"
@@ -20,9 +20,9 @@ namespace orbimg::tool {
 namespace {
 
 constexpr int kFocusFrames = 7;
-constexpr int kSharpFrame = 4;            ///< 1-based: the frame at best focus
-constexpr double kBlurPerStep = 0.75;     ///< Gaussian sigma added per focuser step away from it
-constexpr int kFocusStep = 100;           ///< focuser units between frames (FOCUSPOS = step x frame)
+constexpr int kSharpFrame = 4;         ///< 1-based: the frame at best focus
+constexpr double kBlurPerStep = 0.75;  ///< Gaussian sigma added per focuser step away from it
+constexpr int kFocusStep = 100;        ///< focuser units between frames (FOCUSPOS = step x frame)
 constexpr int kStarsMeasured = 50;
 
 void WriteStarList(const std::string& path, const SynthField& field, double fwhm)
@@ -81,8 +81,8 @@ private:
 FieldParams ParamsFor(PixelSize size)
 {
     FieldParams params;
-    const double scale = static_cast<double>(size.width) * size.height /
-                         (static_cast<double>(params.width) * params.height);
+    const double scale =
+        static_cast<double>(size.width) * size.height / (static_cast<double>(params.width) * params.height);
     params.stars = std::max(30, static_cast<int>(std::lround(params.stars * scale)));
     params.saturatedStars = std::max(1, static_cast<int>(std::lround(params.saturatedStars * scale)));
     params.blanks = std::max(2, static_cast<int>(std::lround(params.blanks * scale)));
@@ -215,8 +215,7 @@ double MedianOffset(const StarReport& report, const SynthField& field)
     if (offsets.empty()) {
         return std::nan("");
     }
-    std::nth_element(offsets.begin(), offsets.begin() + static_cast<std::ptrdiff_t>(offsets.size() / 2),
-                     offsets.end());
+    std::nth_element(offsets.begin(), offsets.begin() + static_cast<std::ptrdiff_t>(offsets.size() / 2), offsets.end());
     return offsets[offsets.size() / 2];
 }
 
@@ -270,9 +269,9 @@ int RunDemo(const ParsedArgs& args, Context& ctx)
 
     // ---- the sample ----
     const FieldParams params = ParamsFor(size);
-    ctx.out << "Synthesising a " << params.width << " x " << params.height << " colour star field: "
-            << params.stars << " stars of FWHM " << Fixed(params.fwhm, 2) << " px, " << params.saturatedStars
-            << " saturated, " << params.blanks << " blank pixels\n";
+    ctx.out << "Synthesising a " << params.width << " x " << params.height << " colour star field: " << params.stars
+            << " stars of FWHM " << Fixed(params.fwhm, 2) << " px, " << params.saturatedStars << " saturated, "
+            << params.blanks << " blank pixels\n";
     const SynthField field = SynthesizeField(params);
     FitsHeader header;
     header.Add(FitsCard("OBJECT", FitsString("orbimg demo field"), "synthetic colour star field"));
@@ -301,8 +300,8 @@ int RunDemo(const ParsedArgs& args, Context& ctx)
         demo.Wrote(out);
     }
     const std::string palette = demo.Path("render-palette.bmp");
-    const Levels levels =
-        RunRender(ParseRender(demo.Command({"render", sample, "-o", palette, "--palette", "--stretch", "linear"})), ctx);
+    const Levels levels = RunRender(
+        ParseRender(demo.Command({"render", sample, "-o", palette, "--palette", "--stretch", "linear"})), ctx);
     demo.Wrote(palette);
     const std::string histogram = demo.Path("histogram.png");
     RunHistogram(ParseHistogram(demo.Command({"histogram", sample, "-o", histogram, "--log"})), ctx);
@@ -310,8 +309,8 @@ int RunDemo(const ParsedArgs& args, Context& ctx)
     // The sky's part of the green plane, around the median method's levels.
     const std::string skyHistogram = demo.Path("histogram-green-sky.png");
     const double margin = 0.05 * (levels.max[1] - levels.min[1]);
-    const std::string range = Format("%.0f", std::floor(levels.min[1] - margin)) + "," +
-                              Format("%.0f", std::ceil(levels.max[1] + margin));
+    const std::string range =
+        Format("%.0f", std::floor(levels.min[1] - margin)) + "," + Format("%.0f", std::ceil(levels.max[1] + margin));
     RunHistogram(ParseHistogram(demo.Command(
                      {"histogram", sample, "-o", skyHistogram, "--plane", "G", "--bins", "128", "--range", range})),
                  ctx);
@@ -409,13 +408,13 @@ int RunDemo(const ParsedArgs& args, Context& ctx)
             << Fixed(oscPsnr[1], 2) << " dB)\n";
 
     // ---- report ----
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     ctx.out << "\nReport\n"
             << "  sample       " << params.width << " x " << params.height << " colour, " << field.stars.size()
             << " stars (" << params.saturatedStars << " saturated), " << field.blanks.size() << " blank pixels\n"
             << "  stars        " << stars.measured << " measured: median FWHM " << Fixed(stars.medianFwhm, 3)
-            << " px (true " << Fixed(trueFwhm, 3) << " px, " << Format("%+.1f", fwhmOff) << " %), positions within " << Fixed(offset, 3) << " px (median)\n"
+            << " px (true " << Fixed(trueFwhm, 3) << " px, " << Format("%+.1f", fwhmOff) << " %), positions within "
+            << Fixed(offset, 3) << " px (median)\n"
             << "  focus sweep  best frame " << (focus.best + 1) << " of " << kFocusFrames << " (the sharpest is frame "
             << kSharpFrame << "); HFR curve: best position "
             << (fitted ? Format("%.6g", hfrFocus.curve->best) + " +- " + Format("%.3g", hfrFocus.curve->bestError)

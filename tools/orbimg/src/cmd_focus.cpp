@@ -164,7 +164,9 @@ void DrawCurve(const std::string& path, const FocusResult& result, int pngLevel)
     x0 -= pad;
     x1 += pad;
     y1 *= 1.1;
-    const auto px = [&](double x) { return kLeft + static_cast<int>(std::lround((x - x0) / (x1 - x0) * (kRight - kLeft))); };
+    const auto px = [&](double x) {
+        return kLeft + static_cast<int>(std::lround((x - x0) / (x1 - x0) * (kRight - kLeft)));
+    };
     const auto py = [&](double y) { return kBottom - static_cast<int>(std::lround(y / y1 * (kBottom - kTop))); };
     for (int x = kLeft; x <= kRight; ++x) {
         dot(x, kBottom, {0, 0, 0});

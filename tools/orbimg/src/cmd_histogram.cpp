@@ -194,8 +194,8 @@ void RunHistogram(const HistogramPlan& plan, Context& ctx)
         plot.markers = {HistogramMarker{Luminance(lv.min[0], lv.min[1], lv.min[2]), 'L'},
                         HistogramMarker{Luminance(lv.max[0], lv.max[1], lv.max[2]), 'L'}};
         if (!look.stretch.IsLinear()) {
-            plot.markers.push_back(HistogramMarker{Luminance(Midtone(look, 0), Midtone(look, 1), Midtone(look, 2)),
-                                                   'L', true});
+            plot.markers.push_back(
+                HistogramMarker{Luminance(Midtone(look, 0), Midtone(look, 1), Midtone(look, 2)), 'L', true});
         }
     }
     if (!(hi > lo)) {
@@ -209,8 +209,8 @@ void RunHistogram(const HistogramPlan& plan, Context& ctx)
         for (auto& c : counts) {
             c.assign(static_cast<std::size_t>(plan.bins), 0);
         }
-        image.GetHistogramRGB(counts[0].data(), counts[1].data(), counts[2].data(), plan.bins, lo, hi, nullptr,
-                              nullptr, plan.log ? 1 : 0, 1, 0, nullptr, 0, 0);
+        image.GetHistogramRGB(counts[0].data(), counts[1].data(), counts[2].data(), plan.bins, lo, hi, nullptr, nullptr,
+                              plan.log ? 1 : 0, 1, 0, nullptr, 0, 0);
         plot.series = {HistogramSeries{'R', std::move(counts[0])}, HistogramSeries{'G', std::move(counts[1])},
                        HistogramSeries{'B', std::move(counts[2])}};
     } else {

@@ -49,16 +49,16 @@ void PrintInfo(ImageFile& file, std::ostream& out)
             << (mosaic.ignored ? " (not used: the image already has three planes)" : "") << '\n';
     }
     char line[200];
-    std::snprintf(line, sizeof line, "  %-6s %14s %14s %14s %14s %14s %10s\n", "plane", "min", "max", "mean",
-                  "std dev", "median", "blank");
+    std::snprintf(line, sizeof line, "  %-6s %14s %14s %14s %14s %14s %10s\n", "plane", "min", "max", "mean", "std dev",
+                  "median", "blank");
     out << line;
     static const char* const kColourNames[] = {"red", "green", "blue"};
     for (int p = 0; p < planes; ++p) {
         const PlaneStats s = MeasurePlane(image, p);
         std::snprintf(line, sizeof line, "  %-6s %14s %14s %14s %14s %14s %10lld\n",
                       planes == 1 ? "mono" : kColourNames[p], Format("%.7g", s.min).c_str(),
-                      Format("%.7g", s.max).c_str(), Format("%.7g", s.mean).c_str(),
-                      Format("%.7g", s.stddev).c_str(), Format("%.7g", s.median).c_str(), s.blank);
+                      Format("%.7g", s.max).c_str(), Format("%.7g", s.mean).c_str(), Format("%.7g", s.stddev).c_str(),
+                      Format("%.7g", s.median).c_str(), s.blank);
         out << line;
     }
 

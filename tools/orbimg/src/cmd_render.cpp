@@ -26,11 +26,11 @@ std::pair<double, double> DefaultLevelParameters(AutoLevelMethod method)
         // 0.28 % of the pixels (the star cores) lie above.
         return {-0.003, 0.9972};
     case AutoLevelMethod::Mean:
-        return {0.7, 3.5};     // standard deviations below and above the mean
+        return {0.7, 3.5};  // standard deviations below and above the mean
     case AutoLevelMethod::Median:
         break;
     }
-    return {0.5, 3.5};         // deviations below and above the median
+    return {0.5, 3.5};  // deviations below and above the median
 }
 
 CommandSpec RenderCommand()
@@ -108,13 +108,15 @@ RenderPlan ParseRender(const ParsedArgs& args)
     const bool methodGiven = args.Has("--method") || args.Has("--low") || args.Has("--high") || args.Has("--per-plane");
     if (const auto stretch = args.Value("--stretch")) {
         const std::string name = ParseChoice(*stretch, "--stretch", {"linear", "mtf", "asinh", "log"});
-        plan.stretch = name == "linear" ? CDisplayStretch::kLinear
-                       : name == "mtf"  ? CDisplayStretch::kMTF
+        plan.stretch = name == "linear"  ? CDisplayStretch::kLinear
+                       : name == "mtf"   ? CDisplayStretch::kMTF
                        : name == "asinh" ? CDisplayStretch::kAsinh
                                          : CDisplayStretch::kLog;
         if (plan.stretch != CDisplayStretch::kLinear && methodGiven) {
-            throw UsageError("render: --method, --low, --high and --per-plane set linear levels and do not go with "
-                             "--stretch " + name);
+            throw UsageError(
+                "render: --method, --low, --high and --per-plane set linear levels and do not go with "
+                "--stretch " +
+                name);
         }
     } else if (methodGiven || args.Has("--levels")) {
         plan.stretch = CDisplayStretch::kLinear;
@@ -127,7 +129,7 @@ RenderPlan ParseRender(const ParsedArgs& args)
         const double p = ParseNumber(*param, "--stretch-param");
         if (!CDisplayStretch(plan.stretch, p).IsValid(0)) {
             throw UsageError("render: --stretch-param " + *param + " is outside the range of the stretch (" +
-                             (plan.stretch == CDisplayStretch::kMTF    ? "0 < m < 1"
+                             (plan.stretch == CDisplayStretch::kMTF     ? "0 < m < 1"
                               : plan.stretch == CDisplayStretch::kAsinh ? "0 < strength <= 1e5"
                                                                         : "0 < strength <= 1e6") +
                              ")");
@@ -141,7 +143,7 @@ RenderPlan ParseRender(const ParsedArgs& args)
 
     if (const auto method = args.Value("--method")) {
         const std::string name = ParseChoice(*method, "--method", {"range", "mean", "median"});
-        plan.method = name == "range" ? AutoLevelMethod::Range
+        plan.method = name == "range"  ? AutoLevelMethod::Range
                       : name == "mean" ? AutoLevelMethod::Mean
                                        : AutoLevelMethod::Median;
     }
@@ -159,8 +161,7 @@ RenderPlan ParseRender(const ParsedArgs& args)
     if (const auto levels = args.Value("--levels")) {
         for (const char* other : {"--method", "--low", "--high", "--per-plane", "--rect"}) {
             if (args.Has(other)) {
-                throw UsageError(std::string("render: --levels sets the levels itself and does not go with ") +
-                                 other);
+                throw UsageError(std::string("render: --levels sets the levels itself and does not go with ") + other);
             }
         }
         if (!linear && !plan.stretchParam) {
@@ -213,8 +214,8 @@ std::string DescribeStretch(const CDisplayStretch& stretch, int planes)
     }
     text += kind == CDisplayStretch::kMTF ? ", midtones " : ", strength ";
     const char* format = kind == CDisplayStretch::kMTF ? "%.5g" : "%.4g";
-    const bool same = planes == 1 || (stretch.GetParam(1) == stretch.GetParam(0) &&
-                                      stretch.GetParam(2) == stretch.GetParam(0));
+    const bool same =
+        planes == 1 || (stretch.GetParam(1) == stretch.GetParam(0) && stretch.GetParam(2) == stretch.GetParam(0));
     if (same) {
         return text + Format(format, stretch.GetParam(0));
     }
@@ -233,10 +234,10 @@ Levels RunRender(const RenderPlan& plan, Context& ctx)
     const int width = image.GetWidth();
     const int height = image.GetHeight();
     LibraryWindow window(plan.rect, width, height);
-    const std::string measured =
-        plan.rect ? ", measured in " + std::to_string(plan.rect->x0) + "," + std::to_string(plan.rect->y0) + "," +
-                        std::to_string(plan.rect->x1) + "," + std::to_string(plan.rect->y1)
-                  : std::string();
+    const std::string measured = plan.rect ? ", measured in " + std::to_string(plan.rect->x0) + "," +
+                                                 std::to_string(plan.rect->y0) + "," + std::to_string(plan.rect->x1) +
+                                                 "," + std::to_string(plan.rect->y1)
+                                           : std::string();
 
     std::string how;
     if (plan.stretch != CDisplayStretch::kLinear) {
@@ -248,10 +249,14 @@ Levels RunRender(const RenderPlan& plan, Context& ctx)
             how = std::string(kNames[plan.stretch]) + " stretch, levels given";
         } else {
             image.DoAutoStretch(plan.stretch, plan.unlinked ? 0 : 1, -2.8, 0.25, window.get());
-            how = std::string("auto ") + kNames[plan.stretch] + " stretch (black at the median - 2.8 sigma, white at "
+            how = std::string("auto ") + kNames[plan.stretch] +
+                  " stretch (black at the median - 2.8 sigma, white at "
                   "the greatest sample" +
                   (plan.stretchParam ? std::string() : ", median to 0.25") +
-                  (image.GetPlanes() == 1 ? "" : plan.unlinked ? ", per plane" : ", planes linked") + measured + ")";
+                  (image.GetPlanes() == 1 ? ""
+                   : plan.unlinked        ? ", per plane"
+                                          : ", planes linked") +
+                  measured + ")";
         }
         if (plan.stretchParam) {
             CDisplayStretch stretch(plan.stretch, *plan.stretchParam);
@@ -265,7 +270,10 @@ Levels RunRender(const RenderPlan& plan, Context& ctx)
     } else {
         ApplyAutoLevel(image, plan.method, plan.low, plan.high, plan.perPlane, window.get());
         how = std::string("levels by ") + MethodName(plan.method) + " (low " + Number(plan.low) + ", high " +
-              Number(plan.high) + (image.GetPlanes() == 1 ? "" : plan.perPlane ? ", per plane" : ", planes linked") +
+              Number(plan.high) +
+              (image.GetPlanes() == 1 ? ""
+               : plan.perPlane        ? ", per plane"
+                                      : ", planes linked") +
               measured + ")";
     }
     if (MendLevels(image)) {

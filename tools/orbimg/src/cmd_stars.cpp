@@ -49,10 +49,7 @@ std::string FlagLetters(unsigned flags)
     return text.empty() ? "-" : text;
 }
 
-std::string Cell(double v, int decimals)
-{
-    return std::isnan(v) ? std::string("") : Fixed(v, decimals);
-}
+std::string Cell(double v, int decimals) { return std::isnan(v) ? std::string("") : Fixed(v, decimals); }
 
 void WriteDetectedCsv(const std::string& path, const StarReport& report, int count, int height)
 {
@@ -237,8 +234,7 @@ StarReport RunStars(const StarsPlan& plan, Context& ctx)
         throw ToolError("stars: no star could be measured in '" + plan.input + "'");
     }
     ctx.out << report.measured << " of " << report.stars.size() << " stars measured\n";
-    ctx.out << "FWHM  mean " << Fixed(report.meanFwhm, 3) << " px, median " << Fixed(report.medianFwhm, 3)
-            << " px\n";
+    ctx.out << "FWHM  mean " << Fixed(report.meanFwhm, 3) << " px, median " << Fixed(report.medianFwhm, 3) << " px\n";
     ctx.out << "PSF   mean " << Fixed(report.meanPsf, 5) << ", median " << Fixed(report.medianPsf, 5) << '\n';
     if (plan.csv) {
         WriteCsv(*plan.csv, report);

@@ -79,10 +79,7 @@ void Flip(ImagePtr& image, int mode)
     image = std::move(out);
 }
 
-std::string SizeText(int width, int height)
-{
-    return std::to_string(width) + " x " + std::to_string(height);
-}
+std::string SizeText(int width, int height) { return std::to_string(width) + " x " + std::to_string(height); }
 
 /// UsageError unless a width x height image of `planes` planes can be held
 /// (the loader's limit: fewer than 2^30 samples in all).
@@ -108,7 +105,8 @@ void Bin(ImagePtr& image, const TransformStep& step)
     const int height = image->GetHeight();
     if (!step.roundUp && (step.binX > width || step.binY > height)) {
         throw UsageError("transform: --bin " + std::to_string(step.binX) + "x" + std::to_string(step.binY) +
-                         " is larger than the " + SizeText(width, height) + " image (add --round-up to keep a partial block)");
+                         " is larger than the " + SizeText(width, height) +
+                         " image (add --round-up to keep a partial block)");
     }
     // Blocks start at the bottom row (FITS row 1); the library starts them
     // at its row 0, the top, so the picture is turned over around the step
@@ -162,10 +160,7 @@ void Bright(ImagePtr& image, const TransformStep& step)
     image = std::move(out);
 }
 
-bool StartsWith(const std::string& text, const char* prefix)
-{
-    return text.rfind(prefix, 0) == 0;
-}
+bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
 bool AllDigitsOrUnderscore(const std::string& text, std::size_t from)
 {
@@ -198,8 +193,7 @@ bool IsWcsKeyword(std::string key)
             return true;
         }
     }
-    for (const char* exact : {"LONPOLE", "LATPOLE", "A_ORDER", "B_ORDER", "AP_ORDER", "BP_ORDER", "A_DMAX",
-                              "B_DMAX"}) {
+    for (const char* exact : {"LONPOLE", "LATPOLE", "A_ORDER", "B_ORDER", "AP_ORDER", "BP_ORDER", "A_DMAX", "B_DMAX"}) {
         if (key == exact) {
             return true;
         }
@@ -351,8 +345,10 @@ TransformPlan ParseTransform(const ParsedArgs& args)
         const char* name;
         Kind kind;
         const char* owner;
-    } modifiers[] = {{"--round-up", Kind::Bin, "--bin"},         {"--scale-levels", Kind::Bin, "--bin"},
-                     {"--bicubic", Kind::Resample, "--resample"}, {"--anchor", Kind::Canvas, "--canvas"},
+    } modifiers[] = {{"--round-up", Kind::Bin, "--bin"},
+                     {"--scale-levels", Kind::Bin, "--bin"},
+                     {"--bicubic", Kind::Resample, "--resample"},
+                     {"--anchor", Kind::Canvas, "--canvas"},
                      {"--fill", Kind::Canvas, "--canvas"}};
     for (const auto& modifier : modifiers) {
         if (args.Has(modifier.name) && !HasStep(plan, modifier.kind)) {

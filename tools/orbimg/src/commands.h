@@ -24,9 +24,9 @@ namespace orbimg::tool {
 
 struct CommandSpec {
     std::string name;
-    std::string summary;                ///< one line for the command list
-    std::string usage;                  ///< "orbimg info FILE..."
-    std::string description;            ///< paragraphs after the usage line
+    std::string summary;      ///< one line for the command list
+    std::string usage;        ///< "orbimg info FILE..."
+    std::string description;  ///< paragraphs after the usage line
     std::vector<OptionSpec> options;
     int (*run)(const ParsedArgs& args, Context& ctx) = nullptr;
 };
@@ -42,8 +42,7 @@ std::string ToolHelp();
 
 /// Throws UsageError unless the command got between min and max positional
 /// words (max < 0: no limit).
-void RequirePositional(const ParsedArgs& args, const std::string& command, int min, int max,
-                       const std::string& what);
+void RequirePositional(const ParsedArgs& args, const std::string& command, int min, int max, const std::string& what);
 /// The -o file when given, checked to end in one of `extensions` (lower
 /// case, with the dot); else UsageError "<command>: the <expected>, not
 /// '<file>'". `missing`: the message when -o is required and not given.
@@ -64,21 +63,21 @@ int RunInfo(const ParsedArgs& args, Context& ctx);
 struct RenderPlan {
     std::string input;
     std::string output;
-    bool bmp = false;                      ///< else PNG
+    bool bmp = false;  ///< else PNG
     AutoLevelMethod method = AutoLevelMethod::Median;
-    double low = 0.0;                      ///< method parameters (defaults per method)
+    double low = 0.0;  ///< method parameters (defaults per method)
     double high = 0.0;
     bool perPlane = false;
-    std::optional<FitsRect> rect;          ///< the window measured
+    std::optional<FitsRect> rect;                     ///< the window measured
     std::optional<std::pair<double, double>> levels;  ///< explicit levels: no method
-    int depth = 24;                        ///< 8 or 24 bits per pixel
-    int pngLevel = kDefaultPngLevel;       ///< PNG compression level (dibfile.h)
+    int depth = 24;                                   ///< 8 or 24 bits per pixel
+    int pngLevel = kDefaultPngLevel;                  ///< PNG compression level (dibfile.h)
     /// CDisplayStretch kind. kLinear: levels by a method or given, the way
     /// render always drew; otherwise the auto stretch (CImgAutoLevel::
     /// DoAutoStretch) unless levels are given.
     int stretch = CDisplayStretch::kMTF;
-    std::optional<double> stretchParam;    ///< the stretch's parameter instead of the auto one
-    bool unlinked = false;                 ///< auto stretch of each colour plane on its own
+    std::optional<double> stretchParam;  ///< the stretch's parameter instead of the auto one
+    bool unlinked = false;               ///< auto stretch of each colour plane on its own
     MosaicOptions mosaic;
 };
 /// Default low and high parameters of each auto-level method.
@@ -97,7 +96,7 @@ std::string DescribeStretch(const CDisplayStretch& stretch, int planes);
 // ---- histogram ----
 struct HistogramPlan {
     std::string input;
-    std::optional<std::string> output;     ///< a PNG plot; none: a text table
+    std::optional<std::string> output;  ///< a PNG plot; none: a text table
     int pngLevel = kDefaultPngLevel;
     int bins = 256;
     bool log = false;
@@ -114,8 +113,8 @@ void RunHistogram(const HistogramPlan& plan, Context& ctx);
 // ---- stars ----
 struct StarsPlan {
     std::string input;
-    std::vector<FitsPoint> at;             ///< stars given by position
-    std::optional<int> autoCount;          ///< --auto N
+    std::vector<FitsPoint> at;     ///< stars given by position
+    std::optional<int> autoCount;  ///< --auto N
     std::optional<std::string> csv;
     MosaicOptions mosaic;
 };
@@ -129,25 +128,25 @@ StarReport RunStars(const StarsPlan& plan, Context& ctx);
 struct FocusPlan {
     std::vector<std::string> inputs;
     std::optional<FitsRect> rect;
-    bool hfr = false;                      ///< median HFR and a fitted curve instead of the figure
-    std::vector<double> positions;         ///< --positions (else FOCUSPOS / FOCPOS)
-    std::optional<std::string> output;     ///< -o curve.png (with --hfr)
+    bool hfr = false;                   ///< median HFR and a fitted curve instead of the figure
+    std::vector<double> positions;      ///< --positions (else FOCUSPOS / FOCPOS)
+    std::optional<std::string> output;  ///< -o curve.png (with --hfr)
     int pngLevel = kDefaultPngLevel;
     MosaicOptions mosaic;
 };
 struct FocusFrame {
     std::string path;
     double figure = 0.0;
-    bool measured = false;       ///< false: the file could not be read or evaluated
+    bool measured = false;           ///< false: the file could not be read or evaluated
     double position = std::nan("");  ///< --hfr: focuser position
     double hfr = std::nan("");       ///< --hfr: median HFR of the good stars
     double hfrError = std::nan("");
-    int stars = 0;                   ///< --hfr: good stars
+    int stars = 0;  ///< --hfr: good stars
 };
 struct FocusResult {
-    std::vector<FocusFrame> frames;  ///< in the order given
-    int best = -1;                   ///< index of the largest figure (smallest HFR); -1 when none was measured
-    bool failed = false;             ///< some frame could not be measured
+    std::vector<FocusFrame> frames;         ///< in the order given
+    int best = -1;                          ///< index of the largest figure (smallest HFR); -1 when none was measured
+    bool failed = false;                    ///< some frame could not be measured
     std::optional<FocusCurveResult> curve;  ///< --hfr
 };
 CommandSpec FocusCommand();
@@ -158,14 +157,14 @@ FocusResult RunFocus(const FocusPlan& plan, Context& ctx);
 /// One step of a transform, applied in the order given on the command line.
 struct TransformStep {
     enum class Kind { Flip, Bin, Resample, Canvas, Bright } kind = Kind::Flip;
-    bool vertical = true;                  ///< Flip: v (top to bottom) or h (left to right)
-    int binX = 1, binY = 1;                ///< Bin
-    bool roundUp = false;                  ///< Bin: keep partial blocks at the right and top
-    bool scaleLevels = false;              ///< Bin: multiply the levels by binX x binY
-    PixelSize size;                        ///< Resample, Canvas
-    bool bicubic = false;                  ///< Resample
-    int anchor = 4;                        ///< Canvas: 0..8, row by row from the top left
-    double fill = 0.0;                     ///< Canvas: on the 0..255 display scale
+    bool vertical = true;                                ///< Flip: v (top to bottom) or h (left to right)
+    int binX = 1, binY = 1;                              ///< Bin
+    bool roundUp = false;                                ///< Bin: keep partial blocks at the right and top
+    bool scaleLevels = false;                            ///< Bin: multiply the levels by binX x binY
+    PixelSize size;                                      ///< Resample, Canvas
+    bool bicubic = false;                                ///< Resample
+    int anchor = 4;                                      ///< Canvas: 0..8, row by row from the top left
+    double fill = 0.0;                                   ///< Canvas: on the 0..255 display scale
     double bright = 0.0, contrast = 0.0, pivot = 128.0;  ///< Bright
 };
 struct TransformPlan {

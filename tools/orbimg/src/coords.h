@@ -36,10 +36,7 @@ struct FitsRect {
 };
 
 /// FITS position -> library position in an image `height` rows high.
-inline CfPoint FitsToLibrary(FitsPoint p, int height)
-{
-    return CfPoint(p.x - 1.0, static_cast<double>(height) - p.y);
-}
+inline CfPoint FitsToLibrary(FitsPoint p, int height) { return CfPoint(p.x - 1.0, static_cast<double>(height) - p.y); }
 
 /// Library position -> FITS position in an image `height` rows high.
 inline FitsPoint LibraryToFits(double x, double y, int height)

@@ -19,10 +19,7 @@
 namespace orbimg::tool {
 namespace {
 
-[[noreturn]] void Unsupported(const std::string& reason)
-{
-    throw ToolError("unsupported bitmap: " + reason);
-}
+[[noreturn]] void Unsupported(const std::string& reason) { throw ToolError("unsupported bitmap: " + reason); }
 
 void PutLE(unsigned char* out, std::uint32_t v, int bytes)
 {
@@ -199,11 +196,11 @@ void DeflateBand(const PngRows& rows, int level, int y0, int y1, bool last, PngB
 void WritePng(const std::string& path, const PngRows& rows, int level, std::size_t bandBytes)
 {
     if (level < 0 || level > 9) {
-        throw ToolError("cannot write '" + path + "': PNG compression level " + std::to_string(level) +
-                        " (0 to 9)");
+        throw ToolError("cannot write '" + path + "': PNG compression level " + std::to_string(level) + " (0 to 9)");
     }
     const std::size_t rowBytes = static_cast<std::size_t>(rows.width) * static_cast<std::size_t>(rows.channels);
-    const int bandRows = static_cast<int>(std::max<std::size_t>(1, std::min<std::size_t>(bandBytes / (rowBytes + 1), std::numeric_limits<int>::max())));
+    const int bandRows = static_cast<int>(
+        std::max<std::size_t>(1, std::min<std::size_t>(bandBytes / (rowBytes + 1), std::numeric_limits<int>::max())));
     const int bands = (rows.height + bandRows - 1) / bandRows;
 
     SafeOutput output(path);
@@ -212,11 +209,11 @@ void WritePng(const std::string& path, const PngRows& rows, int level, std::size
     unsigned char ihdr[13];
     PutBE(ihdr, static_cast<std::uint32_t>(rows.width));
     PutBE(ihdr + 4, static_cast<std::uint32_t>(rows.height));
-    ihdr[8] = 8;                             // bits per sample
-    ihdr[9] = rows.channels == 1 ? 0 : 2;    // grey or RGB
-    ihdr[10] = 0;                            // deflate
-    ihdr[11] = 0;                            // adaptive filtering (a filter byte per row)
-    ihdr[12] = 0;                            // not interlaced
+    ihdr[8] = 8;                           // bits per sample
+    ihdr[9] = rows.channels == 1 ? 0 : 2;  // grey or RGB
+    ihdr[10] = 0;                          // deflate
+    ihdr[11] = 0;                          // adaptive filtering (a filter byte per row)
+    ihdr[12] = 0;                          // not interlaced
     WriteChunk(output, "IHDR", {{ihdr, sizeof ihdr}});
 
     // zlib header: deflate with a 32 KB window, no dictionary, the level's
@@ -231,8 +228,8 @@ void WritePng(const std::string& path, const PngRows& rows, int level, std::size
         Concurrency::parallel_for(0, count, [&](int i) {
             const int band = first + i;
             flight[i] = PngBand{};
-            DeflateBand(rows, level, band * bandRows, std::min(rows.height, (band + 1) * bandRows),
-                        band + 1 == bands, flight[i]);
+            DeflateBand(rows, level, band * bandRows, std::min(rows.height, (band + 1) * bandRows), band + 1 == bands,
+                        flight[i]);
         });
         for (int i = 0; i < count; ++i) {
             PngBand& band = flight[i];
@@ -244,9 +241,10 @@ void WritePng(const std::string& path, const PngRows& rows, int level, std::size
             PutBE(trailer, static_cast<std::uint32_t>(adler));
             const bool head = first + i == 0;
             const bool tail = first + i + 1 == bands;
-            WriteChunk(output, "IDAT", {{zhead, head ? sizeof zhead : 0},
-                                        {band.bytes.data(), band.bytes.size()},
-                                        {trailer, tail ? sizeof trailer : 0}});
+            WriteChunk(output, "IDAT",
+                       {{zhead, head ? sizeof zhead : 0},
+                        {band.bytes.data(), band.bytes.size()},
+                        {trailer, tail ? sizeof trailer : 0}});
             band = PngBand{};
         }
     }

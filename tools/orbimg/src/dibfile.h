@@ -29,9 +29,9 @@ namespace orbimg::tool {
 /// Where the parts of a packed DIB lie, checked against the block's size.
 struct DibLayout {
     int width = 0;
-    int height = 0;          ///< rows (|biHeight|)
-    bool bottomUp = true;    ///< biHeight > 0
-    int bitCount = 0;        ///< 8, 24 or 32
+    int height = 0;        ///< rows (|biHeight|)
+    bool bottomUp = true;  ///< biHeight > 0
+    int bitCount = 0;      ///< 8, 24 or 32
     std::size_t headerBytes = 0;
     std::size_t colors = 0;  ///< colour table entries (8-bit only)
     std::size_t stride = 0;  ///< bytes per stored row, a multiple of 4

@@ -36,7 +36,8 @@
 
 #define ORBIMG_STRINGIFY2(x) #x
 #define ORBIMG_STRINGIFY(x) ORBIMG_STRINGIFY2(x)
-#define CFITSIO_VERSION_TEXT ORBIMG_STRINGIFY(CFITSIO_MAJOR) "." ORBIMG_STRINGIFY(CFITSIO_MINOR) "." ORBIMG_STRINGIFY(CFITSIO_MICRO)
+#define CFITSIO_VERSION_TEXT \
+    ORBIMG_STRINGIFY(CFITSIO_MAJOR) "." ORBIMG_STRINGIFY(CFITSIO_MINOR) "." ORBIMG_STRINGIFY(CFITSIO_MICRO)
 
 namespace orbimg::tool {
 namespace {
@@ -103,9 +104,8 @@ int PlanesOf(const FitsScan& scan, const std::string& path)
         return static_cast<int>(scan.naxes[2]);
     }
     if (scan.naxis == 3) {
-        ReadFailure(path, "a cube of " + std::to_string(scan.naxes[2]) +
-                              " planes (NAXIS3 = " + std::to_string(scan.naxes[2]) +
-                              "); only 1 (mono) or 3 (colour) planes are images");
+        ReadFailure(path, "a cube of " + std::to_string(scan.naxes[2]) + " planes (NAXIS3 = " +
+                              std::to_string(scan.naxes[2]) + "); only 1 (mono) or 3 (colour) planes are images");
     }
     ReadFailure(path, "NAXIS = " + std::to_string(scan.naxis) +
                           "; only 2 axes (mono) or 3 axes with 3 colour planes are images");
@@ -231,8 +231,7 @@ std::string ReadSamples(fitsfile* file, int bitpix, double bscale, double bzero,
 /// closed and no core dump; a crash, a hang past the time limit or a
 /// failed allocation becomes one "damaged FITS data" error, and whatever
 /// cfitsio leaked goes with the child.
-std::string ReadContained(fitsfile* file, const FitsScan& scan, int width, int height, int planes,
-                          CKelImage& image)
+std::string ReadContained(fitsfile* file, const FitsScan& scan, int width, int height, int planes, CKelImage& image)
 {
     const std::size_t plane = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     const std::size_t bytes = plane * static_cast<std::size_t>(planes) * sizeof(float);
@@ -328,8 +327,8 @@ std::string ReadContained(fitsfile* file, const FitsScan& scan, int width, int h
                std::to_string(static_cast<int>(limit)) + " s";
     }
     if (WIFSIGNALED(status)) {
-        return "damaged FITS data: cfitsio " + std::string(CFITSIO_VERSION_TEXT) + " failed on a " +
-               scan.tiles.type + " tile (" + strsignal(WTERMSIG(status)) + ")";
+        return "damaged FITS data: cfitsio " + std::string(CFITSIO_VERSION_TEXT) + " failed on a " + scan.tiles.type +
+               " tile (" + strsignal(WTERMSIG(status)) + ")";
     }
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         return message.empty() ? "damaged FITS data: the " + scan.tiles.type + " tiles cannot be decoded" : message;
@@ -434,13 +433,12 @@ ImageFile ReadFitsFile(const std::string& path, ImageMaker make)
     }
     PlaneExtremes extremes;
     const std::string error =
-        scan.compressed ? ReadContained(file.get(), scan, width, height, planes, image)
-                        : ReadSamples(
-                              file.get(), scan.bitpix, result.bscale, result.bzero, width, height, planes,
-                              [&](int p, int k) {
-                                  return image.GetImageAdr(0, FitsRowToLibrary(k, height), p, 0, nullptr);
-                              },
-                              &extremes);
+        scan.compressed
+            ? ReadContained(file.get(), scan, width, height, planes, image)
+            : ReadSamples(
+                  file.get(), scan.bitpix, result.bscale, result.bzero, width, height, planes,
+                  [&](int p, int k) { return image.GetImageAdr(0, FitsRowToLibrary(k, height), p, 0, nullptr); },
+                  &extremes);
     if (!error.empty()) {
         ReadFailure(path, error);
     }

@@ -60,10 +60,7 @@ std::optional<std::uint64_t> Add(std::uint64_t a, std::uint64_t b)
     return r;
 }
 
-std::uint64_t PadToBlock(std::uint64_t n)
-{
-    return (n + kBlock - 1) / kBlock * kBlock;
-}
+std::uint64_t PadToBlock(std::uint64_t n) { return (n + kBlock - 1) / kBlock * kBlock; }
 
 // ---- disk files ----
 
@@ -136,7 +133,8 @@ struct Header {
                 }
                 return text;
             }
-            v = v.substr(first, v.find('/', first) == std::string::npos ? std::string::npos : v.find('/', first) - first);
+            v = v.substr(first,
+                         v.find('/', first) == std::string::npos ? std::string::npos : v.find('/', first) - first);
             while (!v.empty() && v.back() == ' ') {
                 v.pop_back();
             }
@@ -225,20 +223,31 @@ std::optional<Header> ReadHeader(FitsBytes& bytes, std::uint64_t offset, int hdu
 
 struct Column {
     std::string name;
-    char type = 0;          ///< TFORM letter; 'P' or 'Q' for descriptors
-    char element = 0;       ///< element type of a descriptor
+    char type = 0;             ///< TFORM letter; 'P' or 'Q' for descriptors
+    char element = 0;          ///< element type of a descriptor
     std::uint64_t offset = 0;  ///< byte offset in the row
 };
 
 std::uint64_t ElementBytes(char type)
 {
     switch (type) {
-    case 'L': case 'B': case 'A': return 1;
-    case 'I': return 2;
-    case 'J': case 'E': return 4;
-    case 'K': case 'D': case 'C': return 8;
-    case 'M': return 16;
-    default: return 0;
+    case 'L':
+    case 'B':
+    case 'A':
+        return 1;
+    case 'I':
+        return 2;
+    case 'J':
+    case 'E':
+        return 4;
+    case 'K':
+    case 'D':
+    case 'C':
+        return 8;
+    case 'M':
+        return 16;
+    default:
+        return 0;
     }
 }
 
@@ -454,16 +463,16 @@ struct Compression {
     int riceBytes = 4;
 };
 
-const char* const kCompressionTypes[] = {"RICE_1", "RICE_ONE", "GZIP_1", "GZIP_2", "HCOMPRESS_1", "PLIO_1",
-                                         "NOCOMPRESS"};
+const char* const kCompressionTypes[] = {"RICE_1",      "RICE_ONE", "GZIP_1",    "GZIP_2",
+                                         "HCOMPRESS_1", "PLIO_1",   "NOCOMPRESS"};
 
 /// Checks the Z keywords cfitsio reads when it opens a compressed HDU.
 Compression ReadCompression(const Header& h, const Refusal& refuse)
 {
     Compression z;
     const auto zbitpix = h.Int("ZBITPIX");
-    if (!zbitpix || (*zbitpix != 8 && *zbitpix != 16 && *zbitpix != 32 && *zbitpix != 64 && *zbitpix != -32 &&
-                     *zbitpix != -64)) {
+    if (!zbitpix ||
+        (*zbitpix != 8 && *zbitpix != 16 && *zbitpix != 32 && *zbitpix != 64 && *zbitpix != -32 && *zbitpix != -64)) {
         refuse("ZBITPIX missing or not 8, 16, 32, 64, -32 or -64");
     }
     z.zbitpix = static_cast<int>(*zbitpix);
@@ -553,8 +562,9 @@ void CheckTiles(FitsBytes& bytes, const Header& h, const Compression& z, std::ui
     std::uint64_t tileCount = 1;
     std::uint64_t tileSamples = 1;
     for (int n = 0; n < z.znaxis; ++n) {
-        counts[static_cast<std::size_t>(n)] = (z.znaxes[static_cast<std::size_t>(n)] + z.tile[static_cast<std::size_t>(n)] - 1) /
-                                              z.tile[static_cast<std::size_t>(n)];
+        counts[static_cast<std::size_t>(n)] =
+            (z.znaxes[static_cast<std::size_t>(n)] + z.tile[static_cast<std::size_t>(n)] - 1) /
+            z.tile[static_cast<std::size_t>(n)];
         const auto product = Mul(tileCount, static_cast<std::uint64_t>(counts[static_cast<std::size_t>(n)]));
         const auto samples = Mul(tileSamples, static_cast<std::uint64_t>(z.tile[static_cast<std::size_t>(n)]));
         if (!product || !samples) {
@@ -840,8 +850,8 @@ FitsScan ScanFits(FitsBytes& bytes, const std::string& path)
         }
         const std::string xtension = hdu == 1 ? "" : h.Raw("XTENSION").value_or("");
         const auto bitpix = h.Int("BITPIX");
-        if (!bitpix || (*bitpix != 8 && *bitpix != 16 && *bitpix != 32 && *bitpix != 64 && *bitpix != -32 &&
-                        *bitpix != -64)) {
+        if (!bitpix ||
+            (*bitpix != 8 && *bitpix != 16 && *bitpix != 32 && *bitpix != 64 && *bitpix != -32 && *bitpix != -64)) {
             refuse("BITPIX missing or not 8, 16, 32, 64, -32 or -64");
         }
         const auto naxis = h.Int("NAXIS");
@@ -877,7 +887,8 @@ FitsScan ScanFits(FitsBytes& bytes, const std::string& path)
             elements = Add(*elements, static_cast<std::uint64_t>(pcount));
             elements = elements ? Mul(*elements, static_cast<std::uint64_t>(gcount)) : std::nullopt;
         }
-        const auto dataBytes = elements ? Mul(*elements, static_cast<std::uint64_t>(std::abs(*bitpix) / 8)) : std::nullopt;
+        const auto dataBytes =
+            elements ? Mul(*elements, static_cast<std::uint64_t>(std::abs(*bitpix) / 8)) : std::nullopt;
         const auto dataEnd = dataBytes ? Add(dataStart, *dataBytes) : std::nullopt;
         if (!dataEnd) {
             refuse("the data claimed is larger than any file");
@@ -896,7 +907,8 @@ FitsScan ScanFits(FitsBytes& bytes, const std::string& path)
             const int n = isCompressed ? z->znaxis : static_cast<int>(axes.size());
             bool empty = false;
             for (int k = 0; k < n; ++k) {
-                empty = empty || (isCompressed ? z->znaxes[static_cast<std::size_t>(k)] : axes[static_cast<std::size_t>(k)]) == 0;
+                empty = empty || (isCompressed ? z->znaxes[static_cast<std::size_t>(k)]
+                                               : axes[static_cast<std::size_t>(k)]) == 0;
             }
             if (n > 0 && empty) {
                 scan.emptySeen = true;
@@ -925,8 +937,9 @@ FitsScan ScanFits(FitsBytes& bytes, const std::string& path)
                                       .value_or(std::uint64_t{1} << 62);
                     }
                     const std::uint64_t image = Mul(samples, isCompressed ? 8 : 4).value_or(std::uint64_t{1} << 62);
-                    CheckMemory(path, Add(image, bytes.InMemory() ? PadToBlock(*dataEnd) : 0).value_or(std::uint64_t{1} << 62),
-                                "the image");
+                    CheckMemory(
+                        path, Add(image, bytes.InMemory() ? PadToBlock(*dataEnd) : 0).value_or(std::uint64_t{1} << 62),
+                        "the image");
                 }
                 if (!bytes.Holds(*dataEnd)) {
                     ReadFailure(path, "truncated FITS file: the data ends before the image does");

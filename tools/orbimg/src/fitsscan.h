@@ -72,23 +72,23 @@ private:
 
 /// A tile-compressed image as its table describes it.
 struct FitsTiles {
-    std::string type;   ///< ZCMPTYPE as written: RICE_1, GZIP_1, GZIP_2, HCOMPRESS_1, PLIO_1, NOCOMPRESS
+    std::string type;                 ///< ZCMPTYPE as written: RICE_1, GZIP_1, GZIP_2, HCOMPRESS_1, PLIO_1, NOCOMPRESS
     std::array<long long, 9> tile{};  ///< ZTILEn (1 past ZNAXIS)
-    long long count = 0;               ///< tiles (table rows)
-    long long largestTile = 0;         ///< samples of the largest tile
+    long long count = 0;              ///< tiles (table rows)
+    long long largestTile = 0;        ///< samples of the largest tile
 };
 
 /// What the scan found: the HDU to read and its shape.
 struct FitsScan {
-    int hdu = 0;                  ///< 1-based number of the first HDU holding an image; 0 when none
-    bool emptySeen = false;       ///< an image HDU with an axis of length 0 was passed over
+    int hdu = 0;             ///< 1-based number of the first HDU holding an image; 0 when none
+    bool emptySeen = false;  ///< an image HDU with an axis of length 0 was passed over
     bool compressed = false;
-    int bitpix = 0;               ///< BITPIX, or ZBITPIX of a compressed image
-    int naxis = 0;                ///< NAXIS, or ZNAXIS
+    int bitpix = 0;  ///< BITPIX, or ZBITPIX of a compressed image
+    int naxis = 0;   ///< NAXIS, or ZNAXIS
     std::array<long long, 9> naxes{};
-    std::uint64_t dataStart = 0;  ///< offset of the HDU's data
-    std::uint64_t dataEnd = 0;    ///< end of its data (heap included), unpadded
-    FitsTiles tiles;              ///< compressed images only
+    std::uint64_t dataStart = 0;     ///< offset of the HDU's data
+    std::uint64_t dataEnd = 0;       ///< end of its data (heap included), unpadded
+    FitsTiles tiles;                 ///< compressed images only
     std::vector<std::string> cards;  ///< the HDU's header cards as stored, END excluded
 };
 

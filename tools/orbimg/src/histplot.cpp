@@ -208,7 +208,8 @@ Raster DrawHistogram(const HistogramPlot& plot, int width, int height)
             for (std::size_t b = b0; b < b1 && b < bins; ++b) {
                 count = std::max(count, s.counts[b]);
             }
-            const int h = peak > 0 ? static_cast<int>(static_cast<long long>(std::max(count, 0)) * plotHeight / peak) : 0;
+            const int h =
+                peak > 0 ? static_cast<int>(static_cast<long long>(std::max(count, 0)) * plotHeight / peak) : 0;
             const int y = bottom - h;
             if (plot.series.size() == 1 && h > 0) {
                 canvas.Column(left + c, bottom - 1, y + 1, fill);

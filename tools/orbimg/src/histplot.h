@@ -32,9 +32,9 @@ struct HistogramSeries {
 };
 
 struct HistogramMarker {
-    double value = 0.0;       ///< in sample units
-    char series = 'L';        ///< drawn in that series' colour
-    bool midtone = false;     ///< a stretch's midtone (finer dashes) rather than a level
+    double value = 0.0;    ///< in sample units
+    char series = 'L';     ///< drawn in that series' colour
+    bool midtone = false;  ///< a stretch's midtone (finer dashes) rather than a level
 };
 
 struct HistogramPlot {

@@ -15,10 +15,7 @@
 namespace orbimg::tool {
 namespace {
 
-bool StartsWith(const std::string& text, const char* prefix)
-{
-    return text.rfind(prefix, 0) == 0;
-}
+bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
 /// "NAXIS12" -> true for prefix "NAXIS": the prefix followed by digits only.
 bool IsIndexed(const std::string& keyword, const char* prefix)
@@ -50,16 +47,16 @@ std::string FitsHeader::Keyword(const std::string& card)
 
 bool FitsHeader::IsStructural(const std::string& keyword)
 {
-    static const char* const kExact[] = {"SIMPLE", "XTENSION", "BITPIX", "NAXIS", "EXTEND", "BSCALE",
-                                         "BZERO", "BLANK", "PCOUNT", "GCOUNT", "END", "CHECKSUM",
-                                         "DATASUM", "TFIELDS", "THEAP"};
+    static const char* const kExact[] = {"SIMPLE", "XTENSION", "BITPIX",  "NAXIS",   "EXTEND",
+                                         "BSCALE", "BZERO",    "BLANK",   "PCOUNT",  "GCOUNT",
+                                         "END",    "CHECKSUM", "DATASUM", "TFIELDS", "THEAP"};
     for (const char* exact : kExact) {
         if (keyword == exact) {
             return true;
         }
     }
-    static const char* const kIndexed[] = {"NAXIS", "TTYPE", "TFORM", "TUNIT", "TSCAL", "TZERO", "TNULL",
-                                           "TDIM", "TDISP"};
+    static const char* const kIndexed[] = {"NAXIS", "TTYPE", "TFORM", "TUNIT", "TSCAL",
+                                           "TZERO", "TNULL", "TDIM",  "TDISP"};
     for (const char* prefix : kIndexed) {
         if (IsIndexed(keyword, prefix)) {
             return true;
@@ -69,10 +66,9 @@ bool FitsHeader::IsStructural(const std::string& keyword)
     // ZNAMEn, ZVALn, ZQUANTIZ, ZDITHER0, ZSIMPLE, ZTENSION, ZEXTEND,
     // ZBLOCKED, ZPCOUNT, ZGCOUNT, ZHECKSUM, ZDATASUM, ZBLANK, ZSCALE, ZZERO,
     // ZMASKCMP.
-    static const char* const kCompression[] = {"ZIMAGE",   "ZBITPIX",  "ZNAXIS",   "ZCMPTYPE", "ZQUANTIZ",
-                                               "ZDITHER0", "ZSIMPLE",  "ZTENSION", "ZEXTEND",  "ZBLOCKED",
-                                               "ZPCOUNT",  "ZGCOUNT",  "ZHECKSUM", "ZDATASUM", "ZBLANK",
-                                               "ZSCALE",   "ZZERO",    "ZMASKCMP"};
+    static const char* const kCompression[] = {"ZIMAGE",   "ZBITPIX",  "ZNAXIS",  "ZCMPTYPE", "ZQUANTIZ", "ZDITHER0",
+                                               "ZSIMPLE",  "ZTENSION", "ZEXTEND", "ZBLOCKED", "ZPCOUNT",  "ZGCOUNT",
+                                               "ZHECKSUM", "ZDATASUM", "ZBLANK",  "ZSCALE",   "ZZERO",    "ZMASKCMP"};
     for (const char* exact : kCompression) {
         if (keyword == exact) {
             return true;

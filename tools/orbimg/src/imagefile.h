@@ -94,14 +94,14 @@ std::unique_ptr<CKelImage> MakeImage(int width, int height, int planes)
 struct ImageFile {
     std::unique_ptr<CKelImage> image;
     std::string path;
-    std::string format;   ///< "FITS", "PNG" or "JPEG"
-    int bitDepth = -32;   ///< FITS BITPIX; 8 or 16 for PNG, 8 for JPEG
-    int hdu = 1;          ///< FITS: number (1 = primary) of the HDU read
+    std::string format;       ///< "FITS", "PNG" or "JPEG"
+    int bitDepth = -32;       ///< FITS BITPIX; 8 or 16 for PNG, 8 for JPEG
+    int hdu = 1;              ///< FITS: number (1 = primary) of the HDU read
     bool compressed = false;  ///< FITS: a tile-compressed image
-    double bscale = 1.0;  ///< FITS BSCALE as applied
-    double bzero = 0.0;   ///< FITS BZERO as applied
-    FitsHeader header;    ///< FITS: the kept cards; empty for PNG and JPEG
-    std::string headerNote;  ///< FITS: how the cards were read when cfitsio could not convert them; else ""
+    double bscale = 1.0;      ///< FITS BSCALE as applied
+    double bzero = 0.0;       ///< FITS BZERO as applied
+    FitsHeader header;        ///< FITS: the kept cards; empty for PNG and JPEG
+    std::string headerNote;   ///< FITS: how the cards were read when cfitsio could not convert them; else ""
 };
 
 /// Reads a FITS, PNG or JPEG file, recognised by its first bytes (a gzip

@@ -42,10 +42,7 @@ std::optional<std::uint64_t> AvailableMemory()
 
 }  // namespace
 
-void SetMemoryBudget(std::optional<std::uint64_t> bytes)
-{
-    g_budget = bytes;
-}
+void SetMemoryBudget(std::optional<std::uint64_t> bytes) { g_budget = bytes; }
 
 std::uint64_t ParseMemorySize(const std::string& text, const std::string& what)
 {

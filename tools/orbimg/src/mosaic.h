@@ -38,13 +38,13 @@ namespace orbimg::tool {
 
 /// The colour filter of a file, as found.
 struct MosaicInfo {
-    bool present = false;    ///< a mosaic to debayer
-    int pattern = -1;        ///< CImgDebayer::Pattern as named (BAYERPAT)
-    int xOffset = 0;         ///< XBAYROFF
-    int yOffset = 0;         ///< YBAYROFF
-    std::string rowOrder;    ///< "TOP-DOWN", "BOTTOM-UP" or "" (absent)
-    std::string source;      ///< "BAYERPAT", "COLORTYP" or "--bayer"
-    bool ignored = false;    ///< a pattern keyword on an image of three planes
+    bool present = false;  ///< a mosaic to debayer
+    int pattern = -1;      ///< CImgDebayer::Pattern as named (BAYERPAT)
+    int xOffset = 0;       ///< XBAYROFF
+    int yOffset = 0;       ///< YBAYROFF
+    std::string rowOrder;  ///< "TOP-DOWN", "BOTTOM-UP" or "" (absent)
+    std::string source;    ///< "BAYERPAT", "COLORTYP" or "--bayer"
+    bool ignored = false;  ///< a pattern keyword on an image of three planes
 };
 
 /// The mosaic keywords of a loaded file.
@@ -66,8 +66,8 @@ std::string DescribeMosaic(const MosaicInfo& info, int height, bool fits);
 
 /// The --bayer and --debayer choices of a command.
 struct MosaicOptions {
-    std::string bayer;       ///< "" (from the keywords), "none" or a pattern name
-    int method = 1;          ///< CImgDebayer::Method, RCD by default
+    std::string bayer;  ///< "" (from the keywords), "none" or a pattern name
+    int method = 1;     ///< CImgDebayer::Method, RCD by default
 };
 /// The two options, for a command's option list.
 std::vector<OptionSpec> MosaicOptionSpecs();

@@ -102,11 +102,14 @@ public:
         allow_extras();
         const auto add = [this](const std::string& names, const OptionSpec* spec) {  // spec null: --help
             const int values = spec && spec->value == OptionValue::Required ? 1 : 0;
-            add_option(names, [this, spec](const CLI::results_t& results) {
-                Use(spec, results.empty() ? std::string() : results.back());
-                m_parsed.help = m_parsed.help || !spec;
-                return true;
-            })->expected(values, values)->trigger_on_parse();
+            add_option(names,
+                       [this, spec](const CLI::results_t& results) {
+                           Use(spec, results.empty() ? std::string() : results.back());
+                           m_parsed.help = m_parsed.help || !spec;
+                           return true;
+                       })
+                ->expected(values, values)
+                ->trigger_on_parse();
         };
         for (const auto& spec : specs) {
             add(spec.alias.empty() ? spec.name : spec.alias + "," + spec.name, &spec);

@@ -32,11 +32,11 @@ enum class OptionValue {
 };
 
 struct OptionSpec {
-    std::string name;      ///< "--bins"
-    std::string alias;     ///< "-o", or empty
+    std::string name;   ///< "--bins"
+    std::string alias;  ///< "-o", or empty
     OptionValue value = OptionValue::None;
-    std::string metavar;   ///< "N", shown in the help
-    std::string help;      ///< one line
+    std::string metavar;  ///< "N", shown in the help
+    std::string help;     ///< one line
 };
 
 /// One option as it appeared on the command line.

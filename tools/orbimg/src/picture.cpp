@@ -94,10 +94,7 @@ const void* GlobalDib::Bytes()
     return m_bytes;
 }
 
-std::size_t GlobalDib::Size() const
-{
-    return m_block ? GlobalSize(m_block) : 0;
-}
+std::size_t GlobalDib::Size() const { return m_block ? GlobalSize(m_block) : 0; }
 
 namespace {
 

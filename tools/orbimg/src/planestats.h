@@ -47,9 +47,6 @@ std::optional<std::pair<float, float>> FiniteExtremes(const CKelImage& image, in
 
 /// The upper end of a window over flat data at `low`: low + 1, or the next
 /// double above low where low + 1 rounds back to low (|low| >= 2^53).
-inline double LevelAbove(double low)
-{
-    return low + 1.0 != low ? low + 1.0 : std::nextafter(low, HUGE_VAL);
-}
+inline double LevelAbove(double low) { return low + 1.0 != low ? low + 1.0 : std::nextafter(low, HUGE_VAL); }
 
 }  // namespace orbimg::tool

@@ -7,7 +7,9 @@
 namespace orbimg::tool {
 
 ProgressBar::ProgressBar(Context& ctx, int total, std::string label, int minimum)
-    : m_ctx(ctx), m_total(std::max(total, 0)), m_label(std::move(label)),
+    : m_ctx(ctx),
+      m_total(std::max(total, 0)),
+      m_label(std::move(label)),
       m_visible(ctx.errIsTerminal && total >= minimum)
 {
 }

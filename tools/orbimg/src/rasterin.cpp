@@ -16,8 +16,8 @@
 #include <vector>
 
 // jpeglib.h needs size_t and FILE declared before it.
-#include <jpeglib.h>
 #include <jerror.h>
+#include <jpeglib.h>
 
 #include "imagefile.h"
 #include "membudget.h"
@@ -58,8 +58,8 @@ std::uint64_t FloatBytes(std::uint64_t width, std::uint64_t height, std::uint64_
 }
 
 /// A new float image of the decoded size, with the file's description.
-ImageFile MakeRasterImage(const std::string& path, const char* format, int width, int height, int planes,
-                          int depth, ImageMaker make)
+ImageFile MakeRasterImage(const std::string& path, const char* format, int width, int height, int planes, int depth,
+                          ImageMaker make)
 {
     CheckImageSize(path, width, height, planes);
     ImageFile result;
@@ -147,8 +147,9 @@ bool PngReadHeader(PngReader& r, std::FILE* file, PngShape& shape)
     // Ancillary chunks say nothing the tool keeps: skipped unread. libpng
     // 1.6.39 only warns about a text chunk past the limit above, then
     // allocates and zeroes its claimed length (2 GB for 2^31 - 1).
-    static const png_byte kIgnored[] = "bKGD\0cHRM\0eXIf\0gAMA\0hIST\0iCCP\0iTXt\0oFFs\0pCAL\0pHYs\0"
-                                       "sBIT\0sCAL\0sPLT\0sRGB\0tEXt\0tIME\0zTXt";
+    static const png_byte kIgnored[] =
+        "bKGD\0cHRM\0eXIf\0gAMA\0hIST\0iCCP\0iTXt\0oFFs\0pCAL\0pHYs\0"
+        "sBIT\0sCAL\0sPLT\0sRGB\0tEXt\0tIME\0zTXt";
     png_set_keep_unknown_chunks(r.png, PNG_HANDLE_CHUNK_NEVER, nullptr, 0);
     png_set_keep_unknown_chunks(r.png, PNG_HANDLE_CHUNK_NEVER, kIgnored, static_cast<int>(sizeof kIgnored / 5));
     png_read_info(r.png, r.info);
@@ -156,7 +157,9 @@ bool PngReadHeader(PngReader& r, std::FILE* file, PngShape& shape)
     const int depth = png_get_bit_depth(r.png, r.info);
     // Each row inflates to a filter byte and its packed samples.
     const std::uint64_t rawRow = (static_cast<std::uint64_t>(png_get_image_width(r.png, r.info)) *
-                                      png_get_channels(r.png, r.info) * static_cast<std::uint64_t>(depth) + 7) / 8;
+                                      png_get_channels(r.png, r.info) * static_cast<std::uint64_t>(depth) +
+                                  7) /
+                                 8;
     shape.streamBytes = static_cast<std::uint64_t>(png_get_image_height(r.png, r.info)) * (rawRow + 1);
     shape.interlaced = png_get_interlace_type(r.png, r.info) != PNG_INTERLACE_NONE;
     if (colorType == PNG_COLOR_TYPE_PALETTE) {
@@ -368,9 +371,8 @@ ImageFile ReadJpegFile(const std::string& path, ImageMaker make)
     // The size the header claims, checked before any buffer is made.
     const jpeg_decompress_struct& c = reader.cinfo;
     if (c.image_width > kMaxSide || c.image_height > kMaxSide) {
-        ReadFailure(path, "image too large (" + std::to_string(c.image_width) + " x " +
-                              std::to_string(c.image_height) + " pixels; at most " + std::to_string(kMaxSide) +
-                              " a side)");
+        ReadFailure(path, "image too large (" + std::to_string(c.image_width) + " x " + std::to_string(c.image_height) +
+                              " pixels; at most " + std::to_string(kMaxSide) + " a side)");
     }
     const int channels = c.num_components == 1 ? 1 : 3;
     CheckImageSize(path, c.image_width, c.image_height, channels);
@@ -405,7 +407,8 @@ ImageFile ReadJpegFile(const std::string& path, ImageMaker make)
     const int width = static_cast<int>(reader.cinfo.output_width);
     const int height = static_cast<int>(reader.cinfo.output_height);
     ImageFile result = MakeRasterImage(path, "JPEG", width, height, reader.cinfo.output_components, 8, make);
-    std::vector<JSAMPLE> row(static_cast<std::size_t>(width) * static_cast<std::size_t>(reader.cinfo.output_components));
+    std::vector<JSAMPLE> row(static_cast<std::size_t>(width) *
+                             static_cast<std::size_t>(reader.cinfo.output_components));
     if (!JpegReadRows(reader, row.data(), result.image.get())) {
         ReadFailure(path, reader.endedEarly ? std::string("truncated JPEG file")
                                             : std::string("damaged JPEG file: ") + reader.message);

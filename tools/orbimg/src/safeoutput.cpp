@@ -17,10 +17,7 @@ namespace {
 
 std::atomic<unsigned> g_tempCounter{0};
 
-std::string ErrnoText(int code)
-{
-    return std::strerror(code);
-}
+std::string ErrnoText(int code) { return std::strerror(code); }
 
 /// Directory part of a path ("." for a bare name) and the last component.
 std::pair<std::string, std::string> SplitPath(const std::string& path)

@@ -64,9 +64,9 @@ private:
     int m_planes = 0;
     int m_nx = 0;
     int m_ny = 0;
-    std::vector<int> m_edgeX;      ///< nx + 1 tile edges
-    std::vector<int> m_edgeY;      ///< ny + 1
-    std::vector<double> m_tileSky; ///< per plane, ny x nx (NaN: left out)
+    std::vector<int> m_edgeX;       ///< nx + 1 tile edges
+    std::vector<int> m_edgeY;       ///< ny + 1
+    std::vector<double> m_tileSky;  ///< per plane, ny x nx (NaN: left out)
     std::vector<double> m_level;
     std::vector<double> m_noise;
 };

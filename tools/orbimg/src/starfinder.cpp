@@ -90,7 +90,8 @@ std::vector<float> StarSignal(const CKelImage& image, int plane)
         const float* g = image.GetImageAdr(0, y, 1, 1, nullptr);
         const float* b = image.GetImageAdr(0, y, 2, 1, nullptr);
         for (int x = 0; x < width; ++x) {
-            out[x] = static_cast<float>(CKelImage::kBrightG * g[x] + CKelImage::kBrightR * r[x] + CKelImage::kBrightB * b[x]);
+            out[x] = static_cast<float>(CKelImage::kBrightG * g[x] + CKelImage::kBrightR * r[x] +
+                                        CKelImage::kBrightB * b[x]);
         }
     }
     return s;
@@ -119,9 +120,7 @@ std::vector<StarCandidate> FindStarCandidates(const CKelImage& image, const std:
 
     // Maxima by cell of side r + 1: any neighbour within r lies in the 3 x 3 cells around.
     const int cell = r + 1;
-    const auto key = [&](int cx, int cy) {
-        return static_cast<long long>(cy) * ((width + cell - 1) / cell + 2) + cx;
-    };
+    const auto key = [&](int cx, int cy) { return static_cast<long long>(cy) * ((width + cell - 1) / cell + 2) + cx; };
     std::unordered_map<long long, std::vector<int>> cells;
     for (int i = 0; i < static_cast<int>(maxima.size()); ++i) {
         cells[key(maxima[i].x / cell, maxima[i].y / cell)].push_back(i);

@@ -37,10 +37,10 @@ struct StarSearch {
     /// row-major): a maximum must then exceed its pixel's background plus
     /// the threshold, so a sky gradient does not swamp the search.
     const std::vector<float>* background = nullptr;
-    int count = 50;          ///< at most this many, brightest first
-    int isolation = 10;      ///< half-width of the square kept free of other maxima
+    int count = 50;      ///< at most this many, brightest first
+    int isolation = 10;  ///< half-width of the square kept free of other maxima
     double saturation = std::numeric_limits<double>::infinity();
-    int plane = -1;          ///< -1: luminance of a colour image, plane 0 of a mono one
+    int plane = -1;  ///< -1: luminance of a colour image, plane 0 of a mono one
 };
 
 /// The signal searched: width x height floats, row-major.

@@ -42,8 +42,11 @@ double SaturationLevel(const CKelImage& image, std::optional<double> saturate)
 }
 
 StarMeasurer::StarMeasurer(CKelImage& image, double saturation)
-    : m_image(image), m_saturation(saturation), m_signal(StarSignal(image, -1)),
-      m_mesh(SkyMesh::Measure(m_signal, image.GetWidth(), image.GetHeight())), m_sky(m_mesh.Map(0))
+    : m_image(image),
+      m_saturation(saturation),
+      m_signal(StarSignal(image, -1)),
+      m_mesh(SkyMesh::Measure(m_signal, image.GetWidth(), image.GetHeight())),
+      m_sky(m_mesh.Map(0))
 {
 }
 

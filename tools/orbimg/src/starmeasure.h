@@ -31,9 +31,9 @@
 namespace orbimg::tool {
 
 struct MeasuredStar {
-    FitsPoint position;       ///< centroid, FITS coordinates
-    CPoint peak;              ///< brightest pixel of the signal, library coordinates
-    double height = 0.0;      ///< signal at the peak above the local sky
+    FitsPoint position;                                      ///< centroid, FITS coordinates
+    CPoint peak;                                             ///< brightest pixel of the signal, library coordinates
+    double height = 0.0;                                     ///< signal at the peak above the local sky
     double fwhm = std::numeric_limits<double>::quiet_NaN();  ///< NaN: refused by the PSF
 };
 
@@ -41,10 +41,10 @@ struct StarReport {
     std::vector<MeasuredStar> stars;
     std::vector<StarInfo> detected;  ///< --auto: the library's stars, brightest first (all of them)
     StarSummary summary;             ///< --auto: over every star detected
-    int measured = 0;         ///< stars with a FWHM
-    double skyLevel = 0.0;    ///< of the signal, whole frame
+    int measured = 0;                ///< stars with a FWHM
+    double skyLevel = 0.0;           ///< of the signal, whole frame
     double skyNoise = 0.0;
-    double threshold = 0.0;   ///< automatic search: height above the local sky a star must exceed
+    double threshold = 0.0;  ///< automatic search: height above the local sky a star must exceed
     double meanFwhm = std::numeric_limits<double>::quiet_NaN();
     double medianFwhm = std::numeric_limits<double>::quiet_NaN();
     double meanPsf = std::numeric_limits<double>::quiet_NaN();

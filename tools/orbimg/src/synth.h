@@ -30,24 +30,24 @@ namespace orbimg::tool {
 struct FieldParams {
     int width = 3000;
     int height = 2000;
-    int stars = 1500;           ///< stars below saturation
-    int saturatedStars = 6;     ///< stars clipped at the saturation level
-    int blanks = 12;            ///< NaN pixels
-    double fwhm = 3.0;          ///< of every star, in pixels
-    double skyNoise = 10.0;     ///< noise sigma of the green plane (red 1.1x, blue 1.25x)
+    int stars = 1500;        ///< stars below saturation
+    int saturatedStars = 6;  ///< stars clipped at the saturation level
+    int blanks = 12;         ///< NaN pixels
+    double fwhm = 3.0;       ///< of every star, in pixels
+    double skyNoise = 10.0;  ///< noise sigma of the green plane (red 1.1x, blue 1.25x)
     double saturation = 65535.0;
     std::uint64_t seed = 1;
 };
 
 struct SynthStar {
     FitsPoint position;
-    double peak = 0.0;          ///< green peak above the sky, before any clipping
+    double peak = 0.0;  ///< green peak above the sky, before any clipping
     bool saturated = false;
 };
 
 struct SynthField {
-    std::unique_ptr<CKelImage> image;   ///< 3 planes, levels at the finite extremes
-    std::vector<SynthStar> stars;       ///< in the order drawn
+    std::unique_ptr<CKelImage> image;  ///< 3 planes, levels at the finite extremes
+    std::vector<SynthStar> stars;      ///< in the order drawn
     std::vector<FitsPoint> blanks;
 };
 

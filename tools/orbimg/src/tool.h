@@ -36,8 +36,8 @@ public:
 
 /// Where a command writes.
 struct Context {
-    std::ostream& out;       ///< results
-    std::ostream& err;       ///< messages and progress
+    std::ostream& out;           ///< results
+    std::ostream& err;           ///< messages and progress
     bool errIsTerminal = false;  ///< progress bars only on a terminal
 };
 

@@ -181,11 +181,29 @@ TEST(Cli, DemoRunsEveryCommand)
     const auto r = RunTool({"demo", out, "--size", "400x300"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
-    const std::vector<std::string> expected = {
-        "binned-2x2.fits", "binned-2x2.png", "focus-1.fits", "focus-2.fits", "focus-3.fits", "focus-4.fits",
-        "focus-5.fits", "focus-6.fits", "focus-7.fits", "focus-curve.png", "histogram-green-sky.png", "histogram.png",
-        "render-mean.png", "render-median.png", "render-osc.png", "render-palette.bmp", "render-range.png",
-        "render.png", "resampled-half.fits", "sample-osc.fits", "sample-stars.csv", "sample.fits", "stars.csv"};
+    const std::vector<std::string> expected = {"binned-2x2.fits",
+                                               "binned-2x2.png",
+                                               "focus-1.fits",
+                                               "focus-2.fits",
+                                               "focus-3.fits",
+                                               "focus-4.fits",
+                                               "focus-5.fits",
+                                               "focus-6.fits",
+                                               "focus-7.fits",
+                                               "focus-curve.png",
+                                               "histogram-green-sky.png",
+                                               "histogram.png",
+                                               "render-mean.png",
+                                               "render-median.png",
+                                               "render-osc.png",
+                                               "render-palette.bmp",
+                                               "render-range.png",
+                                               "render.png",
+                                               "resampled-half.fits",
+                                               "sample-osc.fits",
+                                               "sample-stars.csv",
+                                               "sample.fits",
+                                               "stars.csv"};
     std::vector<std::string> files;
     for (const auto& entry : std::filesystem::directory_iterator(out)) {
         files.push_back(entry.path().filename().string());

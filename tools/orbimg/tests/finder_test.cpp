@@ -10,10 +10,7 @@
 namespace orbimg::tool {
 namespace {
 
-void Set(CKelImage& image, int x, int y, float v)
-{
-    *image.GetImageAdr(x, y, 0, 0, nullptr) = v;
-}
+void Set(CKelImage& image, int x, int y, float v) { *image.GetImageAdr(x, y, 0, 0, nullptr) = v; }
 
 TEST(StarFinder, PeaksPlateausIsolationAndSaturation)
 {
@@ -26,12 +23,12 @@ TEST(StarFinder, PeaksPlateausIsolationAndSaturation)
     for (int x = 20; x <= 22; ++x) {  // a flat top: one maximum, its first pixel
         Set(image, x, 8, 500.0f);
     }
-    Set(image, 8, 20, 300.0f);        // two peaks 3 apart: neither is isolated
+    Set(image, 8, 20, 300.0f);  // two peaks 3 apart: neither is isolated
     Set(image, 11, 21, 200.0f);
-    Set(image, 30, 22, 400.0f);       // clean peak, but a NaN in its box
+    Set(image, 30, 22, 400.0f);  // clean peak, but a NaN in its box
     Set(image, 33, 25, std::nanf(""));
-    Set(image, 1, 15, 900.0f);        // too close to the edge for its box
-    Set(image, 30, 8, 65535.0f);      // a saturated core
+    Set(image, 1, 15, 900.0f);    // too close to the edge for its box
+    Set(image, 30, 8, 65535.0f);  // a saturated core
 
     StarSearch search;
     search.threshold = 50.0;

@@ -38,15 +38,43 @@ std::vector<ReadCase> ReadCases()
 {
     std::vector<ReadCase> cases;
     for (const int bitpix : {BYTE_IMG, SHORT_IMG, LONG_IMG, LONGLONG_IMG, FLOAT_IMG, DOUBLE_IMG}) {
-        cases.push_back({"bitpix" + std::to_string(bitpix + 100), bitpix, {3, 2}, {1, 2, 3, 4, 5, 6}, 1.0, 0.0, {},
-                         {{0, 0, 0, 4}, {2, 0, 0, 6}, {0, 1, 0, 1}, {2, 1, 0, 3}}, {{1, 6}}});
+        cases.push_back({"bitpix" + std::to_string(bitpix + 100),
+                         bitpix,
+                         {3, 2},
+                         {1, 2, 3, 4, 5, 6},
+                         1.0,
+                         0.0,
+                         {},
+                         {{0, 0, 0, 4}, {2, 0, 0, 6}, {0, 1, 0, 1}, {2, 1, 0, 3}},
+                         {{1, 6}}});
     }
-    cases.push_back({"scaled", SHORT_IMG, {2, 2}, {100.0, 100.5, -50.0, 8000.25}, 0.25, 100.0, {},
-                     {{0, 1, 0, 100}, {1, 1, 0, 100.5}, {0, 0, 0, -50}, {1, 0, 0, 8000.25}}, {}});
-    cases.push_back({"unsigned16", USHORT_IMG, {4, 1}, {0, 1, 32768, 65535}, 1.0, 32768.0, {},
-                     {{0, 0, 0, 0}, {2, 0, 0, 32768}, {3, 0, 0, 65535}}, {}});
-    cases.push_back({"cube", FLOAT_IMG, {2, 2, 3}, {1, 2, 3, 4, 11, 12, 13, 14, 21, 22, 23, 24}, 1.0, 0.0, {},
-                     {{0, 1, 0, 1}, {1, 0, 0, 4}, {0, 1, 1, 11}, {1, 0, 2, 24}}, {{1, 4}, {11, 14}, {21, 24}}});
+    cases.push_back({"scaled",
+                     SHORT_IMG,
+                     {2, 2},
+                     {100.0, 100.5, -50.0, 8000.25},
+                     0.25,
+                     100.0,
+                     {},
+                     {{0, 1, 0, 100}, {1, 1, 0, 100.5}, {0, 0, 0, -50}, {1, 0, 0, 8000.25}},
+                     {}});
+    cases.push_back({"unsigned16",
+                     USHORT_IMG,
+                     {4, 1},
+                     {0, 1, 32768, 65535},
+                     1.0,
+                     32768.0,
+                     {},
+                     {{0, 0, 0, 0}, {2, 0, 0, 32768}, {3, 0, 0, 65535}},
+                     {}});
+    cases.push_back({"cube",
+                     FLOAT_IMG,
+                     {2, 2, 3},
+                     {1, 2, 3, 4, 11, 12, 13, 14, 21, 22, 23, 24},
+                     1.0,
+                     0.0,
+                     {},
+                     {{0, 1, 0, 1}, {1, 0, 0, 4}, {0, 1, 1, 11}, {1, 0, 2, 24}},
+                     {{1, 4}, {11, 14}, {21, 24}}});
     cases.push_back({"oneplane", SHORT_IMG, {2, 2, 1}, {1, 2, 3, 4}, 1.0, 0.0, {}, {{0, 0, 0, 3}}, {{1, 4}}});
     cases.push_back(
         {"nan", FLOAT_IMG, {3, 1}, {kNaN, 7.0, -2.0}, 1.0, 0.0, {}, {{0, 0, 0, kNaN}, {1, 0, 0, 7}}, {{-2, 7}}});
@@ -56,8 +84,8 @@ std::vector<ReadCase> ReadCases()
     // rounds back to min: the next double above.
     cases.push_back(
         {"flat", FLOAT_IMG, {2, 1, 3}, {9, 9, kNaN, kNaN, 1, 3}, 1.0, 0.0, {}, {}, {{9, 10}, {0, 1}, {1, 3}}});
-    cases.push_back({"high", DOUBLE_IMG, {2, 1}, {0x1p60, 0x1p60}, 1.0, 0.0, {}, {},
-                     {{0x1p60, std::nextafter(0x1p60, HUGE_VAL)}}});
+    cases.push_back(
+        {"high", DOUBLE_IMG, {2, 1}, {0x1p60, 0x1p60}, 1.0, 0.0, {}, {}, {{0x1p60, std::nextafter(0x1p60, HUGE_VAL)}}});
     return cases;
 }
 
@@ -123,7 +151,8 @@ TEST(FitsRead, FirstImageExtension)
 TEST(FitsRead, BadFilesAreReportedClearly)
 {
     ScratchDir dir;
-    EXPECT_EQ(ReadError(dir / "missing.fits"), "cannot read '" + (dir / "missing.fits") + "': No such file or directory");
+    EXPECT_EQ(ReadError(dir / "missing.fits"),
+              "cannot read '" + (dir / "missing.fits") + "': No such file or directory");
     test::WriteText(dir / "text.fits", "hello, this is not FITS\n");
     EXPECT_EQ(ReadError(dir / "text.fits"), "cannot read '" + (dir / "text.fits") + "': not a FITS file");
 
@@ -141,10 +170,14 @@ TEST(FitsRead, BadFilesAreReportedClearly)
     });
     MakeFits(dir / "none.fits", [](fitsfile* f, int* status) { fits_create_img(f, SHORT_IMG, 0, nullptr, status); });
     const std::pair<const char*, const char*> cases[] = {
-        {"short-header.fits", "FITS header"},  {"notes.txt", "not a FITS, PNG or JPEG file"},
-        {"empty.fits", "empty"},               {"naxis1.fits", "NAXIS = 1"},
-        {"naxis4.fits", "NAXIS = 4"},          {"two.fits", "a cube of 2 planes"},
-        {"zero.fits", "zero-size image"},      {"none.fits", "no image in the file"},
+        {"short-header.fits", "FITS header"},
+        {"notes.txt", "not a FITS, PNG or JPEG file"},
+        {"empty.fits", "empty"},
+        {"naxis1.fits", "NAXIS = 1"},
+        {"naxis4.fits", "NAXIS = 4"},
+        {"two.fits", "a cube of 2 planes"},
+        {"zero.fits", "zero-size image"},
+        {"none.fits", "no image in the file"},
     };
     for (const auto& [name, part] : cases) {
         const std::string message = ReadError(dir / name);

@@ -90,8 +90,12 @@ TEST(HistogramPlot, LogAxisTickedAtDecades)
         int peak, height;
         std::vector<int> want;
     };
-    const Case cases[] = {{0, 64, {0}},           {9999, 64, {0}},          {30000, 64, {0, 1, 2, 3}},
-                          {36000, 64, {0, 1, 2, 3}}, {90000, 64, {0, 2, 4, 6, 8}}, {90000, 26, {0, 5}},
+    const Case cases[] = {{0, 64, {0}},
+                          {9999, 64, {0}},
+                          {30000, 64, {0, 1, 2, 3}},
+                          {36000, 64, {0, 1, 2, 3}},
+                          {90000, 64, {0, 2, 4, 6, 8}},
+                          {90000, 26, {0, 5}},
                           {90000, 5, {0}}};
     for (const Case& c : cases) {
         EXPECT_EQ(DecadeTicks(c.peak, c.height, 14), c.want) << "peak " << c.peak << ", height " << c.height;

@@ -161,8 +161,9 @@ TEST_P(MultiRowTiles, LoadAsTheUncompressedOriginal)
     const long width = 37;
     const long height = 23;  // part tiles at the top
     const bool floats = c.bitpix < 0;
-    const std::optional<double> blank =
-        !c.blanks ? std::nullopt : floats ? std::optional<double>(kNaN) : std::optional<double>(-32768.0);
+    const std::optional<double> blank = !c.blanks ? std::nullopt
+                                        : floats  ? std::optional<double>(kNaN)
+                                                  : std::optional<double>(-32768.0);
     const std::optional<long> blankKey = c.blanks && !floats ? std::optional<long>(-32768) : std::nullopt;
     const auto samples = Frame(width, height, blank);
     test::MakeImageFits(dir / "plain.fits", c.bitpix, {width, height}, samples, [&](fitsfile* f, int* status) {
@@ -185,18 +186,17 @@ TEST_P(MultiRowTiles, LoadAsTheUncompressedOriginal)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Reliability, MultiRowTiles,
-    ::testing::Values(TileCase{"Hcompress16", HCOMPRESS_1, 0, SHORT_IMG, false},
-                      TileCase{"Hcompress16Blank", HCOMPRESS_1, 0, SHORT_IMG, true},
-                      TileCase{"Hcompress32", HCOMPRESS_1, 0, LONG_IMG, false},
-                      TileCase{"Rice16", RICE_1, 4, SHORT_IMG, false},
-                      TileCase{"Rice16Blank", RICE_1, 4, SHORT_IMG, true},
-                      TileCase{"Rice32", RICE_1, 5, LONG_IMG, false},
-                      TileCase{"Gzip16", GZIP_1, 4, SHORT_IMG, false},
-                      TileCase{"Gzip2Float", GZIP_2, 4, FLOAT_IMG, false},
-                      TileCase{"GzipFloatNaN", GZIP_1, 4, FLOAT_IMG, true}),
-    [](const ::testing::TestParamInfo<TileCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Reliability, MultiRowTiles,
+                         ::testing::Values(TileCase{"Hcompress16", HCOMPRESS_1, 0, SHORT_IMG, false},
+                                           TileCase{"Hcompress16Blank", HCOMPRESS_1, 0, SHORT_IMG, true},
+                                           TileCase{"Hcompress32", HCOMPRESS_1, 0, LONG_IMG, false},
+                                           TileCase{"Rice16", RICE_1, 4, SHORT_IMG, false},
+                                           TileCase{"Rice16Blank", RICE_1, 4, SHORT_IMG, true},
+                                           TileCase{"Rice32", RICE_1, 5, LONG_IMG, false},
+                                           TileCase{"Gzip16", GZIP_1, 4, SHORT_IMG, false},
+                                           TileCase{"Gzip2Float", GZIP_2, 4, FLOAT_IMG, false},
+                                           TileCase{"GzipFloatNaN", GZIP_1, 4, FLOAT_IMG, true}),
+                         [](const ::testing::TestParamInfo<TileCase>& info) { return std::string(info.param.name); });
 
 // ---- PNG and JPEG made by hand ----
 
@@ -339,7 +339,8 @@ TEST_P(HostileFiles, OneLineStatusOneAndNoOutput)
 INSTANTIATE_TEST_SUITE_P(Reliability, HostileFiles, ::testing::ValuesIn(kHostile),
                          [](const ::testing::TestParamInfo<Hostile>& info) {
                              std::string name = info.param.name;
-                             std::replace_if(name.begin(), name.end(), [](char c) { return !std::isalnum(c); }, '_');
+                             std::replace_if(
+                                 name.begin(), name.end(), [](char c) { return !std::isalnum(c); }, '_');
                              return name;
                          });
 
@@ -365,8 +366,8 @@ TEST(Reliability, CompressedHeaderThatCfitsioCannotConvert)
             cards.push_back(card);
         }
     }
-    for (const char* extra : {"ZTENSION= 'IMAGE   '", "ZPCOUNT =                    0",
-                              "ZGCOUNT =                    1", "END"}) {
+    for (const char* extra :
+         {"ZTENSION= 'IMAGE   '", "ZPCOUNT =                    0", "ZGCOUNT =                    1", "END"}) {
         cards.push_back(Card(extra));
     }
     std::string header;

@@ -155,9 +155,11 @@ TEST(Focus, HfrCurveFindsTheBestPositionWithin0_1Step)
     const auto beyond = RunTool({"focus", "--hfr", "--positions", "1,2,3", frames[0], frames[1], frames[2]});
     EXPECT_EQ(beyond.status, 1);
     EXPECT_NE(beyond.out.find("parabola  (refused: the parabola's minimum lies outside the positions sampled)"),
-              std::string::npos) << beyond.out;
+              std::string::npos)
+        << beyond.out;
     EXPECT_NE(beyond.out.find("no best focus position: the hyperbola needs at least 4 frames with stars"),
-              std::string::npos) << beyond.out;
+              std::string::npos)
+        << beyond.out;
     EXPECT_EQ(beyond.out.find("best focus: position"), std::string::npos);
 }
 

@@ -120,10 +120,8 @@ TEST(OptionValues, ShapedValues)
 std::string Parsed(const std::vector<std::string>& words)
 {
     static const std::vector<OptionSpec> specs = {
-        {"--output", "-o", OptionValue::Required, "OUT", ""},
-        {"--log", "", OptionValue::None, "", ""},
-        {"--fill", "", OptionValue::Required, "V", ""},
-        {"--auto", "", OptionValue::OptionalCount, "N", ""},
+        {"--output", "-o", OptionValue::Required, "OUT", ""}, {"--log", "", OptionValue::None, "", ""},
+        {"--fill", "", OptionValue::Required, "V", ""},       {"--auto", "", OptionValue::OptionalCount, "N", ""},
         {"--at", "", OptionValue::Points, "X,Y", ""},
     };
     try {
@@ -153,7 +151,8 @@ TEST(ParseArgs, WordsInOrder)
         {{"--fill", "--log", "-oz.png"}, " --fill=--log --output=z.png"},
         {{"--fill", "--", "a"}, " a --fill=--"},
         // --auto takes the next word only when it is a whole number; --at every X,Y word
-        {{"--auto", "f.fits", "--at", "1,2", "3.5,4", "g.fits", "--", "--log"}, " f.fits g.fits --log --auto --at=1,2=3.5,4"},
+        {{"--auto", "f.fits", "--at", "1,2", "3.5,4", "g.fits", "--", "--log"},
+         " f.fits g.fits --log --auto --at=1,2=3.5,4"},
         {{"--auto", "-3", "--auto=x", "7"}, " 7 --auto=-3 --auto=x"},
         {{"--at=x", "1,2", "-5,1e3", "g"}, " g --at=x=1,2=-5,1e3"},
         {{"--at", "1,2", "--", "3,4"}, " 3,4 --at=1,2"},
@@ -237,9 +236,9 @@ TEST(CommandPlans, HistogramStarsFocus)
 TEST(CommandPlans, TransformStepsKeepTheirOrder)
 {
     using Kind = TransformStep::Kind;
-    const TransformPlan t = ParseTransform(Parse(
-        "transform", {"a.fits", "-o", "b.fit", "--bin", "2x3", "--flip", "h", "--round-up", "--contrast", "64",
-                      "--canvas", "100x50", "--anchor", "8", "--fill", "255", "--bright", "-10"}));
+    const TransformPlan t = ParseTransform(
+        Parse("transform", {"a.fits", "-o", "b.fit", "--bin", "2x3", "--flip", "h", "--round-up", "--contrast", "64",
+                            "--canvas", "100x50", "--anchor", "8", "--fill", "255", "--bright", "-10"}));
     ASSERT_EQ(t.steps.size(), 4u);
     EXPECT_EQ(t.steps[0].kind, Kind::Bin);
     EXPECT_EQ(t.steps[0].binX, 2);

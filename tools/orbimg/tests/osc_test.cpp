@@ -59,8 +59,8 @@ TEST_P(OscRender, ColoursWhereThePictureHasThem)
 
     for (const char* method : {"bilinear", "rcd", "superpixel"}) {
         const std::string png = dir / (std::string(method) + ".png");
-        const RunResult r = RunTool({"render", fits, "-o", png, "--stretch", "linear", "--levels", "0,65535",
-                                     "--debayer", method});
+        const RunResult r =
+            RunTool({"render", fits, "-o", png, "--stretch", "linear", "--levels", "0,65535", "--debayer", method});
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_NE(r.out.find(std::string("mosaic ") + c.pattern + " (BAYERPAT, ROWORDER " + c.rowOrder + ")"),
                   std::string::npos)
@@ -77,8 +77,7 @@ TEST_P(OscRender, ColoursWhereThePictureHasThem)
                 const std::array<double, 3> want = Colour(x, row);
                 for (int p = 0; p < 3; ++p) {
                     EXPECT_NEAR(At(picture, x / scale, y / scale, p), want[p] / 65535.0 * 255.0, 2.0)
-                        << c.pattern << " " << c.rowOrder << " " << method << " plane " << p << " at " << x << ","
-                        << y;
+                        << c.pattern << " " << c.rowOrder << " " << method << " plane " << p << " at " << x << "," << y;
                 }
             }
         }

@@ -31,12 +31,31 @@ TEST(PngRead, EveryColourTypeAtBothDepths)
 {
     const PngCase cases[] = {
         {"g8", PNG_COLOR_TYPE_GRAY, 8, 3, 2, {0, 1, 2, 253, 254, 255}, 1, {{2, 0, 0, 2}, {0, 1, 0, 253}}},
-        {"g16", PNG_COLOR_TYPE_GRAY, 16, 2, 2, {0, 258, 40000, 65535}, 1,
+        {"g16",
+         PNG_COLOR_TYPE_GRAY,
+         16,
+         2,
+         2,
+         {0, 258, 40000, 65535},
+         1,
          {{1, 0, 0, 258}, {0, 1, 0, 40000}, {1, 1, 0, 65535}}},
-        {"rgb16", PNG_COLOR_TYPE_RGB, 16, 2, 1, {1, 2, 3, 60000, 513, 7}, 3,
+        {"rgb16",
+         PNG_COLOR_TYPE_RGB,
+         16,
+         2,
+         1,
+         {1, 2, 3, 60000, 513, 7},
+         3,
          {{0, 0, 0, 1}, {0, 0, 2, 3}, {1, 0, 0, 60000}, {1, 0, 1, 513}}},
         {"rgb8", PNG_COLOR_TYPE_RGB, 8, 1, 2, {10, 20, 30, 40, 50, 60}, 3, {{0, 1, 0, 40}, {0, 1, 2, 60}}},
-        {"rgba", PNG_COLOR_TYPE_RGB_ALPHA, 8, 2, 1, {10, 20, 30, 0, 40, 50, 60, 255}, 3, {{0, 0, 0, 10}, {1, 0, 2, 60}}},
+        {"rgba",
+         PNG_COLOR_TYPE_RGB_ALPHA,
+         8,
+         2,
+         1,
+         {10, 20, 30, 0, 40, 50, 60, 255},
+         3,
+         {{0, 0, 0, 10}, {1, 0, 2, 60}}},
         {"ga16", PNG_COLOR_TYPE_GRAY_ALPHA, 16, 2, 1, {1000, 0, 2000, 65535}, 1, {{0, 0, 0, 1000}, {1, 0, 0, 2000}}},
     };
     ScratchDir dir;
@@ -118,7 +137,8 @@ std::vector<unsigned char> MakeDib(int width, int height, int bitCount, const st
     std::vector<unsigned char> dib(sizeof h + table.size() * sizeof(RGBQUAD) + rows.size());
     std::memcpy(dib.data(), &h, sizeof h);
     std::copy(table.begin(), table.end(), reinterpret_cast<RGBQUAD*>(dib.data() + sizeof h));
-    std::copy(rows.begin(), rows.end(), dib.begin() + static_cast<std::ptrdiff_t>(sizeof h + table.size() * sizeof(RGBQUAD)));
+    std::copy(rows.begin(), rows.end(),
+              dib.begin() + static_cast<std::ptrdiff_t>(sizeof h + table.size() * sizeof(RGBQUAD)));
     return dib;
 }
 
@@ -181,7 +201,7 @@ TEST(DibOutput, PngHoldsTheSamePixels)
 
     // 24 bits, 3 x 2: blue, green, red per pixel, 3 pad bytes per row.
     const std::vector<unsigned char> rows = {
-        3, 2, 1, 6, 5, 4, 9, 8, 7, 0, 0, 0,           // stored first: the bottom row
+        3,  2,  1,  6,  5,  4,  9,  8,  7,  0, 0, 0,  // stored first: the bottom row
         13, 12, 11, 16, 15, 14, 19, 18, 17, 0, 0, 0,  // the top row
     };
     const auto rgb = MakeDib(3, 2, 24, {}, rows);

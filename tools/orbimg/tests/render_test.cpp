@@ -55,8 +55,7 @@ TEST(Render, PixelsAndOrientationAtBothDepths)
     }
 
     // 8 bits: a grey ramp, rows stored bottom-up as in FITS.
-    ASSERT_EQ(RunTool({"render", dir / "m.fits", "-o", dir / "m.bmp", "--levels", "0,100", "--depth", "8"}).status,
-              0);
+    ASSERT_EQ(RunTool({"render", dir / "m.fits", "-o", dir / "m.bmp", "--levels", "0,100", "--depth", "8"}).status, 0);
     const std::string bmp = test::ReadText(dir / "m.bmp");
     ASSERT_EQ(bmp.size(), 14u + 40u + 1024u + 3u * 4u);
     EXPECT_EQ(bmp.substr(0, 2), "BM");
@@ -123,8 +122,7 @@ TEST(Render, TheRectIsTheWindowMeasured)
     }
     const auto outside = RunTool({"render", dir / "r.fits", "-o", dir / "x.png", "--rect", "1,1,16,21"});
     EXPECT_EQ(outside.status, 2);
-    EXPECT_EQ(outside.err,
-              "orbimg: rectangle 1,1,16,21 does not lie within the 16 x 20 image (pixels 1..16, 1..20)\n");
+    EXPECT_EQ(outside.err, "orbimg: rectangle 1,1,16,21 does not lie within the 16 x 20 image (pixels 1..16, 1..20)\n");
     EXPECT_FALSE(std::filesystem::exists(dir / "x.png"));
 }
 
@@ -206,8 +204,7 @@ TEST(Histogram, TableCountsOfAPlaneAndTheLuminance)
               "           2.25           4.5             2\n"
               "            4.5          6.75             2\n"
               "           6.75             9             3\n");
-    EXPECT_EQ(r.out.rfind("# " + (dir / "h.fits") + ": samples, 4 bins from 0 to 9; render levels ", 0), 0u)
-        << r.out;
+    EXPECT_EQ(r.out.rfind("# " + (dir / "h.fits") + ": samples, 4 bins from 0 to 9; render levels ", 0), 0u) << r.out;
 
     r = RunTool({"histogram", dir / "h.fits", "--bins", "4", "--log", "--range", "0,9"});
     EXPECT_NE(r.out.find("              0          2.25        0.4771\n"), std::string::npos) << r.out;
@@ -262,7 +259,7 @@ TEST(Info, SkyLevelAndNoiseOfAFieldWithAGradient)
     EXPECT_EQ(mesh.TilesX(), 9);
     EXPECT_EQ(mesh.TilesY(), 6);
     EXPECT_NEAR(mesh.Level(0), 1035.0, 2.0);  // the upper middle of six tile rows: 1000 + 60 x 116 / 199
-    EXPECT_NEAR(mesh.Noise(0), 10.0, 0.6);  // the whole frame's spread is about 20
+    EXPECT_NEAR(mesh.Noise(0), 10.0, 0.6);    // the whole frame's spread is about 20
     const std::vector<float> map = mesh.Map(0);
     EXPECT_NEAR(map[static_cast<std::size_t>(h / 2) * w + w / 2], 1030.0, 2.0);
     EXPECT_LT(map[0], map[static_cast<std::size_t>(h - 1) * w]);

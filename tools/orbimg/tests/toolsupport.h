@@ -296,8 +296,9 @@ struct TestStar {
 
 /// A mono frame in FITS order (row 1 first): sky + Gaussian noise + circular
 /// Gaussian stars sampled at pixel centres, clipped at `clip`.
-inline std::vector<double> StarFrame(int width, int height, double sky, double noise, const std::vector<TestStar>& stars,
-                                     unsigned long long seed = 1, double clip = 1e30)
+inline std::vector<double> StarFrame(int width, int height, double sky, double noise,
+                                     const std::vector<TestStar>& stars, unsigned long long seed = 1,
+                                     double clip = 1e30)
 {
     Noise random(seed);
     std::vector<double> samples;

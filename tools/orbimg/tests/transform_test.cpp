@@ -90,17 +90,17 @@ TEST(Transform, BinBlocksStartAtTheBottomLeftPixel)
     ExpectPixels(Transform(dir, dir / "r.fits", {"--bin", "2x2"}), 2, 2,
                  [&](long x, long y) { return block(2 * x - 1, 2 * y - 1, 2 * x, 2 * y); });
     // Kept as partial blocks at the right and the top.
-    ExpectPixels(Transform(dir, dir / "r.fits", {"--bin", "2x2", "--round-up"}), 3, 3, [&](long x, long y) {
-        return block(2 * x - 1, 2 * y - 1, std::min(2 * x, 5L), std::min(2 * y, 5L));
-    });
+    ExpectPixels(Transform(dir, dir / "r.fits", {"--bin", "2x2", "--round-up"}), 3, 3,
+                 [&](long x, long y) { return block(2 * x - 1, 2 * y - 1, std::min(2 * x, 5L), std::min(2 * y, 5L)); });
     MakeImageFits(dir / "even.fits", FLOAT_IMG, {4, 4}, Ramp(4, 4));
     ExpectPixels(Transform(dir, dir / "even.fits", {"--bin", "1x2"}), 4, 2,
                  [&](long x, long y) { return block(x, 2 * y - 1, x, 2 * y); });
 
     const auto big = RunTool({"transform", dir / "r.fits", "-o", dir / "big.fits", "--bin", "6x2"});
     EXPECT_EQ(big.status, 2);
-    EXPECT_EQ(big.err, "orbimg: transform: --bin 6x2 is larger than the 5 x 5 image (add --round-up to keep a "
-                       "partial block)\n");
+    EXPECT_EQ(big.err,
+              "orbimg: transform: --bin 6x2 is larger than the 5 x 5 image (add --round-up to keep a "
+              "partial block)\n");
     EXPECT_FALSE(std::filesystem::exists(dir / "big.fits"));
     ExpectPixels(Transform(dir, dir / "r.fits", {"--bin", "6x2", "--round-up"}), 1, 3,
                  [&](long, long y) { return block(1, 2 * y - 1, 5, std::min(2 * y, 5L)); });
@@ -146,29 +146,29 @@ TEST(Transform, BrightnessAndContrastOnTheDisplayScale)
     ScratchDir dir;
     // Levels 0 .. 255 (the extremes): display values are the samples.
     MakeImageFits(dir / "b.fits", FLOAT_IMG, {4, 1}, {0, 50, 100, 255});
-    ExpectPixels(Transform(dir, dir / "b.fits", {"--bright", "10"}), 4, 1,
-                 [](long x, long) { return std::vector<double>{10, 60, 110, 265}[x - 1]; });
+    ExpectPixels(Transform(dir, dir / "b.fits", {"--bright", "10"}), 4, 1, [](long x, long) {
+        return std::vector<double>{10, 60, 110, 265}[x - 1];
+    });
     // Contrast 256 doubles the distance from the pivot.
-    ExpectPixels(Transform(dir, dir / "b.fits", {"--contrast", "256", "--pivot", "100"}), 4, 1,
-                 [](long x, long) { return std::vector<double>{-100, 0, 100, 410}[x - 1]; });
+    ExpectPixels(Transform(dir, dir / "b.fits", {"--contrast", "256", "--pivot", "100"}), 4, 1, [](long x, long) {
+        return std::vector<double>{-100, 0, 100, 410}[x - 1];
+    });
 }
 
 TEST(Transform, HeaderKeywordsThatNoLongerHoldAreDropped)
 {
     ScratchDir dir;
     MakeImageFits(dir / "w.fits", FLOAT_IMG, {4, 4}, Ramp(4, 4), [](fitsfile* f, int* s) {
-        for (const char* card : {"OBJECT  = 'M 42'", "CTYPE1  = 'RA---TAN-SIP'", "CTYPE1A = 'RA---TAN'",
-                                 "CRPIX1  = 2.5", "CD1_1   = 1E-4", "A_ORDER = 2", "A_0_2   = 1E-4", "EQUINOX = 2.5",
-                                 "XBINNING= 1.", "XPIXSZ  = 3.76", "DATAMIN = 1."}) {
+        for (const char* card :
+             {"OBJECT  = 'M 42'", "CTYPE1  = 'RA---TAN-SIP'", "CTYPE1A = 'RA---TAN'", "CRPIX1  = 2.5", "CD1_1   = 1E-4",
+              "A_ORDER = 2", "A_0_2   = 1E-4", "EQUINOX = 2.5", "XBINNING= 1.", "XPIXSZ  = 3.76", "DATAMIN = 1."}) {
             fits_write_record(f, card, s);
         }
     });
-    const auto key = [&](const char* name) {
-        return LoadImageFile(dir / "out.fits").header.Value(name).value_or("");
-    };
+    const auto key = [&](const char* name) { return LoadImageFile(dir / "out.fits").header.Value(name).value_or(""); };
     Transform(dir, dir / "w.fits", {"--bright", "0"});
     EXPECT_EQ(key("CTYPE1"), "'RA---TAN-SIP'");  // geometry unchanged
-    EXPECT_EQ(key("DATAMIN"), "");                // values may have changed
+    EXPECT_EQ(key("DATAMIN"), "");               // values may have changed
     Transform(dir, dir / "w.fits", {"--flip", "v"});
     for (const char* dropped : {"CTYPE1", "CTYPE1A", "CRPIX1", "CD1_1", "A_ORDER", "A_0_2"}) {
         EXPECT_EQ(key(dropped), "") << dropped;
