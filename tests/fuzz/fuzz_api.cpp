@@ -1,7 +1,8 @@
 // Fuzz target: the public API. An input picks an image (size, planes,
 // samples with NaN and infinities, levels) and then a run of calls with any
 // arguments: rectangles and points anywhere in the int range, bins, depths,
-// filter radii, bin factors, sources smaller and larger than the object.
+// filter radii, bin factors, sources smaller and larger than the object,
+// mosaics, display stretches, star detection and focus curves.
 // After each input no lock, GDI object or global block may be left.
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -109,7 +110,7 @@ void Run(FuzzedDataProvider& in)
     double out[6][3] = {};
     int palettes = 0;
     while (in.remaining_bytes() > 0) {
-        switch (in.ConsumeIntegralInRange(0, 22)) {
+        switch (in.ConsumeIntegralInRange(0, 26)) {
         case 0: {
             volatile float v = image.GetPixelGrayRaw(Coordinate(in), Coordinate(in), in.ConsumeIntegralInRange(-1, 3));
             v = image.GetPixelGrayRaw(Number(in), Number(in), in.ConsumeIntegralInRange(-1, 3));
@@ -343,6 +344,61 @@ void Run(FuzzedDataProvider& in)
             int left = 0, top = 0, right = 0, bottom = 0;
             CRect rect = Rect(in);
             image.NormalizeRect(&rect, left, top, right, bottom);
+            break;
+        }
+        case 22: {
+            CImgDebayer colour;
+            colour.Do(in.ConsumeBool() ? &image : &other, in.ConsumeIntegralInRange(-1, 4), Coordinate(in),
+                      Coordinate(in), in.ConsumeIntegralInRange(-1, 3));
+            break;
+        }
+        case 23: {
+            CDisplayStretch stretch(in.ConsumeIntegralInRange(-1, 4), Number(in));
+            if (in.ConsumeBool()) {
+                stretch.SetParam(in.ConsumeIntegralInRange(-1, 3), Number(in));
+            }
+            volatile double v = stretch.Apply(Number(in), 0) + stretch.Inverse(Number(in), 1);
+            v = CDisplayStretch::ParamFor(in.ConsumeIntegralInRange(-1, 4), Number(in), Number(in));
+            (void)v;
+            image.SetStretch(stretch);
+            if (in.ConsumeBool()) {
+                CImgAutoLevel level(image);
+                CRect rect = Rect(in);
+                level.DoAutoStretch(in.ConsumeIntegralInRange(-1, 4), in.ConsumeIntegralInRange(0, 1), Number(in),
+                                    Number(in), in.ConsumeBool() ? &rect : nullptr);
+                image.SetStretch(level.GetStretch());
+            }
+            std::vector<int> hist(static_cast<std::size_t>(in.ConsumeIntegralInRange(1, 300)));
+            CRect rect = Rect(in);
+            image.GetHistogramDisplay(hist.data(), static_cast<int>(hist.size()), in.ConsumeIntegralInRange(-1, 3),
+                                      in.ConsumeBool() ? &rect : nullptr);
+            break;  // the stretch stays for the rendering cases
+        }
+        case 24: {
+            StarParams params;
+            params.plane = in.ConsumeIntegralInRange(-2, 3);
+            params.threshold = Number(in);
+            params.minArea = in.ConsumeIntegralInRange(-1, 20);
+            params.deblendContrast = Number(in);
+            params.saturation = Number(in);
+            params.hfrAperture = Number(in);
+            params.fit = in.ConsumeBool();
+            params.clean = in.ConsumeBool();
+            params.background.tile = in.ConsumeIntegralInRange(-1, 70);
+            params.background.filter = in.ConsumeIntegralInRange(-1, 6);
+            CStarField field(in.ConsumeBool() ? &image : &other);
+            field.Detect(params);
+            volatile double v = field.GetSummary().hfr;
+            (void)v;
+            break;
+        }
+        case 25: {
+            CFocusCurve curve;
+            for (int k = in.ConsumeIntegralInRange(0, 12); k > 0; --k) {
+                curve.Add(Number(in), Number(in), in.ConsumeBool() ? Number(in) : 0.0);
+            }
+            volatile double v = curve.Fit().best;
+            (void)v;
             break;
         }
         default: {

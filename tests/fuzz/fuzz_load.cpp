@@ -1,5 +1,6 @@
 // Fuzz target: the tool's file loaders (FITS plain, tile-compressed and
-// gzipped; PNG; JPEG) and what `info` and `render` do with what they load.
+// gzipped; PNG; JPEG) and what `info`, `render` and `stars --auto` do with
+// what they load.
 // Every input must end in status 0, or status 1 with exactly one line on
 // the error stream and no output file; no lock, GDI object or global block
 // may be left.
@@ -69,6 +70,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     Check({"info", g_input}, "");
     Check({"render", g_input, "-o", g_output, "--depth", size % 2 ? "8" : "24"}, g_output);
+    if (size % 3 == 0) {  // star detection on a third of the inputs, to keep the pace
+        Check({"stars", g_input, "--auto"}, "");
+    }
     if (GdiLiveObjectCount() != 0 || GlobalLiveBlockCount() != 0) {
         Fail("a GDI object or global block was left");
     }
