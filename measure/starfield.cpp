@@ -303,6 +303,10 @@ void Shape(const ProfileFit& fit, bool moffat, double refX, double refY, StarPro
         halfMinor = half(lMinor, lMajor);
         out.beta = beta;
     }
+    if (!(std::isfinite(refX + fit.p[2]) && std::isfinite(refY + fit.p[3]) && std::isfinite(halfMajor) &&
+          std::isfinite(halfMinor))) {
+        return;  // a fit that ran off to infinity or NaN gives no profile
+    }
     out.ok = true;
     out.x = refX + fit.p[2];
     out.y = refY + fit.p[3];
@@ -322,6 +326,9 @@ void Shape(const ProfileFit& fit, bool moffat, double refX, double refY, StarPro
 /// Windowed centroid (see the header), from (x, y), in the window.
 void WindowedCentroid(const Window& win, double sigma, double& x, double& y)
 {
+    if (!(std::isfinite(x) && std::isfinite(y) && std::isfinite(sigma))) {
+        return;  // nothing to refine from
+    }
     const double limit2 = 16.0 * sigma * sigma;
     const double inv = 1.0 / (2.0 * sigma * sigma);
     for (int round = 0; round < 16; ++round) {
@@ -370,6 +377,11 @@ void WindowedCentroid(const Window& win, double sigma, double& x, double& y)
 /// Aperture flux and half-flux radius about (x, y) within radius R.
 void HalfFluxRadius(const Window& win, double x, double y, double radius, double& flux, double& hfr)
 {
+    if (!(std::isfinite(x) && std::isfinite(y) && std::isfinite(radius))) {
+        flux = kNaN;
+        hfr = kNaN;
+        return;
+    }
     const double radius2 = radius * radius;
     const int bins = static_cast<int>(std::ceil(radius2 * kSquareBins)) + 1;
     thread_local std::vector<double> ring;
@@ -725,6 +737,8 @@ int CStarField::Detect(const StarParams& given)
     }
     const int width = m_image->GetWidth();
     const int height = m_image->GetHeight();
+    // An aperture wider than the frame measures the same as one as wide.
+    params.hfrAperture = std::min(params.hfrAperture, static_cast<double>(std::max(width, height)));
     m_background = std::make_unique<CSkyBackground>(rows.data(), width, height, params.background);
     if (!m_background->IsValid()) {
         return 0;
@@ -867,7 +881,12 @@ int CStarField::Detect(const StarParams& given)
         std::vector<WingModel>& models = wings[static_cast<std::size_t>(o)];
         for (int label = 1; label <= object.stars; ++label) {
             models.emplace_back();
-            stars.push_back(MeasureStar(frame, object, label, models.back()));
+            StarInfo star = MeasureStar(frame, object, label, models.back());
+            if (std::isfinite(star.x) && std::isfinite(star.y)) {
+                stars.push_back(star);
+            } else {
+                models.pop_back();  // infinite samples left no position: not a star
+            }
         }
     });
     std::vector<StarInfo> all;

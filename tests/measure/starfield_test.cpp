@@ -438,6 +438,31 @@ TEST(StarFlags, BlankAndEmptyFrames)
     EXPECT_EQ(field.Detect(params), 0);
 }
 
+// Infinite and huge samples in a star's core and settings at their extremes:
+// measured or refused, never a position or HFR computed from a fit that ran
+// off (under the sanitizers that was a NaN used as an index).
+TEST(StarFlags, InfiniteCoresAndExtremeSettings)
+{
+    constexpr int kWidth = 120;
+    std::vector<double> sky = Sky(kWidth, 80);
+    AddElliptic(sky, kWidth, 30.3, 40.6, 800.0, 1.5, 1.5, 0.0);
+    AddElliptic(sky, kWidth, 90.2, 40.1, 3e38, 1.2, 1.2, 0.0);
+    CKelImage image = ToImage(sky, kWidth, 80, 5u);
+    *image.GetImageAdr(30, 40, 0, 0, nullptr) = INFINITY;
+    *image.GetImageAdr(31, 41, 0, 0, nullptr) = -INFINITY;
+    for (double aperture : {0.0, 2.5, 1e300, double(INFINITY), double(NAN)}) {
+        StarParams params;
+        params.hfrAperture = aperture;
+        params.threshold = 1e-9;
+        CStarField field(&image);
+        field.Detect(params);
+        for (const StarInfo& star : field.GetStars()) {
+            EXPECT_TRUE(std::isfinite(star.x) && std::isfinite(star.y)) << aperture;
+            EXPECT_FALSE(star.hfr > kWidth) << aperture;
+        }
+    }
+}
+
 // The sky under a gradient and a large saturated star: within 0.2 sigma of
 // the truth at every pixel at least 40 px from the saturated star.
 TEST(SkyBackground, GradientAndSaturatedStar)
