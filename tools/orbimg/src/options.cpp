@@ -100,19 +100,19 @@ public:
     {
         set_help_flag();
         allow_extras();
-        const auto add = [this](const std::string& names, const OptionSpec* spec) {  // spec null: --help
-            const int values = spec && spec->value == OptionValue::Required ? 1 : 0;
+        const auto add = [this](const std::string& names, const OptionSpec* entry) {  // entry null: --help
+            const int values = entry && entry->value == OptionValue::Required ? 1 : 0;
             add_option(names,
-                       [this, spec](const CLI::results_t& results) {
-                           Use(spec, results.empty() ? std::string() : results.back());
-                           m_parsed.help = m_parsed.help || !spec;
+                       [this, entry](const CLI::results_t& results) {
+                           Use(entry, results.empty() ? std::string() : results.back());
+                           m_parsed.help = m_parsed.help || !entry;
                            return true;
                        })
                 ->expected(values, values)
                 ->trigger_on_parse();
         };
-        for (const auto& spec : specs) {
-            add(spec.alias.empty() ? spec.name : spec.alias + "," + spec.name, &spec);
+        for (const auto& entry : specs) {
+            add(entry.alias.empty() ? entry.name : entry.alias + "," + entry.name, &entry);
         }
         add("-h,--help", nullptr);
     }
@@ -138,7 +138,7 @@ public:
 private:
     /// Takes the words CLI11 left since the last option, then the option
     /// (null: --help, or the end of the words).
-    void Use(const OptionSpec* spec, const std::string& value)
+    void Use(const OptionSpec* entry, const std::string& value)
     {
         for (; m_taken < missing_.size(); ++m_taken) {
             const auto& [kind, word] = missing_[m_taken];
@@ -160,18 +160,18 @@ private:
             }
         }
         Close();
-        if (!spec) {
+        if (!entry) {
             return;
         }
-        if (spec->value == OptionValue::None && !value.empty()) {
-            throw UsageError("option " + spec->name + " takes no value");
+        if (entry->value == OptionValue::None && !value.empty()) {
+            throw UsageError("option " + entry->name + " takes no value");
         }
-        m_parsed.options.push_back(OptionUse{spec->name, {}});
-        if (!value.empty() || spec->value == OptionValue::Required) {
+        m_parsed.options.push_back(OptionUse{entry->name, {}});
+        if (!value.empty() || entry->value == OptionValue::Required) {
             m_parsed.options.back().values.push_back(value);
         }
-        if (spec->value == OptionValue::Points || (spec->value == OptionValue::OptionalCount && value.empty())) {
-            m_open = spec;
+        if (entry->value == OptionValue::Points || (entry->value == OptionValue::OptionalCount && value.empty())) {
+            m_open = entry;
         }
     }
 
