@@ -147,6 +147,38 @@ bool ShapeValid(const double* p, double half)
            std::fabs(p[3]) <= half + 1.0 && std::isfinite(p[0]);
 }
 
+// Sum of squared residuals of a profile model over the samples; with jtj and jtr also
+// the normal equations. The model gets the offsets from the centre (p[2], p[3]) and the
+// quadratic form q of the shape (p[4..6]), fills the gradient g when it is not null and
+// returns the model's value.
+template <int N, class Model>
+double SumSquares(const std::vector<FitSample>& samples, const double* p, double* jtj, double* jtr, Model model)
+{
+    const bool normal = jtj != nullptr;
+    if (normal) {
+        std::fill(jtj, jtj + N * N, 0.0);
+        std::fill(jtr, jtr + N, 0.0);
+    }
+    double rss = 0.0;
+    double g[N];
+    for (const FitSample& s : samples) {
+        const double dx = s.dx - p[2];
+        const double dy = s.dy - p[3];
+        const double ax = p[4] * dx + p[5] * dy;
+        const double ay = p[5] * dx + p[6] * dy;
+        const double q = dx * ax + dy * ay;
+        const double r = s.value - model(dx, dy, ax, ay, q, normal ? g : nullptr);
+        rss += r * r;
+        if (normal) {
+            AddRow(jtj, jtr, g, N, r);
+        }
+    }
+    if (normal) {
+        Mirror(jtj, N);
+    }
+    return rss;
+}
+
 class GaussianProblem : public LmProblem {
 public:
     GaussianProblem(const std::vector<FitSample>& samples, double half) : m_samples(samples), m_half(half) {}
@@ -154,31 +186,17 @@ public:
     bool Valid(const double* p) const override { return ShapeValid(p, m_half); }
     double Evaluate(const double* p, double* jtj, double* jtr) const override
     {
-        const bool normal = jtj != nullptr;
-        if (normal) {
-            std::fill(jtj, jtj + 49, 0.0);
-            std::fill(jtr, jtr + 7, 0.0);
-        }
-        double rss = 0.0;
-        for (const FitSample& s : m_samples) {
-            const double dx = s.dx - p[2];
-            const double dy = s.dy - p[3];
-            const double ax = p[4] * dx + p[5] * dy;
-            const double ay = p[5] * dx + p[6] * dy;
-            const double q = dx * ax + dy * ay;
-            const double e = std::exp(-0.5 * q);
-            const double ae = p[1] * e;
-            const double r = s.value - (p[0] + ae);
-            rss += r * r;
-            if (normal) {
-                const double g[7] = {1.0, e, ae * ax, ae * ay, -0.5 * ae * dx * dx, -ae * dx * dy, -0.5 * ae * dy * dy};
-                AddRow(jtj, jtr, g, 7, r);
-            }
-        }
-        if (normal) {
-            Mirror(jtj, 7);
-        }
-        return rss;
+        return SumSquares<7>(
+            m_samples, p, jtj, jtr, [p](double dx, double dy, double ax, double ay, double q, double* g) {
+                const double e = std::exp(-0.5 * q);
+                const double ae = p[1] * e;
+                if (g != nullptr) {
+                    const double row[7] = {
+                        1.0, e, ae * ax, ae * ay, -0.5 * ae * dx * dx, -ae * dx * dy, -0.5 * ae * dy * dy};
+                    std::copy(row, row + 7, g);
+                }
+                return p[0] + ae;
+            });
     }
 
 private:
@@ -197,39 +215,24 @@ public:
     void Clamp(double* p) const override { p[7] = std::clamp(p[7], kBetaMin, kBetaMax); }
     double Evaluate(const double* p, double* jtj, double* jtr) const override
     {
-        const bool normal = jtj != nullptr;
-        if (normal) {
-            std::fill(jtj, jtj + 64, 0.0);
-            std::fill(jtr, jtr + 8, 0.0);
-        }
         const double beta = p[7];
         const double inverse = 1.0 / beta;
-        double rss = 0.0;
-        for (const FitSample& s : m_samples) {
-            const double dx = s.dx - p[2];
-            const double dy = s.dy - p[3];
-            const double ax = p[4] * dx + p[5] * dy;
-            const double ay = p[5] * dx + p[6] * dy;
-            const double q = dx * ax + dy * ay;
-            const double u = 1.0 + q * inverse;
-            const double lu = std::log(u);
-            const double m = std::exp(-beta * lu);
-            const double am = p[1] * m;
-            const double r = s.value - (p[0] + am);
-            rss += r * r;
-            if (normal) {
-                const double k = am / u;  // -d(am)/dq
-                const double g[8] = {1.0,          m,
-                                     2.0 * k * ax, 2.0 * k * ay,
-                                     -k * dx * dx, -2.0 * k * dx * dy,
-                                     -k * dy * dy, am * (q * inverse / u - lu)};
-                AddRow(jtj, jtr, g, 8, r);
-            }
-        }
-        if (normal) {
-            Mirror(jtj, 8);
-        }
-        return rss;
+        return SumSquares<8>(m_samples, p, jtj, jtr,
+                             [p, beta, inverse](double dx, double dy, double ax, double ay, double q, double* g) {
+                                 const double u = 1.0 + q * inverse;
+                                 const double lu = std::log(u);
+                                 const double m = std::exp(-beta * lu);
+                                 const double am = p[1] * m;
+                                 if (g != nullptr) {
+                                     const double k = am / u;  // -d(am)/dq
+                                     const double row[8] = {1.0,          m,
+                                                            2.0 * k * ax, 2.0 * k * ay,
+                                                            -k * dx * dx, -2.0 * k * dx * dy,
+                                                            -k * dy * dy, am * (q * inverse / u - lu)};
+                                     std::copy(row, row + 8, g);
+                                 }
+                                 return p[0] + am;
+                             });
     }
 
 private:
