@@ -87,7 +87,8 @@ TEST(Render, TheRectIsTheWindowMeasured)
     }
     const double n = static_cast<double>(window.size());
     const double mean = std::accumulate(window.begin(), window.end(), 0.0) / n;
-    const double sigma = std::sqrt(std::inner_product(window.begin(), window.end(), window.begin(), 0.0) / n - mean * mean);
+    const double sigma =
+        std::sqrt(std::inner_product(window.begin(), window.end(), window.begin(), 0.0) / n - mean * mean);
     for (const char* rect : {"3,2,12,9", "12,9,3,2"}) {
         const auto r = RunTool({"render", dir / "r.fits", "-o", dir / "r.png", "--method", "mean", "--low", "1",
                                 "--high", "2", "--rect", rect});
