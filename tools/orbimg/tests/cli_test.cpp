@@ -81,7 +81,8 @@ TEST(Cli, HelpTexts)
     EXPECT_NE(none.err.find("Usage: orbimg <command>"), std::string::npos);
 }
 
-// Each way a command line is refused: status 2, one line, nothing on stdout.
+// Each way a command line is refused: status 2, one line, nothing on stdout
+// (the values of each shape are refused in OptionValues).
 TEST(Cli, BadCommandLinesExitWithTwoAndOneLine)
 {
     const std::vector<std::vector<std::string>> bad = {
@@ -93,10 +94,8 @@ TEST(Cli, BadCommandLinesExitWithTwoAndOneLine)
         {"render", "a.fits", "b.fits", "-o", "a.png"},
         {"render", "a.fits", "-o", "a.tiff"},
         {"render", "a.fits", "-o", "a.png", "--depth", "12"},
-        {"render", "a.fits", "-o", "a.png", "--png-level", "10"},
         {"render", "a.fits", "-o", "a.png", "--png-level", "fast"},
         {"render", "a.fits", "-o", "a.bmp", "--png-level", "1"},
-        {"render", "a.fits", "-o", "a.png", "--method", "best"},
         {"render", "a.fits", "-o", "a.png", "--levels", "1,2", "--method", "mean"},
         {"render", "a.fits", "-o", "a.png", "--palette", "--depth", "24"},
         {"histogram", "a.fits", "--bins"},
@@ -104,18 +103,15 @@ TEST(Cli, BadCommandLinesExitWithTwoAndOneLine)
         {"histogram", "a.fits", "-o", "h.bmp"},
         {"histogram", "a.fits", "--plane", "X"},
         {"focus", "a.fits", "--hfr", "--png-level", "3"},
-        {"focus", "a.fits", "--rect", "1,2,3"},
         {"focus", "--rect", "1,1,100,100"},
         {"stars", "a.fits"},
         {"stars", "a.fits", "--auto", "-3"},
         {"stars", "a.fits", "--auto", "--at", "1,1"},
-        {"stars", "a.fits", "--at", "12;5"},
         {"transform", "a.fits", "-o", "b.fits"},
         {"transform", "a.fits", "-o", "b.png", "--flip", "v"},
         {"transform", "a.fits", "-o", "b.fits", "--flip", "d"},
         {"transform", "a.fits", "-o", "b.fits", "--flip", "v", "--flip", "h"},
         {"transform", "a.fits", "-o", "b.fits", "--flip", "v", "--bicubic"},
-        {"transform", "a.fits", "-o", "b.fits", "--resample", "0x10"},
         {"transform", "a.fits", "-o", "b.fits", "--canvas", "10x10", "--anchor", "9"},
         {"transform", "a.fits", "-o", "b.fits", "--canvas", "10x10", "--fill", "bright"},
     };
