@@ -283,11 +283,6 @@ const Hostile kHostile[] = {
                           SetCard(b, h.header, key, std::string(key) + " = 30000");
                       }
                   })},
-    {"cut.fits", "truncated FITS file: the data ends before the image does",
-     [](const ScratchDir&, const std::string& path) {
-         test::MakeImageFits(path, FLOAT_IMG, {100, 100}, std::vector<double>(10000, 1.0));
-         std::filesystem::resize_file(path, 2880 + 8000);
-     }},
     {"bomb.fits.gz", "the gzip file would inflate more than 256-fold",
      [](const ScratchDir&, const std::string& path) { GzipFits(path, PrimaryHeader(2048, 2048, 8), 2048 * 2048); }},
     {"budget.fits.gz", "more than the memory budget of 32 MB",  // noise barely shrinks

@@ -1,6 +1,9 @@
 // Coordinates and command-line parsing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <utility>
+
 #include "commands.h"
 #include "coords.h"
 #include "options.h"
@@ -10,51 +13,37 @@ namespace {
 
 TEST(Coordinates, FitsPixelsMapToLibraryRowsFromTheBottom)
 {
-    // 4 x 3 image: FITS (1, 1) is the bottom-left pixel = library (0, 2).
-    const CfPoint bottomLeft = FitsToLibrary(FitsPoint{1.0, 1.0}, 3);
-    EXPECT_EQ(bottomLeft.x, 0.0);
-    EXPECT_EQ(bottomLeft.y, 2.0);
-    const CfPoint topRight = FitsToLibrary(FitsPoint{4.0, 3.0}, 3);
-    EXPECT_EQ(topRight.x, 3.0);
-    EXPECT_EQ(topRight.y, 0.0);
+    // FITS (1, 1) is the bottom-left pixel, library (0, height - 1); fractional
+    // positions convert both ways exactly.
+    for (const double fx : {0.5, 1.0, 17.25, 3000.0}) {
+        for (const double fy : {0.5, 1.0, 1999.75, 2000.0}) {
+            const CfPoint lib = FitsToLibrary(FitsPoint{fx, fy}, 2000);
+            EXPECT_TRUE(lib.x == fx - 1.0 && lib.y == 2000.0 - fy) << fx << "," << fy;
+            const FitsPoint back = LibraryToFits(lib.x, lib.y, 2000);
+            EXPECT_TRUE(back.x == fx && back.y == fy) << fx << "," << fy;
+        }
+    }
     EXPECT_EQ(FitsRowToLibrary(1, 3), 2);
     EXPECT_EQ(FitsRowToLibrary(3, 3), 0);
 }
 
-TEST(Coordinates, ConversionsAreExactInversesForFractionalPositions)
-{
-    for (const double fx : {0.5, 1.0, 17.25, 3000.0}) {
-        for (const double fy : {0.5, 1.0, 1999.75, 2000.0}) {
-            const CfPoint lib = FitsToLibrary(FitsPoint{fx, fy}, 2000);
-            const FitsPoint back = LibraryToFits(lib.x, lib.y, 2000);
-            EXPECT_EQ(back.x, fx);
-            EXPECT_EQ(back.y, fy);
-        }
-    }
-    // Half a pixel up in FITS is half a pixel up (smaller y) in the library.
-    EXPECT_EQ(FitsToLibrary(FitsPoint{2.0, 2.5}, 10).y, 7.5);
-}
-
 TEST(Coordinates, RectanglesCoverTheSamePixelsInBothSystems)
 {
-    // FITS columns 2..4, rows 1..2 of a 5 x 4 image: library rows 2..3.
-    const CRect r = FitsRectToLibrary(FitsRect{4, 2, 2, 1}, 5, 4);
-    EXPECT_EQ(r, CRect(1, 2, 4, 4));
-    const FitsRect back = LibraryRectToFits(r, 4);
-    EXPECT_EQ(back.x0, 2);
-    EXPECT_EQ(back.y0, 1);
-    EXPECT_EQ(back.x1, 4);
-    EXPECT_EQ(back.y1, 2);
-    // The whole image, and a single pixel.
-    EXPECT_EQ(FitsRectToLibrary(FitsRect{1, 1, 5, 4}, 5, 4), CRect(0, 0, 5, 4));
-    EXPECT_EQ(FitsRectToLibrary(FitsRect{5, 4, 5, 4}, 5, 4), CRect(4, 0, 5, 1));
-}
-
-TEST(Coordinates, RectanglesOutsideTheImageAreRefused)
-{
-    EXPECT_THROW(FitsRectToLibrary(FitsRect{0, 1, 3, 3}, 5, 4), UsageError);
-    EXPECT_THROW(FitsRectToLibrary(FitsRect{1, 1, 6, 3}, 5, 4), UsageError);
-    EXPECT_THROW(FitsRectToLibrary(FitsRect{1, 1, 3, 5}, 5, 4), UsageError);
+    // Of a 5 x 4 image: FITS columns 2..4, rows 1..2 (corners in either
+    // order) are library rows 2..3; the whole image; the top-right pixel.
+    const std::pair<FitsRect, CRect> cases[] = {
+        {{4, 2, 2, 1}, CRect(1, 2, 4, 4)}, {{1, 1, 5, 4}, CRect(0, 0, 5, 4)}, {{5, 4, 5, 4}, CRect(4, 0, 5, 1)}};
+    for (const auto& [fits, lib] : cases) {
+        EXPECT_EQ(FitsRectToLibrary(fits, 5, 4), lib);
+        const FitsRect back = LibraryRectToFits(lib, 4);
+        EXPECT_EQ(back.x0, std::min(fits.x0, fits.x1));
+        EXPECT_EQ(back.y0, std::min(fits.y0, fits.y1));
+        EXPECT_EQ(back.x1, std::max(fits.x0, fits.x1));
+        EXPECT_EQ(back.y1, std::max(fits.y0, fits.y1));
+    }
+    for (const FitsRect outside : {FitsRect{0, 1, 3, 3}, FitsRect{1, 1, 6, 3}, FitsRect{1, 1, 3, 5}}) {
+        EXPECT_THROW(FitsRectToLibrary(outside, 5, 4), UsageError);
+    }
 }
 
 TEST(OptionValues, NumbersAreCheckedWhole)
@@ -64,21 +53,13 @@ TEST(OptionValues, NumbersAreCheckedWhole)
     for (const char* bad : {"", "abc", "1.5x", " 1", "nan", "inf", "1e999"}) {
         EXPECT_THROW(ParseNumber(bad, "--low"), UsageError) << bad;
     }
-    EXPECT_EQ(ParseInt("64", "--bins", 2, 65536), 64);
+    // Both ends of the range are allowed.
+    EXPECT_EQ(ParseInt("2", "--bins", 2, 65536), 2);
+    EXPECT_EQ(ParseInt("65536", "--bins", 2, 65536), 65536);
     for (const char* bad : {"1", "65537", "2.0", "0x10", "-", "99999999999999"}) {
         EXPECT_THROW(ParseInt(bad, "--bins", 2, 65536), UsageError) << bad;
     }
     EXPECT_THROW(ParseNumber("300", "--fill", 0, 255), UsageError);
-}
-
-TEST(OptionValues, MessagesNameTheOptionAndTheValue)
-{
-    try {
-        ParseInt("many", "--bins", 2, 65536);
-        FAIL();
-    } catch (const UsageError& e) {
-        EXPECT_STREQ(e.what(), "bad value for --bins: 'many' (expected a whole number from 2 to 65536)");
-    }
 }
 
 TEST(OptionValues, ShapedValues)
@@ -180,7 +161,8 @@ ParsedArgs Parse(const std::string& command, const std::vector<std::string>& wor
     return ParseArgs(FindCommand(command)->options, words, command);
 }
 
-TEST(CommandPlans, Render)
+// What the command lines ask for; the refusals are in Cli.BadCommandLines.
+TEST(CommandPlans, RenderHistogramStarsFocus)
 {
     const RenderPlan p = ParseRender(Parse("render", {"a.fits", "-o", "a.BMP", "--method", "mean", "--high", "3"}));
     EXPECT_TRUE(p.bmp);
@@ -193,44 +175,22 @@ TEST(CommandPlans, Render)
     ASSERT_TRUE(l.levels);
     EXPECT_EQ(l.levels->second, 2000.0);
 
-    for (const auto& bad : std::vector<std::vector<std::string>>{
-             {"a.fits"},
-             {"a.fits", "-o", "a.jpg"},
-             {"a.fits", "-o", "a.png", "--method", "best"},
-             {"a.fits", "-o", "a.png", "--depth", "16"},
-             {"a.fits", "-o", "a.png", "--levels", "1,2", "--method", "mean"},
-             {"a.fits", "-o", "a.png", "--palette", "--depth", "24"},
-             {"a.fits", "b.fits", "-o", "a.png"},
-         }) {
-        EXPECT_THROW(ParseRender(Parse("render", bad)), UsageError) << bad.back();
-    }
-}
-
-TEST(CommandPlans, HistogramStarsFocus)
-{
     const HistogramPlan h = ParseHistogram(Parse("histogram", {"a.fits", "--bins", "64", "--plane", "g", "--log"}));
     EXPECT_EQ(h.bins, 64);
     EXPECT_EQ(h.plane, 'G');
     EXPECT_TRUE(h.log);
     EXPECT_FALSE(h.output);
-    EXPECT_THROW(ParseHistogram(Parse("histogram", {"a.fits", "-o", "h.bmp"})), UsageError);
     EXPECT_EQ(ParseHistogram(Parse("histogram", {"a.fits", "-o", "h.png", "--png-level", "9"})).pngLevel, 9);
     EXPECT_EQ(ParseFocus(Parse("focus", {"a.fits", "--hfr", "-o", "c.png", "--png-level", "0"})).pngLevel, 0);
-    EXPECT_THROW(ParseHistogram(Parse("histogram", {"a.fits", "--plane", "X"})), UsageError);
 
     const StarsPlan s = ParseStars(Parse("stars", {"a.fits", "--at", "10,20", "--at", "30.5,40"}));
     ASSERT_EQ(s.at.size(), 2u);
     EXPECT_EQ(s.at[1].x, 30.5);
     EXPECT_EQ(ParseStars(Parse("stars", {"a.fits", "--auto"})).autoCount, 50);
     EXPECT_EQ(ParseStars(Parse("stars", {"a.fits", "--auto", "7", "--csv", "s.csv"})).autoCount, 7);
-    EXPECT_THROW(ParseStars(Parse("stars", {"a.fits"})), UsageError);
-    EXPECT_THROW(ParseStars(Parse("stars", {"a.fits", "--auto", "--at", "1,1"})), UsageError);
-    EXPECT_THROW(ParseStars(Parse("stars", {"a.fits", "--auto=0"})), UsageError);
-
     const FocusPlan f = ParseFocus(Parse("focus", {"a.fits", "b.fits", "--rect", "1,1,100,100"}));
     EXPECT_EQ(f.inputs.size(), 2u);
-    ASSERT_TRUE(f.rect);
-    EXPECT_THROW(ParseFocus(Parse("focus", {"--rect", "1,1,100,100"})), UsageError);
+    EXPECT_TRUE(f.rect);
 }
 
 TEST(CommandPlans, TransformStepsKeepTheirOrder)
@@ -255,20 +215,6 @@ TEST(CommandPlans, TransformStepsKeepTheirOrder)
     EXPECT_EQ(t.steps[3].size.width, 100);
     EXPECT_EQ(t.steps[3].anchor, 8);
     EXPECT_EQ(t.steps[3].fill, 255.0);
-
-    for (const auto& bad : std::vector<std::vector<std::string>>{
-             {"a.fits", "-o", "b.fits"},
-             {"a.fits", "-o", "b.png", "--flip", "v"},
-             {"a.fits", "-o", "b.fits", "--flip", "d"},
-             {"a.fits", "-o", "b.fits", "--flip", "v", "--flip", "h"},
-             {"a.fits", "-o", "b.fits", "--bin", "0x2"},
-             {"a.fits", "-o", "b.fits", "--flip", "v", "--bicubic"},
-             {"a.fits", "-o", "b.fits", "--canvas", "10x10", "--anchor", "9"},
-             {"a.fits", "-o", "b.fits", "--resample", "10x"},
-             {"a.fits", "-o", "b.fits", "--bright", "x"},
-         }) {
-        EXPECT_THROW(ParseTransform(Parse("transform", bad)), UsageError) << bad.back();
-    }
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <limits>
+#include <numeric>
+#include <random>
 
 #include "commands.h"
 #include "dibfile.h"
@@ -67,23 +69,6 @@ TEST(Render, PixelsAndOrientationAtBothDepths)
     EXPECT_EQ(static_cast<unsigned char>(bmp[14 + 40 + 4 * 200]), 200);  // grey palette entry 200
 }
 
-TEST(Render, ColourPlanesKeepTheirColours)
-{
-    ScratchDir dir;
-    // 2 x 1, red plane then green then blue.
-    MakeImageFits(dir / "c.fits", FLOAT_IMG, {2, 1, 3}, {10, 200, 20, 100, 30, 0});
-    ASSERT_EQ(RunTool({"render", dir / "c.fits", "-o", dir / "c.png", "--levels", "0,255"}).status, 0);
-    const ImageFile png = LoadImageFile(dir / "c.png");
-    ASSERT_EQ(png.image->GetPlanes(), 3);
-    EXPECT_EQ(At(png, 0, 0, 0), 10);
-    EXPECT_EQ(At(png, 0, 0, 1), 20);
-    EXPECT_EQ(At(png, 0, 0, 2), 30);
-    EXPECT_EQ(At(png, 1, 0, 1), 100);
-    const auto pal = RunTool({"render", dir / "c.fits", "-o", dir / "c.bmp", "--palette", "--levels", "0,255"});
-    EXPECT_EQ(pal.status, 0) << pal.err;
-    EXPECT_NE(pal.out.find("8 bits, adaptive palette"), std::string::npos);
-}
-
 TEST(Render, TheRectIsTheWindowMeasured)
 {
     ScratchDir dir;
@@ -100,16 +85,10 @@ TEST(Render, TheRectIsTheWindowMeasured)
     for (int y = 2; y <= 9; ++y) {
         window.insert(window.end(), values.begin() + (y - 1) * 16 + 2, values.begin() + (y - 1) * 16 + 12);
     }
-    double mean = 0.0;
-    for (const double v : window) {
-        mean += v;
-    }
-    mean /= static_cast<double>(window.size());
-    double sq = 0.0;
-    for (const double v : window) {
-        sq += (v - mean) * (v - mean);
-    }
-    const double sigma = std::sqrt(sq / static_cast<double>(window.size()));
+    const double n = static_cast<double>(window.size());
+    const double mean = std::accumulate(window.begin(), window.end(), 0.0) / n;
+    const double sigma =
+        std::sqrt(std::inner_product(window.begin(), window.end(), window.begin(), 0.0) / n - mean * mean);
     for (const char* rect : {"3,2,12,9", "12,9,3,2"}) {
         const auto r = RunTool({"render", dir / "r.fits", "-o", dir / "r.png", "--method", "mean", "--low", "1",
                                 "--high", "2", "--rect", rect});
@@ -139,15 +118,12 @@ TEST(Render, FlatLevelsAndFailures)
     EXPECT_EQ(blocked.status, 1);
     EXPECT_EQ(blocked.err.rfind("orbimg: cannot write '" + (dir / "none/f.png") + "'", 0), 0u) << blocked.err;
     EXPECT_EQ(std::count(blocked.err.begin(), blocked.err.end(), '\n'), 1);
-    const auto missing = RunTool({"render", dir / "nope.fits", "-o", dir / "n.png"});
-    EXPECT_EQ(missing.status, 1);
-    EXPECT_FALSE(std::filesystem::exists(dir / "n.png"));
 }
 
 // Every compression level writes a PNG that reads back sample for sample:
 // a raster in bands of a few rows (more bands than are compressed at a
 // time, so the stream is joined across groups) with noise, runs and a flat
-// end; and the tool's render at that level.
+// end.
 class PngLevels : public testing::TestWithParam<int> {};
 
 TEST_P(PngLevels, ReadBackIdentical)
@@ -177,15 +153,6 @@ TEST_P(PngLevels, ReadBackIdentical)
                 }
             }
         }
-    }
-    // Through the tool, at each level, the extremes 0 and 9 included.
-    MakeImageFits(dir / "m.fits", FLOAT_IMG, {4, 3}, kMono);
-    const auto r = RunTool({"render", dir / "m.fits", "-o", dir / "m.png", "--levels", "0,100", "--png-level",
-                            std::to_string(GetParam())});
-    ASSERT_EQ(r.status, 0) << r.err;
-    const ImageFile png = LoadImageFile(dir / "m.png");
-    for (int i = 0; i < 12; ++i) {
-        EXPECT_EQ(At(png, i % 4, i / 4), Byte(kMono[static_cast<std::size_t>((2 - i / 4) * 4 + i % 4)], 0, 100)) << i;
     }
 }
 
@@ -229,29 +196,17 @@ TEST(Histogram, TableCountsOfAPlaneAndTheLuminance)
               "orbimg: histogram: --plane G needs a colour image; '" + (dir / "h.fits") + "' is mono\n");
 }
 
-TEST(Histogram, PlotIsAPngWithTheLevelsMarked)
-{
-    ScratchDir dir;
-    MakeImageFits(dir / "f.fits", FLOAT_IMG, {40, 30}, test::StarFrame(40, 30, 1000, 10, {{20, 15, 5000, 3}}));
-    const auto r = RunTool({"histogram", dir / "f.fits", "-o", dir / "h.png", "--log"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    const ImageFile plot = LoadImageFile(dir / "h.png");
-    EXPECT_EQ(plot.image->GetWidth(), 800);
-    EXPECT_EQ(plot.image->GetHeight(), 400);
-    EXPECT_NE(r.out.find("log10 counts; render levels "), std::string::npos) << r.out;
-    EXPECT_EQ(RunTool({"histogram", dir / "f.fits", "-o", dir / "none/h.png"}).status, 1);
-}
-
 TEST(Info, SkyLevelAndNoiseOfAFieldWithAGradient)
 {
     // A sky rising by 6 sigma from top to bottom, noise sigma 10, stars.
     const int w = 300;
     const int h = 200;
     std::vector<float> samples;
-    test::Noise noise(3);
+    std::mt19937_64 random(3);
+    std::normal_distribution<double> noise;
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
-            samples.push_back(static_cast<float>(1000.0 + 60.0 * y / (h - 1) + 10.0 * noise.Next() +
+            samples.push_back(static_cast<float>(1000.0 + 60.0 * y / (h - 1) + 10.0 * noise(random) +
                                                  ((x % 37 == 5 && y % 29 == 7) ? 5000.0 : 0.0)));
         }
     }

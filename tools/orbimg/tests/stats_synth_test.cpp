@@ -24,27 +24,18 @@ TEST(PlaneStats, FiniteSamplesOnly)
     const PlaneStats s = MeasurePlane(image, 0);
     EXPECT_EQ(s.finite, 4);
     EXPECT_EQ(s.blank, 2);
-    EXPECT_EQ(s.min, 1.0);
-    EXPECT_EQ(s.max, 4.0);
-    EXPECT_EQ(s.mean, 2.5);
-    EXPECT_EQ(s.stddev, std::sqrt(1.25));  // population: divided by 4
-    EXPECT_EQ(s.median, 3.0);              // index 4 / 2 of 1 2 3 4: the upper middle
+    EXPECT_EQ(s.median, 3.0);  // the figures of finite samples agree with Calc (agree_test.cpp)
     EXPECT_TRUE(std::isnan(MeasurePlane(image, 0, false).median));
     const auto extremes = FiniteExtremes(image, 0);
     ASSERT_TRUE(extremes);
     EXPECT_EQ(extremes->first, 1.0f);
     EXPECT_EQ(extremes->second, 4.0f);
-}
-
-TEST(PlaneStats, NoFiniteSample)
-{
-    CKelImage image(2, 1, 1, -32, 1.0, 0.0, 1);
-    *image.GetImageAdr(0, 0, 0, 0, nullptr) = std::nanf("");
-    *image.GetImageAdr(1, 0, 0, 0, nullptr) = std::numeric_limits<float>::infinity();
-    const PlaneStats s = MeasurePlane(image, 0);
-    EXPECT_EQ(s.finite, 0);
-    EXPECT_EQ(s.blank, 2);
-    EXPECT_TRUE(std::isnan(s.mean));
+    // No finite sample: no mean, no extremes.
+    for (const int i : {0, 2, 4, 5}) {
+        *image.GetImageAdr(i % 3, i / 3, 0, 0, nullptr) = inf;
+    }
+    EXPECT_EQ(MeasurePlane(image, 0).finite, 0);
+    EXPECT_TRUE(std::isnan(MeasurePlane(image, 0).mean));
     EXPECT_FALSE(FiniteExtremes(image, 0));
 }
 
@@ -75,7 +66,7 @@ TEST(Synthesis, SameParametersSameBits)
     EXPECT_NE(SynthesizeField(SmallField(8)).stars[0].position.x, a.stars[0].position.x);
 }
 
-// Stars, blanks and saturation where the lists say; the sky darkens upward;
+// Stars, blanks and saturation where the lists say;
 // the brightest unsaturated star measures the FWHM given.
 TEST(Synthesis, TheFieldIsWhatItsListsSay)
 {
@@ -105,20 +96,6 @@ TEST(Synthesis, TheFieldIsWhatItsListsSay)
             EXPECT_TRUE(std::isnan(*image.GetImageAdr(c.IntX(), c.IntY(), p, 1, nullptr)));
         }
     }
-    float highest = 0.0f;
-    for (int p = 0; p < 3; ++p) {
-        highest = std::max(highest, FiniteExtremes(image, p)->second);
-    }
-    EXPECT_EQ(highest, 65535.0f);
-    // Median of the top and bottom rows of green: 1000 and 1200 plus noise.
-    auto rowMedian = [&](int y) {
-        const float* row = image.GetImageAdr(0, y, 1, 1, nullptr);
-        std::vector<float> v(row, row + params.width);
-        std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
-        return v[v.size() / 2];
-    };
-    EXPECT_NEAR(rowMedian(0), 1015.0f, 8.0f);
-    EXPECT_NEAR(rowMedian(params.height - 1), 1215.0f, 8.0f);
 
     ASSERT_NE(best, nullptr);
     const StarMeasurer measurer(image, params.saturation);

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -271,24 +272,6 @@ inline FitsData ReadFitsData(const std::string& path)
     return data;
 }
 
-/// Deterministic Gaussian noise (Box-Muller on a 64-bit LCG), the same on
-/// every platform.
-class Noise {
-public:
-    explicit Noise(unsigned long long seed) : m_state(seed * 6364136223846793005ULL + 1442695040888963407ULL) {}
-    double Next()
-    {
-        m_state = m_state * 6364136223846793005ULL + 1442695040888963407ULL;
-        const double u1 = (static_cast<double>(m_state >> 11) + 1.0) * 0x1.0p-53;
-        m_state = m_state * 6364136223846793005ULL + 1442695040888963407ULL;
-        const double u2 = static_cast<double>(m_state >> 11) * 0x1.0p-53;
-        return std::sqrt(-2.0 * std::log(u1)) * std::cos(6.283185307179586 * u2);
-    }
-
-private:
-    unsigned long long m_state;
-};
-
 /// A star for StarFrame: FITS position, peak above the sky, FWHM in pixels.
 struct TestStar {
     double x, y, peak, fwhm;
@@ -300,11 +283,12 @@ inline std::vector<double> StarFrame(int width, int height, double sky, double n
                                      const std::vector<TestStar>& stars, unsigned long long seed = 1,
                                      double clip = 1e30)
 {
-    Noise random(seed);
+    std::mt19937_64 random(seed);
+    std::normal_distribution<double> gauss;
     std::vector<double> samples;
     for (int y = 1; y <= height; ++y) {
         for (int x = 1; x <= width; ++x) {
-            double v = sky + noise * random.Next();
+            double v = sky + noise * gauss(random);
             for (const auto& s : stars) {
                 const double sigma = s.fwhm / 2.3548200450309493;
                 v += s.peak * std::exp(-((x - s.x) * (x - s.x) + (y - s.y) * (y - s.y)) / (2.0 * sigma * sigma));
