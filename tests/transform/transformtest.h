@@ -86,58 +86,54 @@ inline ::testing::AssertionResult SameImage(const CKelImage& a, const CKelImage&
     return ::testing::AssertionSuccess();
 }
 
-/// Bilinear resampling of `src` to width x height, pixel by pixel.
+/// The two source samples a bilinear read at s pairs along an axis of `size`
+/// samples, and the weight of the second: past the last sample the last
+/// pair, extrapolated.
+struct BilinearTaps {
+    int first;
+    int second;
+    float f;
+};
+
+inline BilinearTaps TapsAt(float s, int size)
+{
+    const int i = static_cast<int>(s);
+    const float f = s - static_cast<float>(i);
+    if (size == 1) {
+        return {0, 0, f};
+    }
+    if (f != 0.0f && i >= size - 1) {
+        return {i - 1, i, s - static_cast<float>(i - 1)};
+    }
+    return {i, i + 1, f};
+}
+
+/// Bilinear resampling of `src` to width x height, pixel by pixel; taps of
+/// weight 0 are not read.
 inline CKelImage ReferenceBilinear(const CKelImage& src, int width, int height)
 {
     CKelImage out = MakeImage(width, height, src.GetPlanes());
-    const int W = src.GetWidth();
-    const int H = src.GetHeight();
-    const float xScale = static_cast<float>(W) / static_cast<float>(width);
-    const float yScale = static_cast<float>(H) / static_cast<float>(height);
+    const float xScale = static_cast<float>(src.GetWidth()) / static_cast<float>(width);
+    const float yScale = static_cast<float>(src.GetHeight()) / static_cast<float>(height);
     for (int p = 0; p < src.GetPlanes(); ++p) {
         for (int y = 0; y < height; ++y) {
-            const float sy = static_cast<float>(y) * yScale;
-            const int iy = static_cast<int>(sy);
-            float fy = sy - static_cast<float>(iy);
-            int r0 = iy;
-            int r1 = iy;
-            if (fy == 0.0f || H == 1) {
-            } else if (iy >= H - 1) {
-                r0 = iy - 1;
-                fy = sy - static_cast<float>(iy - 1);
-            } else {
-                r1 = iy + 1;
-            }
+            const BilinearTaps r = TapsAt(static_cast<float>(y) * yScale, src.GetHeight());
             for (int x = 0; x < width; ++x) {
-                const float sx = static_cast<float>(x) * xScale;
-                const int ix = static_cast<int>(sx);
-                float fx = sx - static_cast<float>(ix);
-                int c0 = ix;
-                int c1 = ix + 1;
-                if (W == 1) {
-                    c0 = c1 = 0;
-                } else if (fx != 0.0f && ix >= W - 1) {
-                    c0 = ix - 1;
-                    c1 = ix;
-                    fx = sx - static_cast<float>(ix - 1);
-                }
-                float v;
-                if (fx == 0.0f && fy == 0.0f) {
-                    v = At(src, c0, r0, p);
-                } else {
-                    const float w11 = fx * fy;
-                    const float w01 = fy - w11;
-                    const float w10 = fx - w11;
-                    const float w00 = (1.0f - fx) * (1.0f - fy);
-                    v = w00 * At(src, c0, r0, p);
+                const BilinearTaps c = TapsAt(static_cast<float>(x) * xScale, src.GetWidth());
+                float v = At(src, c.first, r.first, p);
+                if (c.f != 0.0f || r.f != 0.0f) {
+                    const float w11 = c.f * r.f;
+                    const float w01 = r.f - w11;
+                    const float w10 = c.f - w11;
+                    v *= (1.0f - c.f) * (1.0f - r.f);
                     if (w01 != 0.0f) {
-                        v += w01 * At(src, c0, r1, p);
+                        v += w01 * At(src, c.first, r.second, p);
                     }
                     if (w10 != 0.0f) {
-                        v += w10 * At(src, c1, r0, p);
+                        v += w10 * At(src, c.second, r.first, p);
                     }
                     if (w11 != 0.0f) {
-                        v += w11 * At(src, c1, r1, p);
+                        v += w11 * At(src, c.second, r.second, p);
                     }
                 }
                 *out.GetImageAdr(x, y, p, 0, nullptr) = v;
@@ -166,55 +162,35 @@ inline int MirrorIndex(int j, int size)
     return j < 0 ? 0 : (j > size - 1 ? size - 1 : j);
 }
 
-/// Bicubic resampling of `src` to width x height, pixel by pixel: the four
-/// source rows fetched for every destination pixel, left-out taps skipped.
+/// Bicubic resampling of `src` to width x height, pixel by pixel: taps of
+/// weight 0 left out, mirrored at the edges.
 inline CKelImage ReferenceBicubic(const CKelImage& src, int width, int height)
 {
-    const int planes = src.GetPlanes();
-    CKelImage out = MakeImage(width, height, planes);
+    CKelImage out = MakeImage(width, height, src.GetPlanes());
     const int W = src.GetWidth();
     const int H = src.GetHeight();
     const double xScale = static_cast<double>(W) / static_cast<double>(width);
     const double yScale = static_cast<double>(H) / static_cast<double>(height);
-    for (int y = 0; y < height; ++y) {
-        const double sy = y * yScale;
-        const int iy = static_cast<int>(sy);
-        for (int x = 0; x < width; ++x) {
-            const double sx = x * xScale;
-            const int ix = static_cast<int>(sx);
-            std::vector<double> acc(planes, 0.0);
-            double sum = 0.0;
-            for (int j = iy - 1; j <= iy + 2; ++j) {
-                std::vector<const float*> rows;
-                for (int p = 0; p < planes; ++p) {
-                    rows.push_back(src.GetImageAdr(0, MirrorIndex(j, H), p, 1, nullptr));
-                }
-                const double dy = std::fabs(j - sy);
-                if (dy >= 2.0) {
-                    continue;
-                }
-                const double wy = CubicKernel(dy);
-                if (wy == 0.0) {
-                    continue;
-                }
-                for (int i = ix - 1; i <= ix + 2; ++i) {
-                    const double dx = std::fabs(i - sx);
-                    if (dx >= 2.0) {
-                        continue;
-                    }
-                    const double wx = CubicKernel(dx);
-                    if (wx == 0.0) {
-                        continue;
-                    }
-                    const double w = wx * wy;
-                    sum += w;
-                    for (int p = 0; p < planes; ++p) {
-                        acc[p] += rows[p][MirrorIndex(i, W)] * w;
+    for (int p = 0; p < src.GetPlanes(); ++p) {
+        for (int y = 0; y < height; ++y) {
+            const double sy = y * yScale;
+            for (int x = 0; x < width; ++x) {
+                const double sx = x * xScale;
+                double acc = 0.0;
+                double sum = 0.0;
+                for (int j = static_cast<int>(sy) - 1; j <= static_cast<int>(sy) + 2; ++j) {
+                    for (int i = static_cast<int>(sx) - 1; i <= static_cast<int>(sx) + 2; ++i) {
+                        const double dy = std::fabs(j - sy);
+                        const double dx = std::fabs(i - sx);
+                        if (dy >= 2.0 || dx >= 2.0 || CubicKernel(dy) == 0.0 || CubicKernel(dx) == 0.0) {
+                            continue;
+                        }
+                        const double w = CubicKernel(dx) * CubicKernel(dy);
+                        sum += w;
+                        acc += At(src, MirrorIndex(i, W), MirrorIndex(j, H), p) * w;
                     }
                 }
-            }
-            for (int p = 0; p < planes; ++p) {
-                *out.GetImageAdr(x, y, p, 0, nullptr) = static_cast<float>(acc[p]) / static_cast<float>(sum);
+                *out.GetImageAdr(x, y, p, 0, nullptr) = static_cast<float>(acc) / static_cast<float>(sum);
             }
         }
     }
