@@ -1,7 +1,12 @@
-// CImgResolution: agreement with the pixel-by-pixel computation and the numpy
-// reference, points, levels and refusals (in place, and every core against the
+// CImgResolution: the numpy reference, every build of the kernels against the
+// plain one, points and levels (in place, refusals, and every core against the
 // serial loop: parallel_test.cpp).
-#include "support/eachtarget.h"
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <optional>
+
+#include "platform/simd.h"
 #include "transformtest.h"
 
 namespace orbimg::test {
@@ -27,63 +32,87 @@ CImgResolution Resampled(const CKelImage& src, int width, int height, Method met
                                    [&](CImgResolution& op, CKelImage& s) { Resample(op, &s, width, height, method); });
 }
 
-using ResolutionEachTarget = orbimg::test::EachTarget;
-ORBIMG_EACH_TARGET(ResolutionEachTarget);
-
 TEST(Resolution, DoIsBilinear)
 {
     const CKelImage src = RandomImage(11, 6, 3, 5, true);
     EXPECT_TRUE(SameImage(Resampled(src, 17, 4, Method::Do), Resampled(src, 17, 4, Method::Bilinear)));
 }
 
-// Source and destination sizes covering enlargement, reduction, whole and
-// fractional scales, one-sample axes and sources below 3 x 3.
-const int kSizes[][4] = {
-    {9, 7, 18, 14}, {9, 7, 4, 3}, {9, 7, 13, 5},  {12, 8, 6, 4},  {12, 8, 18, 12}, {7, 9, 7, 9},
-    {1, 5, 6, 9},   {5, 1, 9, 4}, {1, 1, 4, 3},   {2, 2, 5, 5},   {2, 3, 7, 2},    {3, 3, 8, 8},
-    {16, 5, 3, 11}, {4, 4, 1, 1}, {20, 3, 60, 9}, {6, 6, 11, 17},
-};
-
-TEST_P(ResolutionEachTarget, MatchesPixelByPixel)
+// Every build of the row kernels gives the plain build's bits, on sizes
+// covering enlargement, reduction, whole and fractional scales, one-sample
+// axes and sources below 3 x 3, with and without NaN, infinite and signed
+// zero samples.
+TEST(Resolution, EveryBuildMatchesThePlainOne)
 {
+    const int sizes[][4] = {
+        {9, 7, 18, 14}, {9, 7, 4, 3}, {9, 7, 13, 5},  {12, 8, 6, 4},  {12, 8, 18, 12}, {7, 9, 7, 9},
+        {1, 5, 6, 9},   {5, 1, 9, 4}, {1, 1, 4, 3},   {2, 2, 5, 5},   {2, 3, 7, 2},    {3, 3, 8, 8},
+        {16, 5, 3, 11}, {4, 4, 1, 1}, {20, 3, 60, 9}, {6, 6, 11, 17},
+    };
+    const std::vector<std::int64_t> targets = simd::Targets();
+    const std::int64_t plain = *std::max_element(targets.begin(), targets.end());  // SCALAR or EMU128
     unsigned seed = 100;
     for (bool specials : {false, true}) {
-        for (const auto& s : kSizes) {
+        for (const auto& s : sizes) {
             for (int planes : {1, 3}) {
                 const CKelImage src = RandomImage(s[0], s[1], planes, ++seed, specials);
-                EXPECT_TRUE(SameImage(Resampled(src, s[2], s[3], Method::Bilinear), ReferenceBilinear(src, s[2], s[3])))
-                    << s[0] << "x" << s[1] << " -> " << s[2] << "x" << s[3] << " planes " << planes;
-                EXPECT_TRUE(SameImage(Resampled(src, s[2], s[3], Method::Bicubic), ReferenceBicubic(src, s[2], s[3])))
-                    << s[0] << "x" << s[1] << " -> " << s[2] << "x" << s[3] << " planes " << planes;
+                for (Method method : {Method::Bilinear, Method::Bicubic}) {
+                    std::optional<simd::ForceTarget> force(std::in_place, plain);
+                    const CImgResolution want = Resampled(src, s[2], s[3], method);
+                    for (std::int64_t target : targets) {
+                        force.reset();
+                        force.emplace(target);
+                        EXPECT_TRUE(SameImage(Resampled(src, s[2], s[3], method), want))
+                            << simd::TargetName(target) << " " << s[0] << "x" << s[1] << " -> " << s[2] << "x" << s[3]
+                            << " planes " << planes << (method == Method::Bicubic ? " bicubic" : " bilinear");
+                    }
+                }
             }
         }
     }
 }
 
+// The sources and cases of tests/reference/transform_reference.py, each in
+// one plane of a colour image (another plane in each case).
 TEST(Resolution, AgreesWithNumpyReference)
 {
-    // The source of tests/reference/transform_reference.py.
-    CKelImage src = MakeImage(5, 4, 1);
-    Fill(src, 0,
-         [](int x, int y) { return static_cast<float>(100.0 + 7.0 * x + 13.0 * y + ((x * 31 + y * 17) % 11) * 2.5); });
-    *src.GetImageAdr(2, 1, 0, 0, nullptr) = -40.25f;
-    *src.GetImageAdr(4, 3, 0, 0, nullptr) = 5000.5f;
-
-    const std::vector<double> ref = ReadNumbers("transform_resample.txt");
     const struct {
-        Method method;
-        int width;
-        int height;
-    } cases[] = {{Method::Bilinear, 8, 7}, {Method::Bilinear, 3, 3}, {Method::Bicubic, 9, 7}, {Method::Bicubic, 3, 2}};
+        int srcWidth, srcHeight;
+        bool specials;
+        int width, height;
+    } cases[] = {
+        {5, 4, false, 8, 7},   {5, 4, false, 3, 3}, {5, 4, false, 9, 7}, {5, 4, false, 3, 2},   {1, 5, false, 6, 9},
+        {5, 1, false, 9, 4},   {1, 1, false, 4, 3}, {2, 2, false, 5, 5}, {2, 3, false, 7, 2},   {3, 3, false, 8, 8},
+        {16, 5, false, 3, 11}, {4, 4, false, 1, 1}, {7, 9, false, 7, 9}, {6, 6, false, 11, 17}, {9, 7, true, 18, 14},
+        {9, 7, true, 4, 3},    {9, 7, true, 9, 7},  {9, 7, true, 13, 5},
+    };
+    const std::vector<double> ref = ReadNumbers("transform_resample.txt");
     std::size_t k = 0;
+    int plane = 0;
     for (const auto& c : cases) {
-        const CImgResolution out = Resampled(src, c.width, c.height, c.method);
-        for (int y = 0; y < c.height; ++y) {
-            for (int x = 0; x < c.width; ++x, ++k) {
-                ASSERT_LT(k, ref.size());
-                EXPECT_TRUE(SameBits(At(out, x, y), static_cast<float>(ref[k])))
-                    << c.width << "x" << c.height << " at " << x << "," << y << ": " << At(out, x, y) << " vs "
-                    << ref[k];
+        CKelImage src = RandomImage(c.srcWidth, c.srcHeight, 3, static_cast<unsigned>(k));
+        plane = (plane + 1) % 3;
+        Fill(src, plane, [](int x, int y) {
+            return static_cast<float>(100.0 + 7.0 * x + 13.0 * y + ((x * 31 + y * 17) % 11) * 2.5);
+        });
+        if (c.srcWidth > 2 && c.srcHeight > 1) {
+            *src.GetImageAdr(2, 1, plane, 0, nullptr) = -40.25f;
+        }
+        *src.GetImageAdr(c.srcWidth - 1, c.srcHeight - 1, plane, 0, nullptr) = 5000.5f;
+        if (c.specials) {
+            *src.GetImageAdr(4, 3, plane, 0, nullptr) = std::numeric_limits<float>::quiet_NaN();
+            *src.GetImageAdr(1, 5, plane, 0, nullptr) = std::numeric_limits<float>::infinity();
+            *src.GetImageAdr(7, 1, plane, 0, nullptr) = -0.0f;
+        }
+        for (Method method : {Method::Bilinear, Method::Bicubic}) {
+            const CImgResolution out = Resampled(src, c.width, c.height, method);
+            for (int y = 0; y < c.height; ++y) {
+                for (int x = 0; x < c.width; ++x, ++k) {
+                    ASSERT_LT(k, ref.size());
+                    EXPECT_TRUE(SameSample(At(out, x, y, plane), static_cast<float>(ref[k])))
+                        << c.srcWidth << "x" << c.srcHeight << " -> " << c.width << "x" << c.height << " at " << x
+                        << "," << y << ": " << At(out, x, y, plane) << " vs " << ref[k];
+                }
             }
         }
     }

@@ -1,7 +1,5 @@
 // Helpers for the transform tests: random images, NaN-aware sample
-// comparison, lock counts, and plain pixel-by-pixel resampling written
-// straight from the rules (every sample fetched where it is used), against
-// which the library's row kernels must agree bit for bit.
+// comparison and lock counts.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -84,117 +82,6 @@ inline ::testing::AssertionResult SameImage(const CKelImage& a, const CKelImage&
         }
     }
     return ::testing::AssertionSuccess();
-}
-
-/// The two source samples a bilinear read at s pairs along an axis of `size`
-/// samples, and the weight of the second: past the last sample the last
-/// pair, extrapolated.
-struct BilinearTaps {
-    int first;
-    int second;
-    float f;
-};
-
-inline BilinearTaps TapsAt(float s, int size)
-{
-    const int i = static_cast<int>(s);
-    const float f = s - static_cast<float>(i);
-    if (size == 1) {
-        return {0, 0, f};
-    }
-    if (f != 0.0f && i >= size - 1) {
-        return {i - 1, i, s - static_cast<float>(i - 1)};
-    }
-    return {i, i + 1, f};
-}
-
-/// Bilinear resampling of `src` to width x height, pixel by pixel; taps of
-/// weight 0 are not read.
-inline CKelImage ReferenceBilinear(const CKelImage& src, int width, int height)
-{
-    CKelImage out = MakeImage(width, height, src.GetPlanes());
-    const float xScale = static_cast<float>(src.GetWidth()) / static_cast<float>(width);
-    const float yScale = static_cast<float>(src.GetHeight()) / static_cast<float>(height);
-    for (int p = 0; p < src.GetPlanes(); ++p) {
-        for (int y = 0; y < height; ++y) {
-            const BilinearTaps r = TapsAt(static_cast<float>(y) * yScale, src.GetHeight());
-            for (int x = 0; x < width; ++x) {
-                const BilinearTaps c = TapsAt(static_cast<float>(x) * xScale, src.GetWidth());
-                float v = At(src, c.first, r.first, p);
-                if (c.f != 0.0f || r.f != 0.0f) {
-                    const float w11 = c.f * r.f;
-                    const float w01 = r.f - w11;
-                    const float w10 = c.f - w11;
-                    v *= (1.0f - c.f) * (1.0f - r.f);
-                    if (w01 != 0.0f) {
-                        v += w01 * At(src, c.first, r.second, p);
-                    }
-                    if (w10 != 0.0f) {
-                        v += w10 * At(src, c.second, r.first, p);
-                    }
-                    if (w11 != 0.0f) {
-                        v += w11 * At(src, c.second, r.second, p);
-                    }
-                }
-                *out.GetImageAdr(x, y, p, 0, nullptr) = v;
-            }
-        }
-    }
-    return out;
-}
-
-inline double CubicKernel(double t)
-{
-    const double t2 = t * t;
-    if (t < 1.0) {
-        return (1.0 - t2 * 2.9) + (t2 * 1.9) * t;
-    }
-    return ((0.4 - t * 0.8) + t2 * 0.5) - (t2 * 0.1) * t;
-}
-
-inline int MirrorIndex(int j, int size)
-{
-    if (j < 0) {
-        j = -j;
-    } else if (j > size - 1) {
-        j = 2 * (size - 1) - j;
-    }
-    return j < 0 ? 0 : (j > size - 1 ? size - 1 : j);
-}
-
-/// Bicubic resampling of `src` to width x height, pixel by pixel: taps of
-/// weight 0 left out, mirrored at the edges.
-inline CKelImage ReferenceBicubic(const CKelImage& src, int width, int height)
-{
-    CKelImage out = MakeImage(width, height, src.GetPlanes());
-    const int W = src.GetWidth();
-    const int H = src.GetHeight();
-    const double xScale = static_cast<double>(W) / static_cast<double>(width);
-    const double yScale = static_cast<double>(H) / static_cast<double>(height);
-    for (int p = 0; p < src.GetPlanes(); ++p) {
-        for (int y = 0; y < height; ++y) {
-            const double sy = y * yScale;
-            for (int x = 0; x < width; ++x) {
-                const double sx = x * xScale;
-                double acc = 0.0;
-                double sum = 0.0;
-                for (int j = static_cast<int>(sy) - 1; j <= static_cast<int>(sy) + 2; ++j) {
-                    for (int i = static_cast<int>(sx) - 1; i <= static_cast<int>(sx) + 2; ++i) {
-                        const double dy = std::fabs(j - sy);
-                        const double dx = std::fabs(i - sx);
-                        if (dy >= 2.0 || dx >= 2.0 || CubicKernel(dy) == 0.0 || CubicKernel(dx) == 0.0) {
-                            continue;
-                        }
-                        const double w = CubicKernel(dx) * CubicKernel(dy);
-                        sum += w;
-                        acc += At(src, MirrorIndex(i, W), MirrorIndex(j, H), p) * w;
-                    }
-                }
-                *out.GetImageAdr(x, y, p, 0, nullptr) = static_cast<float>(acc) / static_cast<float>(sum);
-            }
-        }
-    }
-    return out;
 }
 
 }  // namespace orbimg::test
