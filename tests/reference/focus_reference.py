@@ -9,7 +9,8 @@ Writes focus_reference.txt next to this script:
   3. focus figures of pseudo-random colour and mono frames (FillRandom in
      tests/filter/filtertest.h) for four settings, negative ones among them,
      and four rectangles each;
-  4. focus figures of a frame over 24 binades, without and with a NaN.
+  4. focus figures of a frame over 24 binades, without and with a NaN;
+  5. the 49 coefficients of a Gaussian matrix of radius 3 with sigma 0.7.
 
 Every step follows the library's float32 arithmetic in the same order:
 coefficients exp() in double stored as float32; sums in float32 in index
@@ -175,6 +176,10 @@ def main():
             lines.append(" ".join(repr(focus(img, narrow, wide, rect)) for rect in rects))
     lines.append("# (1, 3) on the 24-binade frames, without and with a NaN sample")
     lines.append(" ".join(repr(focus(binades_frame(nan), 1, 3)) for nan in (False, True)))
+    # A sigma whose exponent denominator is not exact in float32.
+    lines.append("# MakeGaussian(3, 0.7): 49 coefficients, row-major")
+    for row in gaussian_matrix(3, 0.7):
+        lines.append(" ".join(repr(float(v)) for v in row))
     path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "focus_reference.txt")
     with open(path, "w") as out:
         out.write("\n".join(lines) + "\n")
