@@ -30,13 +30,18 @@ TEST(FilterMatrix, CreateRefusesBadRadiiAndShortCounts)
 
 TEST(FilterMatrix, GaussianMatchesReference)
 {
-    // Sigma -1.0 means sigma = radius; values from tests/reference/focus_reference.py.
+    // Sigma -1.0 means sigma = radius; sigma 0.7 has an exponent denominator
+    // that float would round. Values from tests/reference/focus_reference.py.
     const std::vector<double> ref = ReadNumbers("focus_reference.txt");
-    ASSERT_GE(ref.size(), 25u);
+    ASSERT_EQ(ref.size(), 112u);
     CFilterMatrix m;
     ASSERT_EQ(m.MakeGaussian(2, -1.0), 1);
     for (int i = 0; i < 25; ++i) {
         EXPECT_TRUE(SameBits(m.GetCoef()[i], static_cast<float>(ref[i]))) << i;
+    }
+    ASSERT_EQ(m.MakeGaussian(3, 0.7), 1);
+    for (int i = 0; i < 49; ++i) {
+        EXPECT_TRUE(SameBits(m.GetCoef()[i], static_cast<float>(ref[63 + i]))) << i;
     }
 }
 

@@ -39,16 +39,6 @@ TEST(StandardPoints, DefaultCentreAndCopiesKeepTheirOwn)
     EXPECT_EQ(copy.GetStdCtr().x, 2.0);
 }
 
-TEST(Copy, MismatchedFormatChangesNothing)
-{
-    CKelImage dst = MakeImage(4, 4, 1);
-    CKelImage colour = MakeImage(2, 2, 3);
-    Fill(colour, 0, [](int, int) { return 5.0f; });
-    EXPECT_EQ(dst.Copy(&colour, 0, 0), 0);
-    EXPECT_EQ(At(dst, 0, 0), 0.0f);
-    EXPECT_EQ(dst.Copy(nullptr, 0, 0), 0);
-}
-
 TEST(Copy, PastesAtOffsetsAndClipsAtEveryEdge)
 {
     // dst (x, y) takes src (x - dx, y - dy) where that exists; planes each.
@@ -74,7 +64,7 @@ TEST(Copy, PastesAtOffsetsAndClipsAtEveryEdge)
     }
 }
 
-TEST(Copy, OffsetsPastTheEdgeWriteTheLastColumnOrRow)
+TEST(Copy, OffsetsPastTheEdgeAndRefusals)
 {
     CKelImage src = MakeImage(10, 10);
     Fill(src, 0, [](int x, int y) { return static_cast<float>(100 * y + x + 1); });
@@ -93,4 +83,10 @@ TEST(Copy, OffsetsPastTheEdgeWriteTheLastColumnOrRow)
     CKelImage empty;
     EXPECT_EQ(edge.Copy(&empty, 3, 3), 1);
     EXPECT_EQ(empty.Copy(&src, 0, 0), 1);
+    // Another number of planes, or no source: nothing changes.
+    CKelImage colour = MakeImage(2, 2, 3);
+    Fill(colour, 0, [](int, int) { return 5.0f; });
+    EXPECT_EQ(below.Copy(&colour, 0, 0), 0);
+    EXPECT_EQ(At(below, 0, 0), 0.0f);
+    EXPECT_EQ(below.Copy(nullptr, 0, 0), 0);
 }

@@ -81,7 +81,7 @@ TEST_F(GdiTest, DibSectionBitsZeroedAndSelectedBitmapKept)
     EXPECT_FALSE(DeleteObject(bm));
 }
 
-TEST_F(GdiTest, InvalidOrHugeDibSectionsFailWithoutLeaks)
+TEST_F(GdiTest, DibSectionSizesAndFailuresWithoutLeaks)
 {
     const int shapes[][3] = {{0, 5, 32}, {5, 5, 12}, {100000, 100000, 32}};  // no width, no such depth, 40 GB
     for (const auto& s : shapes) {
@@ -90,6 +90,13 @@ TEST_F(GdiTest, InvalidOrHugeDibSectionsFailWithoutLeaks)
         EXPECT_EQ(Dib(header, &bits), nullptr) << s[0] << "x" << s[1] << "x" << s[2];
         EXPECT_EQ(bits, nullptr);
     }
+    // One pixel of one bit still takes a 4-byte row.
+    auto header = Header(1, 1, 1);
+    void* bits = nullptr;
+    HBITMAP one = Dib(header, &bits);
+    ASSERT_NE(one, nullptr);
+    EXPECT_EQ(static_cast<const unsigned char*>(bits)[3], 0);
+    EXPECT_TRUE(DeleteObject(one));
     EXPECT_EQ(CreateDIBSection(nullptr, nullptr, 0, nullptr, nullptr, 0), nullptr);
 }
 

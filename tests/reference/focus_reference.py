@@ -5,7 +5,12 @@ Writes focus_reference.txt next to this script:
   1. the 25 coefficients of a Gaussian matrix of radius 2 with sigma -1.0
      (which means sigma = radius), row-major;
   2. focus figures of the 64 x 48 three-plane test frame (FocusFrame in
-     tests/filter/focus_test.cpp) for four settings / rectangles.
+     tests/filter/focus_test.cpp) for four settings / rectangles;
+  3. focus figures of pseudo-random colour and mono frames (FillRandom in
+     tests/filter/filtertest.h) for four settings, negative ones among them,
+     and four rectangles each;
+  4. focus figures of a frame over 24 binades, without and with a NaN;
+  5. the 49 coefficients of a Gaussian matrix of radius 3 with sigma 0.7.
 
 Every step follows the library's float32 arithmetic in the same order:
 coefficients exp() in double stored as float32; sums in float32 in index
@@ -124,6 +129,34 @@ def focus_frame():
     return frame
 
 
+def fill_random(w, h, seed):
+    """Mirrors FillRandom() of tests/filter/filtertest.h: exact in float32."""
+    s = (seed * 2654435761 + 1) & 0xFFFFFFFF
+    out = np.zeros((h, w), dtype=np.float32)
+    for y in range(h):
+        for x in range(w):
+            s ^= (s << 13) & 0xFFFFFFFF
+            s ^= s >> 17
+            s ^= (s << 5) & 0xFFFFFFFF
+            sign = -1.0 if s >> 31 else 1.0
+            out[y, x] = F(sign * ((s & 0xFFFF) / 65536.0) * (1 << ((s >> 16) % 12)) / 16.0)
+    return out
+
+
+def binades_frame(nan):
+    """Mirrors the frame of RowBandsMatchTheSerialLoop: 24 binades, one NaN."""
+    w, h = 45, 160
+    frame = np.zeros((3, h, w), dtype=np.float32)
+    state = 5
+    for p in range(3):
+        for y in range(h):
+            for x in range(w):
+                state = (state * 1664525 + 1013904223) & 0xFFFFFFFF
+                v = math.ldexp(1.0 + (state >> 9) * 2.0**-23, (state >> 3) % 24)
+                frame[p, y, x] = np.nan if nan and p == 1 and x == 20 and y == 90 else v
+    return frame
+
+
 def main():
     lines = ["# MakeGaussian(2, -1.0): 25 coefficients, row-major"]
     m = gaussian_matrix(2, -1.0)
@@ -133,6 +166,20 @@ def main():
     lines.append("# focus figures: (Min, Max, rect): (1, 10, none) (2, 3, none) (2, 3, 5 4 50 30) (0, 3, none)")
     for narrow, wide, rect in [(1, 10, None), (2, 3, None), (2, 3, (5, 4, 50, 30)), (0, 3, None)]:
         lines.append(repr(focus(frame, narrow, wide, rect)))
+    colour = np.stack([fill_random(53, 41, 30 + p) for p in range(3)])
+    mono = fill_random(47, 33, 40)[np.newaxis]
+    rects = [None, (3, 2, 40, 30), (-5, -5, 100, 100), (10, 11, 12, 13)]
+    lines.append("# (Min, Max) (1, 10) (2, 4) (-1, 2) (3, -2); 53 x 41 colour, then 47 x 33 mono FillRandom frames;")
+    lines.append("# whole, then rects 3 2 40 30, -5 -5 100 100, 10 11 12 13")
+    for narrow, wide in [(1, 10), (2, 4), (-1, 2), (3, -2)]:
+        for img in (colour, mono):
+            lines.append(" ".join(repr(focus(img, narrow, wide, rect)) for rect in rects))
+    lines.append("# (1, 3) on the 24-binade frames, without and with a NaN sample")
+    lines.append(" ".join(repr(focus(binades_frame(nan), 1, 3)) for nan in (False, True)))
+    # A sigma whose exponent denominator is not exact in float32.
+    lines.append("# MakeGaussian(3, 0.7): 49 coefficients, row-major")
+    for row in gaussian_matrix(3, 0.7):
+        lines.append(" ".join(repr(float(v)) for v in row))
     path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "focus_reference.txt")
     with open(path, "w") as out:
         out.write("\n".join(lines) + "\n")

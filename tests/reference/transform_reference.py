@@ -2,8 +2,8 @@
 """Reference resampling for the transform tests.
 
 Bilinear in float32 and bicubic (a = -0.1) in float64 with the final
-division in float32, written from the rules the library follows, on a small
-source image. Writes transform_resample.txt: for each case a comment line,
+division in float32, written from the rules the library follows, on small
+source images. Writes transform_resample.txt: for each case a comment line,
 then the destination samples row-major, one row per line.
 
 Run: /usr/bin/python3 tests/reference/transform_reference.py
@@ -16,15 +16,21 @@ import numpy as np
 f32 = np.float32
 
 
-def source(width, height):
+def source(width, height, specials=False):
     # A smooth ramp with a bump and one negative and one large sample, so
-    # that every weight matters.
+    # that every weight matters; with `specials`, a NaN, an infinity and a
+    # negative zero as well (a 9 x 7 source).
     img = np.zeros((height, width), dtype=np.float32)
     for y in range(height):
         for x in range(width):
             img[y, x] = f32(100.0 + 7.0 * x + 13.0 * y + ((x * 31 + y * 17) % 11) * 2.5)
-    img[1, 2] = f32(-40.25)
+    if width > 2 and height > 1:
+        img[1, 2] = f32(-40.25)
     img[height - 1, width - 1] = f32(5000.5)
+    if specials:
+        img[3, 4] = np.nan
+        img[5, 1] = np.inf
+        img[1, 7] = f32(-0.0)
     return img
 
 
@@ -124,21 +130,29 @@ def bicubic(src, width, height):
     return out
 
 
+# Source width, height, with specials; destination width, height: the first
+# four enlarge and reduce a 5 x 4 source, the others reach one-sample axes,
+# sources below 3 x 3, same-size copies and NaN, infinite and signed-zero
+# samples. Every case for both methods.
+CASES = [
+    (5, 4, False, 8, 7), (5, 4, False, 3, 3), (5, 4, False, 9, 7), (5, 4, False, 3, 2),
+    (1, 5, False, 6, 9), (5, 1, False, 9, 4), (1, 1, False, 4, 3), (2, 2, False, 5, 5),
+    (2, 3, False, 7, 2), (3, 3, False, 8, 8), (16, 5, False, 3, 11), (4, 4, False, 1, 1),
+    (7, 9, False, 7, 9), (6, 6, False, 11, 17), (9, 7, True, 18, 14), (9, 7, True, 4, 3),
+    (9, 7, True, 9, 7), (9, 7, True, 13, 5),
+]
+
+
 def main():
-    src = source(5, 4)
-    cases = [
-        ("bilinear", 8, 7, bilinear(src, 8, 7)),
-        ("bilinear", 3, 3, bilinear(src, 3, 3)),
-        ("bicubic", 9, 7, bicubic(src, 9, 7)),
-        ("bicubic", 3, 2, bicubic(src, 3, 2)),
-    ]
     here = os.path.dirname(os.path.abspath(__file__))
     with open(os.path.join(here, "transform_resample.txt"), "w") as f:
-        f.write("# source 5 x 4 from transform_reference.py; cases: method width height, samples\n")
-        for name, w, h, out in cases:
-            f.write("# %s %d %d\n" % (name, w, h))
-            for row in out:
-                f.write(" ".join("%.9g" % v for v in row) + "\n")
+        f.write("# sources from transform_reference.py; cases: method, source and destination size, samples\n")
+        for sw, sh, specials, w, h in CASES:
+            src = source(sw, sh, specials)
+            for name, method in (("bilinear", bilinear), ("bicubic", bicubic)):
+                f.write("# %s %d x %d%s -> %d x %d\n" % (name, sw, sh, " with specials" if specials else "", w, h))
+                for row in method(src, w, h):
+                    f.write(" ".join("%.9g" % v for v in row) + "\n")
 
 
 if __name__ == "__main__":

@@ -68,8 +68,8 @@ inline std::string ReferencePath(const std::string& name)
     return std::string(ORBIMG_TEST_REFERENCE_DIR) + "/" + name;
 }
 
-/// Whitespace-separated numbers of a reference file (lines starting with #
-/// are comments).
+/// Whitespace-separated numbers of a reference file, "nan" and "inf" among
+/// them (lines starting with # are comments).
 inline std::vector<double> ReadNumbers(const std::string& name)
 {
     std::ifstream in(ReferencePath(name));
@@ -80,9 +80,9 @@ inline std::vector<double> ReadNumbers(const std::string& name)
             continue;
         }
         std::istringstream words(line);
-        double v;
-        while (words >> v) {
-            out.push_back(v);
+        std::string word;
+        while (words >> word) {
+            out.push_back(std::stod(word));
         }
     }
     return out;

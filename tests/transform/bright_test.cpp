@@ -1,6 +1,5 @@
 // CImgBright: worked examples, the single-precision expression with plane 0's
-// levels for every plane, the window, refusals (in place, and an object
-// smaller than the source: parallel_test.cpp).
+// levels for every plane, the window (in place and refusals: parallel_test.cpp).
 #include "support/eachtarget.h"
 #include "transformtest.h"
 
@@ -105,19 +104,6 @@ TEST(Bright, OnlyTheWindowChanges)
     for (int x = 0; x < 9; ++x) {
         EXPECT_EQ(At(probe, x, 1), At(src, x, 1) + 5.0f);
         EXPECT_EQ(At(probe, x, 2), At(src, x, 2));
-    }
-}
-
-TEST(Bright, SourceThatCannotCoverChangesNothing)
-{
-    const CKelImage image = RandomImage(5, 4, 3, 5);
-    CKelImage narrow = RandomImage(4, 4, 3, 6);
-    CKelImage mono = RandomImage(5, 4, 1, 7);
-    for (CKelImage* src : {&narrow, &mono, static_cast<CKelImage*>(nullptr)}) {
-        CImgBright op;
-        op = image;
-        op.Do(30.0, 10.0, 0.0, src, nullptr, 0);
-        EXPECT_TRUE(SameImage(op, image));
     }
 }
 

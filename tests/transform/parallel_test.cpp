@@ -1,9 +1,10 @@
 // The transforms on every core against the serial loop (swap size set), in
-// place against a separate source, and on a fresh object against the result
-// after a copy of the source.
+// place against a separate source, on a fresh object against the result after
+// a copy of the source, and the sources they refuse.
 #include <functional>
 #include <string>
 #include <type_traits>
+#include <vector>
 
 #include "transformtest.h"
 
@@ -11,52 +12,53 @@ namespace orbimg::test {
 namespace {
 
 template <class Op>
-using Body = std::function<void(Op& op, CKelImage& src)>;
+using Body = std::function<void(Op& op, CKelImage* src)>;
 
 // Wraps an operation class so that the table can hold every class alike:
 // the object is made (a copy of `prepared`), run and returned as a CKelImage.
 struct Operation {
     std::string name;
-    std::function<CKelImage(const CKelImage* prepared, CKelImage& src, bool self)> apply;
+    std::function<CKelImage(const CKelImage* prepared, CKelImage* src, bool self)> apply;
     bool takesSource = true;  // a fresh object takes the source's size
+    bool mustCover = false;   // the source must have the object's size and planes
 };
 
 template <class Op>
 Operation Make(const std::string& name, Body<Op> body)
 {
     return {name,
-            [body](const CKelImage* prepared, CKelImage& src, bool self) {
+            [body](const CKelImage* prepared, CKelImage* src, bool self) {
                 Op op;
                 if (prepared) {
                     op = *prepared;
                 }
-                body(op, self ? op : src);
+                body(op, self ? &op : src);
                 EXPECT_EQ(Locks(op), 0);
-                EXPECT_EQ(Locks(src), 0);
+                EXPECT_TRUE(!src || Locks(*src) == 0);
                 return CKelImage(op);
             },
-            !std::is_same_v<Op, CImgResize>};
+            !std::is_same_v<Op, CImgResize>, std::is_same_v<Op, CImgFlip> || std::is_same_v<Op, CImgBright>};
 }
 
 const Operation kOperations[] = {
-    Make<CImgResolution>("BilinearHalf", [](auto& op, auto& src) { op.Bilinear(&src, 31, 24, 0); }),
-    Make<CImgResolution>("BilinearUp", [](auto& op, auto& src) { op.Bilinear(&src, 97, 71, 0); }),
-    Make<CImgResolution>("BicubicHalf", [](auto& op, auto& src) { op.Bicubic(&src, 31, 24, 0); }),
-    Make<CImgResolution>("BicubicUp", [](auto& op, auto& src) { op.Bicubic(&src, 97, 71, 0); }),
-    Make<CImgSoftBinning>("Bin2x2", [](auto& op, auto& src) { op.Do(2, 2, 0, 1, &src, 0); }),
-    Make<CImgSoftBinning>("Bin3x2Up", [](auto& op, auto& src) { op.Do(3, 2, 1, 0, &src, 0); }),
-    Make<CImgFlip>("FlipRows", [](auto& op, auto& src) { op.Do(0, &src, 0); }),
-    Make<CImgFlip>("FlipColumns", [](auto& op, auto& src) { op.Do(1, &src, 0); }),
+    Make<CImgResolution>("BilinearHalf", [](auto& op, auto* src) { op.Bilinear(src, 31, 24, 0); }),
+    Make<CImgResolution>("BilinearUp", [](auto& op, auto* src) { op.Bilinear(src, 97, 71, 0); }),
+    Make<CImgResolution>("BicubicHalf", [](auto& op, auto* src) { op.Bicubic(src, 31, 24, 0); }),
+    Make<CImgResolution>("BicubicUp", [](auto& op, auto* src) { op.Bicubic(src, 97, 71, 0); }),
+    Make<CImgSoftBinning>("Bin2x2", [](auto& op, auto* src) { op.Do(2, 2, 0, 1, src, 0); }),
+    Make<CImgSoftBinning>("Bin3x2Up", [](auto& op, auto* src) { op.Do(3, 2, 1, 0, src, 0); }),
+    Make<CImgFlip>("FlipRows", [](auto& op, auto* src) { op.Do(0, src, 0); }),
+    Make<CImgFlip>("FlipColumns", [](auto& op, auto* src) { op.Do(1, src, 0); }),
     Make<CImgResize>("Resize",
-                     [](auto& op, auto& src) {
+                     [](auto& op, auto* src) {
                          float fill[3] = {10.0f, 20.0f, 30.0f};
-                         op.Do(70, 40, 4, fill, &src, 0);
+                         op.Do(70, 40, 4, fill, src, 0);
                      }),
-    Make<CImgBright>("Bright", [](auto& op, auto& src) { op.Do(12.0, 40.0, 100.0, &src, nullptr, 0); }),
+    Make<CImgBright>("Bright", [](auto& op, auto* src) { op.Do(12.0, 40.0, 100.0, src, nullptr, 0); }),
     Make<CImgBright>("BrightWindow",
-                     [](auto& op, auto& src) {
+                     [](auto& op, auto* src) {
                          CRect window(5, 7, 50, 40);
-                         op.Do(-8.0, 25.0, 60.0, &src, &window, 0);
+                         op.Do(-8.0, 25.0, 60.0, src, &window, 0);
                      }),
 };
 
@@ -83,12 +85,12 @@ TEST_P(TransformParallel, SameBitsSerialAndInPlace)
 {
     const CKelImage prepared = Source();
     CKelImage src = prepared;
-    const CKelImage parallel = GetParam().apply(&prepared, src, false);
+    const CKelImage parallel = GetParam().apply(&prepared, &src, false);
     EXPECT_FALSE(SameImage(parallel, prepared)) << "the operation changed nothing";
     for (const long long swap : {0LL, 1LL << 20}) {
         CVmManager::SetCurrentSwapSize(swap);
         for (const bool self : {false, true}) {
-            EXPECT_TRUE(SameImage(GetParam().apply(&prepared, src, self), parallel))
+            EXPECT_TRUE(SameImage(GetParam().apply(&prepared, &src, self), parallel))
                 << (self ? "in place" : "from a source") << (swap ? ", serial" : ", parallel");
         }
     }
@@ -102,25 +104,46 @@ TEST_P(TransformParallel, SameBitsSerialAndInPlace)
 TEST_P(TransformParallel, FreshObjectMatchesACopyFirst)
 {
     CKelImage src = Source();
-    const CKelImage copied = GetParam().apply(&src, src, false);
+    const CKelImage copied = GetParam().apply(&src, &src, false);
     const CKelImage smaller = RandomImage(20, 11, 1, 5);
     if (!GetParam().takesSource) {
         return;  // a canvas keeps the object's planes and levels
     }
     CKelImage other = RandomImage(63, 47, 3, 9, true);
-    const CKelImage previous = GetParam().apply(nullptr, other, false);
+    const CKelImage previous = GetParam().apply(nullptr, &other, false);
     const char* names[] = {"empty object", "smaller object", "object holding a previous result"};
     int i = 0;
     const bool resized = previous.GetWidth() != src.GetWidth() || previous.GetHeight() != src.GetHeight();
     for (const CKelImage* prepared :
          {static_cast<const CKelImage*>(nullptr), &smaller, resized ? &previous : nullptr}) {
-        const CKelImage fresh = GetParam().apply(prepared, src, false);
+        const CKelImage fresh = GetParam().apply(prepared, &src, false);
         EXPECT_TRUE(SameImage(fresh, copied)) << names[i++];
         for (int p = 0; p < 3; ++p) {
             EXPECT_EQ(fresh.GetLevelMin(p), copied.GetLevelMin(p));
             EXPECT_EQ(fresh.GetLevelMax(p), copied.GetLevelMax(p));
         }
         EXPECT_EQ(fresh.GetStdCtr().x, copied.GetStdCtr().x);
+    }
+}
+
+// Refused before anything changes (samples and points as they were): no
+// source, one without float samples and, where the source must cover the
+// object, one narrower, lower or with fewer planes.
+TEST_P(TransformParallel, RefusedSourcesChangeNothing)
+{
+    const CKelImage prepared = Source();
+    CKelImage bytes(63, 48, 3, 8, 1.0, 0.0, 0);
+    CKelImage narrow = RandomImage(62, 48, 3, 1);
+    CKelImage low = RandomImage(63, 47, 3, 2);
+    CKelImage mono = RandomImage(63, 48, 1, 3);
+    std::vector<CKelImage*> refused = {nullptr, &bytes};
+    if (GetParam().mustCover) {
+        refused.insert(refused.end(), {&narrow, &low, &mono});
+    }
+    for (CKelImage* src : refused) {
+        const CKelImage out = GetParam().apply(&prepared, src, false);
+        EXPECT_TRUE(SameImage(out, prepared));
+        EXPECT_EQ(out.GetStdCtr().x, 4.0);
     }
 }
 

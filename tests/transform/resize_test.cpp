@@ -51,8 +51,6 @@ TEST(Resize, EveryAnchorPlacesAndCrops)
             }
         }
     }
-    // 10 -> 7 centred keeps source columns 1..7.
-    EXPECT_EQ(At(Resized(src, 7, 10, 4, fill), 0, 0), At(src, 1, 0));
     // Unknown anchors act as top-left.
     const CImgResize topLeft = Resized(src, 12, 11, 0, fill);
     for (int anchor : {9, -1, 100}) {
@@ -110,14 +108,8 @@ TEST(Resize, StandardPointsResetAndFailures)
     EXPECT_EQ(op.GetStdCtr().x, -1.0);
     EXPECT_TRUE(SameImage(op, src));
     EXPECT_EQ(op.Do(5, -2, 0, nullptr, &source, 0), 0);
-    // Refused before anything changes: no source, or not float samples.
+    // Success resets them too (refused sources: parallel_test.cpp).
     op.SetStdCtr(1.0, 2.0);
-    EXPECT_EQ(op.Do(5, 5, 0, nullptr, nullptr, 0), 0);
-    CImage bytes(4, 3, 1, 16, 1.0, 0.0, 1);
-    EXPECT_EQ(op.Do(5, 5, 0, nullptr, &bytes, 0), 0);
-    EXPECT_EQ(op.GetStdCtr().x, 1.0);
-    EXPECT_TRUE(SameImage(op, src));
-    // Success resets them too.
     EXPECT_EQ(op.Do(5, 5, 0, nullptr, &source, 0), 1);
     EXPECT_EQ(op.GetStdCtr().y, -1.0);
     EXPECT_EQ(Locks(op), 0);
