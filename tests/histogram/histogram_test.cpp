@@ -18,15 +18,6 @@ namespace {
 
 const float kNaN = std::numeric_limits<float>::quiet_NaN();
 
-// Calls the protected peak helper.
-struct Peek : CKelImage {
-    static int Height(int* hist, int bins)
-    {
-        Peek p;
-        return p.GetHeightOfHistogram(hist, bins);
-    }
-};
-
 std::vector<int> Hist(CKelImage& img, int bins, double lo, double hi, int plane, CRect* rect = nullptr, int cull = 0,
                       int logScale = 0, int* height = nullptr)
 {
@@ -131,12 +122,9 @@ TEST(HistogramLuminance, WeightsOrderAndPrecision)
     }
 }
 
-TEST(HistogramHeight, PeakNominalAndLog)
+TEST(HistogramHeight, NominalAndLog)
 {
-    int bins[3] = {3, 7, 2};
-    EXPECT_EQ(Peek::Height(bins, 3), 7);
-    EXPECT_EQ(Peek::Height(bins, 0), 0);
-
+    // Nominal: trunc(2 x 100 x 50 / 256) from the whole image, in log mode too.
     CKelImage img = MakeImage(100, 50);
     std::vector<int> h(256);
     CRect small(0, 0, 3, 3);
@@ -195,24 +183,19 @@ TEST(HistogramSampling, GridScalesCountsToTheImage)
     EXPECT_EQ(Hist(tall, 2, 0.0, 2.0, 0, nullptr, 1), (std::vector<int>{3300, 6600}));
 }
 
-TEST(HistogramRGB, MonoImageAndIgnoredArguments)
+TEST(HistogramRGB, MonoImageAndNominalHeight)
 {
+    // A mono image: -1, nothing written.
     CKelImage mono = MakeImage(5, 5);
     int h[3][3] = {{9, 9, 9}, {9, 9, 9}, {9, 9, 9}};
     EXPECT_EQ(mono.GetHistogramRGB(h[0], h[1], h[2], 2, 0.0, 1.0, nullptr, nullptr, 0, 1, 0, nullptr, 0, 0), -1);
     EXPECT_EQ(h[0][0] + h[1][1] + h[2][0], 27);
-    // The two double pairs and the last two arguments change nothing.
+    // Nominal height trunc(2 x 6 / 3); the two double pairs are left alone,
+    // the last two arguments ignored.
     CKelImage img = MakeImage(3, 2, 3);
-    Fill(img, 0, {0, 1, 2, 3, 4, 5});
-    Fill(img, 1, {5, 5, 5, 5, 5, 5});
-    Fill(img, 2, {0, 0, 0, 0, 0, kNaN});
-    double d1[2] = {1.5, 2.5};
-    double d2[2] = {3.5, 4.5};
-    EXPECT_EQ(img.GetHistogramRGB(h[0], h[1], h[2], 3, 0.0, 6.0, d1, d2, 0, 1, 0, nullptr, 77, -4), 6);
-    EXPECT_EQ((std::vector<int>(&h[0][0], &h[0][0] + 9)), (std::vector<int>{2, 2, 2, 0, 0, 6, 5, 0, 0}));
-    EXPECT_EQ(d1[0] + d1[1] + d2[0] + d2[1], 12.0);
-    // Nominal height: trunc(2 x 6 / 3).
-    EXPECT_EQ(img.GetHistogramRGB(h[0], h[1], h[2], 3, 0.0, 6.0, d1, d2, 0, 0, 0, nullptr, 0, 0), 4);
+    double d[4] = {1.5, 2.5, 3.5, 4.5};
+    EXPECT_EQ(img.GetHistogramRGB(h[0], h[1], h[2], 3, 0.0, 6.0, d, d + 2, 0, 0, 0, nullptr, 77, -4), 4);
+    EXPECT_EQ(d[0] + d[1] + d[2] + d[3], 12.0);
 }
 
 // Colour histograms and the luminance over row bands against the serial
