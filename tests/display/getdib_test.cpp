@@ -2,10 +2,11 @@
 // rows, zero padding), double-precision levels at every form (each plane its
 // own), the bands against the serial loop, and the
 // adaptive palette against the independent reference in tests/reference.
-// CMemoryDIB: creation at every depth, lifecycle and leak counts, deep copy,
-// pixel writers and packed export.
+// CMemoryDIB: creation at every depth (with and without a palette), lifecycle
+// and leak counts, deep copy, pixel writers and packed export.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -242,6 +243,8 @@ TEST_F(MemoryDibTest, CreateAtEveryDepth)
         EXPECT_EQ(h.biSizeImage, static_cast<DWORD>(c.stride * 5));
         EXPECT_EQ(h.biClrUsed, static_cast<DWORD>(c.colors));
         EXPECT_EQ(packed.bytes.size(), 40u + 4u * c.colors + c.stride * 5u);
+        const auto table = packed.bytes.begin() + 40;
+        EXPECT_EQ(std::count(table, table + 4 * c.colors, 0), 4 * c.colors);  // without a palette: zeroed
         if (c.depth >= 8) {
             // Row y starts at bits + (height - y - 1) x stride; addresses stay inside.
             unsigned char* row1 = dib.GetImageAdr8(0, 1);
@@ -252,27 +255,6 @@ TEST_F(MemoryDibTest, CreateAtEveryDepth)
             EXPECT_EQ(dib.GetImageAdr32(2, 0) != nullptr, c.stride >= 12);
         }
     }
-}
-
-TEST_F(MemoryDibTest, PaletteOverloadFillsTheTable)
-{
-    tagPALETTEENTRY palette[256];
-    for (int i = 0; i < 256; ++i) {
-        palette[i] = {static_cast<BYTE>(i), static_cast<BYTE>(255 - i), static_cast<BYTE>(i / 2), 7};
-    }
-    CWnd wnd(8);
-    CMemoryDIB dib;
-    ASSERT_EQ(dib.Create(&wnd, 2, 2, palette, 0), 1);
-    Packed with(dib.CreateHDIB());
-    for (int i : {0, 1, 100, 255}) {
-        const RGBQUAD& q = with.Colors()[i];
-        EXPECT_TRUE(q.rgbRed == i && q.rgbGreen == 255 - i && q.rgbBlue == i / 2 && q.rgbReserved == 0) << i;
-    }
-    // Without a palette the table is zeroed.
-    ASSERT_EQ(dib.Create(&wnd, 2, 2, 0), 1);
-    const std::vector<unsigned char> without = Bits(dib);
-    EXPECT_EQ(std::vector<unsigned char>(without.begin() + 40, without.begin() + 1064),
-              std::vector<unsigned char>(1024));
 }
 
 TEST_F(MemoryDibTest, LifecycleReleasesEverything)
@@ -394,13 +376,22 @@ TEST_F(MemoryDibTest, PixelWriters)
     dib.SetPixel(1, 1, RGB(0x33, 0x22, 0x11));
     EXPECT_EQ(std::memcmp(r, "\x11\x22\x33\x5A", 4), 0);  // the fourth byte is never written
 
-    // Export copies the rows as stored: the bottom row first.
+    // At 8 bits with a palette: its colours in the table, the reserved bytes
+    // zero; export copies the rows as stored, the bottom row first.
+    tagPALETTEENTRY palette[256];
+    for (int i = 0; i < 256; ++i) {
+        palette[i] = {static_cast<BYTE>(i), static_cast<BYTE>(255 - i), static_cast<BYTE>(i / 2), 7};
+    }
     CWnd wnd8(8);
-    ASSERT_EQ(dib.Create(&wnd8, 3, 2, 0), 1);
+    ASSERT_EQ(dib.Create(&wnd8, 3, 2, palette, 0), 1);
     dib.SetPixel(0, 1, 0x123456);
     dib.SetPixel8(1, 0, 10);
-    const std::vector<unsigned char> eight = Bits(dib);
-    EXPECT_EQ(std::vector<unsigned char>(eight.begin() + 40 + 1024, eight.end()),
+    const Packed eight(dib.CreateHDIB());
+    for (int i : {0, 1, 100, 255}) {
+        const RGBQUAD& q = eight.Colors()[i];
+        EXPECT_TRUE(q.rgbRed == i && q.rgbGreen == 255 - i && q.rgbBlue == i / 2 && q.rgbReserved == 0) << i;
+    }
+    EXPECT_EQ(std::vector<unsigned char>(eight.bytes.begin() + 40 + 1024, eight.bytes.end()),
               (std::vector<unsigned char>{0x56, 0, 0, 0, 0, 10, 0, 0}));
 
     CWnd wnd4(4);

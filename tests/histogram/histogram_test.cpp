@@ -122,14 +122,17 @@ TEST(HistogramLuminance, WeightsOrderAndPrecision)
     }
 }
 
-TEST(HistogramHeight, NominalAndLog)
+TEST(HistogramHeight, NominalLogAndMono)
 {
-    // Nominal: trunc(2 x 100 x 50 / 256) from the whole image, in log mode too.
-    CKelImage img = MakeImage(100, 50);
-    std::vector<int> h(256);
+    // Nominal: trunc(2 x 100 x 50 / 256) from the whole image, in log mode
+    // too, for one plane and for three.
+    CKelImage img = MakeImage(100, 50, 3);
+    std::vector<int> h(3 * 256);
     CRect small(0, 0, 3, 3);
-    EXPECT_EQ(img.GetHistogram(h.data(), 256, 0.0, 1.0, 0, 0, 0, 0, &small, 0, 0), 39);
-    EXPECT_EQ(img.GetHistogram(h.data(), 256, 0.0, 1.0, 0, 1, 0, 0, nullptr, 0, 0), 39);
+    EXPECT_EQ(img.GetHistogram(h.data(), 256, 0.0, 1.0, 0, 1, 0, 0, &small, 0, 0), 39);
+    double d[4] = {1.5, 2.5, 3.5, 4.5};  // left alone, as are the last two arguments
+    EXPECT_EQ(img.GetHistogramRGB(&h[0], &h[256], &h[512], 256, 0.0, 1.0, d, d + 2, 0, 0, 0, nullptr, 77, -4), 39);
+    EXPECT_EQ(d[0] + d[1] + d[2] + d[3], 12.0);
 
     // Log mode: 100 -> 20000, 1 -> 0, an empty bin stays 0.
     CKelImage logImg = MakeImage(101, 1);
@@ -137,6 +140,12 @@ TEST(HistogramHeight, NominalAndLog)
     int height = 0;
     EXPECT_EQ(Hist(logImg, 3, 0.0, 3.0, 0, nullptr, 0, 1, &height), (std::vector<int>{20000, 0, 0}));
     EXPECT_EQ(height, 20000);
+
+    // A mono image has no colour histogram: -1, nothing written.
+    std::fill(h.begin(), h.end(), 9);
+    EXPECT_EQ(logImg.GetHistogramRGB(&h[0], &h[256], &h[512], 2, 0.0, 1.0, nullptr, nullptr, 0, 1, 0, nullptr, 0, 0),
+              -1);
+    EXPECT_EQ(std::count(h.begin(), h.end(), 9), 3 * 256);
 }
 
 TEST(HistogramSampling, GridScalesCountsToTheImage)
@@ -181,21 +190,6 @@ TEST(HistogramSampling, GridScalesCountsToTheImage)
     Fill(tall, 0, [](int x, int) { return x == 0 ? 0.5f : 1.5f; });
     tall.SetHistogramCull(all, 3, all, 9);
     EXPECT_EQ(Hist(tall, 2, 0.0, 2.0, 0, nullptr, 1), (std::vector<int>{3300, 6600}));
-}
-
-TEST(HistogramRGB, MonoImageAndNominalHeight)
-{
-    // A mono image: -1, nothing written.
-    CKelImage mono = MakeImage(5, 5);
-    int h[3][3] = {{9, 9, 9}, {9, 9, 9}, {9, 9, 9}};
-    EXPECT_EQ(mono.GetHistogramRGB(h[0], h[1], h[2], 2, 0.0, 1.0, nullptr, nullptr, 0, 1, 0, nullptr, 0, 0), -1);
-    EXPECT_EQ(h[0][0] + h[1][1] + h[2][0], 27);
-    // Nominal height trunc(2 x 6 / 3); the two double pairs are left alone,
-    // the last two arguments ignored.
-    CKelImage img = MakeImage(3, 2, 3);
-    double d[4] = {1.5, 2.5, 3.5, 4.5};
-    EXPECT_EQ(img.GetHistogramRGB(h[0], h[1], h[2], 3, 0.0, 6.0, d, d + 2, 0, 0, 0, nullptr, 77, -4), 4);
-    EXPECT_EQ(d[0] + d[1] + d[2] + d[3], 12.0);
 }
 
 // Colour histograms and the luminance over row bands against the serial
