@@ -1,5 +1,6 @@
-// Auto level by mean and by median, the dispatchers, the extremes the range
-// walks start from, and empty, flat and NaN windows of all three methods.
+// Auto level by mean and by median (through the method numbers), the extremes
+// the range walks start from, and empty, flat and NaN windows of all three
+// methods.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -75,7 +76,7 @@ TEST(AutoLevelMean, LevelsFromMeanAndSigma)
 {
     CImgAutoLevel img = MakeAuto(2, 2);
     Fill(img, 0, {1, 2, 3, 4});
-    img.DoByMean(1.0, 2.0, 1, nullptr);  // mono: linked, whatever perPlane
+    img.Do(1.0, 2.0, 1, 1, nullptr);  // method 1; mono: linked, whatever perPlane
     EXPECT_EQ(Levels(img, 0), std::make_pair(2.5 - std::sqrt(1.25), 2 * std::sqrt(1.25) + 2.5));
 
     // Luminance mode: the display luminance on plane 0's raw scale, linked;
@@ -97,9 +98,9 @@ TEST(AutoLevelMean, LevelsFromMeanAndSigma)
     const auto [low, high] = MeanSigmaLevels(set[3], 2.0, 3.0);
     expected.SetLevel(-1, low, high);
     CImgAutoLevel luma = color;
-    luma.DoByMean(2.0, 3.0, 0, &rect);
+    luma.Do(2.0, 3.0, 1, 0, &rect);
     CImgAutoLevel perPlane = color;
-    perPlane.DoByMean(2.0, 3.0, 1, &rect);
+    perPlane.Do(2.0, 3.0, 1, 1, &rect);
     for (int p = 0; p < 3; ++p) {
         EXPECT_EQ(Levels(luma, p), Levels(expected, p)) << p;
         EXPECT_EQ(Levels(perPlane, p), MeanSigmaLevels(set[p], 2.0, 3.0)) << p;
@@ -174,13 +175,13 @@ TEST(AutoLevelMedian, LevelsFromMedianAndDeviation)
         sq += (v - median) * (v - median);
     }
     const double d = std::sqrt(sq / 2400.0);
-    img.DoByMedian(1.0, 5.0, 1, nullptr);
+    img.Do(1.0, 5.0, 2, 1, nullptr);  // method 2
     EXPECT_EQ(Levels(img, 0), std::make_pair(median - d * 1.0, d * 5.0 + median));
 
     // Per plane on colour: each plane its own median and deviation.
     const CImgAutoLevel color = ColorImage(false);
     CImgAutoLevel perPlane = color;
-    perPlane.DoByMedian(1.0, 2.0, 1, nullptr);
+    perPlane.Do(1.0, 2.0, 2, 1, nullptr);
     for (int p = 0; p < 3; ++p) {
         CImgAutoLevel one = MakeAuto(48, 36);
         Fill(one, 0, [&color, p](int x, int y) { return At(color, x, y, p); });
@@ -252,34 +253,5 @@ TEST(AutoLevelAllMethods, EmptyFlatAndNaNWindows)
         EXPECT_EQ(Levels(flat, 0), std::make_pair(7.0, 7.0)) << method;
         flat.SetLevel(0, 0.0, 10.0);
         EXPECT_EQ(Get(flat, method, nullptr), std::make_pair(0.0, 1.0)) << method;
-    }
-}
-
-TEST(AutoLevelDispatch, MethodNumbersSelectTheMethod)
-{
-    using Setter = void (CImgAutoLevel::*)(double, double, int, CRect*);
-    using Getter = void (CImgAutoLevel::*)(double&, double&, CRect*);
-    const Setter byNormal = &CImgAutoLevel::DoByNormal;
-    const Getter getNormal = &CImgAutoLevel::GetByNormal;
-    const struct {
-        int method;
-        Setter set;
-        Getter get;
-    } cases[] = {{0, byNormal, getNormal},
-                 {1, &CImgAutoLevel::DoByMean, &CImgAutoLevel::GetByMean},
-                 {2, &CImgAutoLevel::DoByMedian, &CImgAutoLevel::GetByMedian},
-                 {3, byNormal, getNormal},
-                 {-1, byNormal, getNormal}};
-    const CImgAutoLevel img = HashImage(30, 20, 3);
-    CRect rect(1, 1, 29, 19);
-    for (const auto& c : cases) {
-        CImgAutoLevel viaDo = img;
-        CImgAutoLevel direct = img;
-        viaDo.Do(0.05, 0.95, c.method, 0, &rect);
-        (direct.*c.set)(0.05, 0.95, 0, &rect);
-        EXPECT_EQ(Levels(viaDo, 0), Levels(direct, 0)) << c.method;
-        double low = 1.0, high = 1.0;
-        (viaDo.*c.get)(low, high, &rect);
-        EXPECT_EQ(Get(viaDo, c.method, &rect), std::make_pair(low, high)) << c.method;
     }
 }

@@ -33,9 +33,11 @@ TEST(AutoLevelRange, PercentileWalksMatchReference)
     const CImgAutoLevel mono = HashImage(120, 90, 1);
     for (int i = 0; i < Reference::kPairs; ++i) {
         const double* r = ref.Mono(i);
-        for (int perPlane : {0, 1}) {  // a mono image is per plane either way
+        // Method 0 and any number that is not another method; a mono image
+        // is per plane either way.
+        for (const auto& [method, perPlane] : {std::pair{0, 0}, std::pair{3, 1}, std::pair{-1, 0}}) {
             CImgAutoLevel img = mono;
-            img.DoByNormal(r[0], r[1], perPlane, nullptr);
+            img.Do(r[0], r[1], method, perPlane, nullptr);
             EXPECT_EQ(Levels(img, 0), std::make_pair(r[2], r[3])) << "low " << r[0] << " high " << r[1];
         }
     }
@@ -43,7 +45,7 @@ TEST(AutoLevelRange, PercentileWalksMatchReference)
         const double* r = ref.MonoParams(i);
         CImgAutoLevel img = mono;
         img.SetLevel(0, r[0], r[1]);
-        EXPECT_EQ(Get(img, 0, nullptr), std::make_pair(r[2], r[3])) << "levels " << r[0] << " " << r[1];
+        EXPECT_EQ(Get(img, i % 2 ? 0 : -1, nullptr), std::make_pair(r[2], r[3])) << "levels " << r[0] << " " << r[1];
     }
 
     CImgAutoLevel color = HashImage(128, 96, 3);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -42,11 +43,28 @@ int Expected(float v, double lo, double hi)
     return t >= 255.0f ? 255 : static_cast<int>(t);
 }
 
-// The 16-bit pixel of a grey byte dithered at x + y.
-int Grey16(int grey, int x, int y)
+// The bytes of a pixel whose planes map to the display bytes r, g, b, at
+// (x, y) of a bitmap of the given depth: grey (mono at 8 bits), 3-3-2 with
+// blue in the top bits, 5-5-5 dithered by +4 (capped) where x + y is even,
+// or blue, green, red. Unused places hold -1.
+std::array<int, 3> Pixel(int depth, bool mono, int r, int g, int b, int x, int y)
 {
-    const int d = std::min(grey + ((x + y) % 2 == 0 ? 4 : 0), 255) & 0xF8;
-    return (d << 7) | (d << 2) | (d >> 3);
+    if (depth == 8) {
+        return {mono ? g : (b & 0xC0) | ((g >> 2) & 0x38) | (r >> 5), -1, -1};
+    }
+    if (depth == 16) {
+        const auto five = [d = (x + y) % 2 == 0 ? 4 : 0](int v) { return std::min(v + d, 255) >> 3; };
+        const int w = (five(r) << 10) | (five(g) << 5) | five(b);
+        return {w & 0xFF, w >> 8, -1};
+    }
+    return {b, g, r};
+}
+
+// The bytes of pixel (x, y) of a bitmap, as Pixel gives them.
+std::array<int, 3> Stored(CMemoryDIB& dib, int depth, int x, int y)
+{
+    const unsigned char* px = dib.GetImageAdr8(0, y) + x * (depth / 8);
+    return {px[0], depth > 8 ? px[1] : -1, depth > 16 ? px[2] : -1};
 }
 
 TEST(ToDib, LevelsAndSpecialSamplesAtEveryDepth)
@@ -54,6 +72,7 @@ TEST(ToDib, LevelsAndSpecialSamplesAtEveryDepth)
     // NaN renders black; infinities saturate; a flat or inverted window
     // never converts an out-of-range product. Single precision: 79 x
     // float(255 / 237) = 84.99999 gives 84 (in double it is 85).
+    ASSERT_EQ(Expected(79.0f, 0.0, 237.0), 84);
     CKelImage img = MakeImage(9, 1);
     Fill(img, 0, {kNaN, kInf, -kInf, 10.0f, 10.5f, 9.5f, 79.0f, 50.0f, 150.0f});
     for (auto [lo, hi] : {std::pair{0.0, 100.0}, std::pair{10.0, 10.0}, std::pair{20.0, 5.0}, std::pair{0.0, 237.0}}) {
@@ -65,69 +84,9 @@ TEST(ToDib, LevelsAndSpecialSamplesAtEveryDepth)
             img.ToDIB(&dib, nullptr, 0);
             for (int x = 0; x < 9; ++x) {
                 const int g = Expected(At(img, x, 0), lo, hi);
-                const unsigned char* px = dib.GetImageAdr8(0, 0) + x * (depth / 8);
-                if (depth == 16) {
-                    EXPECT_EQ(*dib.GetImageAdr16(x, 0), Grey16(g, x, 0)) << x;
-                } else {
-                    EXPECT_TRUE(px[0] == g && (depth == 8 || (px[1] == g && px[2] == g))) << x << ": " << g;
-                }
-                if (depth == 32) {
-                    EXPECT_EQ(px[3], 0x55);  // the fourth byte is untouched
-                }
+                EXPECT_EQ(Stored(dib, depth, x, 0), Pixel(depth, true, g, g, g, x, 0)) << x;
+                EXPECT_TRUE(depth != 32 || dib.GetImageAdr8(0, 0)[4 * x + 3] == 0x55);  // the fourth byte is untouched
             }
-            EXPECT_EQ(*dib.GetImageAdr8(0, 0), 0);  // NaN is black
-            if (hi == 237.0 && depth != 16) {
-                EXPECT_EQ(dib.GetImageAdr8(0, 0)[6 * (depth / 8)], 84);
-            }
-        }
-    }
-}
-
-TEST(ToDib, DitherParityInImageCoordinates)
-{
-    CKelImage mono = MakeImage(7, 7);
-    Fill(mono, 0, [](int, int) { return 4.0f; });
-    CKelImage colour = MakeImage(7, 7, 3);
-    for (int p = 0; p < 3; ++p) {
-        Fill(colour, p, [p](int, int) { return p == 0 ? 251.0f : p == 1 ? 4.0f : 3.0f; });
-    }
-    CRect rect(1, 3, 6, 6);  // starts at odd x and odd y
-    CMemoryDIB dib;
-    MakeDib(dib, 16, 7, 7, 0xEE);
-    mono.ToDIB(&dib, &rect, 0);
-    for (int y = 0; y < 7; ++y) {
-        for (int x = 0; x < 7; ++x) {
-            const bool inside = x >= 1 && x < 6 && y >= 3 && y < 6;
-            EXPECT_EQ(*dib.GetImageAdr16(x, y), inside ? Grey16(4, x, y) : 0xEEEE) << x << "," << y;
-        }
-    }
-    colour.ToDIB(&dib, &rect, 0);
-    for (int y = 3; y < 6; ++y) {
-        for (int x = 1; x < 6; ++x) {
-            // Even x + y: R 255 -> 31, G 8 -> 1, B 7 -> 0; odd: 31, 0, 0.
-            EXPECT_EQ(*dib.GetImageAdr16(x, y), (31 << 10) | ((x + y) % 2 == 0 ? 1 << 5 : 0)) << x << "," << y;
-        }
-    }
-}
-
-TEST(ToDib, ColourPacking)
-{
-    CKelImage img = MakeImage(4, 1, 3);
-    Fill(img, 0, {255, 0, 0, 0x33});
-    Fill(img, 1, {0, 255, 0, 0x22});
-    Fill(img, 2, {0, 0, 255, 0x11});
-    for (int depth : {8, 24, 32}) {
-        CMemoryDIB dib;
-        MakeDib(dib, depth, 4, 1);
-        img.ToDIB(&dib, nullptr, 0);
-        const unsigned char* row = dib.GetImageAdr8(0, 0);
-        if (depth == 8) {  // 3-3-2: blue in the top bits, red in the low ones
-            EXPECT_EQ(std::vector<int>(row, row + 4),
-                      (std::vector<int>{7, 0x38, 0xC0, (0x11 & 0xC0) | ((0x22 >> 2) & 0x38) | (0x33 >> 5)}));
-        } else {
-            const int n = depth / 8;
-            EXPECT_EQ(std::vector<int>(row + 3 * n, row + 3 * n + 3), (std::vector<int>{0x11, 0x22, 0x33})) << depth;
-            EXPECT_EQ(row[2], 255) << depth;
         }
     }
 }
@@ -151,14 +110,15 @@ CKelImage Picture(int w, int h, int planes)
 
 // Row bands against the serial loop, mono and colour, at every depth and
 // window: the same bytes; outside the window nothing is written, inside it
-// each plane maps with its own levels. Windows: none; rows 40 to 59 across
-// the whole width and beyond it; a strip above the image; the last pixel; an
+// each pixel is mapped (each plane with its own levels) and packed, the
+// 16-bit dither in image coordinates. Windows: none; rows 41 to 59 across the
+// whole width and beyond it; a strip above the image; the last pixel; an
 // inverted window that draws nothing. Rows long enough for several chunks.
 TEST(ToDib, WindowsAndParallelAndSerialPathsAgree)
 {
     const int w = 2600;
     const int h = 103;
-    const CRect rects[] = {CRect(0, 0, w, h), CRect(-5, 40, w + 100, 60), CRect(3, -9, 1500, 1),
+    const CRect rects[] = {CRect(0, 0, w, h), CRect(-5, 41, w + 100, 60), CRect(3, -9, 1500, 1),
                            CRect(w - 1, h - 1, w + 5, h + 5), CRect(50, 30, 40, 35)};
     for (const int planes : {3, 1}) {
         CKelImage img = Picture(w, h, planes);
@@ -180,17 +140,17 @@ TEST(ToDib, WindowsAndParallelAndSerialPathsAgree)
                                std::clamp(r.bottom, 0, h));
                 for (int y = 0; y < h; ++y) {
                     for (int x = 0; x < w; ++x) {
-                        const unsigned char* p = dib[0].GetImageAdr8(0, y) + x * (depth / 8);
                         if (x < in.left || x >= in.right || y < in.top || y >= in.bottom) {
-                            ASSERT_EQ(p[0], 0xAB) << x << "," << y;
+                            ASSERT_EQ(dib[0].GetImageAdr8(0, y)[x * (depth / 8)], 0xAB) << x << "," << y;
                             continue;
                         }
-                        for (int q = 0; q < 3 && depth >= 24; ++q) {
+                        int v[3];
+                        for (int q = 0; q < 3; ++q) {
                             const int plane = planes == 3 ? q : 0;
-                            ASSERT_EQ(p[2 - q],
-                                      Expected(At(img, x, y, plane), img.GetLevelMin(plane), img.GetLevelMax(plane)))
-                                << x << "," << y << " plane " << q;
+                            v[q] = Expected(At(img, x, y, plane), img.GetLevelMin(plane), img.GetLevelMax(plane));
                         }
+                        ASSERT_EQ(Stored(dib[0], depth, x, y), Pixel(depth, planes == 1, v[0], v[1], v[2], x, y))
+                            << x << "," << y;
                     }
                 }
             }

@@ -18,15 +18,6 @@ namespace {
 
 const float kNaN = std::numeric_limits<float>::quiet_NaN();
 
-// Calls the protected peak helper.
-struct Peek : CKelImage {
-    static int Height(int* hist, int bins)
-    {
-        Peek p;
-        return p.GetHeightOfHistogram(hist, bins);
-    }
-};
-
 std::vector<int> Hist(CKelImage& img, int bins, double lo, double hi, int plane, CRect* rect = nullptr, int cull = 0,
                       int logScale = 0, int* height = nullptr)
 {
@@ -131,17 +122,17 @@ TEST(HistogramLuminance, WeightsOrderAndPrecision)
     }
 }
 
-TEST(HistogramHeight, PeakNominalAndLog)
+TEST(HistogramHeight, NominalLogAndMono)
 {
-    int bins[3] = {3, 7, 2};
-    EXPECT_EQ(Peek::Height(bins, 3), 7);
-    EXPECT_EQ(Peek::Height(bins, 0), 0);
-
-    CKelImage img = MakeImage(100, 50);
-    std::vector<int> h(256);
+    // Nominal: trunc(2 x 100 x 50 / 256) from the whole image, in log mode
+    // too, for one plane and for three.
+    CKelImage img = MakeImage(100, 50, 3);
+    std::vector<int> h(3 * 256);
     CRect small(0, 0, 3, 3);
-    EXPECT_EQ(img.GetHistogram(h.data(), 256, 0.0, 1.0, 0, 0, 0, 0, &small, 0, 0), 39);
-    EXPECT_EQ(img.GetHistogram(h.data(), 256, 0.0, 1.0, 0, 1, 0, 0, nullptr, 0, 0), 39);
+    EXPECT_EQ(img.GetHistogram(h.data(), 256, 0.0, 1.0, 0, 1, 0, 0, &small, 0, 0), 39);
+    double d[4] = {1.5, 2.5, 3.5, 4.5};  // left alone, as are the last two arguments
+    EXPECT_EQ(img.GetHistogramRGB(&h[0], &h[256], &h[512], 256, 0.0, 1.0, d, d + 2, 0, 0, 0, nullptr, 77, -4), 39);
+    EXPECT_EQ(d[0] + d[1] + d[2] + d[3], 12.0);
 
     // Log mode: 100 -> 20000, 1 -> 0, an empty bin stays 0.
     CKelImage logImg = MakeImage(101, 1);
@@ -149,6 +140,12 @@ TEST(HistogramHeight, PeakNominalAndLog)
     int height = 0;
     EXPECT_EQ(Hist(logImg, 3, 0.0, 3.0, 0, nullptr, 0, 1, &height), (std::vector<int>{20000, 0, 0}));
     EXPECT_EQ(height, 20000);
+
+    // A mono image has no colour histogram: -1, nothing written.
+    std::fill(h.begin(), h.end(), 9);
+    EXPECT_EQ(logImg.GetHistogramRGB(&h[0], &h[256], &h[512], 2, 0.0, 1.0, nullptr, nullptr, 0, 1, 0, nullptr, 0, 0),
+              -1);
+    EXPECT_EQ(std::count(h.begin(), h.end(), 9), 3 * 256);
 }
 
 TEST(HistogramSampling, GridScalesCountsToTheImage)
@@ -193,26 +190,6 @@ TEST(HistogramSampling, GridScalesCountsToTheImage)
     Fill(tall, 0, [](int x, int) { return x == 0 ? 0.5f : 1.5f; });
     tall.SetHistogramCull(all, 3, all, 9);
     EXPECT_EQ(Hist(tall, 2, 0.0, 2.0, 0, nullptr, 1), (std::vector<int>{3300, 6600}));
-}
-
-TEST(HistogramRGB, MonoImageAndIgnoredArguments)
-{
-    CKelImage mono = MakeImage(5, 5);
-    int h[3][3] = {{9, 9, 9}, {9, 9, 9}, {9, 9, 9}};
-    EXPECT_EQ(mono.GetHistogramRGB(h[0], h[1], h[2], 2, 0.0, 1.0, nullptr, nullptr, 0, 1, 0, nullptr, 0, 0), -1);
-    EXPECT_EQ(h[0][0] + h[1][1] + h[2][0], 27);
-    // The two double pairs and the last two arguments change nothing.
-    CKelImage img = MakeImage(3, 2, 3);
-    Fill(img, 0, {0, 1, 2, 3, 4, 5});
-    Fill(img, 1, {5, 5, 5, 5, 5, 5});
-    Fill(img, 2, {0, 0, 0, 0, 0, kNaN});
-    double d1[2] = {1.5, 2.5};
-    double d2[2] = {3.5, 4.5};
-    EXPECT_EQ(img.GetHistogramRGB(h[0], h[1], h[2], 3, 0.0, 6.0, d1, d2, 0, 1, 0, nullptr, 77, -4), 6);
-    EXPECT_EQ((std::vector<int>(&h[0][0], &h[0][0] + 9)), (std::vector<int>{2, 2, 2, 0, 0, 6, 5, 0, 0}));
-    EXPECT_EQ(d1[0] + d1[1] + d2[0] + d2[1], 12.0);
-    // Nominal height: trunc(2 x 6 / 3).
-    EXPECT_EQ(img.GetHistogramRGB(h[0], h[1], h[2], 3, 0.0, 6.0, d1, d2, 0, 0, 0, nullptr, 0, 0), 4);
 }
 
 // Colour histograms and the luminance over row bands against the serial
