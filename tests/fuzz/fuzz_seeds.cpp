@@ -76,7 +76,10 @@ void Png(const std::string& path, int width, int height, int colorType, int dept
     if (trns) {
         png_set_tRNS(png, info, alpha, 1, nullptr);
     }
-    png_text text{PNG_TEXT_COMPRESSION_NONE, const_cast<char*>("Comment"), const_cast<char*>("seed")};
+    png_text text{};
+    text.compression = PNG_TEXT_COMPRESSION_NONE;
+    text.key = const_cast<char*>("Comment");
+    text.text = const_cast<char*>("seed");
     png_set_text(png, info, &text, 1);
     png_write_info(png, info);
     const int channels = png_get_channels(png, info);

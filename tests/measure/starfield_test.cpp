@@ -23,14 +23,6 @@ constexpr double kNoise = 10.0;
 constexpr double kSaturation = 30000.0;
 constexpr double kGaussFwhm = 2.3548200450309493;
 
-struct TrueStar {
-    double x;
-    double y;
-    double peak;  // above the sky, before clipping
-    bool saturated;
-    bool touching;
-};
-
 /// A star profile of the given FWHM: Gaussian, or Moffat with beta;
 /// integrated over each pixel, or sampled at the pixel centres (then
 /// optionally elliptic: the minor axis `aspect` times the major, which is
@@ -99,19 +91,29 @@ void AddStar(std::vector<double>& sky, int width, int height, const Profile& pro
     }
 }
 
-/// A sky of 1000 + gx x + gy y.
-std::vector<double> Sky(int width, int height, double gx = 0.0, double gy = 0.0)
+/// A star of a frame: its centre, its peak above the sky (before clipping),
+/// what the accuracy test leaves out, and its own profile if not the frame's.
+struct TrueStar {
+    double x;
+    double y;
+    double peak;
+    bool saturated = false;
+    bool touching = false;
+    const Profile* own = nullptr;
+};
+
+/// A frame: the sky 1000 + gx x + gy y, the stars added in order, Gaussian
+/// noise of kNoise, clipped at kSaturation.
+CKelImage Frame(int width, int height, const Profile& profile, const std::vector<TrueStar>& stars, std::uint32_t seed,
+                double gx = 0.0, double gy = 0.0)
 {
     std::vector<double> sky(static_cast<std::size_t>(width) * height);
     for (std::size_t i = 0; i < sky.size(); ++i) {
         sky[i] = 1000.0 + gx * static_cast<double>(i % width) + gy * static_cast<double>(i / width);
     }
-    return sky;
-}
-
-/// The sky plus Gaussian noise of kNoise, clipped at kSaturation.
-CKelImage ToImage(const std::vector<double>& sky, int width, int height, std::uint32_t seed)
-{
+    for (const TrueStar& star : stars) {
+        AddStar(sky, width, height, star.own ? *star.own : profile, star.x, star.y, star.peak);
+    }
     std::mt19937_64 random(seed);
     std::normal_distribution<double> gauss(0.0, kNoise);
     CKelImage image = MakeImage(width, height);
@@ -137,7 +139,6 @@ Field MakeField(const Profile& profile, int width, int height, std::uint32_t see
 {
     std::mt19937_64 random(seed);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
-    std::vector<double> sky = Sky(width, height, 0.3, 0.2);
     std::vector<TrueStar> stars;
     const double spacing = 10.0 * profile.fwhm + 16.0;
     int n = 0;
@@ -149,19 +150,17 @@ Field MakeField(const Profile& profile, int width, int height, std::uint32_t see
             const bool touching = n % 12 == 5;
             const double peak =
                 saturated ? kSaturation * (2.0 + 3.0 * unit(random)) : 8.0 * kNoise * std::pow(250.0, unit(random));
-            AddStar(sky, width, height, profile, cx, cy, peak);
             stars.push_back({cx, cy, peak, saturated, touching});
             if (touching) {
                 const double angle = 6.283185307179586 * unit(random);
                 const double px = cx + 2.5 * profile.fwhm * std::cos(angle);
                 const double py = cy + 2.5 * profile.fwhm * std::sin(angle);
                 const double second = peak * (0.4 + 0.5 * unit(random));
-                AddStar(sky, width, height, profile, px, py, second);
                 stars.push_back({px, py, second, false, true});
             }
         }
     }
-    return {ToImage(sky, width, height, seed + 1000u), stars};
+    return {Frame(width, height, profile, stars, seed + 1000u, 0.3, 0.2), stars};
 }
 
 double Median(std::vector<double> v)
@@ -272,16 +271,16 @@ TEST(PsfAccuracy, MedianFwhmOfGaussianStarsWithinTenPercent)
     for (const double sigma : {1.5, 2.0, 2.5, 3.0, 3.5, 4.0}) {
         std::mt19937_64 random(static_cast<std::uint64_t>(sigma * 1000));
         std::uniform_real_distribution<double> unit(0.0, 1.0);
-        std::vector<double> sky = Sky(320, 256);
+        std::vector<TrueStar> stars;
         std::vector<CPoint> aside;
         for (int i = 0; i < 20; ++i) {
             const double cx = 64 * (i % 5) + 32 + unit(random) - 0.5;
             const double cy = 64 * (i / 5) + 32 + unit(random) - 0.5;
-            AddStar(sky, 320, 256, Profile{false, kGaussFwhm * sigma, 3.0, true}, cx, cy,
-                    3000.0 + 4000.0 * unit(random));
+            stars.push_back({cx, cy, 3000.0 + 4000.0 * unit(random)});
             aside.emplace_back(static_cast<int>(cx) + 2, static_cast<int>(cy) - 1);  // the climb finds the peak
         }
-        CKelImage img = ToImage(sky, 320, 256, static_cast<std::uint32_t>(sigma * 10));
+        CKelImage img = Frame(320, 256, Profile{false, kGaussFwhm * sigma, 3.0, true}, stars,
+                              static_cast<std::uint32_t>(sigma * 10));
         PSF psf(&img);
         for (const CPoint& start : aside) {
             EXPECT_EQ(psf.Add(start), 1) << sigma << " " << start.x << "," << start.y;
@@ -312,20 +311,19 @@ TEST_P(FocusSweep, BestPositionWithinATenthOfAStep)
     for (int i = 0; i < 80; ++i) {
         const double x = 30.0 + unit(random) * (kSize - 60);
         const double y = 30.0 + unit(random) * (kSize - 60);
-        field.push_back({x, y, 2000.0 * std::pow(10.0, unit(random)), false, false});  // peak: a flux scale
+        field.push_back({x, y, 2000.0 * std::pow(10.0, unit(random))});  // peak: a flux scale
     }
     CFocusCurve curve;
     for (int k = 0; k < 9; ++k) {
         const double position = 1000.0 + 100.0 * k;
         const double blur = 0.012 * (position - truth);
         const Profile profile{false, kGaussFwhm * std::sqrt(1.5 * 1.5 + blur * blur)};
-        std::vector<double> sky = Sky(kSize, kSize);
-        const double s = profile.Sigma();
-        for (const TrueStar& star : field) {
+        std::vector<TrueStar> frame = field;
+        for (TrueStar& star : frame) {
             // The same flux in every frame: the peak falls as the star widens.
-            AddStar(sky, kSize, kSize, profile, star.x, star.y, star.peak / (s * s));
+            star.peak /= profile.Sigma() * profile.Sigma();
         }
-        const CKelImage image = ToImage(sky, kSize, kSize, 500u + k);
+        const CKelImage image = Frame(kSize, kSize, profile, frame, 500u + k);
         CStarField stars(&image);
         stars.Detect();
         const StarSummary summary = stars.GetSummary();
@@ -371,7 +369,6 @@ TEST(FocusCurve, RefusesWithAReason)
 TEST(StarFlags, EachCaseFlagged)
 {
     constexpr int kWidth = 300;
-    std::vector<double> sky = Sky(kWidth, 200);
     struct Case {
         double x, y;
         unsigned flag;
@@ -385,13 +382,13 @@ TEST(StarFlags, EachCaseFlagged)
         {160.0, 150.0, kStarBlended},   // two touching stars
         {165.0, 152.0, kStarBlended},
     };
+    const Profile elongated{false, 3.0 * kGaussFwhm, 3.0, true, 1.0 / 3.0, 0.5235987755982988};
+    std::vector<TrueStar> stars;
     for (const Case& c : cases) {
-        const Profile round{false, 1.5 * kGaussFwhm, 3.0, true};
-        const Profile elongated{false, 3.0 * kGaussFwhm, 3.0, true, 1.0 / 3.0, 0.5235987755982988};
-        AddStar(sky, kWidth, 200, c.flag == kStarElongated ? elongated : round, c.x, c.y,
-                c.flag == kStarSaturated ? 5.0 * kSaturation : 800.0);
+        stars.push_back({c.x, c.y, c.flag == kStarSaturated ? 5.0 * kSaturation : 800.0, false, false,
+                         c.flag == kStarElongated ? &elongated : nullptr});
     }
-    CKelImage image = ToImage(sky, kWidth, 200, 3u);
+    CKelImage image = Frame(kWidth, 200, Profile{false, 1.5 * kGaussFwhm, 3.0, true}, stars, 3u);
     *image.GetImageAdr(242, 61, 0, 0, nullptr) = NAN;
     CStarField field(&image);
     StarParams params;
@@ -439,10 +436,9 @@ TEST(StarFlags, BlankAndEmptyFrames)
 TEST(StarFlags, InfiniteCoresAndExtremeSettings)
 {
     constexpr int kWidth = 120;
-    std::vector<double> sky = Sky(kWidth, 80);
-    AddStar(sky, kWidth, 80, Profile{false, 1.5 * kGaussFwhm, 3.0, true}, 30.3, 40.6, 800.0);
-    AddStar(sky, kWidth, 80, Profile{false, 1.2 * kGaussFwhm, 3.0, true}, 90.2, 40.1, 3e38);
-    CKelImage image = ToImage(sky, kWidth, 80, 5u);
+    const Profile narrow{false, 1.2 * kGaussFwhm, 3.0, true};
+    CKelImage image = Frame(kWidth, 80, Profile{false, 1.5 * kGaussFwhm, 3.0, true},
+                            {{30.3, 40.6, 800.0}, {90.2, 40.1, 3e38, false, false, &narrow}}, 5u);
     *image.GetImageAdr(30, 40, 0, 0, nullptr) = INFINITY;
     *image.GetImageAdr(31, 41, 0, 0, nullptr) = -INFINITY;
     for (double aperture : {0.0, 2.5, 1e300, double(INFINITY), double(NAN)}) {
@@ -469,11 +465,9 @@ TEST(SkyBackground, GradientWithASaturatedStarOrBlanks)
         const int height = blanks ? 192 : 512;
         const double gx = blanks ? 0.05 : 0.08;
         const double gy = blanks ? 0.02 : -0.05;
-        std::vector<double> sky = Sky(width, height, gx, gy);
-        if (!blanks) {
-            AddStar(sky, width, height, Profile{false, 12.0}, 300.3, 200.6, 20.0 * kSaturation);
-        }
-        CKelImage image = ToImage(sky, width, height, blanks ? 21u : 11u);
+        const std::vector<TrueStar> star = {{300.3, 200.6, 20.0 * kSaturation}};
+        CKelImage image = Frame(width, height, Profile{false, 12.0}, blanks ? std::vector<TrueStar>() : star,
+                                blanks ? 21u : 11u, gx, gy);
         for (int i = 0; blanks && i < width * height; i += 37) {
             *image.GetImageAdr(i % width, i / width, 0, 0, nullptr) = i % 2 ? NAN : (i % 3 ? INFINITY : -INFINITY);
         }
