@@ -291,28 +291,25 @@ TEST_P(DebayerMethods, NaNSiteStaysInItsOwnColour)
     CKelImage mosaic;
     MakePicture(ColourField, 96, 80, truth, mosaic);
     const CImgDebayer clean = Debayered(mosaic, CImgDebayer::kRGGB, 0, 0, GetParam());
-    const bool half = GetParam() == CImgDebayer::kSuperPixel;
-    // (41, 40): a green site of a blue row; (40, 40): red.
+    const int d = GetParam() == CImgDebayer::kSuperPixel ? 2 : 1;  // mosaic pixels per output pixel
+    // (40, 40): red; (41, 40): a green site of a blue row, which super-pixel
+    // green replaces by the cell's other green site.
     for (const int nx : {40, 41}) {
         CKelImage holed = mosaic;
         *holed.GetImageAdr(nx, 40, 0, 0, nullptr) = kNaN;
         const CImgDebayer rgb = Debayered(holed, CImgDebayer::kRGGB, 0, 0, GetParam());
-        const int own = nx == 40 ? 0 : 1;
         for (int p = 0; p < 3; ++p) {
             for (int y = 0; y < rgb.GetHeight(); ++y) {
                 for (int x = 0; x < rgb.GetWidth(); ++x) {
                     const float v = At(rgb, x, y, p);
-                    const bool site = half ? (x == nx / 2 && y == 20) : (x == nx && y == 40);
-                    // Super-pixel green takes the cell's other green site.
-                    if (site && p == own && !(half && own == 1)) {
+                    if (x == nx / d && y == 40 / d && p == nx - 40 && !(d == 2 && p == 1)) {
                         EXPECT_TRUE(std::isnan(v)) << "plane " << p;
                         continue;
                     }
                     ASSERT_FALSE(std::isnan(v)) << "NaN spread to plane " << p << " at " << x << "," << y;
                     EXPECT_GE(v, kPedestal - 0.05 * kScale);
                     EXPECT_LE(v, kPedestal + 1.05 * kScale);
-                    const int far = half ? 6 : 12;
-                    if (std::abs(x - (half ? nx / 2 : nx)) > far || std::abs(y - (half ? 20 : 40)) > far) {
+                    if (std::abs(x - nx / d) > 12 / d || std::abs(y - 40 / d) > 12 / d) {
                         ASSERT_TRUE(SameBits(v, At(clean, x, y, p))) << "changed far away at " << x << "," << y;
                     }
                 }
