@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <limits>
 #include <vector>
 
@@ -22,407 +23,342 @@ namespace {
     std::abort();
 }
 
-float Sample(FuzzedDataProvider& in)
+/// Keeps a result the optimiser would otherwise drop.
+template <class T>
+void Use(T value)
 {
-    switch (in.ConsumeIntegralInRange(0, 9)) {
-    case 0:
-        return std::numeric_limits<float>::quiet_NaN();
-    case 1:
-        return std::numeric_limits<float>::infinity();
-    case 2:
-        return -std::numeric_limits<float>::infinity();
-    case 3:
-        return in.ConsumeFloatingPoint<float>();
-    default:
-        return static_cast<float>(in.ConsumeIntegralInRange(-100, 70000));
-    }
+    volatile T kept = value;
+    (void)kept;
 }
 
-double Number(FuzzedDataProvider& in)
-{
-    switch (in.ConsumeIntegralInRange(0, 7)) {
-    case 0:
-        return std::numeric_limits<double>::quiet_NaN();
-    case 1:
-        return in.ConsumeBool() ? HUGE_VAL : -HUGE_VAL;
-    case 2:
-        return in.ConsumeFloatingPoint<double>();
-    default:
-        return in.ConsumeFloatingPointInRange<double>(-2.0, 300.0);
-    }
-}
+/// The input, read as the arguments of the calls; the object under test,
+/// a second image (smaller or larger) as a source, and what the calls write.
+struct Fuzz {
+    Fuzz(const std::uint8_t* data, std::size_t size) : in(data, size) {}
 
-int Coordinate(FuzzedDataProvider& in)
-{
-    switch (in.ConsumeIntegralInRange(0, 5)) {
-    case 0:
-        return in.ConsumeIntegral<int>();
-    case 1:
-        return in.ConsumeBool() ? std::numeric_limits<int>::max() : std::numeric_limits<int>::min();
-    default:
-        return in.ConsumeIntegralInRange(-4, 70);
-    }
-}
-
-CRect Rect(FuzzedDataProvider& in)
-{
-    const int l = Coordinate(in);
-    const int t = Coordinate(in);
-    const int r = Coordinate(in);
-    const int b = Coordinate(in);
-    return CRect(l, t, r, b);
-}
-
-/// An image of the sizes the input asks for, filled from it.
-void Fill(FuzzedDataProvider& in, CKelImage& image)
-{
-    for (int p = 0; p < image.GetPlanes(); ++p) {
-        for (int y = 0; y < image.GetHeight(); ++y) {
-            float* row = image.GetImageAdr(0, y, p, 0, nullptr);
-            for (int x = 0; x < image.GetWidth(); ++x) {
-                row[x] = in.remaining_bytes() ? Sample(in) : static_cast<float>(x * 7 + y * 3 + p);
-            }
-        }
-    }
-}
-
-int Planes(FuzzedDataProvider& in)
-{
-    const int k = in.ConsumeIntegralInRange(0, 4);
-    return k == 0 ? 3 : k == 1 ? 2 : 1;
-}
-
-void Run(FuzzedDataProvider& in)
-{
-    const int width = in.ConsumeIntegralInRange(1, 64);
-    const int height = in.ConsumeIntegralInRange(1, 64);
-    CKelImage image(width, height, Planes(in), -32, 1.0, 0.0, 1);
-    Fill(in, image);
-    for (int p = -1; p < image.GetPlanes(); ++p) {
-        if (in.ConsumeBool()) {
-            image.SetLevel(p, Number(in), Number(in));
-        }
-    }
-    // A second image, smaller or larger, as a source.
-    CKelImage other(in.ConsumeIntegralInRange(1, 80), in.ConsumeIntegralInRange(1, 80), Planes(in), -32, 1.0, 0.0, 1);
-    Fill(in, other);
-
+    FuzzedDataProvider in;
+    CKelImage image;
+    CKelImage other;
     double out[6][3] = {};
     int palettes = 0;
-    while (in.remaining_bytes() > 0) {
-        switch (in.ConsumeIntegralInRange(0, 26)) {
-        case 0: {
-            volatile float v = image.GetPixelGrayRaw(Coordinate(in), Coordinate(in), in.ConsumeIntegralInRange(-1, 3));
-            v = image.GetPixelGrayRaw(Number(in), Number(in), in.ConsumeIntegralInRange(-1, 3));
-            (void)v;
-            break;
-        }
-        case 1: {
-            volatile float v = image.GetPixelGray256f(Coordinate(in), Coordinate(in), in.ConsumeIntegralInRange(-1, 3));
-            volatile unsigned char b =
-                image.GetPixelGray256(Coordinate(in), Coordinate(in), in.ConsumeIntegralInRange(-1, 3));
-            b = image.GetPixelGray256(Number(in), Number(in), in.ConsumeIntegralInRange(-1, 3));
-            v = image.GetPixelBright256f(Coordinate(in), Coordinate(in));
-            (void)v;
-            (void)b;
-            break;
-        }
-        case 2: {
-            volatile double v = image.ToRaw(Number(in), in.ConsumeIntegralInRange(-1, 3));
-            v = image.GetAvrGrayRaw(in.ConsumeIntegralInRange(-1, 3));
-            (void)v;
-            break;
-        }
-        case 3:
-            image.SetLevel(in.ConsumeIntegralInRange(-2, 3), Number(in), Number(in));
-            break;
-        case 4: {
-            const int bins =
-                in.ConsumeBool() ? in.ConsumeIntegralInRange(-2, 70000) : in.ConsumeIntegralInRange(1, 300);
-            std::vector<int> hist(static_cast<std::size_t>(std::max(bins, 1)) * 3);
-            CRect rect = Rect(in);
-            if (in.ConsumeBool()) {
-                const int columns[] = {Coordinate(in), Coordinate(in), Coordinate(in)};
-                const int rows[] = {Coordinate(in), Coordinate(in)};
-                image.SetHistogramCull(columns, in.ConsumeIntegralInRange(0, 3), rows, in.ConsumeIntegralInRange(0, 2));
-            }
-            const int cull = in.ConsumeIntegralInRange(0, 1);
-            if (in.ConsumeBool()) {
-                image.GetHistogram(hist.data(), bins, Number(in), Number(in), in.ConsumeIntegralInRange(-1, 3),
-                                   in.ConsumeIntegralInRange(0, 1), in.ConsumeIntegralInRange(0, 1), cull,
-                                   in.ConsumeBool() ? &rect : nullptr, 0, 0);
-            } else {
-                const std::size_t n = static_cast<std::size_t>(std::max(bins, 1));
-                image.GetHistogramRGB(hist.data(), hist.data() + n, hist.data() + 2 * n, bins, Number(in), Number(in),
-                                      nullptr, nullptr, in.ConsumeIntegralInRange(0, 1),
-                                      in.ConsumeIntegralInRange(0, 1), cull, in.ConsumeBool() ? &rect : nullptr, 0, 0);
-            }
-            break;
-        }
-        case 5: {
-            CImgAutoLevel level(image);
-            CRect rect = Rect(in);
-            CRect* r = in.ConsumeBool() ? &rect : nullptr;
-            double low = Number(in);
-            double high = Number(in);
-            const int method = in.ConsumeIntegralInRange(-1, 4);
-            if (in.ConsumeBool()) {
-                level.Do(low, high, method, in.ConsumeIntegralInRange(0, 1), r);
-            } else {
-                level.Get(low, high, method, r);
-            }
-            break;
-        }
-        case 6: {
-            CImgAutoLevel level(image);
-            float medians[8] = {};
-            double gains[8] = {};
-            const int sampling = in.ConsumeIntegralInRange(-2, 80);
-            if (in.ConsumeBool()) {
-                level.GetMedianBayer(medians, sampling);
-            } else {
-                level.GetMedianHoneyComb(gains, sampling);
-            }
-            CRect rect = Rect(in);
-            level.GetMedian(medians, sampling, in.ConsumeIntegralInRange(0, 1), in.ConsumeIntegralInRange(-1, 3),
-                            in.ConsumeBool() ? &rect : nullptr);
-            break;
-        }
-        case 7: {
-            CWnd wnd(in.PickValueInArray({1, 4, 8, 15, 16, 24, 32, 7}));
-            CMemoryDIB dib;
-            if (dib.Create(&wnd, in.ConsumeIntegralInRange(-1, 80), in.ConsumeIntegralInRange(-1, 80), 0)) {
-                CRect rect = Rect(in);
-                image.ToDIB(&dib, in.ConsumeBool() ? &rect : nullptr, 0);
-            }
-            break;
-        }
-        case 8: {
-            // An 8-bit colour DIB builds an adaptive palette, a fixed cost of
-            // 15 ms (256 entries x 32768 colour codes) that the sanitizers
-            // and coverage make a second or more: once per input.
-            const int bits = in.PickValueInArray({8, 24, 0, 16, 32, 1});
-            if (bits == 8 && image.GetPlanes() == 3 && palettes++ > 0) {
-                break;
-            }
-            HDIB dib = image.GetDib(bits);
-            if (dib) {
-                GlobalFree(dib);
-            }
-            break;
-        }
-        case 9: {
-            CFilterMatrix matrix;
-            const int r = in.ConsumeBool() ? Coordinate(in) : in.ConsumeIntegralInRange(0, 6);
-            if (matrix.MakeGaussian(r, Number(in)) && r <= 20) {
-                const int plane = in.ConsumeIntegralInRange(-1, 3);
-                if (image.MakeFilterProc(in.ConsumeBool() ? &image : &other, &matrix, plane,
-                                         in.ConsumeIntegralInRange(0, 1))) {
-                    for (int k = 0; k < 4; ++k) {
-                        volatile float v = image.CalcFilterProc(Coordinate(in), Coordinate(in));
-                        v = image.CalcFilterProc(Coordinate(in), Coordinate(in), in.ConsumeIntegralInRange(-1, 3));
-                        (void)v;
-                    }
-                }
-                image.ClearFilterProc();
-                const int slot = in.ConsumeIntegralInRange(-1, 3);
-                if (image.MakeFilterProcEx(slot, &other, &matrix, in.ConsumeIntegralInRange(-1, 3),
-                                           in.ConsumeIntegralInRange(0, 1))) {
-                    image.SetFilterProcPlnEx(slot, in.ConsumeIntegralInRange(-1, 3));
-                    volatile float v = image.CalcFilterProcEx(slot, Coordinate(in), Coordinate(in));
-                    v = image.CalcFilterProcEx(slot, Coordinate(in), Coordinate(in), in.ConsumeIntegralInRange(-1, 3));
-                    (void)v;
-                }
-            }
-            break;
-        }
-        case 10: {
-            PSF psf(in.ConsumeBool() ? &image : &other);
-            for (int k = in.ConsumeIntegralInRange(0, 5); k > 0; --k) {
-                psf.Add(CPoint(Coordinate(in), Coordinate(in)));
-            }
-            double v[3] = {};
-            psf.GetMeanPSF(v);
-            psf.GetMedianPSF(v);
-            psf.GetMeanFWHM(v);
-            psf.GetMedianFWHM(v);
-            break;
-        }
-        case 11: {
-            CImgPixelInfo info;
-            info = image;
-            info.Calc(Rect(in), out[0], out[1], out[2], out[3], in.ConsumeBool() ? out[4] : nullptr);
-            info.Calc(CPoint(Coordinate(in), Coordinate(in)), Coordinate(in), out[0], out[1], out[2], out[3], out[4]);
-            break;
-        }
-        case 12: {
-            CImgPixelInfo info;
-            info = image;
-            info.CalcSky(Rect(in), out[0], out[1], out[2], out[3], out[4]);
-            info.CalcSky(Rect(in), Number(in), Number(in), out[0], out[1], out[2], out[3], out[4]);
-            info.CalcSky(Coordinate(in), Coordinate(in), in.ConsumeIntegralInRange(-2, 40), Number(in), Number(in),
-                         out[0], out[1], out[2], out[3], out[4]);
-            break;
-        }
-        case 13: {
-            CImgPixelInfo info;
-            info = image;
-            info.CalcStar(Coordinate(in), Coordinate(in), in.ConsumeIntegralInRange(-2, 40), Number(in), Number(in),
-                          out[0], out[1], out[2], out[3], out[4], out[5], out[5]);
-            info.CalcFWHM(Coordinate(in), Coordinate(in), out[0]);
-            break;
-        }
-        case 14: {
-            CImgEvaluateFocus focus;
-            static_cast<CKelImage&>(focus) = image;
-            CRect rect = Rect(in);
-            if (in.ConsumeBool()) {
-                CRegistry::Write(L"Eval", L"Min", in.ConsumeIntegralInRange(-2, 6));
-                CRegistry::Write(L"Eval", L"Max", in.ConsumeIntegralInRange(-2, 12));
-            }
-            volatile double v = focus.Do(in.ConsumeBool() ? &rect : nullptr, 0);
-            (void)v;
-            CRegistry::Write(L"Eval", L"Min", 1);
-            CRegistry::Write(L"Eval", L"Max", 10);
-            break;
-        }
-        case 15: {
-            CImgFlip flip;
-            static_cast<CKelImage&>(flip) = image;
-            flip.Do(in.ConsumeIntegralInRange(-1, 3), in.ConsumeBool() ? &other : &flip, 0);
-            break;
-        }
-        case 16: {
-            CImgResize resize;
-            float fill[3] = {Sample(in), Sample(in), Sample(in)};
-            resize.Do(in.ConsumeIntegralInRange(-1, 90), in.ConsumeIntegralInRange(-1, 90),
-                      in.ConsumeIntegralInRange(-2, 10), in.ConsumeBool() ? fill : nullptr,
-                      in.ConsumeBool() ? static_cast<CImage*>(&image) : &other, in.ConsumeIntegralInRange(0, 1));
-            break;
-        }
-        case 17: {
-            CImgResolution resolution;
-            CKelImage* src = in.ConsumeBool() ? &image : &other;
-            const int w = in.ConsumeIntegralInRange(-1, 90);
-            const int h = in.ConsumeIntegralInRange(-1, 90);
-            switch (in.ConsumeIntegralInRange(0, 2)) {
-            case 0:
-                resolution.Do(src, w, h, 0);
-                break;
-            case 1:
-                resolution.Bilinear(src, w, h, 0);
-                break;
-            default:
-                resolution.Bicubic(src, w, h, 0);
-                break;
-            }
-            break;
-        }
-        case 18: {
-            CImgSoftBinning bin;
-            bin.Do(in.ConsumeBool() ? Coordinate(in) : in.ConsumeIntegralInRange(-1, 9),
-                   in.ConsumeBool() ? Coordinate(in) : in.ConsumeIntegralInRange(-1, 9),
-                   in.ConsumeIntegralInRange(0, 1), in.ConsumeIntegralInRange(0, 1), in.ConsumeBool() ? &image : &other,
-                   0);
-            break;
-        }
-        case 19: {
-            CImgBright bright;
-            static_cast<CKelImage&>(bright) = image;
-            CRect rect = Rect(in);
-            bright.Do(Number(in), Number(in), Number(in), in.ConsumeBool() ? &other : &bright,
-                      in.ConsumeBool() ? &rect : nullptr, 0);
-            break;
-        }
-        case 20: {
-            CKelImage copy;
-            copy.Copy(in.ConsumeBool() ? &image : &other, Coordinate(in), Coordinate(in));
-            copy = image;
-            break;
-        }
-        case 21: {
-            int left = 0, top = 0, right = 0, bottom = 0;
-            CRect rect = Rect(in);
-            image.NormalizeRect(&rect, left, top, right, bottom);
-            break;
-        }
-        case 22: {
-            CImgDebayer colour;
-            colour.Do(in.ConsumeBool() ? &image : &other, in.ConsumeIntegralInRange(-1, 4), Coordinate(in),
-                      Coordinate(in), in.ConsumeIntegralInRange(-1, 3));
-            break;
-        }
-        case 23: {
-            CDisplayStretch stretch(in.ConsumeIntegralInRange(-1, 4), Number(in));
-            if (in.ConsumeBool()) {
-                stretch.SetParam(in.ConsumeIntegralInRange(-1, 3), Number(in));
-            }
-            volatile double v = stretch.Apply(Number(in), 0) + stretch.Inverse(Number(in), 1);
-            v = CDisplayStretch::ParamFor(in.ConsumeIntegralInRange(-1, 4), Number(in), Number(in));
-            (void)v;
-            image.SetStretch(stretch);
-            if (in.ConsumeBool()) {
-                CImgAutoLevel level(image);
-                CRect rect = Rect(in);
-                level.DoAutoStretch(in.ConsumeIntegralInRange(-1, 4), in.ConsumeIntegralInRange(0, 1), Number(in),
-                                    Number(in), in.ConsumeBool() ? &rect : nullptr);
-                image.SetStretch(level.GetStretch());
-            }
-            std::vector<int> hist(static_cast<std::size_t>(in.ConsumeIntegralInRange(1, 300)));
-            CRect rect = Rect(in);
-            image.GetHistogramDisplay(hist.data(), static_cast<int>(hist.size()), in.ConsumeIntegralInRange(-1, 3),
-                                      in.ConsumeBool() ? &rect : nullptr);
-            break;  // the stretch stays for the rendering cases
-        }
-        case 24: {
-            StarParams params;
-            params.plane = in.ConsumeIntegralInRange(-2, 3);
-            params.threshold = Number(in);
-            params.minArea = in.ConsumeIntegralInRange(-1, 20);
-            params.deblendContrast = Number(in);
-            params.saturation = Number(in);
-            params.hfrAperture = Number(in);
-            params.fit = in.ConsumeBool();
-            params.clean = in.ConsumeBool();
-            params.background.tile = in.ConsumeIntegralInRange(-1, 70);
-            params.background.filter = in.ConsumeIntegralInRange(-1, 6);
-            CStarField field(in.ConsumeBool() ? &image : &other);
-            field.Detect(params);
-            volatile double v = field.GetSummary().hfr;
-            (void)v;
-            break;
-        }
-        case 25: {
-            CFocusCurve curve;
-            for (int k = in.ConsumeIntegralInRange(0, 12); k > 0; --k) {
-                curve.Add(Number(in), Number(in), in.ConsumeBool() ? Number(in) : 0.0);
-            }
-            volatile double v = curve.Fit().best;
-            (void)v;
-            break;
-        }
-        default: {
-            // The object replaced by another image, changing size and planes.
-            const int w = in.ConsumeIntegralInRange(1, 64);
-            const int h = in.ConsumeIntegralInRange(1, 64);
-            image = CKelImage(w, h, Planes(in), -32, 1.0, 0.0, 1);
-            Fill(in, image);
-            break;
-        }
-        }
-        if (image.GetVmImage()->GetLockCount() != 0 || other.GetVmImage()->GetLockCount() != 0) {
-            Fail("a lock was left held");
-        }
+
+    int Int(int lo, int hi) { return in.ConsumeIntegralInRange(lo, hi); }
+    bool Bool() { return in.ConsumeBool(); }
+    int Flag() { return Int(0, 1); }
+    int Plane() { return Int(-1, 3); }
+    template <class T>
+    T* Maybe(T* p)
+    {
+        return Bool() ? p : nullptr;
     }
-}
+    template <class T>
+    T* Either(T* a, T* b)
+    {
+        return Bool() ? a : b;
+    }
+
+    float Sample()
+    {
+        const float inf = std::numeric_limits<float>::infinity();
+        const int k = Int(0, 9);
+        return k == 0   ? std::numeric_limits<float>::quiet_NaN()
+               : k < 3  ? (k == 1 ? inf : -inf)
+               : k == 3 ? in.ConsumeFloatingPoint<float>()
+                        : static_cast<float>(Int(-100, 70000));
+    }
+
+    double Number()
+    {
+        const int k = Int(0, 7);
+        return k == 0   ? std::numeric_limits<double>::quiet_NaN()
+               : k == 1 ? (Bool() ? HUGE_VAL : -HUGE_VAL)
+               : k == 2 ? in.ConsumeFloatingPoint<double>()
+                        : in.ConsumeFloatingPointInRange<double>(-2.0, 300.0);
+    }
+
+    int Coordinate()
+    {
+        const int k = Int(0, 5);
+        const int end = k == 1 && Bool() ? std::numeric_limits<int>::max() : std::numeric_limits<int>::min();
+        return k == 0 ? in.ConsumeIntegral<int>() : k == 1 ? end : Int(-4, 70);
+    }
+
+    CRect Rect()
+    {
+        const int l = Coordinate();
+        const int t = Coordinate();
+        const int r = Coordinate();
+        const int b = Coordinate();
+        return CRect(l, t, r, b);
+    }
+
+    /// An image of the sizes the input asks for, filled from it.
+    CKelImage Image(int largest)
+    {
+        const int width = Int(1, largest);
+        const int height = Int(1, largest);
+        const int k = Int(0, 4);
+        CKelImage image(width, height, k == 0 ? 3 : k == 1 ? 2 : 1, -32, 1.0, 0.0, 1);
+        for (int p = 0; p < image.GetPlanes(); ++p) {
+            for (int y = 0; y < height; ++y) {
+                float* row = image.GetImageAdr(0, y, p, 0, nullptr);
+                for (int x = 0; x < width; ++x) {
+                    row[x] = in.remaining_bytes() ? Sample() : static_cast<float>(x * 7 + y * 3 + p);
+                }
+            }
+        }
+        return image;
+    }
+};
+
+using Call = void (*)(Fuzz&);
+
+const Call kCalls[] = {
+    [](Fuzz& s) {
+        Use(s.image.GetPixelGrayRaw(s.Coordinate(), s.Coordinate(), s.Plane()));
+        Use(s.image.GetPixelGrayRaw(s.Number(), s.Number(), s.Plane()));
+        Use(s.image.GetPixelGray256f(s.Coordinate(), s.Coordinate(), s.Plane()));
+        Use(s.image.GetPixelGray256(s.Coordinate(), s.Coordinate(), s.Plane()));
+        Use(s.image.GetPixelGray256(s.Number(), s.Number(), s.Plane()));
+        Use(s.image.GetPixelBright256f(s.Coordinate(), s.Coordinate()));
+        Use(s.image.ToRaw(s.Number(), s.Plane()));
+        Use(s.image.GetAvrGrayRaw(s.Plane()));
+    },
+    [](Fuzz& s) { s.image.SetLevel(s.Int(-2, 3), s.Number(), s.Number()); },
+    [](Fuzz& s) {
+        const int bins = s.Bool() ? s.Int(-2, 70000) : s.Int(1, 300);
+        const std::size_t n = static_cast<std::size_t>(std::max(bins, 1));
+        std::vector<int> hist(n * 3);
+        CRect rect = s.Rect();
+        if (s.Bool()) {
+            const int columns[] = {s.Coordinate(), s.Coordinate(), s.Coordinate()};
+            const int rows[] = {s.Coordinate(), s.Coordinate()};
+            s.image.SetHistogramCull(columns, s.Int(0, 3), rows, s.Int(0, 2));
+        }
+        const int cull = s.Flag();
+        if (s.Bool()) {
+            s.image.GetHistogram(hist.data(), bins, s.Number(), s.Number(), s.Plane(), s.Flag(), s.Flag(), cull,
+                                 s.Maybe(&rect), 0, 0);
+        } else {
+            s.image.GetHistogramRGB(hist.data(), hist.data() + n, hist.data() + 2 * n, bins, s.Number(), s.Number(),
+                                    nullptr, nullptr, s.Flag(), s.Flag(), cull, s.Maybe(&rect), 0, 0);
+        }
+    },
+    [](Fuzz& s) {
+        CImgAutoLevel level(s.image);
+        CRect rect = s.Rect();
+        CRect* r = s.Maybe(&rect);
+        double low = s.Number();
+        double high = s.Number();
+        const int method = s.Int(-1, 4);
+        if (s.Bool()) {
+            level.Do(low, high, method, s.Flag(), r);
+        } else {
+            level.Get(low, high, method, r);
+        }
+    },
+    [](Fuzz& s) {
+        CImgAutoLevel level(s.image);
+        float medians[8] = {};
+        double gains[8] = {};
+        const int sampling = s.Int(-2, 80);
+        if (s.Bool()) {
+            level.GetMedianBayer(medians, sampling);
+        } else {
+            level.GetMedianHoneyComb(gains, sampling);
+        }
+        CRect rect = s.Rect();
+        level.GetMedian(medians, sampling, s.Flag(), s.Plane(), s.Maybe(&rect));
+    },
+    [](Fuzz& s) {
+        CWnd wnd(s.in.PickValueInArray({1, 4, 8, 15, 16, 24, 32, 7}));
+        CMemoryDIB dib;
+        if (dib.Create(&wnd, s.Int(-1, 80), s.Int(-1, 80), 0)) {
+            CRect rect = s.Rect();
+            s.image.ToDIB(&dib, s.Maybe(&rect), 0);
+        }
+    },
+    [](Fuzz& s) {
+        // An 8-bit colour DIB builds an adaptive palette, a fixed cost of
+        // 15 ms (256 entries x 32768 colour codes) that the sanitizers
+        // and coverage make a second or more: once per input.
+        const int bits = s.in.PickValueInArray({8, 24, 0, 16, 32, 1});
+        if (bits == 8 && s.image.GetPlanes() == 3 && s.palettes++ > 0) {
+            return;
+        }
+        if (HDIB dib = s.image.GetDib(bits)) {
+            GlobalFree(dib);
+        }
+    },
+    [](Fuzz& s) {
+        CFilterMatrix matrix;
+        const int r = s.Bool() ? s.Coordinate() : s.Int(0, 6);
+        if (!matrix.MakeGaussian(r, s.Number()) || r > 20) {
+            return;
+        }
+        const int plane = s.Plane();
+        if (s.image.MakeFilterProc(s.Either(&s.image, &s.other), &matrix, plane, s.Flag())) {
+            for (int k = 0; k < 4; ++k) {
+                Use(s.image.CalcFilterProc(s.Coordinate(), s.Coordinate()));
+                Use(s.image.CalcFilterProc(s.Coordinate(), s.Coordinate(), s.Plane()));
+            }
+        }
+        s.image.ClearFilterProc();
+        const int slot = s.Plane();
+        if (s.image.MakeFilterProcEx(slot, &s.other, &matrix, s.Plane(), s.Flag())) {
+            s.image.SetFilterProcPlnEx(slot, s.Plane());
+            Use(s.image.CalcFilterProcEx(slot, s.Coordinate(), s.Coordinate()));
+            Use(s.image.CalcFilterProcEx(slot, s.Coordinate(), s.Coordinate(), s.Plane()));
+        }
+    },
+    [](Fuzz& s) {
+        PSF psf(s.Either(&s.image, &s.other));
+        for (int k = s.Int(0, 5); k > 0; --k) {
+            psf.Add(CPoint(s.Coordinate(), s.Coordinate()));
+        }
+        double v[3] = {};
+        psf.GetMeanPSF(v);
+        psf.GetMedianPSF(v);
+        psf.GetMeanFWHM(v);
+        psf.GetMedianFWHM(v);
+    },
+    [](Fuzz& s) {
+        CImgPixelInfo info;
+        info = s.image;
+        auto& o = s.out;
+        info.Calc(s.Rect(), o[0], o[1], o[2], o[3], s.Maybe(o[4]));
+        info.Calc(CPoint(s.Coordinate(), s.Coordinate()), s.Coordinate(), o[0], o[1], o[2], o[3], o[4]);
+        info.CalcSky(s.Rect(), o[0], o[1], o[2], o[3], o[4]);
+        info.CalcSky(s.Rect(), s.Number(), s.Number(), o[0], o[1], o[2], o[3], o[4]);
+        info.CalcSky(s.Coordinate(), s.Coordinate(), s.Int(-2, 40), s.Number(), s.Number(), o[0], o[1], o[2], o[3],
+                     o[4]);
+        info.CalcStar(s.Coordinate(), s.Coordinate(), s.Int(-2, 40), s.Number(), s.Number(), o[0], o[1], o[2], o[3],
+                      o[4], o[5], o[5]);
+        info.CalcFWHM(s.Coordinate(), s.Coordinate(), o[0]);
+    },
+    [](Fuzz& s) {
+        CImgEvaluateFocus focus;
+        static_cast<CKelImage&>(focus) = s.image;
+        CRect rect = s.Rect();
+        if (s.Bool()) {
+            CRegistry::Write(L"Eval", L"Min", s.Int(-2, 6));
+            CRegistry::Write(L"Eval", L"Max", s.Int(-2, 12));
+        }
+        Use(focus.Do(s.Maybe(&rect), 0));
+        CRegistry::Write(L"Eval", L"Min", 1);
+        CRegistry::Write(L"Eval", L"Max", 10);
+    },
+    [](Fuzz& s) {
+        CImgFlip flip;
+        static_cast<CKelImage&>(flip) = s.image;
+        flip.Do(s.Plane(), s.Bool() ? &s.other : &flip, 0);
+    },
+    [](Fuzz& s) {
+        CImgResize resize;
+        float fill[3] = {s.Sample(), s.Sample(), s.Sample()};
+        resize.Do(s.Int(-1, 90), s.Int(-1, 90), s.Int(-2, 10), s.Maybe(fill),
+                  s.Bool() ? static_cast<CImage*>(&s.image) : &s.other, s.Flag());
+    },
+    [](Fuzz& s) {
+        CImgResolution resolution;
+        CKelImage* src = s.Either(&s.image, &s.other);
+        const int w = s.Int(-1, 90);
+        const int h = s.Int(-1, 90);
+        const int way = s.Int(0, 2);
+        way == 0   ? resolution.Do(src, w, h, 0)
+        : way == 1 ? resolution.Bilinear(src, w, h, 0)
+                   : resolution.Bicubic(src, w, h, 0);
+    },
+    [](Fuzz& s) {
+        CImgSoftBinning bin;
+        bin.Do(s.Bool() ? s.Coordinate() : s.Int(-1, 9), s.Bool() ? s.Coordinate() : s.Int(-1, 9), s.Flag(), s.Flag(),
+               s.Either(&s.image, &s.other), 0);
+    },
+    [](Fuzz& s) {
+        CImgBright bright;
+        static_cast<CKelImage&>(bright) = s.image;
+        CRect rect = s.Rect();
+        bright.Do(s.Number(), s.Number(), s.Number(), s.Bool() ? &s.other : &bright, s.Maybe(&rect), 0);
+    },
+    [](Fuzz& s) {
+        CKelImage copy;
+        copy.Copy(s.Either(&s.image, &s.other), s.Coordinate(), s.Coordinate());
+        copy = s.image;
+    },
+    [](Fuzz& s) {
+        int left = 0, top = 0, right = 0, bottom = 0;
+        CRect rect = s.Rect();
+        s.image.NormalizeRect(&rect, left, top, right, bottom);
+    },
+    [](Fuzz& s) {
+        CImgDebayer colour;
+        colour.Do(s.Either(&s.image, &s.other), s.Int(-1, 4), s.Coordinate(), s.Coordinate(), s.Plane());
+    },
+    [](Fuzz& s) {
+        CDisplayStretch stretch(s.Int(-1, 4), s.Number());
+        if (s.Bool()) {
+            stretch.SetParam(s.Plane(), s.Number());
+        }
+        Use(stretch.Apply(s.Number(), 0) + stretch.Inverse(s.Number(), 1));
+        Use(CDisplayStretch::ParamFor(s.Int(-1, 4), s.Number(), s.Number()));
+        s.image.SetStretch(stretch);
+        if (s.Bool()) {
+            CImgAutoLevel level(s.image);
+            CRect rect = s.Rect();
+            level.DoAutoStretch(s.Int(-1, 4), s.Flag(), s.Number(), s.Number(), s.Maybe(&rect));
+            s.image.SetStretch(level.GetStretch());
+        }
+        std::vector<int> hist(static_cast<std::size_t>(s.Int(1, 300)));
+        CRect rect = s.Rect();
+        s.image.GetHistogramDisplay(hist.data(), static_cast<int>(hist.size()), s.Plane(), s.Maybe(&rect));
+        // The stretch stays for the rendering calls.
+    },
+    [](Fuzz& s) {
+        StarParams params;
+        params.plane = s.Int(-2, 3);
+        params.threshold = s.Number();
+        params.minArea = s.Int(-1, 20);
+        params.deblendContrast = s.Number();
+        params.saturation = s.Number();
+        params.hfrAperture = s.Number();
+        params.fit = s.Bool();
+        params.clean = s.Bool();
+        params.background.tile = s.Int(-1, 70);
+        params.background.filter = s.Int(-1, 6);
+        CStarField field(s.Either(&s.image, &s.other));
+        field.Detect(params);
+        Use(field.GetSummary().hfr);
+    },
+    [](Fuzz& s) {
+        CFocusCurve curve;
+        for (int k = s.Int(0, 12); k > 0; --k) {
+            curve.Add(s.Number(), s.Number(), s.Bool() ? s.Number() : 0.0);
+        }
+        Use(curve.Fit().best);
+    },
+    // The object replaced by another image, changing size and planes.
+    [](Fuzz& s) { s.image = s.Image(64); },
+};
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     {
-        FuzzedDataProvider in(data, size);
-        Run(in);
+        Fuzz s(data, size);
+        s.image = s.Image(64);
+        for (int p = -1; p < s.image.GetPlanes(); ++p) {
+            if (s.Bool()) {
+                s.image.SetLevel(p, s.Number(), s.Number());
+            }
+        }
+        s.other = s.Image(80);
+        while (s.in.remaining_bytes() > 0) {
+            kCalls[s.Int(0, static_cast<int>(std::size(kCalls)) - 1)](s);
+            if (s.image.GetVmImage()->GetLockCount() != 0 || s.other.GetVmImage()->GetLockCount() != 0) {
+                Fail("a lock was left held");
+            }
+        }
     }
     if (GdiLiveObjectCount() != 0) {
         Fail("a GDI object was left");

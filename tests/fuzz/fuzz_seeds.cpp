@@ -4,36 +4,33 @@
 #include <fitsio.h>
 #include <jpeglib.h>
 #include <png.h>
-#include <zlib.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 namespace {
 
-std::vector<double> Ramp(long n, bool blanks)
-{
-    std::vector<double> v;
-    for (long i = 0; i < n; ++i) {
-        v.push_back(blanks && i % 5 == 2 ? -32768.0 : static_cast<double>((i * 37) % 200 - 50));
-    }
-    return v;
-}
-
-bool Fits(const std::string& path, int bitpix, std::vector<long> axes, int compression, long tileRows,
+/// A FITS file written by cfitsio: a ramp of values (-50 .. 149, 0 .. 199
+/// for bytes and PLIO) with blanks at every fifth sample when asked (BLANK
+/// -32768 or NaN), tile-compressed when asked, gzipped when the name ends
+/// in .gz, after an empty primary HDU for an extension.
+bool Fits(const std::string& path, int bitpix, std::vector<long> axes, int compression = 0, long tileRows = 0,
           bool blanks = false, bool extension = false)
 {
     std::filesystem::remove(path);
     int status = 0;
     fitsfile* f = nullptr;
-    fits_create_diskfile(&f, path.c_str(), &status);
+    fits_create_file(&f, path.c_str(), &status);
     if (compression) {
         fits_set_compression_type(f, compression, &status);
+        long tile[2] = {axes[0], tileRows};
         if (tileRows > 0) {
-            long tile[2] = {axes[0], tileRows};
             fits_set_tile_dim(f, 2, tile, &status);
         }
     }
@@ -45,30 +42,17 @@ bool Fits(const std::string& path, int bitpix, std::vector<long> axes, int compr
         fits_write_key_lng(f, "BLANK", -32768, "", &status);
     }
     fits_write_key_str(f, "OBJECT", "seed", "", &status);
-    long n = 1;
-    for (long a : axes) {
-        n *= a;
+    std::vector<double> v(static_cast<std::size_t>(axes[0] * axes[1] * (axes.size() > 2 ? axes[2] : 1)));
+    const int offset = bitpix == BYTE_IMG || compression == PLIO_1 ? 0 : -50;
+    for (std::size_t i = 0; i < v.size(); ++i) {
+        v[i] = blanks && i % 5 == 2 ? (bitpix > 0 ? -32768.0 : NAN) : static_cast<double>((i * 37) % 200) + offset;
     }
     std::vector<long> first(axes.size(), 1);
-    if (bitpix == SHORT_IMG) {
-        std::vector<short> v;
-        for (double d : Ramp(n, blanks)) {
-            v.push_back(static_cast<short>(compression == PLIO_1 ? d + 50 : d));  // PLIO: non-negative
-        }
-        fits_write_pix(f, TSHORT, first.data(), n, v.data(), &status);
-    } else if (bitpix > 0) {
-        std::vector<int> v;
-        for (double d : Ramp(n, blanks && bitpix != BYTE_IMG)) {
-            v.push_back(bitpix == BYTE_IMG ? static_cast<int>(d) + 50 : static_cast<int>(d));
-        }
-        fits_write_pix(f, TINT, first.data(), n, v.data(), &status);
-    } else {
-        std::vector<double> v = Ramp(n, false);
-        if (blanks) {
-            v[2] = 0.0 / 0.0;
-        }
-        fits_write_pix(f, TDOUBLE, first.data(), n, v.data(), &status);
-    }
+    const auto write = [&](int type, auto sample) {  // cfitsio compresses short images from shorts only
+        std::vector<decltype(sample)> w(v.begin(), v.end());
+        fits_write_pix(f, type, first.data(), static_cast<LONGLONG>(w.size()), w.data(), &status);
+    };
+    bitpix == SHORT_IMG ? write(TSHORT, short{}) : bitpix > 0 ? write(TINT, 0) : write(TDOUBLE, 0.0);
     fits_close_file(f, &status);
     if (status != 0) {
         std::fprintf(stderr, "fuzz_seeds: cfitsio status %d writing %s\n", status, path.c_str());
@@ -76,25 +60,11 @@ bool Fits(const std::string& path, int bitpix, std::vector<long> axes, int compr
     return status == 0;
 }
 
-void Gzip(const std::string& from, const std::string& to)
-{
-    std::ifstream in(from, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    gzFile gz = gzopen(to.c_str(), "wb9");
-    gzwrite(gz, bytes.data(), static_cast<unsigned>(bytes.size()));
-    gzclose(gz);
-}
-
 void Png(const std::string& path, int width, int height, int colorType, int depth, bool interlace, bool trns)
 {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        std::fclose(file);
-        return;
-    }
+    png_infop info = png_create_info_struct(png);  // an error aborts
     png_init_io(png, file);
     png_set_IHDR(png, info, width, height, depth, colorType, interlace ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
@@ -177,7 +147,7 @@ int main(int argc, char** argv)
     const std::string load = dir + "/load/";
     bool ok = true;
     for (int bitpix : {BYTE_IMG, SHORT_IMG, LONG_IMG, LONGLONG_IMG, FLOAT_IMG, DOUBLE_IMG}) {
-        ok = ok && Fits(load + "plain" + std::to_string(bitpix + 100) + ".fits", bitpix, {9, 7}, 0, 0);
+        ok = ok && Fits(load + "plain" + std::to_string(bitpix + 100) + ".fits", bitpix, {9, 7});
     }
     ok = ok && Fits(load + "colour.fits", FLOAT_IMG, {5, 4, 3}, 0, 0, true);
     ok = ok && Fits(load + "extension.fits", SHORT_IMG, {6, 5}, 0, 0, true, true);
@@ -189,8 +159,8 @@ int main(int argc, char** argv)
     ok = ok && Fits(load + "hcompress.fits", SHORT_IMG, {16, 12}, HCOMPRESS_1, 0, true);
     ok = ok && Fits(load + "hcompress32.fits", LONG_IMG, {12, 9}, HCOMPRESS_1, 0);
     ok = ok && Fits(load + "plio.fits", SHORT_IMG, {12, 9}, PLIO_1, 4);
-    Gzip(load + "plain116.fits", load + "plain.fits.gz");
-    Gzip(load + "rice.fits", load + "rice.fits.gz");
+    ok = ok && Fits(load + "plain.fits.gz", SHORT_IMG, {9, 7});
+    ok = ok && Fits(load + "rice.fits.gz", SHORT_IMG, {12, 9}, RICE_1, 4, true);
     Png(load + "grey8.png", 7, 5, PNG_COLOR_TYPE_GRAY, 8, false, false);
     Png(load + "grey16.png", 7, 5, PNG_COLOR_TYPE_GRAY, 16, true, false);
     Png(load + "grey2.png", 7, 5, PNG_COLOR_TYPE_GRAY, 2, false, true);
@@ -209,22 +179,19 @@ int main(int argc, char** argv)
         Text(dir + "/api/seed" + std::to_string(k), bytes);
     }
     // A command number (info 0, render 1, histogram 2, stars 3, focus 4,
-    // transform 5) and the words after the command, NUL-separated.
-    const std::vector<std::vector<std::string>> lines = {
-        {"\x01", "x.fits", "-o", "y.png", "--levels", "1,2", "--depth", "8"},
-        {"\x01", "x.fits", "-o", "y.bmp", "--method", "mean", "--rect", "1,1,5,5", "--per-plane"},
-        {"\x02", "x.fits", "--bins", "64", "--range", "-5,5e3", "--plane", "G", "--log"},
-        {"\x03", "x.fits", "--auto", "10", "--at", "1.5,2", "3,4", "--csv", "s.csv"},
-        {"\x04", "a.fits", "b.fits", "--rect", "1,1,9,9", "--max-memory", "512M"},
-        {"\x05",      "x.fits",   "-o",    "y.fits",     "--bin", "2x2",     "--resample", "30x20",
-         "--bicubic", "--canvas", "40x40", "--anchor",   "4",     "--fill",  "3",          "--flip",
-         "h",         "--bright", "1",     "--contrast", "2",     "--pivot", "9"},
+    // transform 5) as a byte, then the words after the command, NUL-separated.
+    const std::string lines[] = {
+        "1 x.fits -o y.png --levels 1,2 --depth 8",
+        "1 x.fits -o y.bmp --method mean --rect 1,1,5,5 --per-plane",
+        "2 x.fits --bins 64 --range -5,5e3 --plane G --log",
+        "3 x.fits --auto 10 --at 1.5,2 3,4 --csv s.csv",
+        "4 a.fits b.fits --rect 1,1,9,9 --max-memory 512M",
+        "5 x.fits -o y.fits --bin 2x2 --resample 30x20 --bicubic --canvas 40x40 --anchor 4 --fill 3 --flip h "
+        "--bright 1 --contrast 2 --pivot 9",
     };
-    for (std::size_t k = 0; k < lines.size(); ++k) {
-        std::string bytes = lines[k][0];
-        for (std::size_t w = 1; w < lines[k].size(); ++w) {
-            bytes += (w > 1 ? std::string(1, '\0') : std::string()) + lines[k][w];
-        }
+    for (std::size_t k = 0; k < std::size(lines); ++k) {
+        std::string bytes = std::string(1, static_cast<char>(lines[k][0] - '0')) + lines[k].substr(2);
+        std::replace(bytes.begin(), bytes.end(), ' ', '\0');
         Text(dir + "/options/line" + std::to_string(k), bytes);
     }
     return ok ? 0 : 1;

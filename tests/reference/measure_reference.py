@@ -21,7 +21,8 @@ for p in range(P):
 # A few repeated values, so ties are sorted too.
 img[0, 1, 1:5] = img[0, 1, 0]
 # Blanks: (plane, x, y, kind) with kind 0 NaN, 1 +inf, 2 -inf.
-blanks = [(1, 3, 4, 0), (2, 10, 2, 1), (0, 12, 9, 2), (1, 8, 7, 0)]
+# A blank first sample, where the extremes start.
+blanks = [(1, 3, 4, 0), (2, 10, 2, 1), (0, 12, 9, 2), (1, 8, 7, 0), (2, 0, 0, 0)]
 values = img.astype(np.float64)
 for p, x, y, kind in blanks:
     values[p, y, x] = [math.nan, math.inf, -math.inf][kind]
@@ -58,6 +59,8 @@ def rect_samples(p, l, t, r, b):
 
 def circle_samples(p, cx, cy, rad):
     out = []
+    if not (0 <= cx < W and 0 <= cy < H):  # a centre outside the image: none
+        return out
     for y in range(max(cy - rad, 0), min(cy + rad, H)):
         for x in range(max(cx - rad, 0), min(cx + rad, W)):
             if (x - cx) ** 2 + (y - cy) ** 2 < rad * rad:
@@ -65,8 +68,9 @@ def circle_samples(p, cx, cy, rad):
     return finite(out)
 
 
-def trunc(v):
-    return 0 if math.isnan(v) else int(v)
+def trunc(v):  # towards zero, saturating at the ends of 64 bits
+    return 0 if math.isnan(v) else min(max(int(v), -2 ** 63), 2 ** 63 - 1) if math.isfinite(v) else (
+        2 ** 63 - 1 if v > 0 else -2 ** 63)
 
 
 def trimmed(vals, upper, lower):
@@ -117,8 +121,16 @@ def star(p, cx, cy, rad, upper, lower):
     return st + [2.0 * math.sqrt(count / 3.141592653589793)]
 
 
+def point(p, x, y, size):
+    h = int(size / 2)  # towards zero, as C++ divides
+    sat = lambda v: min(max(v, -2 ** 31), 2 ** 31 - 1)
+    return calc(p, sat(x - h), sat(y - h), sat(x + 1 + h), sat(y + 1 + h))
+
+
 # kind: 0 Calc(rect), 1 CalcSky(rect), 2 CalcSky(rect, upper, lower),
-# 3 CalcSky(x, y, radius, upper, lower), 4 CalcStar(x, y, radius, upper, lower)
+# 3 CalcSky(x, y, radius, upper, lower), 4 CalcStar(x, y, radius, upper, lower),
+# 5 Calc(point, size)
+IMIN, IMAX = -2 ** 31, 2 ** 31 - 1
 queries = [
     (0, 0, 0, 17, 13, 0, 0), (0, 2, 3, 9, 8, 0, 0), (0, -3, -2, 4, 5, 0, 0), (0, 15, 11, 20, 20, 0, 0),
     (0, 5, 5, 6, 6, 0, 0), (0, 9, 8, 8, 7, 0, 0),
@@ -128,9 +140,24 @@ queries = [
     (3, 8, 6, 5, 0.5, 0.5), (3, 8, 6, 3, 1, 1), (3, 1, 1, 4, 0.5, 0.5), (3, 16, 12, 6, 0.2, 0.7),
     (3, 8, 6, 1, 0.5, 0.5),
     (4, 8, 6, 5, 0.5, 0.5), (4, 8, 6, 4, 0.8, 0.2), (4, 2, 10, 3, 1, 1), (4, 8, 6, 2, 0, 0),
+    # Trimming along a row of ten: half, all, the fewest kept (at least two
+    # from three), beyond the ends, NaN and infinite fractions.
+    (2, 0, 2, 10, 3, 0.5, 0.5), (2, 0, 2, 10, 3, 1, 1), (2, 0, 2, 10, 3, 0, 0), (2, 0, 2, 3, 3, 0, 0),
+    (2, 0, 2, 2, 3, 0, 0), (2, 0, 2, 1, 3, 0, 0), (2, 0, 2, 10, 3, 5, 5), (2, 0, 2, 10, 3, -3, -3),
+    (2, 0, 2, 10, 3, math.nan, math.nan), (2, 0, 2, 10, 3, math.inf, math.inf), (2, 0, 2, 10, 3, 1e300, -1e300),
+    # Points: a pixel (sizes 0 and 1), odd and even boxes, far outside, the whole image.
+    (5, 4, 5, 0), (5, 4, 5, 1), (5, 4, 4, 5), (5, 4, 4, 4), (5, 16, 0, 3), (5, IMAX, IMIN, IMAX), (5, 2, 2, IMAX),
+    # Empty regions: outside, one sample outside, clamped to one pixel, no
+    # rows, star centres outside, radii of 0 and below.
+    (0, 18, 0, 20, 13, 0, 0), (0, -1, -1, 0, 0, 0, 0), (1, 17, 12, 18, 13, 0, 0), (1, 16, 12, 20, 20, 0, 0),
+    (2, 3, 3, 3, 9, 0.5, 0.5), (4, -1, 2, 3, 0.5, 0.5), (4, 17, 2, 3, 0.5, 0.5), (4, 2, 13, 3, 0.5, 0.5),
+    (4, IMIN, IMAX, 3, 0.5, 0.5), (3, 2, 2, 0, 0.5, 0.5), (3, 2, 2, -4, 0.5, 0.5), (3, 2, 2, IMIN, 0.5, 0.5),
+    # The ends of the int range (the first area overflows 64 bits).
+    (0, IMIN, IMIN, IMAX, IMAX, 0, 0), (0, IMAX, IMAX, IMIN, IMIN, 0, 0), (2, IMIN, IMIN, IMAX, IMAX, 1, 1),
+    (3, 8, 6, IMAX, 1, 1),
 ]
-# Circles have no fourth coordinate: d is written as 0.
-queries = [q if len(q) == 7 else q[:4] + (0,) + q[4:] for q in queries]
+# Circles have no fourth coordinate, points no fourth nor trimming: written as 0.
+queries = [q if len(q) == 7 else q[:4] + (0,) + q[4:] if len(q) == 6 else q + (0, 0, 0) for q in queries]
 
 lines = ["# W H P", f"{W} {H} {P}", "# blanks: count, then plane x y kind (0 NaN, 1 +inf, 2 -inf)",
          " ".join([str(len(blanks))] + [f"{p} {x} {y} {k}" for p, x, y, k in blanks]),
@@ -155,8 +182,10 @@ for q in queries:
         elif kind == 3:
             vals = circle_samples(p, a, b, c)
             r = trimmed(vals, up, lo) if vals else None
-        else:
+        elif kind == 4:
             r = star(p, a, b, c, up, lo)
+        else:
+            r = point(p, a, b, c)
         r = (r or [0.0] * 5) + ([0.0] if len(r or []) < 6 else [])
         out += r
     lines.append(" ".join(repr(float(v)) for v in list(q) + out))
