@@ -1,12 +1,13 @@
-// Coordinates and command-line parsing.
+// Coordinates and command-line parsing (what the parsed options do:
+// golden/runs.txt and the tests of each command).
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <utility>
 
-#include "commands.h"
 #include "coords.h"
 #include "options.h"
+#include "toolsupport.h"
 
 namespace orbimg::tool {
 namespace {
@@ -96,8 +97,8 @@ TEST(OptionValues, ShapedValues)
     EXPECT_EQ(LowerExtension("dir.v2/out"), "");
 }
 
-/// A parsed command line as one line: the positional words, then each option
-/// use in order with its values; "help" when asked; or the error message.
+/// A parsed command line as one line: "help" when asked, the positional
+/// words, then each option use in order with its values; or the error.
 std::string Parsed(const std::vector<std::string>& words)
 {
     static const std::vector<OptionSpec> specs = {
@@ -107,7 +108,7 @@ std::string Parsed(const std::vector<std::string>& words)
     };
     try {
         const ParsedArgs parsed = ParseArgs(specs, words, "t");
-        std::string text = parsed.help ? "help" : "";
+        std::string text = parsed.help ? " help" : "";
         for (const auto& word : parsed.positional) {
             text += " " + word;
         }
@@ -117,105 +118,23 @@ std::string Parsed(const std::vector<std::string>& words)
                 text += "=" + value;
             }
         }
-        return text;
+        return text.substr(1);
     } catch (const UsageError& e) {
         return e.what();
     }
 }
 
-TEST(ParseArgs, WordsInOrder)
+class ParseArgsGolden : public ::testing::TestWithParam<test::GoldenLine> {};
+
+TEST_P(ParseArgsGolden, WordsInOrder)
 {
-    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-        // values: the next word whatever it is, or after '='; the alias; the last use is kept in order
-        {{"in.fits", "-o", "x.png", "--fill", "-5", "--log", "--output=y.png"},
-         " in.fits --output=x.png --fill=-5 --log --output=y.png"},
-        {{"--fill", "--log", "-oz.png"}, " --fill=--log --output=z.png"},
-        {{"--fill", "--", "a"}, " a --fill=--"},
-        // --auto takes the next word only when it is a whole number; --at every X,Y word
-        {{"--auto", "f.fits", "--at", "1,2", "3.5,4", "g.fits", "--", "--log"},
-         " f.fits g.fits --log --auto --at=1,2=3.5,4"},
-        {{"--auto", "-3", "--auto=x", "7"}, " 7 --auto=-3 --auto=x"},
-        {{"--at=x", "1,2", "-5,1e3", "g"}, " g --at=x=1,2=-5,1e3"},
-        {{"--at", "1,2", "--", "3,4"}, " 3,4 --at=1,2"},
-        {{"--auto", "--", "5"}, " 5 --auto"},
-        // numbers are words, not options; help anywhere, even past a bad value
-        {{"-5", "-1e3", "-.5", "-", "f.fits", "-h"}, "help -5 -1e3 -.5 - f.fits"},
-        {{"--fill", "nonsense", "--help"}, "help --fill=nonsense"},
-        // errors, the first one met
-        {{"in.fits", "--bins=3"}, "unknown option '--bins' for 't' (see 'orbimg t --help')"},
-        {{"-x=3", "-o"}, "unknown option '-x=3' for 't' (see 'orbimg t --help')"},
-        {{"-h", "--bogus"}, "unknown option '--bogus' for 't' (see 'orbimg t --help')"},
-        {{"f.fits", "-o"}, "option --output needs a value (OUT)"},
-        {{"--at", "x"}, "option --at needs at least one X,Y"},
-        {{"--at", "-o"}, "option --at needs at least one X,Y"},
-        {{"--at", "--bogus"}, "option --at needs at least one X,Y"},
-        {{"--log=1"}, "option --log takes no value"},
-    };
-    for (const auto& [words, expected] : cases) {
-        EXPECT_EQ(Parsed(words), expected) << words.front();
-    }
+    const auto parts = test::Split(GetParam().text, " => ");
+    ASSERT_EQ(parts.size(), 2u);
+    EXPECT_EQ(Parsed(test::Split(parts[0], " ")), parts[1]);
 }
 
-ParsedArgs Parse(const std::string& command, const std::vector<std::string>& words)
-{
-    return ParseArgs(FindCommand(command)->options, words, command);
-}
-
-// What the command lines ask for; the refusals are in Cli.BadCommandLines.
-TEST(CommandPlans, RenderHistogramStarsFocus)
-{
-    const RenderPlan p = ParseRender(Parse("render", {"a.fits", "-o", "a.BMP", "--method", "mean", "--high", "3"}));
-    EXPECT_TRUE(p.bmp);
-    EXPECT_EQ(p.method, AutoLevelMethod::Mean);
-    EXPECT_EQ(p.low, DefaultLevelParameters(AutoLevelMethod::Mean).first);
-    EXPECT_EQ(p.high, 3.0);
-    EXPECT_EQ(p.depth, 24);
-    EXPECT_EQ(ParseRender(Parse("render", {"a.fits", "-o", "a.png", "--palette"})).depth, 8);
-    const RenderPlan l = ParseRender(Parse("render", {"a.fits", "-o", "a.png", "--levels", "100,2000"}));
-    ASSERT_TRUE(l.levels);
-    EXPECT_EQ(l.levels->second, 2000.0);
-
-    const HistogramPlan h = ParseHistogram(Parse("histogram", {"a.fits", "--bins", "64", "--plane", "g", "--log"}));
-    EXPECT_EQ(h.bins, 64);
-    EXPECT_EQ(h.plane, 'G');
-    EXPECT_TRUE(h.log);
-    EXPECT_FALSE(h.output);
-    EXPECT_EQ(ParseHistogram(Parse("histogram", {"a.fits", "-o", "h.png", "--png-level", "9"})).pngLevel, 9);
-    EXPECT_EQ(ParseFocus(Parse("focus", {"a.fits", "--hfr", "-o", "c.png", "--png-level", "0"})).pngLevel, 0);
-
-    const StarsPlan s = ParseStars(Parse("stars", {"a.fits", "--at", "10,20", "--at", "30.5,40"}));
-    ASSERT_EQ(s.at.size(), 2u);
-    EXPECT_EQ(s.at[1].x, 30.5);
-    EXPECT_EQ(ParseStars(Parse("stars", {"a.fits", "--auto"})).autoCount, 50);
-    EXPECT_EQ(ParseStars(Parse("stars", {"a.fits", "--auto", "7", "--csv", "s.csv"})).autoCount, 7);
-    const FocusPlan f = ParseFocus(Parse("focus", {"a.fits", "b.fits", "--rect", "1,1,100,100"}));
-    EXPECT_EQ(f.inputs.size(), 2u);
-    EXPECT_TRUE(f.rect);
-}
-
-TEST(CommandPlans, TransformStepsKeepTheirOrder)
-{
-    using Kind = TransformStep::Kind;
-    const TransformPlan t = ParseTransform(
-        Parse("transform", {"a.fits", "-o", "b.fit", "--bin", "2x3", "--flip", "h", "--round-up", "--contrast", "64",
-                            "--canvas", "100x50", "--anchor", "8", "--fill", "255", "--bright", "-10"}));
-    ASSERT_EQ(t.steps.size(), 4u);
-    EXPECT_EQ(t.steps[0].kind, Kind::Bin);
-    EXPECT_EQ(t.steps[0].binX, 2);
-    EXPECT_EQ(t.steps[0].binY, 3);
-    EXPECT_TRUE(t.steps[0].roundUp);
-    EXPECT_FALSE(t.steps[0].scaleLevels);
-    EXPECT_EQ(t.steps[1].kind, Kind::Flip);
-    EXPECT_FALSE(t.steps[1].vertical);
-    EXPECT_EQ(t.steps[2].kind, Kind::Bright);
-    EXPECT_EQ(t.steps[2].contrast, 64.0);
-    EXPECT_EQ(t.steps[2].bright, -10.0);
-    EXPECT_EQ(t.steps[2].pivot, 128.0);
-    EXPECT_EQ(t.steps[3].kind, Kind::Canvas);
-    EXPECT_EQ(t.steps[3].size.width, 100);
-    EXPECT_EQ(t.steps[3].anchor, 8);
-    EXPECT_EQ(t.steps[3].fill, 255.0);
-}
+INSTANTIATE_TEST_SUITE_P(Golden, ParseArgsGolden, ::testing::ValuesIn(test::GoldenLines("parseargs.txt")),
+                         test::LineName);
 
 }  // namespace
 }  // namespace orbimg::tool

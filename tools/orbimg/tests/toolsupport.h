@@ -74,6 +74,47 @@ inline void WriteText(const std::string& path, const std::string& text)
     std::ofstream(path, std::ios::binary) << text;
 }
 
+/// A line of a file of cases in ORBIMG_TOOL_GOLDEN_DIR, and its number.
+struct GoldenLine {
+    int number = 0;
+    std::string text;
+};
+
+/// The lines of a file of cases, blank lines and comments (#) left out.
+inline std::vector<GoldenLine> GoldenLines(const std::string& name)
+{
+    std::vector<GoldenLine> lines;
+    std::ifstream in(std::string(ORBIMG_TOOL_GOLDEN_DIR) + "/" + name);
+    int number = 0;
+    for (std::string text; std::getline(in, text);) {
+        if (++number, !text.empty() && text[0] != '#') {
+            lines.push_back({number, text});
+        }
+    }
+    EXPECT_FALSE(lines.empty()) << name;
+    return lines;
+}
+
+inline void PrintTo(const GoldenLine& line, std::ostream* out) { *out << line.text; }
+
+/// Names the cases of a test over GoldenLines by their line numbers.
+inline std::string LineName(const ::testing::TestParamInfo<GoldenLine>& info)
+{
+    return "line" + std::to_string(info.param.number);
+}
+
+/// The parts of `text` between the separators.
+inline std::vector<std::string> Split(const std::string& text, const std::string& separator)
+{
+    std::vector<std::string> parts;
+    std::size_t at = 0;
+    for (std::size_t next; (next = text.find(separator, at)) != std::string::npos; at = next + separator.size()) {
+        parts.push_back(text.substr(at, next - at));
+    }
+    parts.push_back(text.substr(at));
+    return parts;
+}
+
 /// Result of running the tool.
 struct RunResult {
     int status = 0;
@@ -110,17 +151,6 @@ inline RunResult RunProgram(const std::string& arguments, const ScratchDir& dir)
 inline float At(const ImageFile& file, int x, int y, int plane = 0)
 {
     return *file.image->GetImageAdr(x, y, plane, 1, nullptr);
-}
-
-/// The message of the ToolError that loading `path` throws ("" when none).
-inline std::string ReadError(const std::string& path)
-{
-    try {
-        LoadImageFile(path);
-    } catch (const ToolError& e) {
-        return e.what();
-    }
-    return "";
 }
 
 /// Writes v big-endian at bytes[at..at + 3].
@@ -234,7 +264,9 @@ inline void MakeImageFits(const std::string& path, int bitpix, std::vector<long>
         }
         std::vector<long> first(axes.size(), 1);
         std::vector<double> copy(samples);
-        fits_write_pix(f, TDOUBLE, first.data(), static_cast<LONGLONG>(copy.size()), copy.data(), status);
+        if (!copy.empty()) {
+            fits_write_pix(f, TDOUBLE, first.data(), static_cast<LONGLONG>(copy.size()), copy.data(), status);
+        }
     });
 }
 
