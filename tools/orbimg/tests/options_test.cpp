@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iomanip>
+#include <sstream>
 #include <utility>
 
 #include "coords.h"
+#include "membudget.h"
 #include "options.h"
 #include "toolsupport.h"
 
@@ -47,55 +50,60 @@ TEST(Coordinates, RectanglesCoverTheSamePixelsInBothSystems)
     }
 }
 
-TEST(OptionValues, NumbersAreCheckedWhole)
+/// What `parser` (see golden/values.txt) makes of `text`, or "refused".
+std::string ParsedValue(const std::string& parser, const std::string& text)
 {
-    EXPECT_EQ(ParseNumber("2.5", "--low"), 2.5);
-    EXPECT_EQ(ParseNumber("-1e3", "--low"), -1000.0);
-    for (const char* bad : {"", "abc", "1.5x", " 1", "nan", "inf", "1e999"}) {
-        EXPECT_THROW(ParseNumber(bad, "--low"), UsageError) << bad;
+    const auto number = [](double v) {
+        std::ostringstream out;
+        out << std::setprecision(17) << v;
+        return out.str();
+    };
+    try {
+        if (parser == "number" || parser == "fill") {
+            return number(parser == "fill" ? ParseNumber(text, "--fill", 0, 255) : ParseNumber(text, "--low"));
+        }
+        if (parser == "int") {
+            return std::to_string(ParseInt(text, "--bins", 2, 65536));
+        }
+        if (parser == "point") {
+            const FitsPoint p = ParsePoint(text, "--at");
+            return number(p.x) + "," + number(p.y);
+        }
+        if (parser == "size" || parser == "resample") {
+            const PixelSize s =
+                parser == "size" ? ParseSize(text, "--bin", 10) : ParseSize(text, "--resample", 1 << 20);
+            return std::to_string(s.width) + "x" + std::to_string(s.height);
+        }
+        if (parser == "rect") {
+            const FitsRect r = ParseRect(text, "--rect");
+            return number(r.x0) + "," + number(r.y0) + "," + number(r.x1) + "," + number(r.y1);
+        }
+        if (parser == "range") {
+            const auto range = ParseRange(text, "--levels");
+            return number(range.first) + "," + number(range.second);
+        }
+        if (parser == "method") {
+            return ParseChoice(text, "--method", {"range", "mean", "median"});
+        }
+        if (parser == "memory") {
+            return std::to_string(ParseMemorySize(text, "--max-memory"));
+        }
+        return LowerExtension(text).empty() ? "(none)" : LowerExtension(text);
+    } catch (const UsageError&) {
+        return "refused";
     }
-    // Both ends of the range are allowed.
-    EXPECT_EQ(ParseInt("2", "--bins", 2, 65536), 2);
-    EXPECT_EQ(ParseInt("65536", "--bins", 2, 65536), 65536);
-    for (const char* bad : {"1", "65537", "2.0", "0x10", "-", "99999999999999"}) {
-        EXPECT_THROW(ParseInt(bad, "--bins", 2, 65536), UsageError) << bad;
-    }
-    EXPECT_THROW(ParseNumber("300", "--fill", 0, 255), UsageError);
 }
 
-TEST(OptionValues, ShapedValues)
+class OptionValues : public ::testing::TestWithParam<test::GoldenLine> {};
+
+TEST_P(OptionValues, CheckedWhole)
 {
-    const FitsPoint p = ParsePoint("12.5,-3", "--at");
-    EXPECT_EQ(p.x, 12.5);
-    EXPECT_EQ(p.y, -3.0);
-    EXPECT_THROW(ParsePoint("12", "--at"), UsageError);
-    EXPECT_THROW(ParsePoint("1,2,3", "--at"), UsageError);
-
-    const PixelSize s = ParseSize("640x480", "--resample", 1 << 20);
-    EXPECT_EQ(s.width, 640);
-    EXPECT_EQ(s.height, 480);
-    EXPECT_EQ(ParseSize("2X3", "--bin", 10).height, 3);
-    for (const char* bad : {"0x5", "5x0", "5", "x5", "-2x3", "2x3x4", "11x2"}) {
-        EXPECT_THROW(ParseSize(bad, "--bin", 10), UsageError) << bad;
-    }
-
-    const FitsRect r = ParseRect("10,20,30,40", "--rect");
-    EXPECT_EQ(r.x0, 10);
-    EXPECT_EQ(r.y1, 40);
-    EXPECT_THROW(ParseRect("10,20,30", "--rect"), UsageError);
-    EXPECT_THROW(ParseRect("1.5,2,3,4", "--rect"), UsageError);
-
-    const auto range = ParseRange("-5,100", "--levels");
-    EXPECT_EQ(range.first, -5.0);
-    EXPECT_EQ(range.second, 100.0);
-    EXPECT_THROW(ParseRange("100,100", "--levels"), UsageError);
-    EXPECT_THROW(ParseRange("100,5", "--levels"), UsageError);
-
-    EXPECT_EQ(ParseChoice("MEAN", "--method", {"range", "mean", "median"}), "mean");
-    EXPECT_THROW(ParseChoice("avg", "--method", {"range", "mean", "median"}), UsageError);
-    EXPECT_EQ(LowerExtension("dir.v2/Out.PNG"), ".png");
-    EXPECT_EQ(LowerExtension("dir.v2/out"), "");
+    const auto parts = test::Split(GetParam().text, " | ");
+    ASSERT_EQ(parts.size(), 3u);
+    EXPECT_EQ(ParsedValue(parts[0], parts[1]), parts[2]);
 }
+
+INSTANTIATE_TEST_SUITE_P(Golden, OptionValues, ::testing::ValuesIn(test::GoldenLines("values.txt")), test::LineName);
 
 /// A parsed command line as one line: "help" when asked, the positional
 /// words, then each option use in order with its values; or the error.

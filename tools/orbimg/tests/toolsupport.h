@@ -153,6 +153,20 @@ inline float At(const ImageFile& file, int x, int y, int plane = 0)
     return *file.image->GetImageAdr(x, y, plane, 1, nullptr);
 }
 
+/// Every sample of a loaded image: plane after plane, row 0 (the top) first.
+inline std::vector<float> Samples(const ImageFile& file)
+{
+    std::vector<float> samples;
+    for (int p = 0; p < file.image->GetPlanes(); ++p) {
+        for (int y = 0; y < file.image->GetHeight(); ++y) {
+            for (int x = 0; x < file.image->GetWidth(); ++x) {
+                samples.push_back(At(file, x, y, p));
+            }
+        }
+    }
+    return samples;
+}
+
 /// Writes v big-endian at bytes[at..at + 3].
 inline void PutBigEndian(std::string& bytes, std::size_t at, std::uint32_t v)
 {
@@ -329,6 +343,20 @@ inline std::vector<double> StarFrame(int width, int height, double sky, double n
         }
     }
     return samples;
+}
+
+/// The numbers in `text`, read by strtod (nan and hex floats too).
+inline std::vector<double> Numbers(const std::string& text)
+{
+    std::vector<double> numbers;
+    char* end = nullptr;
+    for (const char* p = text.c_str();; p = end) {
+        const double v = std::strtod(p, &end);
+        if (end == p) {
+            return numbers;
+        }
+        numbers.push_back(v);
+    }
 }
 
 /// The numbers after `key` in `text` up to the end of its line, e.g.

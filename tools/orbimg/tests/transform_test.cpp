@@ -4,9 +4,6 @@
 // resampling; the header keywords kept, changed and dropped.
 #include <gtest/gtest.h>
 
-#include <iterator>
-#include <sstream>
-
 #include "imagefile.h"
 #include "toolsupport.h"
 
@@ -49,10 +46,7 @@ TEST_P(TransformGolden, AsThePictureIsSeen)
 {
     const auto fields = test::Split(GetParam().text, " | ");
     ASSERT_EQ(fields.size(), 5u);
-    const auto numbers = [](const std::string& text) {
-        std::istringstream in(text);
-        return std::vector<double>(std::istream_iterator<double>(in), std::istream_iterator<double>());
-    };
+    const auto numbers = test::Numbers;
     const auto axes = [&](const std::string& text) {
         const auto n = numbers(text);
         return n[2] == 1 ? std::vector<long>{long(n[0]), long(n[1])} : std::vector<long>{long(n[0]), long(n[1]), 3};
