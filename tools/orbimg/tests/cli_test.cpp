@@ -17,15 +17,6 @@ using test::RunProgram;
 using test::RunTool;
 using test::ScratchDir;
 
-/// Replaces every occurrence of `from` in `text`.
-std::string ReplaceAll(std::string text, const std::string& from, const std::string& to)
-{
-    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
-        text.replace(at, from.size(), to);
-    }
-    return text;
-}
-
 /// The two files of the golden `info` output.
 void MakeInfoFiles(const ScratchDir& dir)
 {
@@ -48,7 +39,7 @@ TEST(Cli, InfoMatchesTheGoldenText)
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
     const std::string golden = test::ReadText(std::string(ORBIMG_TOOL_GOLDEN_DIR) + "/info.txt");
-    EXPECT_EQ(ReplaceAll(r.out, dir.Path().string(), "DIR"), golden);
+    EXPECT_EQ(test::ReplaceAll(r.out, dir.Path().string(), "DIR"), golden);
 }
 
 TEST(Cli, HelpTexts)

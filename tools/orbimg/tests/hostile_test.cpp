@@ -360,20 +360,13 @@ const std::map<std::string, Maker> kFiles = {
     {"huge.jpg", [](const std::string& path) { test::WriteText(path, ProgressiveJpeg(32767, 32767)); }},
 };
 
-std::string ReplaceAll(std::string text, const std::string& from, const std::string& to)
-{
-    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
-        text.replace(at, from.size(), to);
-    }
-    return text;
-}
-
 class Runs : public ::testing::TestWithParam<test::GoldenLine> {};
 
 TEST_P(Runs, StatusAndOutput)
 {
     ScratchDir dir;
-    const std::string line = ReplaceAll(ReplaceAll(GetParam().text, "DIR", dir.Path().string()), "\\n", "\n");
+    const std::string line =
+        test::ReplaceAll(test::ReplaceAll(GetParam().text, "DIR", dir.Path().string()), "\\n", "\n");
     const auto fields = test::Split(line, " | ");
     ASSERT_GE(fields.size(), 2u);
     for (const auto& [name, make] : kFiles) {

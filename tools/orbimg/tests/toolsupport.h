@@ -74,6 +74,15 @@ inline void WriteText(const std::string& path, const std::string& text)
     std::ofstream(path, std::ios::binary) << text;
 }
 
+/// Replaces every occurrence of `from` in `text`.
+inline std::string ReplaceAll(std::string text, const std::string& from, const std::string& to)
+{
+    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+        text.replace(at, from.size(), to);
+    }
+    return text;
+}
+
 /// A line of a file of cases in ORBIMG_TOOL_GOLDEN_DIR, and its number.
 struct GoldenLine {
     int number = 0;
