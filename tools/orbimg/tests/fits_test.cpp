@@ -159,13 +159,11 @@ TEST(FitsWrite, FailuresLeaveNoFile)
     CKelImage image(3, 2, 1, -32, 1.0, 0.0, 1);
     const FitsHeader none;
     test::WriteText(dir / "plain", "x");
-    for (const std::string& path : {dir / "no-such-dir/out.fits", dir / "plain/out.fits", dir.Path().string()}) {
-        try {
-            WriteFitsFile(path, image, none);
-            ADD_FAILURE() << path;
-        } catch (const ToolError& e) {
-            EXPECT_EQ(std::string(e.what()).rfind("cannot write '" + path + "': ", 0), 0u) << e.what();
-        }
+    try {  // other paths that cannot be written: golden/runs.txt
+        WriteFitsFile(dir.Path().string(), image, none);
+        ADD_FAILURE();
+    } catch (const ToolError& e) {
+        EXPECT_EQ(std::string(e.what()).rfind("cannot write '" + dir.Path().string() + "': ", 0), 0u) << e.what();
     }
     CKelImage empty;
     EXPECT_THROW(WriteFitsFile(dir / "empty.fits", empty, none), ToolError);
