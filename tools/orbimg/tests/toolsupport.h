@@ -142,14 +142,16 @@ inline RunResult RunTool(const std::vector<std::string>& args)
 }
 
 /// Runs the built program (ORBIMG_TOOL_COMMAND: the program, under the
-/// emulator in a cross build) with a shell command line (arguments already
-/// quoted); stdout and stderr are captured.
-inline RunResult RunProgram(const std::string& arguments, const ScratchDir& dir)
+/// emulator in a cross build); stdout and stderr are captured.
+inline RunResult RunProgram(const std::vector<std::string>& args, const ScratchDir& dir)
 {
     const std::string outFile = dir / ".program-out";
     const std::string errFile = dir / ".program-err";
-    const int raw = std::system(
-        (std::string(ORBIMG_TOOL_COMMAND) + " " + arguments + " >'" + outFile + "' 2>'" + errFile + "'").c_str());
+    std::string command = ORBIMG_TOOL_COMMAND;
+    for (const auto& arg : args) {
+        command += " '" + arg + "'";
+    }
+    const int raw = std::system((command + " >'" + outFile + "' 2>'" + errFile + "'").c_str());
     RunResult result{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadText(outFile), ReadText(errFile)};
     std::filesystem::remove(outFile);
     std::filesystem::remove(errFile);
