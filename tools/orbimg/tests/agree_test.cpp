@@ -2,6 +2,7 @@
 // CImgPixelInfo::Calc, and FITS doubles at the edge of float's range.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <limits>
@@ -21,6 +22,7 @@ TEST(PlaneStats, AgreeWithTheLibrarysCalc)
     CImgPixelInfo image;
     image = CKelImage(37, 23, 3, -32, 1.0, 0.0, 1);
     unsigned seed = 12345;
+    int blanks[3] = {0, 0, 0};  // NaN and the infinities
     for (int p = 0; p < 3; ++p) {
         for (int y = 0; y < 23; ++y) {
             for (int x = 0; x < 37; ++x) {
@@ -32,6 +34,7 @@ TEST(PlaneStats, AgreeWithTheLibrarysCalc)
                 } else if (r % 89 == 0) {
                     v = p == 1 ? -INFINITY : 1e30f;
                 }
+                blanks[p] += !std::isfinite(v);
                 *image.GetImageAdr(x, y, p, 0, nullptr) = v;
             }
         }
@@ -46,7 +49,21 @@ TEST(PlaneStats, AgreeWithTheLibrarysCalc)
         EXPECT_EQ(s.mean, mean[p]) << p;
         EXPECT_EQ(s.stddev, stddev[p]) << p;
         EXPECT_EQ(s.median, median[p]) << p;
+        EXPECT_EQ(s.blank, blanks[p]) << p;
+        EXPECT_EQ(s.finite, 37 * 23 - blanks[p]) << p;
+        const auto extremes = FiniteExtremes(image, p);
+        ASSERT_TRUE(extremes);
+        EXPECT_EQ(extremes->first, min[p]);
+        EXPECT_EQ(extremes->second, max[p]);
     }
+    EXPECT_TRUE(std::isnan(MeasurePlane(image, 0, false).median));
+    // No finite sample: no mean, no extremes.
+    for (int y = 0; y < 23; ++y) {
+        std::fill_n(image.GetImageAdr(0, y, 1, 0, nullptr), 37, -INFINITY);
+    }
+    EXPECT_EQ(MeasurePlane(image, 1).finite, 0);
+    EXPECT_TRUE(std::isnan(MeasurePlane(image, 1).mean));
+    EXPECT_FALSE(FiniteExtremes(image, 1));
 }
 
 // The reader rounds doubles to float as the library's ToFloat does: up to

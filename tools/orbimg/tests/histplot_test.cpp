@@ -1,9 +1,8 @@
-// Histogram table and plot.
+// The histogram plot (its table: golden/runs.txt).
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
-#include <sstream>
 #include <vector>
 
 #include "histplot.h"
@@ -29,23 +28,6 @@ std::pair<int, int> Span(const Raster& r, int x, Rgb c)
         }
     }
     return span;
-}
-
-TEST(HistogramTable, EdgesAndCounts)
-{
-    HistogramPlot plot;
-    plot.lo = 0.0;
-    plot.hi = 100.0;
-    plot.series = {HistogramSeries{'R', {1, 2, 3, 4}}, HistogramSeries{'G', {5, 6, 7, 8}}};
-    std::ostringstream out;
-    PrintHistogramTable(plot, "test", out);
-    EXPECT_EQ(out.str(),
-              "# test\n"
-              "#          from            to       count R       count G\n"
-              "              0            25             1             5\n"
-              "             25            50             2             6\n"
-              "             50            75             3             7\n"
-              "             75           100             4             8\n");
 }
 
 // Bars: the largest count reaches the top of the y axis, half of it half as

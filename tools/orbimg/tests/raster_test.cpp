@@ -14,7 +14,7 @@ namespace orbimg::tool {
 namespace {
 
 using test::At;
-using test::ReadError;
+using test::Samples;
 using test::ScratchDir;
 
 // Every colour type at 8 and 16 bits: samples where the file has them (row 0
@@ -22,27 +22,19 @@ using test::ScratchDir;
 struct PngCase {
     const char* name;
     int colorType, depth, width, height;
-    std::vector<unsigned> samples;
-    int planes;
-    std::vector<std::array<int, 4>> expect;  ///< x, y, plane, sample
+    std::vector<unsigned> samples;  ///< interleaved, top row first
+    std::vector<float> expected;    ///< plane after plane
 };
 
 TEST(PngRead, EveryColourTypeAtBothDepths)
 {
     const PngCase cases[] = {
-        {"g8", PNG_COLOR_TYPE_GRAY, 8, 3, 2, {0, 1, 2, 253, 254, 255}, 1, {{2, 0, 0, 2}, {0, 1, 0, 253}}},
-        {"g16", PNG_COLOR_TYPE_GRAY, 16, 2, 2, {0, 258, 40000, 65535}, 1, {{1, 0, 0, 258}, {1, 1, 0, 65535}}},
-        {"rgb16", PNG_COLOR_TYPE_RGB, 16, 2, 1, {1, 2, 3, 60000, 513, 7}, 3, {{0, 0, 2, 3}, {1, 0, 1, 513}}},
-        {"rgb8", PNG_COLOR_TYPE_RGB, 8, 1, 2, {10, 20, 30, 40, 50, 60}, 3, {{0, 1, 0, 40}, {0, 1, 2, 60}}},
-        {"rgba",
-         PNG_COLOR_TYPE_RGB_ALPHA,
-         8,
-         2,
-         1,
-         {10, 20, 30, 0, 40, 50, 60, 255},
-         3,
-         {{0, 0, 0, 10}, {1, 0, 2, 60}}},
-        {"ga16", PNG_COLOR_TYPE_GRAY_ALPHA, 16, 2, 1, {1000, 0, 2000, 65535}, 1, {{0, 0, 0, 1000}, {1, 0, 0, 2000}}},
+        {"g8", PNG_COLOR_TYPE_GRAY, 8, 3, 2, {0, 1, 2, 253, 254, 255}, {0, 1, 2, 253, 254, 255}},
+        {"g16", PNG_COLOR_TYPE_GRAY, 16, 2, 2, {0, 258, 40000, 65535}, {0, 258, 40000, 65535}},
+        {"rgb16", PNG_COLOR_TYPE_RGB, 16, 2, 1, {1, 2, 3, 60000, 513, 7}, {1, 60000, 2, 513, 3, 7}},
+        {"rgb8", PNG_COLOR_TYPE_RGB, 8, 1, 2, {10, 20, 30, 40, 50, 60}, {10, 40, 20, 50, 30, 60}},
+        {"rgba", PNG_COLOR_TYPE_RGB_ALPHA, 8, 2, 1, {10, 20, 30, 0, 40, 50, 60, 255}, {10, 40, 20, 50, 30, 60}},
+        {"ga16", PNG_COLOR_TYPE_GRAY_ALPHA, 16, 2, 1, {1000, 0, 2000, 65535}, {1000, 2000}},
     };
     ScratchDir dir;
     for (const PngCase& c : cases) {
@@ -51,59 +43,38 @@ TEST(PngRead, EveryColourTypeAtBothDepths)
         const ImageFile f = LoadImageFile(path);
         EXPECT_EQ(f.format, "PNG");
         EXPECT_EQ(f.bitDepth, c.depth) << c.name;
-        ASSERT_EQ(f.image->GetPlanes(), c.planes) << c.name;
-        for (const auto& [x, y, p, v] : c.expect) {
-            EXPECT_EQ(At(f, x, y, p), static_cast<float>(v)) << c.name << " " << x << "," << y << "," << p;
-        }
+        EXPECT_EQ(Samples(f), c.expected) << c.name;
     }
 }
 
+// A ramp and a flat colour survive quality 100 within a level or two, row 0
+// the top.
 TEST(JpegRead, GreyAndColour)
 {
     ScratchDir dir;
-    // A smooth ramp survives quality 100 within a level or two.
+    const unsigned char colour[3] = {200, 100, 30};
     std::vector<unsigned char> grey(16 * 8);
-    for (std::size_t i = 0; i < grey.size(); ++i) {
-        grey[i] = static_cast<unsigned char>(i / 16 * 30);
+    std::vector<unsigned char> rgb(16 * 16 * 3);
+    for (std::size_t i = 0; i < rgb.size(); ++i) {
+        grey[i % grey.size()] = static_cast<unsigned char>(i % grey.size() / 16 * 30);
+        rgb[i] = colour[i % 3];
     }
     test::WriteText(dir / "g.jpg", test::MakeJpeg(16, 8, 1, grey));
+    test::WriteText(dir / "c.jpeg", test::MakeJpeg(16, 16, 3, rgb));
     const ImageFile g = LoadImageFile(dir / "g.jpg");
     EXPECT_EQ(g.format, "JPEG");
     EXPECT_EQ(g.bitDepth, 8);
-    ASSERT_EQ(g.image->GetPlanes(), 1);
     ASSERT_EQ(g.image->GetWidth(), 16);
-    EXPECT_NEAR(At(g, 5, 0), 0.0f, 2.0f);  // top row dark
-    EXPECT_NEAR(At(g, 5, 7), 210.0f, 2.0f);
-
-    const unsigned char colour[3] = {200, 100, 30};
-    std::vector<unsigned char> rgb(16 * 16 * 3);
-    for (std::size_t i = 0; i < rgb.size(); ++i) {
-        rgb[i] = colour[i % 3];
+    const auto greys = Samples(g);
+    ASSERT_EQ(greys.size(), grey.size());
+    for (std::size_t i = 0; i < greys.size(); ++i) {
+        EXPECT_NEAR(greys[i], grey[i], 2.0f) << i;
     }
-    test::WriteText(dir / "c.jpeg", test::MakeJpeg(16, 16, 3, rgb));
-    const ImageFile c = LoadImageFile(dir / "c.jpeg");
-    ASSERT_EQ(c.image->GetPlanes(), 3);
-    for (int p = 0; p < 3; ++p) {
-        EXPECT_NEAR(At(c, 8, 8, p), colour[p], 2.0f) << p;
+    const auto colours = Samples(LoadImageFile(dir / "c.jpeg"));
+    ASSERT_EQ(colours.size(), rgb.size());
+    for (std::size_t i = 0; i < colours.size(); ++i) {
+        EXPECT_NEAR(colours[i], colour[i / 256], 2.0f) << i;
     }
-}
-
-TEST(RasterRead, DamagedFilesAreReported)
-{
-    ScratchDir dir;
-    std::vector<unsigned char> noise(64 * 64);
-    for (std::size_t i = 0; i < noise.size(); ++i) {
-        noise[i] = static_cast<unsigned char>(i * 7919 % 251);
-    }
-    test::WriteText(dir / "cut.png", test::MakePng(64, 64, 8, PNG_COLOR_TYPE_GRAY, {noise.begin(), noise.end()}));
-    test::WriteText(dir / "cut.jpg", test::MakeJpeg(64, 64, 1, noise));
-    for (const char* name : {"cut.png", "cut.jpg"}) {
-        std::filesystem::resize_file(dir / name, std::filesystem::file_size(dir / name) / 2);
-    }
-    EXPECT_NE(ReadError(dir / "cut.png").find("truncated PNG file"), std::string::npos) << ReadError(dir / "cut.png");
-    EXPECT_EQ(ReadError(dir / "cut.jpg"), "cannot read '" + (dir / "cut.jpg") + "': truncated JPEG file");
-    test::WriteText(dir / "fake.png", "not really a picture");
-    EXPECT_EQ(ReadError(dir / "fake.png"), "cannot read '" + (dir / "fake.png") + "': not a PNG file");
 }
 
 /// A packed DIB made by hand: header, colour table, rows as given (stored
@@ -168,22 +139,14 @@ TEST(DibOutput, PngHoldsTheSamePixels)
     ScratchDir dir;
     const auto grey = MakeDib(3, 2, 8, GreyRamp(), kGreyRows);
     WritePngFile(dir / "g.png", grey.data(), grey.size());
-    const ImageFile g = LoadImageFile(dir / "g.png");
-    ASSERT_EQ(g.image->GetPlanes(), 1);
-    EXPECT_EQ(At(g, 0, 0), 10.0f);
-    EXPECT_EQ(At(g, 2, 0), 30.0f);
-    EXPECT_EQ(At(g, 1, 1), 50.0f);
+    EXPECT_EQ(Samples(LoadImageFile(dir / "g.png")), (std::vector<float>{10, 20, 30, 40, 50, 60}));
 
     // A palette that is not grey: an RGB PNG through the table; an index
     // past a 2-entry table reads black.
     const std::vector<RGBQUAD> table = {RGBQUAD{3, 2, 1, 0}, RGBQUAD{30, 20, 10, 0}};
     const auto pal = MakeDib(2, 1, 8, table, {1, 7, 0, 0}, 2);
     WritePngFile(dir / "p.png", pal.data(), pal.size());
-    const ImageFile p = LoadImageFile(dir / "p.png");
-    ASSERT_EQ(p.image->GetPlanes(), 3);
-    EXPECT_EQ(At(p, 0, 0, 0), 10.0f);
-    EXPECT_EQ(At(p, 0, 0, 2), 30.0f);
-    EXPECT_EQ(At(p, 1, 0, 0), 0.0f);
+    EXPECT_EQ(Samples(LoadImageFile(dir / "p.png")), (std::vector<float>{10, 0, 20, 0, 30, 0}));
 
     // 24 bits, 3 x 2: blue, green, red per pixel, 3 pad bytes per row.
     const std::vector<unsigned char> rows = {
@@ -192,12 +155,8 @@ TEST(DibOutput, PngHoldsTheSamePixels)
     };
     const auto rgb = MakeDib(3, 2, 24, {}, rows);
     WritePngFile(dir / "c.png", rgb.data(), rgb.size());
-    const ImageFile c = LoadImageFile(dir / "c.png");
-    ASSERT_EQ(c.image->GetPlanes(), 3);
-    EXPECT_EQ(At(c, 0, 0, 0), 11.0f);
-    EXPECT_EQ(At(c, 0, 0, 2), 13.0f);
-    EXPECT_EQ(At(c, 2, 1, 0), 7.0f);
-    EXPECT_EQ(At(c, 2, 1, 1), 8.0f);
+    EXPECT_EQ(Samples(LoadImageFile(dir / "c.png")),
+              (std::vector<float>{11, 14, 17, 1, 4, 7, 12, 15, 18, 2, 5, 8, 13, 16, 19, 3, 6, 9}));
 
     // The same picture stored top-down.
     auto topDown = MakeDib(3, -2, 24, {}, {rows.begin() + 12, rows.end()});

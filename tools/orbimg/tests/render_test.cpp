@@ -99,25 +99,6 @@ TEST(Render, TheRectIsTheWindowMeasured)
         EXPECT_NEAR(levels[1], mean + 2 * sigma, 1e-4);
         EXPECT_NE(r.out.find("measured in " + std::string(rect)), std::string::npos);
     }
-    const auto outside = RunTool({"render", dir / "r.fits", "-o", dir / "x.png", "--rect", "1,1,16,21"});
-    EXPECT_EQ(outside.status, 2);
-    EXPECT_EQ(outside.err, "orbimg: rectangle 1,1,16,21 does not lie within the 16 x 20 image (pixels 1..16, 1..20)\n");
-    EXPECT_FALSE(std::filesystem::exists(dir / "x.png"));
-}
-
-TEST(Render, FlatLevelsAndFailures)
-{
-    ScratchDir dir;
-    // A flat image still renders (its window is widened), with a note.
-    MakeImageFits(dir / "flat.fits", FLOAT_IMG, {3, 3}, std::vector<double>(9, 5.0));
-    const auto flat = RunTool({"render", dir / "flat.fits", "-o", dir / "flat.png", "--method", "mean"});
-    EXPECT_EQ(flat.status, 0);
-    EXPECT_NE(flat.err.find("note: the levels measured were flat"), std::string::npos);
-    // Output that cannot be written: one line, status 1, no file.
-    const auto blocked = RunTool({"render", dir / "flat.fits", "-o", dir / "none/f.png"});
-    EXPECT_EQ(blocked.status, 1);
-    EXPECT_EQ(blocked.err.rfind("orbimg: cannot write '" + (dir / "none/f.png") + "'", 0), 0u) << blocked.err;
-    EXPECT_EQ(std::count(blocked.err.begin(), blocked.err.end(), '\n'), 1);
 }
 
 // Every compression level writes a PNG that reads back sample for sample:
@@ -157,44 +138,6 @@ TEST_P(PngLevels, ReadBackIdentical)
 }
 
 INSTANTIATE_TEST_SUITE_P(Render, PngLevels, testing::Values(0, 1, 2, 9));
-
-TEST(Histogram, TableCountsOfAPlaneAndTheLuminance)
-{
-    ScratchDir dir;
-    MakeImageFits(dir / "h.fits", FLOAT_IMG, {5, 2}, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9});
-    auto r = RunTool({"histogram", dir / "h.fits", "--bins", "4"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    // Bin trunc(v x 4 / 9): 0 0 0 1 1 2 2 3 3 3 (9 in the top bin).
-    const std::string rows = r.out.substr(r.out.find('\n', r.out.find('\n') + 1) + 1);
-    EXPECT_EQ(rows,
-              "              0          2.25             3\n"
-              "           2.25           4.5             2\n"
-              "            4.5          6.75             2\n"
-              "           6.75             9             3\n");
-    EXPECT_EQ(r.out.rfind("# " + (dir / "h.fits") + ": samples, 4 bins from 0 to 9; render levels ", 0), 0u) << r.out;
-
-    r = RunTool({"histogram", dir / "h.fits", "--bins", "4", "--log", "--range", "0,9"});
-    EXPECT_NE(r.out.find("              0          2.25        0.4771\n"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("           2.25           4.5        0.3010\n"), std::string::npos);
-
-    // Luminance of colour pixels: (0,0,0), (10,10,10), (10,0,0) -> 0, 10, 2.99.
-    MakeImageFits(dir / "c.fits", FLOAT_IMG, {3, 1, 3}, {0, 10, 10, 0, 10, 0, 0, 10, 0});
-    r = RunTool({"histogram", dir / "c.fits", "--bins", "2", "--plane", "L"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find(": luminance, 2 bins from "), std::string::npos);
-    const std::string table = r.out.substr(r.out.find("count L\n") + 8);
-    const auto lower = NumbersAfter(table, "");
-    const auto upper = NumbersAfter(table.substr(table.find('\n') + 1), "");
-    ASSERT_EQ(lower.size(), 3u) << r.out;
-    ASSERT_EQ(upper.size(), 3u) << r.out;
-    EXPECT_EQ(lower[2], 2.0);  // 0 and 2.99 in the lower bin
-    EXPECT_EQ(upper[2], 1.0);
-    r = RunTool({"histogram", dir / "c.fits", "--bins", "2", "--plane", "R"});
-    EXPECT_NE(r.out.find(": red plane, 2 bins from 0 to 10"), std::string::npos) << r.out;
-
-    EXPECT_EQ(RunTool({"histogram", dir / "h.fits", "--plane", "G"}).err,
-              "orbimg: histogram: --plane G needs a colour image; '" + (dir / "h.fits") + "' is mono\n");
-}
 
 TEST(Info, SkyLevelAndNoiseOfAFieldWithAGradient)
 {

@@ -1,43 +1,15 @@
-// The tool's own plane statistics, and the synthetic star field.
+// The synthetic star field (the plane statistics: agree_test.cpp).
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <limits>
 
-#include "planestats.h"
 #include "starmeasure.h"
 #include "synth.h"
 
 namespace orbimg::tool {
 namespace {
-
-TEST(PlaneStats, FiniteSamplesOnly)
-{
-    CKelImage image(3, 2, 1, -32, 1.0, 0.0, 1);
-    const float inf = std::numeric_limits<float>::infinity();
-    const float values[6] = {4, std::nanf(""), 1, -inf, 3, 2};
-    for (int i = 0; i < 6; ++i) {
-        *image.GetImageAdr(i % 3, i / 3, 0, 0, nullptr) = values[i];
-    }
-    const PlaneStats s = MeasurePlane(image, 0);
-    EXPECT_EQ(s.finite, 4);
-    EXPECT_EQ(s.blank, 2);
-    EXPECT_EQ(s.median, 3.0);  // the figures of finite samples agree with Calc (agree_test.cpp)
-    EXPECT_TRUE(std::isnan(MeasurePlane(image, 0, false).median));
-    const auto extremes = FiniteExtremes(image, 0);
-    ASSERT_TRUE(extremes);
-    EXPECT_EQ(extremes->first, 1.0f);
-    EXPECT_EQ(extremes->second, 4.0f);
-    // No finite sample: no mean, no extremes.
-    for (const int i : {0, 2, 4, 5}) {
-        *image.GetImageAdr(i % 3, i / 3, 0, 0, nullptr) = inf;
-    }
-    EXPECT_EQ(MeasurePlane(image, 0).finite, 0);
-    EXPECT_TRUE(std::isnan(MeasurePlane(image, 0).mean));
-    EXPECT_FALSE(FiniteExtremes(image, 0));
-}
 
 FieldParams SmallField(std::uint64_t seed = 7)
 {

@@ -74,6 +74,56 @@ inline void WriteText(const std::string& path, const std::string& text)
     std::ofstream(path, std::ios::binary) << text;
 }
 
+/// Replaces every occurrence of `from` in `text`.
+inline std::string ReplaceAll(std::string text, const std::string& from, const std::string& to)
+{
+    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+        text.replace(at, from.size(), to);
+    }
+    return text;
+}
+
+/// A line of a file of cases in ORBIMG_TOOL_GOLDEN_DIR, and its number.
+struct GoldenLine {
+    int number = 0;
+    std::string text;
+};
+
+/// The lines of a file of cases, blank lines and comments (#) left out.
+inline std::vector<GoldenLine> GoldenLines(const std::string& name)
+{
+    std::vector<GoldenLine> lines;
+    std::ifstream in(std::string(ORBIMG_TOOL_GOLDEN_DIR) + "/" + name);
+    int number = 0;
+    for (std::string text; std::getline(in, text);) {
+        if (++number, !text.empty() && text[0] != '#') {
+            lines.push_back({number, text});
+        }
+    }
+    EXPECT_FALSE(lines.empty()) << name;
+    return lines;
+}
+
+inline void PrintTo(const GoldenLine& line, std::ostream* out) { *out << line.text; }
+
+/// Names the cases of a test over GoldenLines by their line numbers.
+inline std::string LineName(const ::testing::TestParamInfo<GoldenLine>& info)
+{
+    return "line" + std::to_string(info.param.number);
+}
+
+/// The parts of `text` between the separators.
+inline std::vector<std::string> Split(const std::string& text, const std::string& separator)
+{
+    std::vector<std::string> parts;
+    std::size_t at = 0;
+    for (std::size_t next; (next = text.find(separator, at)) != std::string::npos; at = next + separator.size()) {
+        parts.push_back(text.substr(at, next - at));
+    }
+    parts.push_back(text.substr(at));
+    return parts;
+}
+
 /// Result of running the tool.
 struct RunResult {
     int status = 0;
@@ -92,14 +142,16 @@ inline RunResult RunTool(const std::vector<std::string>& args)
 }
 
 /// Runs the built program (ORBIMG_TOOL_COMMAND: the program, under the
-/// emulator in a cross build) with a shell command line (arguments already
-/// quoted); stdout and stderr are captured.
-inline RunResult RunProgram(const std::string& arguments, const ScratchDir& dir)
+/// emulator in a cross build); stdout and stderr are captured.
+inline RunResult RunProgram(const std::vector<std::string>& args, const ScratchDir& dir)
 {
     const std::string outFile = dir / ".program-out";
     const std::string errFile = dir / ".program-err";
-    const int raw = std::system(
-        (std::string(ORBIMG_TOOL_COMMAND) + " " + arguments + " >'" + outFile + "' 2>'" + errFile + "'").c_str());
+    std::string command = ORBIMG_TOOL_COMMAND;
+    for (const auto& arg : args) {
+        command += " '" + arg + "'";
+    }
+    const int raw = std::system((command + " >'" + outFile + "' 2>'" + errFile + "'").c_str());
     RunResult result{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadText(outFile), ReadText(errFile)};
     std::filesystem::remove(outFile);
     std::filesystem::remove(errFile);
@@ -112,15 +164,18 @@ inline float At(const ImageFile& file, int x, int y, int plane = 0)
     return *file.image->GetImageAdr(x, y, plane, 1, nullptr);
 }
 
-/// The message of the ToolError that loading `path` throws ("" when none).
-inline std::string ReadError(const std::string& path)
+/// Every sample of a loaded image: plane after plane, row 0 (the top) first.
+inline std::vector<float> Samples(const ImageFile& file)
 {
-    try {
-        LoadImageFile(path);
-    } catch (const ToolError& e) {
-        return e.what();
+    std::vector<float> samples;
+    for (int p = 0; p < file.image->GetPlanes(); ++p) {
+        for (int y = 0; y < file.image->GetHeight(); ++y) {
+            for (int x = 0; x < file.image->GetWidth(); ++x) {
+                samples.push_back(At(file, x, y, p));
+            }
+        }
     }
-    return "";
+    return samples;
 }
 
 /// Writes v big-endian at bytes[at..at + 3].
@@ -234,7 +289,9 @@ inline void MakeImageFits(const std::string& path, int bitpix, std::vector<long>
         }
         std::vector<long> first(axes.size(), 1);
         std::vector<double> copy(samples);
-        fits_write_pix(f, TDOUBLE, first.data(), static_cast<LONGLONG>(copy.size()), copy.data(), status);
+        if (!copy.empty()) {
+            fits_write_pix(f, TDOUBLE, first.data(), static_cast<LONGLONG>(copy.size()), copy.data(), status);
+        }
     });
 }
 
@@ -297,6 +354,20 @@ inline std::vector<double> StarFrame(int width, int height, double sky, double n
         }
     }
     return samples;
+}
+
+/// The numbers in `text`, read by strtod (nan and hex floats too).
+inline std::vector<double> Numbers(const std::string& text)
+{
+    std::vector<double> numbers;
+    char* end = nullptr;
+    for (const char* p = text.c_str();; p = end) {
+        const double v = std::strtod(p, &end);
+        if (end == p) {
+            return numbers;
+        }
+        numbers.push_back(v);
+    }
 }
 
 /// The numbers after `key` in `text` up to the end of its line, e.g.
