@@ -27,22 +27,6 @@ namespace {
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float kInf = std::numeric_limits<float>::infinity();
 
-// The display byte of a sample with single-precision levels, written out
-// case by case.
-int Expected(float v, double lo, double hi)
-{
-    const float lo32 = static_cast<float>(lo);
-    const float k = static_cast<float>(255.0 / (hi - lo));
-    if (lo32 >= v || std::isnan(v)) {
-        return 0;
-    }
-    if (v >= static_cast<float>(hi)) {
-        return 255;
-    }
-    const float t = (v - lo32) * k;
-    return t >= 255.0f ? 255 : static_cast<int>(t);
-}
-
 // The bytes of a pixel whose planes map to the display bytes r, g, b, at
 // (x, y) of a bitmap of the given depth: grey (mono at 8 bits), 3-3-2 with
 // blue in the top bits, 5-5-5 dithered by +4 (capped) where x + y is even,
@@ -72,7 +56,7 @@ TEST(ToDib, LevelsAndSpecialSamplesAtEveryDepth)
     // NaN renders black; infinities saturate; a flat or inverted window
     // never converts an out-of-range product. Single precision: 79 x
     // float(255 / 237) = 84.99999 gives 84 (in double it is 85).
-    ASSERT_EQ(Expected(79.0f, 0.0, 237.0), 84);
+    ASSERT_EQ(Expected(79.0f, 0.0, 237.0, true), 84);
     CKelImage img = MakeImage(9, 1);
     Fill(img, 0, {kNaN, kInf, -kInf, 10.0f, 10.5f, 9.5f, 79.0f, 50.0f, 150.0f});
     for (auto [lo, hi] : {std::pair{0.0, 100.0}, std::pair{10.0, 10.0}, std::pair{20.0, 5.0}, std::pair{0.0, 237.0}}) {
@@ -83,7 +67,7 @@ TEST(ToDib, LevelsAndSpecialSamplesAtEveryDepth)
             MakeDib(dib, depth, 9, 1, 0x55);
             img.ToDIB(&dib, nullptr, 0);
             for (int x = 0; x < 9; ++x) {
-                const int g = Expected(At(img, x, 0), lo, hi);
+                const int g = Expected(At(img, x, 0), lo, hi, true);
                 EXPECT_EQ(Stored(dib, depth, x, 0), Pixel(depth, true, g, g, g, x, 0)) << x;
                 EXPECT_TRUE(depth != 32 || dib.GetImageAdr8(0, 0)[4 * x + 3] == 0x55);  // the fourth byte is untouched
             }
@@ -113,10 +97,14 @@ CKelImage Picture(int w, int h, int planes)
 // each pixel is mapped (each plane with its own levels) and packed, the
 // 16-bit dither in image coordinates. Windows: none; rows 41 to 59 across the
 // whole width and beyond it; a strip above the image; the last pixel; an
-// inverted window that draws nothing. Rows long enough for several chunks.
+// inverted window that draws nothing. Rows long enough for several chunks,
+// of an odd width. The packed 8- and 24-bit exports: the same block from the
+// bands as from the serial loop (the palette's counts added over the bands);
+// mono 8 bits a grey table, grey and 24-bit bytes by each plane's levels in
+// double, rows padded with zeros.
 TEST(ToDib, WindowsAndParallelAndSerialPathsAgree)
 {
-    const int w = 2600;
+    const int w = 2601;
     const int h = 103;
     const CRect rects[] = {CRect(0, 0, w, h), CRect(-5, 41, w + 100, 60), CRect(3, -9, 1500, 1),
                            CRect(w - 1, h - 1, w + 5, h + 5), CRect(50, 30, 40, 35)};
@@ -147,11 +135,47 @@ TEST(ToDib, WindowsAndParallelAndSerialPathsAgree)
                         int v[3];
                         for (int q = 0; q < 3; ++q) {
                             const int plane = planes == 3 ? q : 0;
-                            v[q] = Expected(At(img, x, y, plane), img.GetLevelMin(plane), img.GetLevelMax(plane));
+                            v[q] = Expected(At(img, x, y, plane), img.GetLevelMin(plane), img.GetLevelMax(plane), true);
                         }
                         ASSERT_EQ(Stored(dib[0], depth, x, y), Pixel(depth, planes == 1, v[0], v[1], v[2], x, y))
                             << x << "," << y;
                     }
+                }
+            }
+        }
+        for (const int bits : {8, 24}) {
+            SCOPED_TRACE(::testing::Message() << "GetDib " << bits << " bits, " << planes << " planes");
+            std::vector<unsigned char> bytes[2];
+            for (const int serial : {0, 1}) {
+                CVmManager::SetCurrentSwapSize(serial);
+                bytes[serial] = Take(img.GetDib(bits));
+                CVmManager::SetCurrentSwapSize(0);
+            }
+            ASSERT_FALSE(bytes[0].empty());
+            EXPECT_TRUE(bytes[0] == bytes[1]);
+            if (bits == 8 && planes == 3) {
+                continue;  // palette indexes: getdib_test.cpp
+            }
+            const Packed dib(img.GetDib(bits));
+            const BITMAPINFOHEADER& hd = dib.Header();
+            const unsigned stride = (bits == 8 ? 2604u : 7804u);
+            EXPECT_TRUE(hd.biSize == 40 && hd.biWidth == w && hd.biHeight == h && hd.biPlanes == 1 &&
+                        hd.biBitCount == bits && hd.biCompression == BI_RGB && hd.biXPelsPerMeter == 0 &&
+                        hd.biYPelsPerMeter == 0 && hd.biClrUsed == 0 && hd.biClrImportant == 0);
+            ASSERT_EQ(hd.biSizeImage, stride * h);
+            ASSERT_EQ(dib.bytes.size(), 40u + (bits == 8 ? 1024u : 0u) + hd.biSizeImage);
+            for (int i = 0; i < 256 && bits == 8; ++i) {
+                const RGBQUAD& c = dib.Colors()[i];
+                ASSERT_TRUE(c.rgbBlue == i && c.rgbGreen == i && c.rgbRed == i && c.rgbReserved == 0) << i;
+            }
+            for (int y = 0; y < h; ++y) {
+                for (int x = 0; x < static_cast<int>(stride); ++x) {  // blue, green, red
+                    const int p = planes == 1 ? 0 : 2 - x % 3;
+                    ASSERT_EQ(dib.Row(y)[x], x >= w * bits / 8
+                                                 ? 0
+                                                 : Expected(At(img, x * 8 / bits, y, p), img.GetLevelMin(p),
+                                                            img.GetLevelMax(p), false))
+                        << x << "," << y;
                 }
             }
         }
