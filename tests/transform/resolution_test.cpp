@@ -1,5 +1,5 @@
 // CImgResolution: the numpy reference, every build of the kernels against the
-// plain one, points and levels (in place, refusals, and every core against the
+// plain one (points and levels, in place, refusals, and every core against the
 // serial loop: parallel_test.cpp).
 #include <algorithm>
 #include <cstdint>
@@ -104,34 +104,6 @@ TEST(Resolution, AgreesWithNumpyReferenceInEveryBuild)
         }
     }
     EXPECT_EQ(k, ref.size());
-}
-
-TEST(Resolution, PointsLevelsAndEmptyImages)
-{
-    // A source of another size or planes is taken as it is; refused sources:
-    // parallel_test.cpp.
-    CKelImage src = RandomImage(6, 5, 3, 8);
-    src.SetLevel(1, 10.0, 20.0);
-    for (Method method : {Method::Bilinear, Method::Bicubic, Method::Do}) {
-        // An empty object and source: nothing to resample.
-        CImgResolution empty;
-        CKelImage none;
-        EXPECT_EQ(Resample(empty, &none, 3, 3, method), 0);
-        // A size below 1 fails in ChangeSize after the points are reset.
-        CImgResolution op;
-        op = src;
-        op.SetStdCtr(3.0, 4.0);
-        CKelImage source = src;
-        EXPECT_EQ(Resample(op, &source, 0, 4, method), 0);
-        EXPECT_EQ(op.GetStdCtr().x, -1.0);
-        EXPECT_TRUE(SameImage(op, src));
-        EXPECT_EQ(Locks(op), 0);
-        // Success resets them too and keeps the levels.
-        op.SetStdCtr(3.0, 4.0);
-        EXPECT_EQ(Resample(op, &source, 5, 9, method), 1);
-        EXPECT_EQ(op.GetStdCtr().x, -1.0);
-        EXPECT_EQ(op.GetLevelMax(1), 20.0);
-    }
 }
 
 }  // namespace
