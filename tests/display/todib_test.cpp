@@ -389,7 +389,8 @@ TEST_P(StretchReference, WithinOneLevelAtEveryDepth)
 INSTANTIATE_TEST_SUITE_P(Cases, StretchReference, ::testing::Range(0, 4));
 
 // A linear stretch, and a plane whose parameter is out of range under a
-// non-linear one, draw exactly the bytes of the levels alone.
+// non-linear one, draw exactly the bytes of the levels alone (a linear
+// stretch at every depth and in both exports).
 TEST(Stretch, LinearPlanesDrawAsTheLevelsAlone)
 {
     CKelImage img = MakeImage(263, 3, 3);
@@ -397,19 +398,14 @@ TEST(Stretch, LinearPlanesDrawAsTheLevelsAlone)
         Fill(img, p, [p](int x, int y) { return std::sin(0.37f * static_cast<float>(x + 7 * y + p)) * 977.0f; });
         img.SetLevel(p, -613.3 + p, 811.7 - 3 * p);
     }
-    auto draw = [&img] {
-        CMemoryDIB dib;
-        MakeDib(dib, 32, img.GetWidth(), img.GetHeight());
-        img.ToDIB(&dib, nullptr, 0);
-        return Bits(dib);
-    };
-    const std::vector<unsigned char> plain = draw();
+    const auto renderings = Renderings(img);
     img.SetStretch(CDisplayStretch(CDisplayStretch::kLinear, 0.3));
-    EXPECT_EQ(draw(), plain);
+    EXPECT_EQ(Renderings(img), renderings);  // every depth and both exports
     CDisplayStretch mtf(CDisplayStretch::kMTF, 0.2);
     mtf.SetParam(1, 1.5);  // out of range: green stays linear
     img.SetStretch(mtf);
-    const std::vector<unsigned char> stretched = draw();
+    const std::vector<unsigned char> stretched = Renderings(img)[3];  // 32 bits
+    const std::vector<unsigned char>& plain = renderings[3];
     int changed = 0;
     for (std::size_t i = 40; i < plain.size(); i += 4) {
         EXPECT_EQ(stretched[i + 1], plain[i + 1]) << "green byte of pixel " << (i - 40) / 4;
