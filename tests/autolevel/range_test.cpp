@@ -26,7 +26,7 @@ struct Reference {
 
 }  // namespace
 
-TEST(AutoLevelRange, PercentileWalksMatchReference)
+TEST(AutoLevelRange, PercentileWalksMatchReferenceAndTruncatedTargets)
 {
     const Reference ref;
     ASSERT_EQ(ref.v.size(), 4u * (2 * Reference::kPairs + Reference::kLevels));
@@ -58,10 +58,6 @@ TEST(AutoLevelRange, PercentileWalksMatchReference)
         img.DoByNormal(r[0], r[1], 0, nullptr);
         EXPECT_EQ(Levels(img, 0), std::make_pair(r[2], r[3])) << "low " << r[0] << " high " << r[1];
     }
-}
-
-TEST(AutoLevelRange, WalkTargetsAreTruncatedProducts)
-{
     // 100 x 100: total = 15000. Values 0 and 5000: range 5000, bin i covers
     // i .. i + 1 and 5000 (= max) lands in the top bin.
     const auto twoValues = [](int zeros) {

@@ -29,7 +29,7 @@ void ExpectLevels(const CKelImage& img, int plane, double min, double max)
 
 }  // namespace
 
-TEST(SetLevel, LinkedColourWindowsKeepTheirBalance)
+TEST(SetLevel, LinkedWindowsSinglePlanesMonoAndFlatWindows)
 {
     CKelImage img = MakeImage(2, 2, 3);
     img.SetLevel(0, 0.0, 100.0);
@@ -46,10 +46,6 @@ TEST(SetLevel, LinkedColourWindowsKeepTheirBalance)
     EXPECT_TRUE(SameBits(img.GetLevelMin(1), 15.0 + 40.0 * fMin));
     EXPECT_TRUE(SameBits(img.GetLevelMax(1), 55.0 + 40.0 * fMax));
     EXPECT_TRUE(SameBits(img.GetLevelMax(2), 180.0 + 160.0 * fMax));
-}
-
-TEST(SetLevel, SinglePlanesMonoAndFlatWindows)
-{
     CKelImage colour = MakeImage(2, 2, 3);
     colour.SetLevel(2, -1.0, 1.0);
     ExpectLevels(colour, 2, -1.0, 1.0);
