@@ -1,6 +1,6 @@
 // Auto level by mean and by median (through the method numbers), the extremes
-// the range walks start from, and empty, flat and NaN windows of all three
-// methods.
+// the range walks start from, and of all three methods the getters inverting
+// the setters and empty, flat and NaN windows.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -107,7 +107,7 @@ TEST(AutoLevelMean, LevelsFromMeanAndSigma)
     }
 }
 
-TEST(AutoLevelMedian, UpperMiddleAndValues)
+TEST(AutoLevelMedian, UpperMiddleValuesAndBlockSampling)
 {
     CImgAutoLevel img = MakeAuto(2, 2);
     Fill(img, 0, {10, 2, 3, 1});
@@ -129,10 +129,6 @@ TEST(AutoLevelMedian, UpperMiddleAndValues)
     color.SetLevel(0, 50.0, 51.0);
     EXPECT_EQ(Median(color, 0, 1, 0), static_cast<float>(0.299 * 100.0));  // 11.4, 29.9, 58.7
     EXPECT_EQ(Median(color, 0, 0, 2), 0.0f);                               // 0, 0, 100
-}
-
-TEST(AutoLevelMedian, BlockSamplingThresholds)
-{
     // 50000 and 60000 pixels keep s = 1: the median of every sample.
     for (const auto& [w, h] : {std::pair{250, 200}, std::pair{300, 200}}) {
         CImgAutoLevel img = HashImage(w, h, 1);
@@ -190,7 +186,7 @@ TEST(AutoLevelMedian, LevelsFromMedianAndDeviation)
     }
 }
 
-TEST(AutoLevelMeanMedian, GettersInvertTheSetters)
+TEST(AutoLevelAllMethods, GettersInvertTheSetters)
 {
     for (const int method : {1, 2}) {
         for (const bool mono : {true, false}) {
@@ -203,6 +199,23 @@ TEST(AutoLevelMeanMedian, GettersInvertTheSetters)
             EXPECT_NEAR(high, 4.25 + method, 1e-6) << method << " " << mono;
         }
     }
+    // One sample of every value 0 .. 9999: two per bin, so a percentile is
+    // read back to within a few bins' share.
+    CImgAutoLevel img = MakeAuto(100, 100);
+    Fill(img, 0, [](int x, int y) { return static_cast<float>(x + 100 * (y * 13 % 100)); });
+    CRect window(0, 0, 100, 100);
+    for (const auto& [low, high] :
+         {std::pair{0.05, 0.95}, std::pair{0.3, 0.6}, std::pair{-0.1, 1.1}, std::pair{0.0, 1.0}, std::pair{0.2, 2.0}}) {
+        img.DoByNormal(low, high, 0, &window);
+        const auto [l, h] = Get(img, 0, &window);
+        EXPECT_NEAR(l, low, 1e-3) << low;
+        EXPECT_NEAR(h, high, 1e-3) << high;
+    }
+    // The getter's fraction branch with a level at and below the minimum.
+    img.SetLevel(0, 0.0, 9999.0);
+    EXPECT_EQ(Get(img, 0, nullptr), std::make_pair(0.0, 1.0));
+    img.SetLevel(0, -9999.0, 9999.0);
+    EXPECT_EQ(Get(img, 0, nullptr).first, -1.0);
 }
 
 TEST(AutoLevelAllMethods, EmptyFlatAndNaNWindows)

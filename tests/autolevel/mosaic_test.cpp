@@ -30,7 +30,7 @@ std::vector<double> HoneyComb(CImgAutoLevel& img, int blockSampling)
 
 }  // namespace
 
-TEST(MosaicBayer, PositionsOddSizesAndNaN)
+TEST(MosaicBayer, PositionsOddSizesNaNAndBlockSampling)
 {
     // 5 x 5: the last row and column belong to no position.
     CImgAutoLevel img = MakeAuto(5, 5);
@@ -57,28 +57,25 @@ TEST(MosaicBayer, PositionsOddSizesAndNaN)
     CImgAutoLevel nan = MakeAuto(4, 4);
     Fill(nan, 0, {1, 0, 7, 0, 0, 0, 0, 0, kNaN, 0, 5, 0, 0, 0, 0, 0});
     EXPECT_EQ(Bayer(nan, 0)[0], 5.0f);
-}
 
-TEST(MosaicBayer, BlockSampling)
-{
     // 1000 x 1000: k = 4, s = 2. Each block of 2 x 2 same-position samples
     // holds 10q + 100 three times and 10q + 97 once: sum / 4 = 10q + 99.25.
     // Without blocks the median is 10q + 100.
-    CImgAutoLevel img = MakeAuto(1000, 1000);
-    Fill(img, 0, [](int x, int y) {
+    CImgAutoLevel big = MakeAuto(1000, 1000);
+    Fill(big, 0, [](int x, int y) {
         const int q = (x % 2) + 2 * (y % 2);
         const bool first = (x / 2) % 2 == 0 && (y / 2) % 2 == 0;
         return static_cast<float>(10 * q + (first ? 97 : 100));
     });
-    EXPECT_EQ(Bayer(img, 1), (std::vector<float>{99.25f, 109.25f, 119.25f, 129.25f}));
-    EXPECT_EQ(Bayer(img, 0)[3], 130.0f);
+    EXPECT_EQ(Bayer(big, 1), (std::vector<float>{99.25f, 109.25f, 119.25f, 129.25f}));
+    EXPECT_EQ(Bayer(big, 0)[3], 130.0f);
 
     // 300 x 200 = 60000 pixels: k = 1 would give s = 0; s = 1 is used.
     CImgAutoLevel k1 = HashImage(300, 200, 1);
     EXPECT_EQ(Bayer(k1, 1), Bayer(k1, 0));
 }
 
-TEST(MosaicHoneyComb, GainsAndCameraMargins)
+TEST(MosaicHoneyComb, GainsCameraMarginsBlockSamplingAndDegenerateMedians)
 {
     // Site (dx, dy) of the absolute 4 x 4 pattern holds 100 + 10 dx + dy.
     const auto site = [](int x, int y) { return 100.0f + 10.0f * (x % 4) + static_cast<float>(y % 4); };
@@ -106,14 +103,11 @@ TEST(MosaicHoneyComb, GainsAndCameraMargins)
     // Another character inside the name: no match, absolute positions again.
     img.GetHeader()->SetCameraModel(L"FinePix S2Pro");
     EXPECT_EQ(HoneyComb(img, 0)[0], 132.0 / 110.0);  // site (3, 2) over site (1, 0)
-}
 
-TEST(MosaicHoneyComb, BlockSamplingAndDegenerateMedians)
-{
     // 4000 x 3000, no camera: a = 750000, s = 4, 187 x 250 blocks of 16.
     // Each block: 15 samples of c and one of c + 8 -> sum / 16 = c + 0.5.
-    CImgAutoLevel img = MakeAuto(4000, 3000);
-    Fill(img, 0, [](int x, int y) {
+    CImgAutoLevel big = MakeAuto(4000, 3000);
+    Fill(big, 0, [](int x, int y) {
         const int dx = x % 4;
         const int dy = y % 4;
         if ((dx + dy) % 2 == 0) {
@@ -122,10 +116,10 @@ TEST(MosaicHoneyComb, BlockSamplingAndDegenerateMedians)
         const bool first = (x / 4) % 4 == 0 && (y / 4) % 4 == 0;
         return static_cast<float>(200 + 4 * dx + dy + (first ? 8 : 0));
     });
-    const std::vector<double> gains = HoneyComb(img, 1);
+    const std::vector<double> sampled = HoneyComb(big, 1);
     const double top = 200 + 4 * 3 + 2 + 0.5;  // site (3, 2)
     for (int k = 0; k < 8; ++k) {
-        EXPECT_EQ(gains[k], top / (200 + 4 * kSites[k][0] + kSites[k][1] + 0.5)) << k;
+        EXPECT_EQ(sampled[k], top / (200 + 4 * kSites[k][0] + kSites[k][1] + 0.5)) << k;
     }
 
     // Equal medians: all 1. A zero median: gain 1. No block: 0.

@@ -1,6 +1,6 @@
 // Auto level by range and percentiles: the walks against the numpy
-// reference, the rounding of 1 - high, luminance and per-plane modes, the
-// getter inverting the setter (empty, flat and NaN windows: mean_median_test).
+// reference, the rounding of 1 - high, luminance and per-plane modes (the
+// getter inverting the setter, empty, flat and NaN windows: mean_median_test).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -26,7 +26,7 @@ struct Reference {
 
 }  // namespace
 
-TEST(AutoLevelRange, PercentileWalksMatchReference)
+TEST(AutoLevelRange, PercentileWalksMatchReferenceAndTruncatedTargets)
 {
     const Reference ref;
     ASSERT_EQ(ref.v.size(), 4u * (2 * Reference::kPairs + Reference::kLevels));
@@ -58,10 +58,6 @@ TEST(AutoLevelRange, PercentileWalksMatchReference)
         img.DoByNormal(r[0], r[1], 0, nullptr);
         EXPECT_EQ(Levels(img, 0), std::make_pair(r[2], r[3])) << "low " << r[0] << " high " << r[1];
     }
-}
-
-TEST(AutoLevelRange, WalkTargetsAreTruncatedProducts)
-{
     // 100 x 100: total = 15000. Values 0 and 5000: range 5000, bin i covers
     // i .. i + 1 and 5000 (= max) lands in the top bin.
     const auto twoValues = [](int zeros) {
@@ -122,25 +118,4 @@ TEST(AutoLevelRange, LuminanceAndPerPlaneModes)
         EXPECT_EQ(Levels(luma, p), Levels(linked, p)) << "plane " << p;
     }
     EXPECT_NE(Levels(luma, 1), Levels(perPlane, 1));
-}
-
-TEST(AutoLevelRange, GetterInvertsSetter)
-{
-    // One sample of every value 0 .. 9999: two per bin, so a percentile is
-    // read back to within a few bins' share.
-    CImgAutoLevel img = MakeAuto(100, 100);
-    Fill(img, 0, [](int x, int y) { return static_cast<float>(x + 100 * (y * 13 % 100)); });
-    CRect window(0, 0, 100, 100);
-    for (const auto& [low, high] :
-         {std::pair{0.05, 0.95}, std::pair{0.3, 0.6}, std::pair{-0.1, 1.1}, std::pair{0.0, 1.0}, std::pair{0.2, 2.0}}) {
-        img.DoByNormal(low, high, 0, &window);
-        const auto [l, h] = Get(img, 0, &window);
-        EXPECT_NEAR(l, low, 1e-3) << low;
-        EXPECT_NEAR(h, high, 1e-3) << high;
-    }
-    // The getter's fraction branch with a level at and below the minimum.
-    img.SetLevel(0, 0.0, 9999.0);
-    EXPECT_EQ(Get(img, 0, nullptr), std::make_pair(0.0, 1.0));
-    img.SetLevel(0, -9999.0, 9999.0);
-    EXPECT_EQ(Get(img, 0, nullptr).first, -1.0);
 }

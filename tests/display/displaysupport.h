@@ -1,9 +1,10 @@
 // Helpers of the display tests: packed blocks read and freed, bitmaps made
-// and filled, and a fixture that checks nothing leaks.
+// and filled, and the display byte of a sample.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -42,6 +43,23 @@ struct Packed {
     }
 };
 
+/// The display byte of a sample: single-precision levels as ToDIB maps them
+/// ((v - lo) x float(255 / (hi - lo)) in float), or double-precision ones as
+/// the packed exports do ((v - lo) / (hi - lo) x 255 in double).
+inline int Expected(float v, double lo, double hi, bool single)
+{
+    const double low = single ? static_cast<float>(lo) : lo;
+    if (low >= v || std::isnan(v)) {
+        return 0;
+    }
+    if (v >= (single ? static_cast<float>(hi) : hi)) {
+        return 255;
+    }
+    const double t = single ? static_cast<double>((v - static_cast<float>(lo)) * static_cast<float>(255.0 / (hi - lo)))
+                            : (v - lo) / (hi - lo) * 255.0;
+    return t >= 255.0 ? 255 : static_cast<int>(t);
+}
+
 /// A bitmap of the given depth whose pixel bytes (not the pad) are `fill`.
 inline void MakeDib(CMemoryDIB& dib, int depth, int width, int height, unsigned char fill = 0)
 {
@@ -54,24 +72,5 @@ inline void MakeDib(CMemoryDIB& dib, int depth, int width, int height, unsigned 
 
 /// Every stored byte of a bitmap, as exported (header, table, rows, pad).
 inline std::vector<unsigned char> Bits(CMemoryDIB& dib) { return Take(dib.CreateHDIB()); }
-
-/// Every test leaves the GDI objects and global blocks as it found them.
-class NoLeaks : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        m_gdi = GdiLiveObjectCount();
-        m_blocks = GlobalLiveBlockCount();
-    }
-    void TearDown() override
-    {
-        EXPECT_EQ(GdiLiveObjectCount(), m_gdi);
-        EXPECT_EQ(GlobalLiveBlockCount(), m_blocks);
-    }
-
-private:
-    int m_gdi = 0;
-    int m_blocks = 0;
-};
 
 }  // namespace orbimg::test

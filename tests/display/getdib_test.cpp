@@ -1,7 +1,7 @@
-// Packed bitmaps. CKelImage::GetDib: layout (header, colour table, bottom-up
-// rows, zero padding), double-precision levels at every form (each plane its
-// own), the bands against the serial loop, and the
-// adaptive palette against the independent reference in tests/reference.
+// Packed bitmaps. CKelImage::GetDib: refusals, double-precision levels next
+// to every threshold, and the adaptive palette against the independent
+// reference in tests/reference (layout and the bands against the serial loop:
+// todib_test.cpp).
 // CMemoryDIB: creation at every depth (with and without a palette), lifecycle
 // and leak counts, deep copy, pixel writers and packed export.
 #include <gtest/gtest.h>
@@ -20,20 +20,6 @@
 
 namespace orbimg::test {
 namespace {
-
-// The display byte of a sample with double-precision levels, case by case.
-int Expected(float sample, double lo, double hi)
-{
-    const double v = sample;
-    if (lo >= v || std::isnan(v)) {
-        return 0;
-    }
-    if (v >= hi) {
-        return 255;
-    }
-    const double t = (v - lo) / (hi - lo) * 255.0;
-    return t >= 255.0 ? 255 : static_cast<int>(t);
-}
 
 using GetDibTest = NoLeaks;
 
@@ -99,7 +85,7 @@ TEST_P(GetDibEachTarget, DoubleLevelsAtEveryThreshold)
         int wrong = 0;
         for (int y = 0; y < img.GetHeight(); ++y) {
             for (int x = 0; x < 1000; ++x) {
-                const int want = Expected(At(img, x, y), lv.lo, lv.hi);
+                const int want = Expected(At(img, x, y), lv.lo, lv.hi, false);
                 if (dib.Row(y)[x] != want && ++wrong < 5) {
                     ADD_FAILURE() << "sample " << At(img, x, y) << " gives " << int(dib.Row(y)[x]) << ", expected "
                                   << want;
@@ -166,59 +152,6 @@ TEST_F(GetDibTest, CountsSaturate)
     EXPECT_EQ(dib.Row(255)[255], 0);
 }
 
-// Row bands on every core against the serial loop (swap size set): the same
-// block, byte for byte, at 8 and 24 bits, mono and colour (the palette's
-// counts are added over the bands). Mono 8 bits: a grey table. Grey and
-// 24-bit bytes: each plane's own levels in double, NaN black, rows padded
-// with zeros.
-TEST_F(GetDibTest, ParallelAndSerialGiveTheSameBytes)
-{
-    for (const auto& [bits, planes] : {std::pair{8, 1}, std::pair{8, 3}, std::pair{24, 1}, std::pair{24, 3}}) {
-        SCOPED_TRACE(::testing::Message() << bits << " bits, " << planes << " planes");
-        CKelImage img = MakeImage(61, 150, planes);
-        std::mt19937 rng(3);
-        std::uniform_real_distribution<float> value(-20.0f, 300.0f);
-        for (int p = 0; p < planes; ++p) {
-            Fill(img, p, [&](int x, int y) {
-                return (x + y + p) % 37 == 0 ? std::numeric_limits<float>::quiet_NaN()
-                                             : value(rng) * (y < 75 ? 1.0f : 0.3f);
-            });
-            img.SetLevel(p, 10.0 + 20.0 * p, 150.0 + 50.5 * p);
-        }
-        std::vector<unsigned char> bytes[2];
-        for (const int serial : {0, 1}) {
-            CVmManager::SetCurrentSwapSize(serial);
-            bytes[serial] = Take(img.GetDib(bits));
-            CVmManager::SetCurrentSwapSize(0);
-            ASSERT_FALSE(bytes[serial].empty());
-        }
-        EXPECT_TRUE(bytes[0] == bytes[1]);
-        if (bits == 8 && planes == 3) {
-            continue;  // palette indexes: AdaptivePaletteMatchesReference
-        }
-        const Packed dib(img.GetDib(bits));
-        const BITMAPINFOHEADER& h = dib.Header();
-        EXPECT_TRUE(h.biSize == 40 && h.biWidth == 61 && h.biHeight == 150 && h.biPlanes == 1 && h.biBitCount == bits &&
-                    h.biCompression == BI_RGB && h.biXPelsPerMeter == 0 && h.biYPelsPerMeter == 0 && h.biClrUsed == 0 &&
-                    h.biClrImportant == 0);
-        ASSERT_EQ(h.biSizeImage, 150u * (bits == 8 ? 64u : 184u));
-        ASSERT_EQ(dib.bytes.size(), 40u + (bits == 8 ? 1024u : 0u) + h.biSizeImage);
-        for (int i = 0; i < 256 && bits == 8; ++i) {
-            const RGBQUAD& c = dib.Colors()[i];
-            ASSERT_TRUE(c.rgbBlue == i && c.rgbGreen == i && c.rgbRed == i && c.rgbReserved == 0) << i;
-        }
-        for (int y = 0; y < 150; ++y) {
-            for (int x = 0; x < dib.Stride(); ++x) {  // blue, green, red
-                const int p = planes == 1 ? 0 : 2 - x % 3;
-                ASSERT_EQ(dib.Row(y)[x], x >= 61 * bits / 8 ? 0
-                                                            : Expected(At(img, x * 8 / bits, y, p), img.GetLevelMin(p),
-                                                                       img.GetLevelMax(p)))
-                    << x << "," << y;
-            }
-        }
-    }
-}
-
 // ---- CMemoryDIB -------------------------------------------------------------------
 
 using MemoryDibTest = NoLeaks;
@@ -257,7 +190,7 @@ TEST_F(MemoryDibTest, CreateAtEveryDepth)
     }
 }
 
-TEST_F(MemoryDibTest, LifecycleReleasesEverything)
+TEST_F(MemoryDibTest, LifecycleAndFailedCreates)
 {
     const int gdi = GdiLiveObjectCount();
     CWnd wnd(32);
@@ -278,11 +211,7 @@ TEST_F(MemoryDibTest, LifecycleReleasesEverything)
         ASSERT_EQ(dib.Create(&wnd, 4, 4, 0), 1);
     }  // the destructor releases
     EXPECT_EQ(GdiLiveObjectCount(), gdi);
-}
 
-TEST_F(MemoryDibTest, FailedCreateLeavesEmptyOrUnchanged)
-{
-    CWnd wnd(32);
     CMemoryDIB dib;
     ASSERT_EQ(dib.Create(&wnd, 5, 5, 0), 1);
     dib.SetPixel32(1, 1, RGB(9, 8, 7));
@@ -292,7 +221,6 @@ TEST_F(MemoryDibTest, FailedCreateLeavesEmptyOrUnchanged)
     EXPECT_EQ(dib.GetImageAdr32(1, 1)[2], 9);
     // An image above 4 GiB - 1, an unsupported depth, a width whose stride
     // overflows int: empty, nothing leaked.
-    const int gdi = GdiLiveObjectCount() - 2;
     CWnd odd(15);
     for (const auto& [window, width, height] :
          {std::tuple{&wnd, 40000, 40000}, std::tuple{&odd, 4, 4}, std::tuple{&wnd, 0x7FFFFFFF, 1}}) {

@@ -27,22 +27,6 @@ namespace {
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float kInf = std::numeric_limits<float>::infinity();
 
-// The display byte of a sample with single-precision levels, written out
-// case by case.
-int Expected(float v, double lo, double hi)
-{
-    const float lo32 = static_cast<float>(lo);
-    const float k = static_cast<float>(255.0 / (hi - lo));
-    if (lo32 >= v || std::isnan(v)) {
-        return 0;
-    }
-    if (v >= static_cast<float>(hi)) {
-        return 255;
-    }
-    const float t = (v - lo32) * k;
-    return t >= 255.0f ? 255 : static_cast<int>(t);
-}
-
 // The bytes of a pixel whose planes map to the display bytes r, g, b, at
 // (x, y) of a bitmap of the given depth: grey (mono at 8 bits), 3-3-2 with
 // blue in the top bits, 5-5-5 dithered by +4 (capped) where x + y is even,
@@ -71,8 +55,9 @@ TEST(ToDib, LevelsAndSpecialSamplesAtEveryDepth)
 {
     // NaN renders black; infinities saturate; a flat or inverted window
     // never converts an out-of-range product. Single precision: 79 x
-    // float(255 / 237) = 84.99999 gives 84 (in double it is 85).
-    ASSERT_EQ(Expected(79.0f, 0.0, 237.0), 84);
+    // float(255 / 237) = 84.99999 gives 84 (in double it is 85). The part of
+    // the bitmap beyond the image (at 8 bits within the window) is left alone.
+    ASSERT_EQ(Expected(79.0f, 0.0, 237.0, true), 84);
     CKelImage img = MakeImage(9, 1);
     Fill(img, 0, {kNaN, kInf, -kInf, 10.0f, 10.5f, 9.5f, 79.0f, 50.0f, 150.0f});
     for (auto [lo, hi] : {std::pair{0.0, 100.0}, std::pair{10.0, 10.0}, std::pair{20.0, 5.0}, std::pair{0.0, 237.0}}) {
@@ -80,12 +65,18 @@ TEST(ToDib, LevelsAndSpecialSamplesAtEveryDepth)
         for (int depth : {8, 16, 24, 32}) {
             SCOPED_TRACE(::testing::Message() << "depth " << depth << ", levels " << lo << " .. " << hi);
             CMemoryDIB dib;
-            MakeDib(dib, depth, 9, 1, 0x55);
-            img.ToDIB(&dib, nullptr, 0);
-            for (int x = 0; x < 9; ++x) {
-                const int g = Expected(At(img, x, 0), lo, hi);
-                EXPECT_EQ(Stored(dib, depth, x, 0), Pixel(depth, true, g, g, g, x, 0)) << x;
-                EXPECT_TRUE(depth != 32 || dib.GetImageAdr8(0, 0)[4 * x + 3] == 0x55);  // the fourth byte is untouched
+            MakeDib(dib, depth, 11, 3, 0x55);
+            CRect all(0, 0, 11, 3);
+            img.ToDIB(&dib, depth == 8 ? &all : nullptr, 0);
+            for (int y = 0; y < 3; ++y) {
+                for (int x = 0; x < 11; ++x) {
+                    const int g = x < 9 && y == 0 ? Expected(At(img, x, 0), lo, hi, true) : -1;
+                    const std::array<int, 3> beyond = {0x55, depth > 8 ? 0x55 : -1, depth > 16 ? 0x55 : -1};
+                    EXPECT_EQ(Stored(dib, depth, x, y), g < 0 ? beyond : Pixel(depth, true, g, g, g, x, 0)) << x;
+                }
+                for (int x = 0; x < 11 && depth == 32; ++x) {
+                    EXPECT_EQ(dib.GetImageAdr8(0, y)[4 * x + 3], 0x55);  // the fourth byte is untouched
+                }
             }
         }
     }
@@ -113,10 +104,14 @@ CKelImage Picture(int w, int h, int planes)
 // each pixel is mapped (each plane with its own levels) and packed, the
 // 16-bit dither in image coordinates. Windows: none; rows 41 to 59 across the
 // whole width and beyond it; a strip above the image; the last pixel; an
-// inverted window that draws nothing. Rows long enough for several chunks.
+// inverted window that draws nothing. Rows long enough for several chunks,
+// of an odd width. The packed 8- and 24-bit exports: the same block from the
+// bands as from the serial loop (the palette's counts added over the bands);
+// mono 8 bits a grey table, grey and 24-bit bytes by each plane's levels in
+// double, rows padded with zeros.
 TEST(ToDib, WindowsAndParallelAndSerialPathsAgree)
 {
-    const int w = 2600;
+    const int w = 2601;
     const int h = 103;
     const CRect rects[] = {CRect(0, 0, w, h), CRect(-5, 41, w + 100, 60), CRect(3, -9, 1500, 1),
                            CRect(w - 1, h - 1, w + 5, h + 5), CRect(50, 30, 40, 35)};
@@ -147,11 +142,47 @@ TEST(ToDib, WindowsAndParallelAndSerialPathsAgree)
                         int v[3];
                         for (int q = 0; q < 3; ++q) {
                             const int plane = planes == 3 ? q : 0;
-                            v[q] = Expected(At(img, x, y, plane), img.GetLevelMin(plane), img.GetLevelMax(plane));
+                            v[q] = Expected(At(img, x, y, plane), img.GetLevelMin(plane), img.GetLevelMax(plane), true);
                         }
                         ASSERT_EQ(Stored(dib[0], depth, x, y), Pixel(depth, planes == 1, v[0], v[1], v[2], x, y))
                             << x << "," << y;
                     }
+                }
+            }
+        }
+        for (const int bits : {8, 24}) {
+            SCOPED_TRACE(::testing::Message() << "GetDib " << bits << " bits, " << planes << " planes");
+            std::vector<unsigned char> bytes[2];
+            for (const int serial : {0, 1}) {
+                CVmManager::SetCurrentSwapSize(serial);
+                bytes[serial] = Take(img.GetDib(bits));
+                CVmManager::SetCurrentSwapSize(0);
+            }
+            ASSERT_FALSE(bytes[0].empty());
+            EXPECT_TRUE(bytes[0] == bytes[1]);
+            if (bits == 8 && planes == 3) {
+                continue;  // palette indexes: getdib_test.cpp
+            }
+            const Packed dib(img.GetDib(bits));
+            const BITMAPINFOHEADER& hd = dib.Header();
+            const unsigned stride = (bits == 8 ? 2604u : 7804u);
+            EXPECT_TRUE(hd.biSize == 40 && hd.biWidth == w && hd.biHeight == h && hd.biPlanes == 1 &&
+                        hd.biBitCount == bits && hd.biCompression == BI_RGB && hd.biXPelsPerMeter == 0 &&
+                        hd.biYPelsPerMeter == 0 && hd.biClrUsed == 0 && hd.biClrImportant == 0);
+            ASSERT_EQ(hd.biSizeImage, stride * h);
+            ASSERT_EQ(dib.bytes.size(), 40u + (bits == 8 ? 1024u : 0u) + hd.biSizeImage);
+            for (int i = 0; i < 256 && bits == 8; ++i) {
+                const RGBQUAD& c = dib.Colors()[i];
+                ASSERT_TRUE(c.rgbBlue == i && c.rgbGreen == i && c.rgbRed == i && c.rgbReserved == 0) << i;
+            }
+            for (int y = 0; y < h; ++y) {
+                for (int x = 0; x < static_cast<int>(stride); ++x) {  // blue, green, red
+                    const int p = planes == 1 ? 0 : 2 - x % 3;
+                    ASSERT_EQ(dib.Row(y)[x], x >= w * bits / 8
+                                                 ? 0
+                                                 : Expected(At(img, x * 8 / bits, y, p), img.GetLevelMin(p),
+                                                            img.GetLevelMax(p), false))
+                        << x << "," << y;
                 }
             }
         }
@@ -204,8 +235,7 @@ TEST_P(ToDibEachTarget, EveryDepthAgreesWithThePlainBuild)
     }
 }
 
-// Depths below 8, empty or missing bitmaps, and the part of a bitmap larger
-// than the image are left alone.
+// Depths below 8, and empty or missing bitmaps, are left alone.
 TEST(ToDib, WhatItCannotDrawIsLeftAlone)
 {
     CKelImage img = MakeImage(3, 2, 3);
@@ -223,21 +253,6 @@ TEST(ToDib, WhatItCannotDrawIsLeftAlone)
     img.ToDIB(&empty, nullptr, 0);
     img.ToDIB(nullptr, nullptr, 0);
     EXPECT_TRUE(empty.IsEmpty());
-
-    CKelImage mono = MakeImage(3, 2);
-    Fill(mono, 0, [](int, int) { return 100.0f; });
-    for (int depth : {8, 16, 24, 32}) {
-        CMemoryDIB dib;
-        MakeDib(dib, depth, 5, 4, 0xAB);
-        CRect all(0, 0, 5, 4);
-        mono.ToDIB(&dib, depth == 8 ? &all : nullptr, 0);
-        for (int y = 0; y < 4; ++y) {
-            for (int x = 0; x < 5; ++x) {
-                const unsigned char b = dib.GetImageAdr8(0, y)[x * (depth / 8)];
-                EXPECT_EQ(b == 0xAB, x >= 3 || y >= 2) << depth << ":" << x << "," << y;
-            }
-        }
-    }
 }
 
 // ---- display stretches ----------------------------------------------------------
@@ -374,7 +389,8 @@ TEST_P(StretchReference, WithinOneLevelAtEveryDepth)
 INSTANTIATE_TEST_SUITE_P(Cases, StretchReference, ::testing::Range(0, 4));
 
 // A linear stretch, and a plane whose parameter is out of range under a
-// non-linear one, draw exactly the bytes of the levels alone.
+// non-linear one, draw exactly the bytes of the levels alone (a linear
+// stretch at every depth and in both exports).
 TEST(Stretch, LinearPlanesDrawAsTheLevelsAlone)
 {
     CKelImage img = MakeImage(263, 3, 3);
@@ -382,19 +398,14 @@ TEST(Stretch, LinearPlanesDrawAsTheLevelsAlone)
         Fill(img, p, [p](int x, int y) { return std::sin(0.37f * static_cast<float>(x + 7 * y + p)) * 977.0f; });
         img.SetLevel(p, -613.3 + p, 811.7 - 3 * p);
     }
-    auto draw = [&img] {
-        CMemoryDIB dib;
-        MakeDib(dib, 32, img.GetWidth(), img.GetHeight());
-        img.ToDIB(&dib, nullptr, 0);
-        return Bits(dib);
-    };
-    const std::vector<unsigned char> plain = draw();
+    const auto renderings = Renderings(img);
     img.SetStretch(CDisplayStretch(CDisplayStretch::kLinear, 0.3));
-    EXPECT_EQ(draw(), plain);
+    EXPECT_EQ(Renderings(img), renderings);  // every depth and both exports
     CDisplayStretch mtf(CDisplayStretch::kMTF, 0.2);
     mtf.SetParam(1, 1.5);  // out of range: green stays linear
     img.SetStretch(mtf);
-    const std::vector<unsigned char> stretched = draw();
+    const std::vector<unsigned char> stretched = Renderings(img)[3];  // 32 bits
+    const std::vector<unsigned char>& plain = renderings[3];
     int changed = 0;
     for (std::size_t i = 40; i < plain.size(); i += 4) {
         EXPECT_EQ(stretched[i + 1], plain[i + 1]) << "green byte of pixel " << (i - 40) / 4;

@@ -64,7 +64,7 @@ void ExpectSameBits(const std::vector<float>& a, const std::vector<float>& b, co
 
 using FilterProc = FilterTest;
 
-TEST_F(FilterProc, EdgesClampColumnsAndMirrorRows)
+TEST_F(FilterProc, EdgesClampColumnsMirrorRowsAndSmallImagesStayInside)
 {
     // Kernel (1, 10, 100) unnormalised: each tap's sample shows in its own
     // digit; a zero-sum kernel is not normalised even when asked to be.
@@ -77,10 +77,6 @@ TEST_F(FilterProc, EdgesClampColumnsAndMirrorRows)
         ASSERT_EQ(proc.MakeBuf(&img, &m, 0, normalise), 1);
         ExpectSameBits(ProcPlane(proc, 4, 3), RefPlane(img, 0, row), "4 x 3");
     }
-}
-
-TEST_F(FilterProc, SmallImagesStayInside)
-{
     // Fewer rows (and columns) than the radius: rows mirror as often as
     // needed, columns clamp; nothing is read outside (sanitizers watch).
     for (int height : {1, 2, 3, 4}) {
@@ -94,25 +90,6 @@ TEST_F(FilterProc, SmallImagesStayInside)
             }
         }
     }
-}
-
-TEST_F(FilterProc, ArgumentsOutsideGiveZero)
-{
-    CFilterProc empty;
-    float row[4] = {9, 9, 9, 9};
-    EXPECT_EQ(empty.Calc(1, 1), 0.0f);
-    EXPECT_EQ(empty.CalcRows(0, 1, 4, 1, row), 0);
-    EXPECT_EQ(row[0] + row[3], 0.0f);
-
-    Gauss g(6, 5, 2, 1.0, 1);
-    for (int x : {-1, 6, INT_MIN, INT_MAX}) {
-        EXPECT_EQ(g.proc.Calc(x, 2), 0.0f) << x;
-    }
-    for (int y : {INT_MIN, INT_MIN + 1, -1, INT_MAX - 1, INT_MAX}) {
-        EXPECT_TRUE(SameBits(g.proc.Calc(3, y), g.Ref(3, y))) << y;
-    }
-    EXPECT_EQ(g.proc.CalcRows(INT_MAX - 1, 3, 4, 1, row), 1);
-    EXPECT_EQ(row[0] + row[1] + row[2] + row[3], 0.0f);
 }
 
 using FilterProcEachTarget = EachTargetOf<FilterTest>;
@@ -190,10 +167,24 @@ TEST_F(FilterProc, ValuesDoNotDependOnTheOrderOfRequests)
     }
 }
 
-TEST_F(FilterProc, RebuildCopyAndRefusals)
+TEST_F(FilterProc, ArgumentsOutsideRebuildCopyAndRefusals)
 {
-    // Rebuilt with another radius and width after use.
+    CFilterProc empty;
+    float row[4] = {9, 9, 9, 9};
+    EXPECT_EQ(empty.Calc(1, 1), 0.0f);
+    EXPECT_EQ(empty.CalcRows(0, 1, 4, 1, row), 0);
+    EXPECT_EQ(row[0] + row[3], 0.0f);
+
     Gauss g(8, 7, 2, 1.0, 5);
+    for (int x : {-1, 8, INT_MIN, INT_MAX}) {
+        EXPECT_EQ(g.proc.Calc(x, 2), 0.0f) << x;
+    }
+    for (int y : {INT_MIN, INT_MIN + 1, -1, INT_MAX - 1, INT_MAX}) {
+        EXPECT_TRUE(SameBits(g.proc.Calc(3, y), g.Ref(3, y))) << y;
+    }
+    EXPECT_EQ(g.proc.CalcRows(INT_MAX - 1, 3, 4, 1, row), 1);
+    EXPECT_EQ(row[0] + row[1] + row[2] + row[3], 0.0f);
+    // Rebuilt with another radius and width after use.
     CFilterProc& proc = g.proc;
     EXPECT_TRUE(SameBits(proc.Calc(3, 3), g.Ref(3, 3)));
     Gauss other(8, 7, 2, 1.0, 6);

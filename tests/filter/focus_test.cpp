@@ -35,6 +35,13 @@ CImgEvaluateFocus FocusFrame()
     return img;
 }
 
+/// Figure i of tests/reference/focus_reference.txt.
+double Reference(std::size_t i)
+{
+    static const std::vector<double> ref = ReadNumbers("focus_reference.txt");
+    return ref.at(i);
+}
+
 void SetEval(int min, int max)
 {
     CRegistry::Write(L"Eval", L"Min", min);
@@ -52,12 +59,16 @@ protected:
 
 }  // namespace
 
-TEST_F(Focus, MatchesTheNumpyReference)
+using FocusEachTarget = EachTargetOf<Focus>;
+ORBIMG_EACH_TARGET(FocusEachTarget);
+
+// The frame of the reference script with the defaults (sigma 1 and 10,
+// radii 3 and 29), then 2 and 3 on the whole frame and a window, then sigma
+// 0: the narrow filter is the identity. Random frames, colour and mono, with
+// negative settings among them (sigma -1 is the radius; a negative border
+// counts as 0), windows clipped, inside, and without a pixel.
+TEST_P(FocusEachTarget, MatchesTheNumpyReference)
 {
-    // Defaults (sigma 1 and 10, radii 3 and 29), then 2 and 3 on the whole
-    // frame and a window, then sigma 0: the narrow filter is the identity.
-    const std::vector<double> ref = ReadNumbers("focus_reference.txt");
-    ASSERT_EQ(ref.size(), 112u);
     CRect window(5, 4, 50, 30);
     const struct {
         int min, max;
@@ -68,20 +79,8 @@ TEST_F(Focus, MatchesTheNumpyReference)
             SetEval(cases[i].min, cases[i].max);
         }
         CImgEvaluateFocus img = FocusFrame();
-        EXPECT_TRUE(SameBits(img.Do(cases[i].rect, 0), ref[25 + i]))
-            << img.Do(cases[i].rect, 0) << " vs " << ref[25 + i];
+        EXPECT_TRUE(SameBits(img.Do(cases[i].rect, 0), Reference(25 + i))) << img.Do(cases[i].rect, 0);
     }
-}
-
-using FocusEachTarget = EachTargetOf<Focus>;
-ORBIMG_EACH_TARGET(FocusEachTarget);
-
-// Negative settings among them (sigma -1 is the radius; a negative border
-// counts as 0), windows clipped, inside, and without a pixel.
-TEST_P(FocusEachTarget, MatchesTheNumpyReferenceOnRandomFrames)
-{
-    const std::vector<double> ref = ReadNumbers("focus_reference.txt");
-    ASSERT_EQ(ref.size(), 112u);
     CImgEvaluateFocus colour;
     colour = MakeImage(53, 41, 3);
     for (int p = 0; p < 3; ++p) {
@@ -96,9 +95,9 @@ TEST_P(FocusEachTarget, MatchesTheNumpyReferenceOnRandomFrames)
         for (CImgEvaluateFocus* img : {&colour, &mono}) {
             img->ClearFilterProc();
             CRect rects[] = {CRect(3, 2, 40, 30), CRect(-5, -5, 100, 100), CRect(10, 11, 12, 13)};
-            EXPECT_TRUE(SameBits(img->Do(0), ref[k++])) << a << " " << b;
+            EXPECT_TRUE(SameBits(img->Do(0), Reference(k++))) << a << " " << b;
             for (CRect& r : rects) {
-                EXPECT_TRUE(SameBits(img->Do(&r, 0), ref[k++])) << a << " " << b;
+                EXPECT_TRUE(SameBits(img->Do(&r, 0), Reference(k++))) << a << " " << b;
             }
         }
     }
@@ -140,8 +139,6 @@ TEST_F(Focus, WindowsSmallImagesAndReuseOfTheSlots)
 // reaches the sum).
 TEST_F(Focus, RowBandsMatchTheSerialLoop)
 {
-    const std::vector<double> ref = ReadNumbers("focus_reference.txt");
-    ASSERT_EQ(ref.size(), 112u);
     SetEval(1, 3);
     for (const bool nan : {false, true}) {
         CImgEvaluateFocus img;
@@ -159,6 +156,6 @@ TEST_F(Focus, RowBandsMatchTheSerialLoop)
         CVmManager::SetCurrentSwapSize(0);
         const double parallel = img.Do(0);
         EXPECT_TRUE(SameBits(parallel, serial)) << parallel << " vs " << serial;
-        EXPECT_TRUE(nan ? std::isnan(parallel) : SameBits(parallel, ref[61])) << parallel << " vs " << ref[61];
+        EXPECT_TRUE(nan ? std::isnan(parallel) : SameBits(parallel, Reference(61))) << parallel;
     }
 }

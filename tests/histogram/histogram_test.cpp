@@ -43,83 +43,62 @@ float Noise(int x, int y, int p)
 
 }  // namespace
 
-TEST(HistogramBins, EdgesOfTheValueWindowAndRectangles)
+// The worked cases of tests/reference/histogram_cases.txt: bin edges of the
+// value window and rectangles, then the luminance's weights, order and
+// precision.
+TEST(HistogramCases, BinsAndLuminanceMatchTheWorkedCases)
 {
+    const std::vector<double> v = orbimg::test::ReadNumbers("histogram_cases.txt");
+    std::size_t i = 0;
+    const auto next = [&v, &i] { return i < v.size() ? v[i++] : -1e300; };
+    const auto counts = [&next](int bins) {
+        std::vector<int> out;
+        for (int b = 0; b < bins; ++b) {
+            out.push_back(static_cast<int>(next()));
+        }
+        return out;
+    };
     CKelImage img = MakeImage(6, 2);
     Fill(img, 0, {2.0f, std::nextafter(2.0f, 0.0f), 4.0f, 6.0f, 5.999f, kNaN, 0, 1, 2, 3, 4, 5});
-    const struct {
-        int bins;
-        double lo, hi;
-        int plane;
-        CRect rect;
-        std::vector<int> want;
-    } cases[] = {
-        // 4 bins over 2..6: 2 -> 0, 4 -> 2, 5.999 -> 3, 6 (= hi) -> top bin 3.
-        {4, 2.0, 6.0, 0, CRect(0, 0, 6, 1), {1, 0, 1, 2}},
-        {4, 2.0, 6.0, -1, CRect(0, 0, 6, 1), {1, 0, 1, 2}},  // plane -1 of a mono image is plane 0
-        {3, 4.0, 4.0, 0, CRect(0, 0, 6, 1), {1, 0, 0}},      // hi == lo: only samples equal to it, in bin 0
-        {3, 6.0, 2.0, 0, CRect(0, 0, 6, 1), {0, 0, 0}},      // hi < lo counts nothing
-        {3, 0.0, 6.0, 0, CRect(-5, 1, 2, 99), {2, 0, 0}},    // clipped to columns 0, 1 of row 1: 0, 1
-        {3, 0.0, 6.0, 0, CRect(10, 10, 20, 20), {0, 0, 0}},  // outside
-        {3, 0.0, 6.0, 0, CRect(3, 2, 1, 0), {0, 0, 0}},      // reversed
-    };
-    for (const auto& c : cases) {
-        CRect rect = c.rect;
+    for (int c = static_cast<int>(next()); c > 0; --c) {
+        const int bins = static_cast<int>(next());
+        const double lo = next();
+        const double hi = next();
+        const int plane = static_cast<int>(next());
+        const int l = static_cast<int>(next()), t = static_cast<int>(next()), r = static_cast<int>(next());
+        CRect rect(l, t, r, static_cast<int>(next()));
+        const std::vector<int> want = counts(bins);
         int height = -1;
-        EXPECT_EQ(Hist(img, c.bins, c.lo, c.hi, c.plane, &rect, 0, 0, &height), c.want)
-            << c.bins << " bins over " << c.lo << " .. " << c.hi << " plane " << c.plane << " rect " << rect.left;
-        if (c.want == std::vector<int>{0, 0, 0}) {
-            EXPECT_EQ(height, 0);
-        }
+        EXPECT_EQ(Hist(img, bins, lo, hi, plane, &rect, 0, 0, &height), want)
+            << bins << " bins over " << lo << " .. " << hi << " plane " << plane << " rect " << rect.left;
+        EXPECT_TRUE(height == 0 || std::count(want.begin(), want.end(), 0) < bins);
     }
+    for (int c = static_cast<int>(next()); c > 0; --c) {
+        CKelImage pixel = MakeImage(1, 1, 3);
+        float rgb[3];
+        for (int p = 0; p < 3; ++p) {
+            rgb[p] = static_cast<float>(next());
+            Fill(pixel, p, {rgb[p]});
+        }
+        const double red[2] = {next(), next()};
+        const double others[2] = {next(), next()};
+        for (int p = 0; p < 3; ++p) {
+            pixel.SetLevel(p, p == 0 ? red[0] : others[0], p == 0 ? red[1] : others[1]);
+        }
+        const int bins = static_cast<int>(next());
+        const double lo = next();
+        const double hi = next();
+        EXPECT_EQ(Hist(pixel, bins, lo, hi, -1), counts(bins))
+            << rgb[0] << " " << rgb[1] << " " << rgb[2] << " in " << bins << " bins over " << lo << " .. " << hi;
+    }
+    EXPECT_EQ(i, v.size()) << "reference file malformed";
+
     // A bin count below 1 writes nothing.
     int h[3] = {5, 5, 5};
     EXPECT_EQ(img.GetHistogram(h, 0, 0.0, 1.0, 0, 1, 0, 1, nullptr, 0, 0), 0);
     CKelImage colour = MakeImage(4, 4, 3);
     EXPECT_EQ(colour.GetHistogramRGB(h, h + 1, h + 2, -3, 0.0, 1.0, nullptr, nullptr, 0, 1, 0, nullptr, 0, 0), 0);
     EXPECT_EQ(h[0] + h[1] + h[2], 15);
-}
-
-// The luminance of one pixel: 0.587 G + 0.299 R + 0.114 B in double, each
-// plane first brought to the 0..255 scale in float by its levels (plane 0's
-// levels bring lo and hi to that scale too).
-TEST(HistogramLuminance, WeightsOrderAndPrecision)
-{
-    const struct {
-        float rgb[3];
-        double red[2], others[2];  // levels
-        int bins;
-        double lo, hi;
-        std::vector<int> want;
-    } cases[] = {
-        // 29.9 falls in bin 2 of 10 bins over 0..100.
-        {{100, 0, 0}, {0, 255}, {0, 255}, 10, 0.0, 100.0, {0, 0, 1, 0, 0, 0, 0, 0, 0, 0}},
-        // Grey 1.0: (0.587 + 0.299) + 0.114 in double is 0.9999999999999999,
-        // below lo = 1 (in float, or summed in another order, it would be 1).
-        {{1, 1, 1}, {0, 255}, {0, 255}, 1, 1.0, 2.0, {0}},
-        {{1, 1, 1}, {0, 255}, {0, 255}, 1, 0.5, 2.0, {1}},
-        // With levels 0..7, 3.5 becomes 3.5 x float(255 / 7) = 127.49999, bin
-        // 0 of 2 (in double, 127.5: bin 1).
-        {{3.5f, 3.5f, 3.5f}, {0, 7}, {0, 7}, 2, 0.0, 7.0, {1, 0}},
-        // lo and hi are rounded to float before they are scaled: with levels
-        // 0..0.255 (x 1000), lo = 1.00000005 becomes 1.0 -> 1000, so a grey
-        // 1.0 (luminance 1000) counts; scaled unrounded, lo would be 1000.00006.
-        {{1, 1, 1}, {0, 0.255}, {0, 0.255}, 1, 1.00000005, 1.00000005, {1}},
-        // lo = 100 -> 0, hi = 200 -> 255 (5 bins of 51): 0.299 x 127.5 =
-        // 38.1225; 0.587 x 255 = 149.685; a NaN plane counts nowhere.
-        {{150, 0, 0}, {100, 200}, {0, 255}, 5, 100.0, 200.0, {1, 0, 0, 0, 0}},
-        {{100, 255, 0}, {100, 200}, {0, 255}, 5, 100.0, 200.0, {0, 0, 1, 0, 0}},
-        {{kNaN, 0, 0}, {100, 200}, {0, 255}, 5, 100.0, 200.0, {0, 0, 0, 0, 0}},
-    };
-    for (const auto& c : cases) {
-        CKelImage img = MakeImage(1, 1, 3);
-        for (int p = 0; p < 3; ++p) {
-            Fill(img, p, {c.rgb[p]});
-            img.SetLevel(p, p == 0 ? c.red[0] : c.others[0], p == 0 ? c.red[1] : c.others[1]);
-        }
-        EXPECT_EQ(Hist(img, c.bins, c.lo, c.hi, -1), c.want) << c.rgb[0] << " " << c.rgb[1] << " " << c.rgb[2] << " in "
-                                                             << c.bins << " bins over " << c.lo << " .. " << c.hi;
-    }
 }
 
 TEST(HistogramHeight, NominalLogAndMono)

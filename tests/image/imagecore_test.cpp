@@ -10,7 +10,7 @@
 
 using orbimg::test::MakeImage;
 
-TEST(ImageRecord, NewStoreIsZeroedAndFollowsTheRecord)
+TEST(ImageRecord, NewStoreZeroedAddressesAndRedimensioning)
 {
     CImage img(4, 3, 3, -32, 2.0, 5.0, 1);
     for (int p = 0; p < 3; ++p) {
@@ -32,21 +32,17 @@ TEST(ImageRecord, NewStoreIsZeroedAndFollowsTheRecord)
     EXPECT_NE(img.GetImageAdr(4, 1, 0, 1, nullptr), nullptr);
     img.SetHeight(1);
     EXPECT_EQ(img.GetImageAdr(4, 1, 0, 1, nullptr), nullptr);
-}
-
-TEST(ImageRecord, AddressesNullOutsideAndRowsContiguous)
-{
-    CKelImage img = MakeImage(5, 4, 3);
+    CKelImage kel = MakeImage(5, 4, 3);
     const int outside[][3] = {{-1, 0, 0}, {5, 0, 0}, {0, -1, 0}, {0, 4, 0}, {0, 0, -1}, {0, 0, 3}};
     for (const auto& o : outside) {
-        EXPECT_EQ(img.GetImageAdr(o[0], o[1], o[2], 1, nullptr), nullptr) << o[0] << "," << o[1] << "," << o[2];
+        EXPECT_EQ(kel.GetImageAdr(o[0], o[1], o[2], 1, nullptr), nullptr) << o[0] << "," << o[1] << "," << o[2];
     }
-    float* row = img.GetImageAdr(1, 2, 2, 0, nullptr);
+    float* row = kel.GetImageAdr(1, 2, 2, 0, nullptr);
     ASSERT_NE(row, nullptr);
-    EXPECT_EQ(row + 3, img.GetImageAdr(4, 2, 2, 0, nullptr));
+    EXPECT_EQ(row + 3, kel.GetImageAdr(4, 2, 2, 0, nullptr));
     row[3] = 7.0f;
-    EXPECT_EQ(img.GetPixelGrayRaw(4, 2, 2), 7.0f);
-    EXPECT_EQ(img.GetPixelGrayRaw(4, 2, 1), 0.0f);
+    EXPECT_EQ(kel.GetPixelGrayRaw(4, 2, 2), 7.0f);
+    EXPECT_EQ(kel.GetPixelGrayRaw(4, 2, 1), 0.0f);
 }
 
 TEST(ImageRecord, LocksAreCountedAndReleased)

@@ -23,10 +23,17 @@ double Bilinear(double s00, double s01, double s10, double s11, double dx, doubl
 
 }  // namespace
 
-TEST(Scales, DisplayAndByteValues)
+TEST(Scales, DisplayAndByteValuesAndZeroOutside)
 {
     CKelImage img = MakeImage(4, 4);
     img.SetLevel(0, 100.0, 200.0);
+    Fill(img, 0, [](int, int) { return 180.0f; });
+    EXPECT_EQ(img.GetPixelGrayRaw(4, 0, 0), 0.0f);
+    EXPECT_EQ(img.GetPixelGrayRaw(0, -1, 0), 0.0f);
+    EXPECT_EQ(img.GetPixelGray256(0, 9, 0), 0);
+    EXPECT_EQ(img.GetPixelGray256f(-3, 0, 0), 0.0f);
+    EXPECT_EQ(img.GetPixelGrayRaw(0, 0, 1), 0.0f);
+    EXPECT_EQ(img.GetPixelBright256f(7, 7), 0.0f);
     EXPECT_EQ(img.To256(50.0f, 0), -127.5f);
     EXPECT_EQ(img.ToRaw(127.5f, 0), 150.0f);
     const struct {
@@ -71,20 +78,7 @@ TEST(Scales, EachConversionRoundsOnceInItsOwnOrder)
     EXPECT_TRUE(SameBits(img.ToRaw(100.0, 0), 100.0 / 255.0 * 1000.0 + 100.0));
 }
 
-TEST(Scales, OutsideTheImageReadsZero)
-{
-    CKelImage img = MakeImage(4, 4);
-    img.SetLevel(0, 100.0, 200.0);
-    Fill(img, 0, [](int, int) { return 180.0f; });
-    EXPECT_EQ(img.GetPixelGrayRaw(4, 0, 0), 0.0f);
-    EXPECT_EQ(img.GetPixelGrayRaw(0, -1, 0), 0.0f);
-    EXPECT_EQ(img.GetPixelGray256(0, 9, 0), 0);
-    EXPECT_EQ(img.GetPixelGray256f(-3, 0, 0), 0.0f);
-    EXPECT_EQ(img.GetPixelGrayRaw(0, 0, 1), 0.0f);
-    EXPECT_EQ(img.GetPixelBright256f(7, 7), 0.0f);
-}
-
-TEST(Bilinear, WholeHalfAndEdgePositions)
+TEST(Bilinear, WholeHalfAndEdgePositionsAndSumOrder)
 {
     CKelImage img = MakeImage(6, 6);
     Fill(img, 0, [](int x, int y) { return static_cast<float>(x * x + 10 * y) + 0.1f; });
@@ -120,14 +114,12 @@ TEST(Bilinear, WholeHalfAndEdgePositions)
     EXPECT_EQ(steps.GetPixelGray256(0.5, 1.0, 0), 0);    // 1.0 below level min
     EXPECT_EQ(steps.GetPixelGray256(2.5, 1.0, 0), 255);  // above level max
     EXPECT_EQ(steps.GetPixelGray256(1.5, 1.0, 0), 253);  // 199.5: 253.725 truncated
-}
 
-TEST(Bilinear, WeightsAndSumOrderInDouble)
-{
-    CKelImage img = MakeImage(3, 3);
-    Fill(img, 0, {1e7f, 3.3f, -7.1f, 0.123f, 1.0f / 3.0f, 2.0f, 5.5f, 6.25f, 1e-3f});
-    const double want = Bilinear(At(img, 0, 1), At(img, 0, 2), At(img, 1, 1), At(img, 1, 2), 0.3, 1.7 - 1.0);
-    EXPECT_TRUE(SameBits(img.GetPixelGrayRaw(0.3, 1.7, 0), static_cast<float>(want)));
+    // Weights and the order of the sum in double.
+    CKelImage img9 = MakeImage(3, 3);
+    Fill(img9, 0, {1e7f, 3.3f, -7.1f, 0.123f, 1.0f / 3.0f, 2.0f, 5.5f, 6.25f, 1e-3f});
+    const double want = Bilinear(At(img9, 0, 1), At(img9, 0, 2), At(img9, 1, 1), At(img9, 1, 2), 0.3, 1.7 - 1.0);
+    EXPECT_TRUE(SameBits(img9.GetPixelGrayRaw(0.3, 1.7, 0), static_cast<float>(want)));
 }
 
 TEST(Brightness, WeightsOrderAndMonoImages)

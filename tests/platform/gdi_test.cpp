@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "orbimg.h"
+#include "support/testsupport.h"
 
 namespace {
 
@@ -25,24 +25,7 @@ HBITMAP Dib(std::vector<unsigned char>& header, void** bits)
     return CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(header.data()), DIB_RGB_COLORS, bits, nullptr, 0);
 }
 
-// Every test must leave as many GDI objects and global blocks as it found.
-class GdiTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        m_gdi = GdiLiveObjectCount();
-        m_global = GlobalLiveBlockCount();
-    }
-    void TearDown() override
-    {
-        EXPECT_EQ(GdiLiveObjectCount(), m_gdi);
-        EXPECT_EQ(GlobalLiveBlockCount(), m_global);
-    }
-
-private:
-    int m_gdi = 0;
-    int m_global = 0;
-};
+using GdiTest = orbimg::test::NoLeaks;
 
 }  // namespace
 

@@ -1,6 +1,9 @@
 // Helpers shared by the tests: small images filled from lists or functions,
-// and exact float comparison.
+// exact float comparison, reference files and a fixture that checks nothing
+// leaks.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <cstring>
 #include <fstream>
@@ -87,5 +90,24 @@ inline std::vector<double> ReadNumbers(const std::string& name)
     }
     return out;
 }
+
+/// Every test leaves the GDI objects and global blocks as it found them.
+class NoLeaks : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_gdi = GdiLiveObjectCount();
+        m_blocks = GlobalLiveBlockCount();
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(GdiLiveObjectCount(), m_gdi);
+        EXPECT_EQ(GlobalLiveBlockCount(), m_blocks);
+    }
+
+private:
+    int m_gdi = 0;
+    int m_blocks = 0;
+};
 
 }  // namespace orbimg::test

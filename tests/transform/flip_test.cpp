@@ -10,7 +10,7 @@ CImgFlip FlipOf(const CKelImage& image, int mode)
     return Applied<CImgFlip>(image, [mode](CImgFlip& op, CKelImage& src) { op.Do(mode, &src, 0); });
 }
 
-TEST(Flip, TopToBottomAndLeftToRight)
+TEST(Flip, BothModesAndUnknownOnes)
 {
     CKelImage image = MakeImage(3, 2, 3);
     for (int p = 0; p < 3; ++p) {
@@ -31,13 +31,9 @@ TEST(Flip, TopToBottomAndLeftToRight)
     EXPECT_EQ(horizontal.GetStdCtr().y, 0.5);
     EXPECT_TRUE(SameImage(FlipOf(RandomImage(1, 6, 1, 3), 1), RandomImage(1, 6, 1, 3)));
     EXPECT_TRUE(SameImage(FlipOf(RandomImage(6, 1, 1, 4), 0), RandomImage(6, 1, 1, 4)));
-}
-
-TEST(Flip, UnknownModesChangeNothing)
-{
-    const CKelImage image = RandomImage(5, 4, 3, 7);
-    for (int mode : {2, -1, 99}) {
-        EXPECT_TRUE(SameImage(FlipOf(image, mode), image));
+    const CKelImage random = RandomImage(5, 4, 3, 7);
+    for (int mode : {2, -1, 99}) {  // unknown modes change nothing
+        EXPECT_TRUE(SameImage(FlipOf(random, mode), random));
     }
 }
 

@@ -1,6 +1,7 @@
 // The transforms on every core against the serial loop (swap size set), in
 // place against a separate source, on a fresh object against the result after
-// a copy of the source, and the sources they refuse.
+// a copy of the source, the sources they refuse, and the points reset by a new
+// size.
 #include <functional>
 #include <string>
 #include <type_traits>
@@ -144,6 +145,46 @@ TEST_P(TransformParallel, RefusedSourcesChangeNothing)
         const CKelImage out = GetParam().apply(&prepared, src, false);
         EXPECT_TRUE(SameImage(out, prepared));
         EXPECT_EQ(out.GetStdCtr().x, 4.0);
+    }
+}
+
+// An operation that sets a new size, run (op, source, fails) on an object
+// holding `src` whose points are set: with fails, the size is below 1 and
+// ChangeSize fails after the points are reset (the samples stay); else it
+// succeeds and resets them too. Levels stay either way; no row stays locked.
+template <class Op, class Run>
+void Resets(const CKelImage& src, const Run& run)
+{
+    for (const bool fails : {true, false}) {
+        Op op;
+        op = src;
+        op.SetStdCtr(3.0, 4.0);
+        CKelImage source = src;
+        EXPECT_EQ(run(op, &source, fails), fails ? 0 : 1);
+        EXPECT_EQ(op.GetStdCtr().x, -1.0);
+        EXPECT_EQ(op.GetStdCtr().y, -1.0);
+        EXPECT_EQ(op.GetLevelMax(1), 20.0);
+        EXPECT_TRUE(!fails || SameImage(op, src));
+        EXPECT_EQ(Locks(op), 0);
+    }
+}
+
+TEST(Transforms, NewSizesResetThePoints)
+{
+    CKelImage src = RandomImage(6, 5, 3, 8);
+    src.SetLevel(1, 10.0, 20.0);
+    Resets<CImgResolution>(src, [](auto& op, auto* s, bool fails) { return op.Bilinear(s, fails ? 0 : 5, 9, 0); });
+    Resets<CImgResolution>(src, [](auto& op, auto* s, bool fails) { return op.Bicubic(s, 7, fails ? 0 : 4, 0); });
+    Resets<CImgResolution>(src, [](auto& op, auto* s, bool fails) { return op.Do(s, fails ? -3 : 5, 9, 1); });
+    // 6 / 8 columns, not rounded up: none.
+    Resets<CImgSoftBinning>(src, [](auto& op, auto* s, bool fails) { return op.Do(fails ? 8 : 2, 2, 0, 0, s, 0); });
+    Resets<CImgResize>(src, [](auto& op, auto* s, bool fails) { return op.Do(fails ? 0 : 5, 5, 0, nullptr, s, 1); });
+    Resets<CImgResize>(src, [](auto& op, auto* s, bool fails) { return op.Do(5, fails ? -2 : 5, 0, nullptr, s, 0); });
+    // An empty object and source: nothing to resample.
+    for (const bool bicubic : {false, true}) {
+        CImgResolution empty;
+        CKelImage none;
+        EXPECT_EQ(bicubic ? empty.Bicubic(&none, 3, 3, 0) : empty.Bilinear(&none, 3, 3, 0), 0);
     }
 }
 

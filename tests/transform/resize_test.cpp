@@ -1,5 +1,6 @@
 // CImgResize: anchors, truncated centring, fill with plane 0's levels,
-// cropping, plane mismatches and refusals (in place: parallel_test.cpp).
+// cropping and plane mismatches (in place, refusals and the points:
+// parallel_test.cpp).
 #include "transformtest.h"
 
 namespace orbimg::test {
@@ -94,25 +95,6 @@ TEST(Resize, PlanesBothHaveAreCopied)
     EXPECT_EQ(single.GetPlanes(), 1);
     EXPECT_EQ(At(single, 3, 3), At(rgb, 3, 3));
     EXPECT_EQ(At(single, 4, 4), 1.0f);
-}
-
-TEST(Resize, StandardPointsResetAndFailures)
-{
-    const CKelImage src = Numbered(4, 3, 1);
-    CImgResize op;
-    op = src;
-    op.SetStdCtr(1.0, 2.0);
-    CKelImage source = src;
-    // A size below 1 fails in ChangeSize: 0, points reset, image kept.
-    EXPECT_EQ(op.Do(0, 5, 0, nullptr, &source, 1), 0);
-    EXPECT_EQ(op.GetStdCtr().x, -1.0);
-    EXPECT_TRUE(SameImage(op, src));
-    EXPECT_EQ(op.Do(5, -2, 0, nullptr, &source, 0), 0);
-    // Success resets them too (refused sources: parallel_test.cpp).
-    op.SetStdCtr(1.0, 2.0);
-    EXPECT_EQ(op.Do(5, 5, 0, nullptr, &source, 0), 1);
-    EXPECT_EQ(op.GetStdCtr().y, -1.0);
-    EXPECT_EQ(Locks(op), 0);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -38,24 +39,13 @@ inline CKelImage RandomImage(int width, int height, int planes, unsigned seed, b
     std::mt19937 rng(seed);
     std::uniform_real_distribution<float> value(500.0f, 1500.0f);
     std::uniform_int_distribution<int> pick(0, 29);
+    const float kinds[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(), -0.0f,
+                           0.0f};
     for (int p = 0; p < planes; ++p) {
         Fill(image, p, [&](int, int) {
             const float v = value(rng);
-            if (!specials) {
-                return v;
-            }
-            switch (pick(rng)) {
-            case 0:
-                return std::numeric_limits<float>::quiet_NaN();
-            case 1:
-                return std::numeric_limits<float>::infinity();
-            case 2:
-                return -0.0f;
-            case 3:
-                return 0.0f;
-            default:
-                return v;
-            }
+            const int k = specials ? pick(rng) : 4;
+            return k < 4 ? kinds[k] : v;
         });
     }
     return image;
@@ -72,13 +62,13 @@ inline ::testing::AssertionResult SameImage(const CKelImage& a, const CKelImage&
         return ::testing::AssertionFailure() << "geometry differs";
     }
     for (int p = 0; p < a.GetPlanes(); ++p) {
-        for (int y = 0; y < a.GetHeight(); ++y) {
-            for (int x = 0; x < a.GetWidth(); ++x) {
-                if (!SameSample(At(a, x, y, p), At(b, x, y, p))) {
-                    return ::testing::AssertionFailure() << "(" << x << ", " << y << ", plane " << p
-                                                         << "): " << At(a, x, y, p) << " vs " << At(b, x, y, p);
-                }
-            }
+        const std::vector<float> sa = Samples(a, p);
+        const std::vector<float> sb = Samples(b, p);
+        const auto [ia, ib] = std::mismatch(sa.begin(), sa.end(), sb.begin(), SameSample);
+        if (ia != sa.end()) {
+            const auto i = ia - sa.begin();
+            return ::testing::AssertionFailure() << "(" << i % a.GetWidth() << ", " << i / a.GetWidth() << ", plane "
+                                                 << p << "): " << *ia << " vs " << *ib;
         }
     }
     return ::testing::AssertionSuccess();
