@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <limits>
 #include <random>
 #include <sstream>
 #include <string>
@@ -354,6 +355,20 @@ inline std::vector<double> StarFrame(int width, int height, double sky, double n
         }
     }
     return samples;
+}
+
+/// A 96 x 96 field of nine stars of the given FWHM.
+inline void MakeFocusFrame(const std::string& path, double fwhm, bool blank = false)
+{
+    std::vector<TestStar> stars;
+    for (int i = 0; i < 9; ++i) {
+        stars.push_back({25.0 + 22.0 * (i % 3) + 0.3 * i, 25.0 + 22.0 * (i / 3), 800.0 * 9.0 / (fwhm * fwhm), fwhm});
+    }
+    std::vector<double> values = StarFrame(96, 96, 300, 3, stars, 11);
+    if (blank) {
+        values[5000] = std::numeric_limits<double>::quiet_NaN();
+    }
+    MakeImageFits(path, FLOAT_IMG, {96, 96}, values);
 }
 
 /// The numbers in `text`, read by strtod (nan and hex floats too).
