@@ -1,9 +1,9 @@
 // Runs of the tool against golden/runs.txt: the command lines and files
 // refused, damaged and hostile files among them; and the valid files that
 // once crashed or were refused: tile-compressed images with tiles of several
-// rows, a compressed header cfitsio cannot convert, a palette PNG with
-// transparency. Every file is made here, small, by cfitsio, libjpeg or zlib
-// and then patched.
+// rows, a compressed header cfitsio cannot convert (a palette PNG with
+// transparency: golden/pngread.txt). Every file is made here, small, by
+// cfitsio, libjpeg or zlib and then patched.
 #include <gtest/gtest.h>
 #include <png.h>
 #include <zlib.h>
@@ -438,17 +438,6 @@ TEST(Reliability, CompressedHeaderThatCfitsioCannotConvert)
     EXPECT_EQ(info.status, 0) << info.err;
     EXPECT_NE(info.out.find("header  read as stored in the compressed table"), std::string::npos) << info.out;
     EXPECT_EQ(test::RunTool({"stars", path, "--auto"}).err.find("cannot read"), std::string::npos);
-}
-
-TEST(Reliability, TransparencyChunksAreDroppedLikeAlpha)
-{
-    ScratchDir dir;
-    // A 2 x 1 palette image, entry 0 transparent.
-    std::string chunks;
-    PngChunk(chunks, "PLTE", std::string("\x01\x02\x03\xC8\x64\x32", 6), 6);
-    PngChunk(chunks, "tRNS", std::string("\x00", 1), 1);
-    test::WriteText(dir / "trns.png", test::MakePng(2, 1, 8, PNG_COLOR_TYPE_PALETTE, {1, 0}, chunks));
-    EXPECT_EQ(test::Samples(LoadImageFile(dir / "trns.png")), (std::vector<float>{200, 1, 100, 2, 50, 3}));
 }
 
 }  // namespace
