@@ -1,6 +1,6 @@
 // stars and focus on small FITS files: stars reported where they were put
 // (FITS coordinates end to end), their FWHM, the focus curve and its best
-// frame (refusals, a file that cannot be read: golden/runs.txt).
+// frame (--at, refusals, a file that cannot be read: golden/runs.txt).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -14,17 +14,11 @@ namespace {
 
 using test::MakeFocusFrame;
 using test::MakeImageFits;
+using test::MakeStarField;
 using test::NumbersAfter;
 using test::RunTool;
 using test::ScratchDir;
 using test::StarFrame;
-
-/// 160 x 120 with two stars of FWHM 3 and a clipped one, sky 200, noise 2.
-void MakeStarField(const std::string& path)
-{
-    const std::vector<test::TestStar> stars = {{20.0, 40.0, 1000, 3}, {55.3, 15.6, 600, 3}, {62, 45, 9000, 3}};
-    MakeImageFits(path, FLOAT_IMG, {160, 120}, StarFrame(160, 120, 200, 2, stars, 5, 1500.0));
-}
 
 TEST(Stars, AutoFindsTheStarsWherePut)
 {
@@ -53,26 +47,6 @@ TEST(Stars, AutoFindsTheStarsWherePut)
     const auto median = NumbersAfter(r.out, "median HFR ");
     ASSERT_GE(median.size(), 1u);
     EXPECT_NEAR(median[0], 1.5, 0.1);  // a Gaussian's HFR is half its FWHM
-    const auto two = RunTool({"stars", dir / "s.fits", "--auto", "2"});
-    EXPECT_NE(two.out.find("detected 3 stars more than 5 sigma above the sky; the 2 brightest:"), std::string::npos);
-}
-
-TEST(Stars, AtPointsClimbToTheNearestPeak)
-{
-    ScratchDir dir;
-    MakeStarField(dir / "s.fits");
-    const auto r = RunTool({"stars", dir / "s.fits", "--at", "21,39", "--at", "54.6,16.4"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    // The table's rows: star number, FITS x, y, FWHM.
-    const auto first = NumbersAfter(r.out, "\n     1 ");
-    const auto second = NumbersAfter(r.out, "\n     2 ");
-    ASSERT_GE(first.size(), 2u) << r.out;
-    ASSERT_GE(second.size(), 2u) << r.out;
-    EXPECT_NEAR(first[0], 20.0, 0.05);
-    EXPECT_NEAR(first[1], 40.0, 0.05);
-    EXPECT_NEAR(second[0], 55.3, 0.05);
-    EXPECT_NEAR(second[1], 15.6, 0.05);
-    EXPECT_NE(r.out.find("2 of 2 stars measured"), std::string::npos);
 }
 
 TEST(Focus, TheSharpestFrameIsBestWhereverItStands)

@@ -357,6 +357,13 @@ inline std::vector<double> StarFrame(int width, int height, double sky, double n
     return samples;
 }
 
+/// 160 x 120 with two stars of FWHM 3 and a clipped one, sky 200, noise 2.
+inline void MakeStarField(const std::string& path)
+{
+    const std::vector<TestStar> stars = {{20.0, 40.0, 1000, 3}, {55.3, 15.6, 600, 3}, {62, 45, 9000, 3}};
+    MakeImageFits(path, FLOAT_IMG, {160, 120}, StarFrame(160, 120, 200, 2, stars, 5, 1500.0));
+}
+
 /// A 96 x 96 field of nine stars of the given FWHM.
 inline void MakeFocusFrame(const std::string& path, double fwhm, bool blank = false)
 {
