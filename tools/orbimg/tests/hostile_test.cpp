@@ -295,6 +295,7 @@ const std::map<std::string, Maker> kFiles = {
     {"f4.fits", [](const std::string& path) { test::MakeFocusFrame(path, 4.0); }},
     {"f6.fits", [](const std::string& path) { test::MakeFocusFrame(path, 6.0); }},
     {"s.fits", test::MakeStarField},
+    {"p.png", [](const std::string& path) { test::MakeStarPng(path); }},
     {"folder.fits", [](const std::string& path) { std::filesystem::create_directory(path); }},
     {"huge.jpg", [](const std::string& path) { test::WriteText(path, ProgressiveJpeg(32767, 32767)); }},
 };

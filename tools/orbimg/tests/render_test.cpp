@@ -157,33 +157,16 @@ TEST(Info, SkyLevelAndNoiseOfAFieldWithAGradient)
     EXPECT_LT(map[0], map[static_cast<std::size_t>(h - 1) * w]);
 }
 
-// A PNG's top row is the top of the picture: FITS row 30 of a 30-row image.
-TEST(Info, EveryCommandReadsAPng)
+// A PNG's top row is the top of the picture: FITS row 30 of a 30-row image
+// (the other commands on a PNG: golden/runs.txt).
+TEST(Transform, ReadsAPngTopRowFirst)
 {
     ScratchDir dir;
-    // An 8-bit grey PNG: a star on a sky of 20.
-    Raster raster{40, 30, 1, {}};
-    const std::vector<double> frame = test::StarFrame(40, 30, 20, 2, {{25, 10, 200, 3}});  // FITS order
-    for (int i = 0; i < 40 * 30; ++i) {
-        raster.samples.push_back(static_cast<unsigned char>(std::lround(frame[(29 - i / 40) * 40 + i % 40])));
-    }
-    const std::string png = dir / "p.png";
-    WritePngFile(png, raster);
-    auto r = RunTool({"info", png});
-    EXPECT_NE(r.out.find("format  PNG, 8 bits per sample"), std::string::npos) << r.out;
-    EXPECT_EQ(RunTool({"render", png, "-o", dir / "q.png"}).status, 0);
-    EXPECT_EQ(RunTool({"histogram", png, "--bins", "8"}).status, 0);
-    r = RunTool({"focus", png, png});
-    EXPECT_NE(r.out.find("best: frame 1 ("), std::string::npos) << r.out;  // equal figures: the first
-    r = RunTool({"stars", png, "--at", "24,11"});
-    const auto star = NumbersAfter(r.out, "\n     1 ");
-    ASSERT_EQ(star.size(), 3u) << r.out;
-    EXPECT_NEAR(star[0], 25.0, 0.1);  // FITS x, y of the star drawn at (25, 10)
-    EXPECT_NEAR(star[1], 10.0, 0.1);
-    ASSERT_EQ(RunTool({"transform", png, "-o", dir / "t.fits", "--canvas", "40x30"}).status, 0);
+    const std::vector<unsigned> samples = test::MakeStarPng(dir / "p.png");
+    ASSERT_EQ(RunTool({"transform", dir / "p.png", "-o", dir / "t.fits", "--canvas", "40x30"}).status, 0);
     const test::FitsData data = test::ReadFitsData(dir / "t.fits");
-    EXPECT_EQ(data.At(25, 10), raster.samples[20 * 40 + 24]);
-    EXPECT_EQ(data.At(3, 30), raster.samples[2]);
+    EXPECT_EQ(data.At(25, 10), samples[20 * 40 + 24]);
+    EXPECT_EQ(data.At(3, 30), samples[2]);
 }
 
 }  // namespace

@@ -357,6 +357,19 @@ inline std::vector<double> StarFrame(int width, int height, double sky, double n
     return samples;
 }
 
+/// A 40 x 30 8-bit grey PNG: a star at FITS (25, 10) on a sky of 20. Returns
+/// its samples, top row first.
+inline std::vector<unsigned> MakeStarPng(const std::string& path)
+{
+    const std::vector<double> frame = StarFrame(40, 30, 20, 2, {{25, 10, 200, 3}});  // FITS order
+    std::vector<unsigned> samples;
+    for (int i = 0; i < 40 * 30; ++i) {
+        samples.push_back(static_cast<unsigned>(std::lround(frame[(29 - i / 40) * 40 + i % 40])));
+    }
+    WriteText(path, MakePng(40, 30, 8, 0, samples));
+    return samples;
+}
+
 /// 160 x 120 with two stars of FWHM 3 and a clipped one, sky 200, noise 2.
 inline void MakeStarField(const std::string& path)
 {
