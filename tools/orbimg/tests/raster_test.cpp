@@ -54,9 +54,11 @@ TEST(JpegRead, GreyAndColour)
     const unsigned char colour[3] = {200, 100, 30};
     std::vector<unsigned char> grey(16 * 8);
     std::vector<unsigned char> rgb(16 * 16 * 3);
+    std::vector<float> planes(rgb.size());  // of the colour picture, plane after plane
     for (std::size_t i = 0; i < rgb.size(); ++i) {
         grey[i % grey.size()] = static_cast<unsigned char>(i % grey.size() / 16 * 30);
         rgb[i] = colour[i % 3];
+        planes[i] = colour[i / 256];
     }
     test::WriteText(dir / "g.jpg", test::MakeJpeg(16, 8, 1, grey));
     test::WriteText(dir / "c.jpeg", test::MakeJpeg(16, 16, 3, rgb));
@@ -64,15 +66,12 @@ TEST(JpegRead, GreyAndColour)
     EXPECT_EQ(g.format, "JPEG");
     EXPECT_EQ(g.bitDepth, 8);
     ASSERT_EQ(g.image->GetWidth(), 16);
-    const auto greys = Samples(g);
-    ASSERT_EQ(greys.size(), grey.size());
-    for (std::size_t i = 0; i < greys.size(); ++i) {
-        EXPECT_NEAR(greys[i], grey[i], 2.0f) << i;
-    }
-    const auto colours = Samples(LoadImageFile(dir / "c.jpeg"));
-    ASSERT_EQ(colours.size(), rgb.size());
-    for (std::size_t i = 0; i < colours.size(); ++i) {
-        EXPECT_NEAR(colours[i], colour[i / 256], 2.0f) << i;
+    for (const auto& [got, want] : {std::pair{Samples(g), std::vector<float>(grey.begin(), grey.end())},
+                                    {Samples(LoadImageFile(dir / "c.jpeg")), planes}}) {
+        ASSERT_EQ(got.size(), want.size());
+        for (std::size_t i = 0; i < got.size(); ++i) {
+            EXPECT_NEAR(got[i], want[i], 2.0f) << want.size() << " samples, " << i;
+        }
     }
 }
 
