@@ -158,13 +158,8 @@ TEST(FitsWrite, FailuresLeaveNoFile)
     ScratchDir dir;
     CKelImage image(3, 2, 1, -32, 1.0, 0.0, 1);
     const FitsHeader none;
-    test::WriteText(dir / "plain", "x");
-    try {  // other paths that cannot be written: golden/runs.txt
-        WriteFitsFile(dir.Path().string(), image, none);
-        ADD_FAILURE();
-    } catch (const ToolError& e) {
-        EXPECT_EQ(std::string(e.what()).rfind("cannot write '" + dir.Path().string() + "': ", 0), 0u) << e.what();
-    }
+    test::WriteText(dir / "plain", "x");  // paths that cannot be written: golden/runs.txt
+    EXPECT_THROW(WriteFitsFile(dir.Path().string(), image, none), ToolError);
     CKelImage empty;
     EXPECT_THROW(WriteFitsFile(dir / "empty.fits", empty, none), ToolError);
     EXPECT_EQ(dir.Files(), std::vector<std::string>{"plain"});

@@ -1,6 +1,6 @@
 // stars and focus on small FITS files: stars reported where they were put
 // (FITS coordinates end to end), their FWHM, the focus curve and its best
-// frame, the progress bar, and the failures.
+// frame (--at, refusals, a file that cannot be read: golden/runs.txt).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -12,18 +12,13 @@
 namespace orbimg::tool {
 namespace {
 
+using test::MakeFocusFrame;
 using test::MakeImageFits;
+using test::MakeStarField;
 using test::NumbersAfter;
 using test::RunTool;
 using test::ScratchDir;
 using test::StarFrame;
-
-/// 160 x 120 with two stars of FWHM 3 and a clipped one, sky 200, noise 2.
-void MakeStarField(const std::string& path)
-{
-    const std::vector<test::TestStar> stars = {{20.0, 40.0, 1000, 3}, {55.3, 15.6, 600, 3}, {62, 45, 9000, 3}};
-    MakeImageFits(path, FLOAT_IMG, {160, 120}, StarFrame(160, 120, 200, 2, stars, 5, 1500.0));
-}
 
 TEST(Stars, AutoFindsTheStarsWherePut)
 {
@@ -52,40 +47,6 @@ TEST(Stars, AutoFindsTheStarsWherePut)
     const auto median = NumbersAfter(r.out, "median HFR ");
     ASSERT_GE(median.size(), 1u);
     EXPECT_NEAR(median[0], 1.5, 0.1);  // a Gaussian's HFR is half its FWHM
-    const auto two = RunTool({"stars", dir / "s.fits", "--auto", "2"});
-    EXPECT_NE(two.out.find("detected 3 stars more than 5 sigma above the sky; the 2 brightest:"), std::string::npos);
-}
-
-TEST(Stars, AtPointsClimbToTheNearestPeak)
-{
-    ScratchDir dir;
-    MakeStarField(dir / "s.fits");
-    const auto r = RunTool({"stars", dir / "s.fits", "--at", "21,39", "--at", "54.6,16.4"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    // The table's rows: star number, FITS x, y, FWHM.
-    const auto first = NumbersAfter(r.out, "\n     1 ");
-    const auto second = NumbersAfter(r.out, "\n     2 ");
-    ASSERT_GE(first.size(), 2u) << r.out;
-    ASSERT_GE(second.size(), 2u) << r.out;
-    EXPECT_NEAR(first[0], 20.0, 0.05);
-    EXPECT_NEAR(first[1], 40.0, 0.05);
-    EXPECT_NEAR(second[0], 55.3, 0.05);
-    EXPECT_NEAR(second[1], 15.6, 0.05);
-    EXPECT_NE(r.out.find("2 of 2 stars measured"), std::string::npos);
-}
-
-/// A 96 x 96 field of nine stars of the given FWHM.
-void MakeFocusFrame(const std::string& path, double fwhm, bool blank = false)
-{
-    std::vector<test::TestStar> stars;
-    for (int i = 0; i < 9; ++i) {
-        stars.push_back({25.0 + 22.0 * (i % 3) + 0.3 * i, 25.0 + 22.0 * (i / 3), 800.0 * 9.0 / (fwhm * fwhm), fwhm});
-    }
-    std::vector<double> values = StarFrame(96, 96, 300, 3, stars, 11);
-    if (blank) {
-        values[5000] = std::numeric_limits<double>::quiet_NaN();
-    }
-    MakeImageFits(path, FLOAT_IMG, {96, 96}, values);
 }
 
 TEST(Focus, TheSharpestFrameIsBestWhereverItStands)
@@ -108,12 +69,6 @@ TEST(Focus, TheSharpestFrameIsBestWhereverItStands)
     const auto window = RunTool({"focus", dir / "f4.fits", dir / "f2.fits", "--rect", "1,1,96,40"});
     ASSERT_EQ(window.status, 0);
     EXPECT_NE(NumbersAfter(window.out, dir / "f2.fits").at(0), f2);
-
-    // A file that cannot be read is reported; the others are still measured.
-    const auto missing = RunTool({"focus", dir / "f4.fits", dir / "nope.fits", dir / "f6.fits"});
-    EXPECT_EQ(missing.status, 1);
-    EXPECT_EQ(missing.err, "orbimg: cannot read '" + (dir / "nope.fits") + "': No such file or directory\n");
-    EXPECT_NE(missing.out.find("best: frame 1 ("), std::string::npos) << missing.out;
 }
 
 // Star FWHM 2.5 sqrt(1 + ((p - 1030) / 100)^2) at focuser positions 800 .. 1200: the
@@ -134,18 +89,6 @@ TEST(Focus, HfrCurveFindsTheBestPositionWithin0_1Step)
     ASSERT_EQ(r.status, 0) << r.err << r.out;
     EXPECT_NEAR(NumbersAfter(r.out, "best focus: position ").at(0), 1030.0, 10.0) << r.out;
     EXPECT_TRUE(std::filesystem::exists(dir / "c.png"));
-
-    // Three frames on one side of focus: too few for the hyperbola, the parabola's minimum
-    // beyond them; refused with the reasons, no position given.
-    const auto beyond = RunTool({"focus", "--hfr", "--positions", "1,2,3", frames[0], frames[1], frames[2]});
-    EXPECT_EQ(beyond.status, 1);
-    EXPECT_NE(beyond.out.find("parabola  (refused: the parabola's minimum lies outside the positions sampled)"),
-              std::string::npos)
-        << beyond.out;
-    EXPECT_NE(beyond.out.find("no best focus position: the hyperbola needs at least 4 frames with stars"),
-              std::string::npos)
-        << beyond.out;
-    EXPECT_EQ(beyond.out.find("best focus: position"), std::string::npos);
 }
 
 }  // namespace

@@ -1,11 +1,10 @@
-// Coordinates and command-line parsing (what the parsed options do:
-// golden/runs.txt and the tests of each command).
+// Coordinates and command-line parsing (the cases: golden/values.txt and
+// parseargs.txt; what the parsed options do: golden/runs.txt and the tests
+// of each command).
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <iomanip>
 #include <sstream>
-#include <utility>
 
 #include "coords.h"
 #include "membudget.h"
@@ -14,41 +13,6 @@
 
 namespace orbimg::tool {
 namespace {
-
-TEST(Coordinates, FitsPixelsMapToLibraryRowsFromTheBottom)
-{
-    // FITS (1, 1) is the bottom-left pixel, library (0, height - 1); fractional
-    // positions convert both ways exactly.
-    for (const double fx : {0.5, 1.0, 17.25, 3000.0}) {
-        for (const double fy : {0.5, 1.0, 1999.75, 2000.0}) {
-            const CfPoint lib = FitsToLibrary(FitsPoint{fx, fy}, 2000);
-            EXPECT_TRUE(lib.x == fx - 1.0 && lib.y == 2000.0 - fy) << fx << "," << fy;
-            const FitsPoint back = LibraryToFits(lib.x, lib.y, 2000);
-            EXPECT_TRUE(back.x == fx && back.y == fy) << fx << "," << fy;
-        }
-    }
-    EXPECT_EQ(FitsRowToLibrary(1, 3), 2);
-    EXPECT_EQ(FitsRowToLibrary(3, 3), 0);
-}
-
-TEST(Coordinates, RectanglesCoverTheSamePixelsInBothSystems)
-{
-    // Of a 5 x 4 image: FITS columns 2..4, rows 1..2 (corners in either
-    // order) are library rows 2..3; the whole image; the top-right pixel.
-    const std::pair<FitsRect, CRect> cases[] = {
-        {{4, 2, 2, 1}, CRect(1, 2, 4, 4)}, {{1, 1, 5, 4}, CRect(0, 0, 5, 4)}, {{5, 4, 5, 4}, CRect(4, 0, 5, 1)}};
-    for (const auto& [fits, lib] : cases) {
-        EXPECT_EQ(FitsRectToLibrary(fits, 5, 4), lib);
-        const FitsRect back = LibraryRectToFits(lib, 4);
-        EXPECT_EQ(back.x0, std::min(fits.x0, fits.x1));
-        EXPECT_EQ(back.y0, std::min(fits.y0, fits.y1));
-        EXPECT_EQ(back.x1, std::max(fits.x0, fits.x1));
-        EXPECT_EQ(back.y1, std::max(fits.y0, fits.y1));
-    }
-    for (const FitsRect outside : {FitsRect{0, 1, 3, 3}, FitsRect{1, 1, 6, 3}, FitsRect{1, 1, 3, 5}}) {
-        EXPECT_THROW(FitsRectToLibrary(outside, 5, 4), UsageError);
-    }
-}
 
 /// What `parser` (see golden/values.txt) makes of `text`, or "refused".
 std::string ParsedValue(const std::string& parser, const std::string& text)
@@ -68,6 +32,20 @@ std::string ParsedValue(const std::string& parser, const std::string& text)
         if (parser == "point") {
             const FitsPoint p = ParsePoint(text, "--at");
             return number(p.x) + "," + number(p.y);
+        }
+        if (parser == "fits-point") {  // of a 2000-row image: library position, back, library row
+            const FitsPoint p = ParsePoint(text, "--at");
+            const CfPoint lib = FitsToLibrary(p, 2000);
+            const FitsPoint back = LibraryToFits(lib.x, lib.y, 2000);
+            return number(lib.x) + "," + number(lib.y) + " " + number(back.x) + "," + number(back.y) + " " +
+                   std::to_string(FitsRowToLibrary(static_cast<int>(p.y), 2000));
+        }
+        if (parser == "fits-rect") {  // of a 5 x 4 image: library window, back
+            const CRect lib = FitsRectToLibrary(ParseRect(text, "--rect"), 5, 4);
+            const FitsRect r = LibraryRectToFits(lib, 4);
+            return std::to_string(lib.left) + "," + std::to_string(lib.top) + "," + std::to_string(lib.right) + "," +
+                   std::to_string(lib.bottom) + " " + number(r.x0) + "," + number(r.y0) + "," + number(r.x1) + "," +
+                   number(r.y1);
         }
         if (parser == "size" || parser == "resample") {
             const PixelSize s =

@@ -4,6 +4,7 @@
 // picture's colours where they belong.
 #include <array>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "toolsupport.h"
@@ -26,17 +27,13 @@ std::array<double, 3> Colour(int x, int row)
     return right ? std::array<double, 3>{40000, 38000, 3000} : std::array<double, 3>{3000, 8000, 50000};
 }
 
-struct OscCase {
-    const char* pattern;
-    const char* rowOrder;
-};
-
-class OscRender : public ::testing::TestWithParam<OscCase> {};
+class OscRender : public ::testing::TestWithParam<std::tuple<const char*, const char*>> {};
 
 TEST_P(OscRender, ColoursWhereThePictureHasThem)
 {
-    const OscCase c = GetParam();
-    const bool bottomUp = std::string(c.rowOrder) == "BOTTOM-UP";
+    const char* pattern = std::get<0>(GetParam());
+    const char* rowOrder = std::get<1>(GetParam());
+    const bool bottomUp = std::string(rowOrder) == "BOTTOM-UP";
     ScratchDir dir;
     const std::string fits = dir / "osc.fits";
     // FITS order: row 1 first. Row k holds the camera's row k - 1 (top-down)
@@ -45,13 +42,13 @@ TEST_P(OscRender, ColoursWhereThePictureHasThem)
     for (int k = 1; k <= kHeight; ++k) {
         const int row = bottomUp ? kHeight - k : k - 1;
         for (int x = 0; x < kWidth; ++x) {
-            const char letter = c.pattern[2 * (row % 2) + x % 2];
+            const char letter = pattern[2 * (row % 2) + x % 2];
             samples.push_back(Colour(x, row)[letter == 'R' ? 0 : letter == 'G' ? 1 : 2]);
         }
     }
     MakeImageFits(fits, USHORT_IMG, {kWidth, kHeight}, samples, [&](fitsfile* f, int* status) {
-        fits_write_key_str(f, "BAYERPAT", c.pattern, "Bayer colour pattern", status);
-        fits_write_key_str(f, "ROWORDER", c.rowOrder, "order of the rows in the image array", status);
+        fits_write_key_str(f, "BAYERPAT", pattern, "Bayer colour pattern", status);
+        fits_write_key_str(f, "ROWORDER", rowOrder, "order of the rows in the image array", status);
         int zero = 0;
         fits_write_key(f, TINT, "XBAYROFF", &zero, "X offset of the Bayer pattern", status);
         fits_write_key(f, TINT, "YBAYROFF", &zero, "Y offset of the Bayer pattern", status);
@@ -62,7 +59,7 @@ TEST_P(OscRender, ColoursWhereThePictureHasThem)
         const RunResult r =
             RunTool({"render", fits, "-o", png, "--stretch", "linear", "--levels", "0,65535", "--debayer", method});
         ASSERT_EQ(r.status, 0) << r.err;
-        EXPECT_NE(r.out.find(std::string("mosaic ") + c.pattern + " (BAYERPAT, ROWORDER " + c.rowOrder + ")"),
+        EXPECT_NE(r.out.find(std::string("mosaic ") + pattern + " (BAYERPAT, ROWORDER " + rowOrder + ")"),
                   std::string::npos)
             << r.out;
         const ImageFile picture = ReadPngFile(png);
@@ -77,7 +74,7 @@ TEST_P(OscRender, ColoursWhereThePictureHasThem)
                 const std::array<double, 3> want = Colour(x, row);
                 for (int p = 0; p < 3; ++p) {
                     EXPECT_NEAR(At(picture, x / scale, y / scale, p), want[p] / 65535.0 * 255.0, 2.0)
-                        << c.pattern << " " << c.rowOrder << " " << method << " plane " << p << " at " << x << "," << y;
+                        << pattern << " " << rowOrder << " " << method << " plane " << p << " at " << x << "," << y;
                 }
             }
         }
@@ -92,13 +89,11 @@ TEST_P(OscRender, ColoursWhereThePictureHasThem)
 }
 
 INSTANTIATE_TEST_SUITE_P(PatternsAndRowOrders, OscRender,
-                         ::testing::Values(OscCase{"RGGB", "TOP-DOWN"}, OscCase{"RGGB", "BOTTOM-UP"},
-                                           OscCase{"BGGR", "TOP-DOWN"}, OscCase{"BGGR", "BOTTOM-UP"},
-                                           OscCase{"GRBG", "TOP-DOWN"}, OscCase{"GRBG", "BOTTOM-UP"},
-                                           OscCase{"GBRG", "TOP-DOWN"}, OscCase{"GBRG", "BOTTOM-UP"}),
-                         [](const ::testing::TestParamInfo<OscCase>& info) {
-                             return std::string(info.param.pattern) +
-                                    (info.param.rowOrder[0] == 'T' ? "_TopDown" : "_BottomUp");
+                         ::testing::Combine(::testing::Values("RGGB", "BGGR", "GRBG", "GBRG"),
+                                            ::testing::Values("TOP-DOWN", "BOTTOM-UP")),
+                         [](const auto& info) {
+                             return std::get<0>(info.param) +
+                                    std::string(std::get<1>(info.param)[0] == 'T' ? "_TopDown" : "_BottomUp");
                          });
 
 }  // namespace

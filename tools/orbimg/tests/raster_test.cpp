@@ -1,6 +1,5 @@
 // PNG and JPEG input; BMP and PNG output from packed DIBs.
 #include <gtest/gtest.h>
-#include <png.h>
 
 #include <algorithm>
 #include <cstring>
@@ -17,35 +16,35 @@ using test::At;
 using test::Samples;
 using test::ScratchDir;
 
-// Every colour type at 8 and 16 bits: samples where the file has them (row 0
-// the top in both), alpha dropped without darkening.
-struct PngCase {
-    const char* name;
-    int colorType, depth, width, height;
-    std::vector<unsigned> samples;  ///< interleaved, top row first
-    std::vector<float> expected;    ///< plane after plane
-};
+class PngRead : public ::testing::TestWithParam<test::GoldenLine> {};
 
-TEST(PngRead, EveryColourTypeAtBothDepths)
+// A line of pngread.txt: colour type | depth | size | samples | samples read
+// [| chunks before the pixels].
+TEST_P(PngRead, EveryColourTypeAtBothDepths)
 {
-    const PngCase cases[] = {
-        {"g8", PNG_COLOR_TYPE_GRAY, 8, 3, 2, {0, 1, 2, 253, 254, 255}, {0, 1, 2, 253, 254, 255}},
-        {"g16", PNG_COLOR_TYPE_GRAY, 16, 2, 2, {0, 258, 40000, 65535}, {0, 258, 40000, 65535}},
-        {"rgb16", PNG_COLOR_TYPE_RGB, 16, 2, 1, {1, 2, 3, 60000, 513, 7}, {1, 60000, 2, 513, 3, 7}},
-        {"rgb8", PNG_COLOR_TYPE_RGB, 8, 1, 2, {10, 20, 30, 40, 50, 60}, {10, 40, 20, 50, 30, 60}},
-        {"rgba", PNG_COLOR_TYPE_RGB_ALPHA, 8, 2, 1, {10, 20, 30, 0, 40, 50, 60, 255}, {10, 40, 20, 50, 30, 60}},
-        {"ga16", PNG_COLOR_TYPE_GRAY_ALPHA, 16, 2, 1, {1000, 0, 2000, 65535}, {1000, 2000}},
-    };
-    ScratchDir dir;
-    for (const PngCase& c : cases) {
-        const std::string path = dir / (std::string(c.name) + ".png");
-        test::WriteText(path, test::MakePng(c.width, c.height, c.depth, c.colorType, c.samples));
-        const ImageFile f = LoadImageFile(path);
-        EXPECT_EQ(f.format, "PNG");
-        EXPECT_EQ(f.bitDepth, c.depth) << c.name;
-        EXPECT_EQ(Samples(f), c.expected) << c.name;
+    const auto fields = test::Split(GetParam().text, " | ");
+    ASSERT_GE(fields.size(), 5u);
+    const auto size = test::Numbers(fields[2]);
+    const auto samples = test::Numbers(fields[3]);
+    const auto expected = test::Numbers(fields[4]);
+    std::string chunks;
+    for (std::size_t i = 5; i < fields.size(); ++i) {
+        std::string bytes;
+        for (const double b : test::Numbers(fields[i].substr(4))) {
+            bytes += static_cast<char>(b);
+        }
+        test::PngChunk(chunks, fields[i].c_str(), bytes, static_cast<std::uint32_t>(bytes.size()));
     }
+    ScratchDir dir;
+    test::WriteText(dir / "in.png", test::MakePng(int(size[0]), int(size[1]), std::stoi(fields[1]),
+                                                  std::stoi(fields[0]), {samples.begin(), samples.end()}, chunks));
+    const ImageFile f = LoadImageFile(dir / "in.png");
+    EXPECT_EQ(f.format, "PNG");
+    EXPECT_EQ(f.bitDepth, std::stoi(fields[1]));
+    EXPECT_EQ(Samples(f), std::vector<float>(expected.begin(), expected.end()));
 }
+
+INSTANTIATE_TEST_SUITE_P(Golden, PngRead, ::testing::ValuesIn(test::GoldenLines("pngread.txt")), test::LineName);
 
 // A ramp and a flat colour survive quality 100 within a level or two, row 0
 // the top.
@@ -55,9 +54,11 @@ TEST(JpegRead, GreyAndColour)
     const unsigned char colour[3] = {200, 100, 30};
     std::vector<unsigned char> grey(16 * 8);
     std::vector<unsigned char> rgb(16 * 16 * 3);
+    std::vector<float> planes(rgb.size());  // of the colour picture, plane after plane
     for (std::size_t i = 0; i < rgb.size(); ++i) {
         grey[i % grey.size()] = static_cast<unsigned char>(i % grey.size() / 16 * 30);
         rgb[i] = colour[i % 3];
+        planes[i] = colour[i / 256];
     }
     test::WriteText(dir / "g.jpg", test::MakeJpeg(16, 8, 1, grey));
     test::WriteText(dir / "c.jpeg", test::MakeJpeg(16, 16, 3, rgb));
@@ -65,15 +66,12 @@ TEST(JpegRead, GreyAndColour)
     EXPECT_EQ(g.format, "JPEG");
     EXPECT_EQ(g.bitDepth, 8);
     ASSERT_EQ(g.image->GetWidth(), 16);
-    const auto greys = Samples(g);
-    ASSERT_EQ(greys.size(), grey.size());
-    for (std::size_t i = 0; i < greys.size(); ++i) {
-        EXPECT_NEAR(greys[i], grey[i], 2.0f) << i;
-    }
-    const auto colours = Samples(LoadImageFile(dir / "c.jpeg"));
-    ASSERT_EQ(colours.size(), rgb.size());
-    for (std::size_t i = 0; i < colours.size(); ++i) {
-        EXPECT_NEAR(colours[i], colour[i / 256], 2.0f) << i;
+    for (const auto& [got, want] : {std::pair{Samples(g), std::vector<float>(grey.begin(), grey.end())},
+                                    {Samples(LoadImageFile(dir / "c.jpeg")), planes}}) {
+        ASSERT_EQ(got.size(), want.size());
+        for (std::size_t i = 0; i < got.size(); ++i) {
+            EXPECT_NEAR(got[i], want[i], 2.0f) << want.size() << " samples, " << i;
+        }
     }
 }
 

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <limits>
 #include <random>
 #include <sstream>
 #include <string>
@@ -354,6 +355,40 @@ inline std::vector<double> StarFrame(int width, int height, double sky, double n
         }
     }
     return samples;
+}
+
+/// A 40 x 30 8-bit grey PNG: a star at FITS (25, 10) on a sky of 20. Returns
+/// its samples, top row first.
+inline std::vector<unsigned> MakeStarPng(const std::string& path)
+{
+    const std::vector<double> frame = StarFrame(40, 30, 20, 2, {{25, 10, 200, 3}});  // FITS order
+    std::vector<unsigned> samples;
+    for (int i = 0; i < 40 * 30; ++i) {
+        samples.push_back(static_cast<unsigned>(std::lround(frame[(29 - i / 40) * 40 + i % 40])));
+    }
+    WriteText(path, MakePng(40, 30, 8, 0, samples));
+    return samples;
+}
+
+/// 160 x 120 with two stars of FWHM 3 and a clipped one, sky 200, noise 2.
+inline void MakeStarField(const std::string& path)
+{
+    const std::vector<TestStar> stars = {{20.0, 40.0, 1000, 3}, {55.3, 15.6, 600, 3}, {62, 45, 9000, 3}};
+    MakeImageFits(path, FLOAT_IMG, {160, 120}, StarFrame(160, 120, 200, 2, stars, 5, 1500.0));
+}
+
+/// A 96 x 96 field of nine stars of the given FWHM.
+inline void MakeFocusFrame(const std::string& path, double fwhm, bool blank = false)
+{
+    std::vector<TestStar> stars;
+    for (int i = 0; i < 9; ++i) {
+        stars.push_back({25.0 + 22.0 * (i % 3) + 0.3 * i, 25.0 + 22.0 * (i / 3), 800.0 * 9.0 / (fwhm * fwhm), fwhm});
+    }
+    std::vector<double> values = StarFrame(96, 96, 300, 3, stars, 11);
+    if (blank) {
+        values[5000] = std::numeric_limits<double>::quiet_NaN();
+    }
+    MakeImageFits(path, FLOAT_IMG, {96, 96}, values);
 }
 
 /// The numbers in `text`, read by strtod (nan and hex floats too).
