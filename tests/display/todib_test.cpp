@@ -11,9 +11,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <limits>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -263,8 +261,9 @@ struct StretchCase {
     std::vector<int> bytes[3];
 };
 
-// stretch_reference.txt: the positions t of the samples (the last sample is
-// NaN); per case a line "# kind param x 3, lo, hi x 3" and the bytes of each plane.
+// stretch_reference.txt (stretch_reference.py): the count n and positions t
+// of the samples (the last sample is NaN); per case the kind, parameter x 3,
+// lo, hi x 3 and n bytes of each plane.
 struct StretchTable {
     std::vector<double> positions;
     std::vector<StretchCase> cases;
@@ -273,29 +272,18 @@ struct StretchTable {
 const StretchTable& Table()
 {
     static const StretchTable table = [] {
-        StretchTable t;
-        std::ifstream in(ReferencePath("stretch_reference.txt"));
-        std::string line;
-        std::getline(in, line);
-        std::istringstream first(line);
-        for (std::string word; first >> word;) {
-            t.positions.push_back(std::strtod(word.c_str(), nullptr));
-        }
-        while (std::getline(in, line)) {
+        const std::vector<double> v = ReadNumbers("stretch_reference.txt");
+        const auto n = static_cast<std::ptrdiff_t>(v.at(0));
+        StretchTable t{{v.begin() + 1, v.begin() + 1 + n}, {}};
+        const int kinds[] = {CDisplayStretch::kMTF, CDisplayStretch::kAsinh, CDisplayStretch::kLog};
+        for (auto it = v.begin() + 1 + n; it < v.end(); it += 10 + 3 * n) {
             StretchCase c;
-            std::istringstream head(line.substr(2));
-            std::string kind;
-            head >> kind >> c.param[0] >> c.param[1] >> c.param[2];
-            c.kind = kind == "mtf"     ? CDisplayStretch::kMTF
-                     : kind == "asinh" ? CDisplayStretch::kAsinh
-                                       : CDisplayStretch::kLog;
+            c.kind = kinds[static_cast<std::size_t>(it[0])];
             for (int p = 0; p < 3; ++p) {
-                head >> c.lo[p] >> c.hi[p];
-                std::getline(in, line);
-                std::istringstream row(line);
-                for (int b; row >> b;) {
-                    c.bytes[p].push_back(b);
-                }
+                c.param[p] = it[1 + p];
+                c.lo[p] = it[4 + 2 * p];
+                c.hi[p] = it[5 + 2 * p];
+                c.bytes[p].assign(it + 10 + p * n, it + 10 + (p + 1) * n);
             }
             t.cases.push_back(c);
         }
