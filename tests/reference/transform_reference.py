@@ -4,8 +4,9 @@
 Bilinear in float32 and bicubic (a = -0.1) in float64 with the final
 division in float32, written from the rules the library follows, on small
 source images. Writes transform_resample.txt: for each case a line "source
-width, height, specials (0 or 1), destination width, height", then the
-bilinear and the bicubic destination samples row-major, one row per line.
+width, height, specials (0 or 1), destination width, height", the source
+samples, then the bilinear and the bicubic destination samples, all
+row-major, one row per line.
 
 Run: /usr/bin/python3 tests/reference/transform_reference.py
 """
@@ -149,11 +150,13 @@ CASES = [
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
     with open(os.path.join(here, "transform_resample.txt"), "w") as f:
-        f.write("# sources from transform_reference.py; per case: source size, specials, destination size,\n")
+        f.write("# per case: source size, specials, destination size; the source samples,\n")
         f.write("# then the bilinear and the bicubic samples\n")
         for sw, sh, specials, w, h in CASES:
             src = source(sw, sh, specials)
             f.write("%d %d %d %d %d\n" % (sw, sh, int(specials), w, h))
+            for row in src:
+                f.write(" ".join("%.9g" % v for v in row) + "\n")
             for name, method in (("bilinear", bilinear), ("bicubic", bicubic)):
                 f.write("# %s %d x %d%s -> %d x %d\n" % (name, sw, sh, " with specials" if specials else "", w, h))
                 for row in method(src, w, h):
