@@ -11,9 +11,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <limits>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -257,69 +255,46 @@ TEST(ToDib, WhatItCannotDrawIsLeftAlone)
 
 // ---- display stretches ----------------------------------------------------------
 
+// Case i of stretch_reference.txt (stretch_reference.py): the file holds the
+// count n and positions t of the samples (the last sample is NaN), then per
+// case the kind, parameter x 3, lo, hi x 3 and n bytes of each plane.
 struct StretchCase {
-    int kind = 0;
-    double param[3] = {}, lo[3] = {}, hi[3] = {};
-    std::vector<int> bytes[3];
+    const double* t;
+    const double* head;
+    int n;
+    int Kind() const
+    {
+        return std::array{CDisplayStretch::kMTF, CDisplayStretch::kAsinh, CDisplayStretch::kLog}.at(
+            static_cast<std::size_t>(head[0]));
+    }
+    double Param(int p) const { return head[1 + p]; }
+    double Lo(int p) const { return head[4 + 2 * p]; }
+    double Hi(int p) const { return head[5 + 2 * p]; }
+    int Byte(int p, int x) const { return static_cast<int>(head[10 + p * n + x]); }
 };
 
-// stretch_reference.txt: the positions t of the samples (the last sample is
-// NaN); per case a line "# kind param x 3, lo, hi x 3" and the bytes of each plane.
-struct StretchTable {
-    std::vector<double> positions;
-    std::vector<StretchCase> cases;
-};
-
-const StretchTable& Table()
+StretchCase Case(int i)
 {
-    static const StretchTable table = [] {
-        StretchTable t;
-        std::ifstream in(ReferencePath("stretch_reference.txt"));
-        std::string line;
-        std::getline(in, line);
-        std::istringstream first(line);
-        for (std::string word; first >> word;) {
-            t.positions.push_back(std::strtod(word.c_str(), nullptr));
-        }
-        while (std::getline(in, line)) {
-            StretchCase c;
-            std::istringstream head(line.substr(2));
-            std::string kind;
-            head >> kind >> c.param[0] >> c.param[1] >> c.param[2];
-            c.kind = kind == "mtf"     ? CDisplayStretch::kMTF
-                     : kind == "asinh" ? CDisplayStretch::kAsinh
-                                       : CDisplayStretch::kLog;
-            for (int p = 0; p < 3; ++p) {
-                head >> c.lo[p] >> c.hi[p];
-                std::getline(in, line);
-                std::istringstream row(line);
-                for (int b; row >> b;) {
-                    c.bytes[p].push_back(b);
-                }
-            }
-            t.cases.push_back(c);
-        }
-        return t;
-    }();
-    return table;
+    static const std::vector<double> v = ReadNumbers("stretch_reference.txt");
+    const int n = static_cast<int>(v.at(0));
+    EXPECT_EQ(v.size(), 1u + n + 4u * (10 + 3 * n));
+    return {v.data() + 1, v.data() + 1 + n + i * (10 + 3 * n), n};
 }
 
 // The case's samples on two rows of `planes` planes (plane p of a mono
 // image: the case's plane `only`), its levels and stretch installed.
 CKelImage Stretched(const StretchCase& c, int planes, int only = 0)
 {
-    const auto& t = Table().positions;
-    const int width = static_cast<int>(t.size());
+    const int width = c.n;
     CKelImage img = MakeImage(width, 2, planes);
-    CDisplayStretch stretch(c.kind, 0.5);
+    CDisplayStretch stretch(c.Kind(), 0.5);
     for (int p = 0; p < planes; ++p) {
         const int q = planes == 1 ? only : p;
         Fill(img, p, [&](int x, int) {
-            return x == width - 1 ? NAN
-                                  : static_cast<float>(c.lo[q] + t[static_cast<std::size_t>(x)] * (c.hi[q] - c.lo[q]));
+            return x == width - 1 ? NAN : static_cast<float>(c.Lo(q) + c.t[x] * (c.Hi(q) - c.Lo(q)));
         });
-        img.SetLevel(p, c.lo[q], c.hi[q]);
-        stretch.SetParam(p, c.param[q]);
+        img.SetLevel(p, c.Lo(q), c.Hi(q));
+        stretch.SetParam(p, c.Param(q));
     }
     img.SetStretch(stretch);
     return img;
@@ -329,11 +304,11 @@ class StretchReference : public ::testing::TestWithParam<int> {};
 
 TEST_P(StretchReference, WithinOneLevelAtEveryDepth)
 {
-    const StretchCase& c = Table().cases[static_cast<std::size_t>(GetParam())];
+    const StretchCase c = Case(GetParam());
     CKelImage colour = Stretched(c, 3);
     const int width = colour.GetWidth();
     auto near = [&c](int got, int p, int x, const char* what, int shift = 0, int add = 0) {
-        const int want = std::min(c.bytes[p][static_cast<std::size_t>(x)] + add, 255) >> shift;
+        const int want = std::min(c.Byte(p, x) + add, 255) >> shift;
         EXPECT_LE(std::abs(got - want), 1) << what << " plane " << p << " sample " << x;
     };
     for (const int depth : {8, 16, 24, 32}) {

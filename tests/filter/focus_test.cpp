@@ -10,27 +10,16 @@ using namespace orbimg::test;
 
 namespace {
 
-/// The 64 x 48 colour frame of tests/reference/focus_reference.py.
+/// The 64 x 48 colour frame of tests/reference/focus_reference.py (sky and
+/// three stars), read from focus_frame.txt.
 CImgEvaluateFocus FocusFrame()
 {
+    static const std::vector<double> samples = ReadNumbers("focus_frame.txt");
+    EXPECT_EQ(samples.size(), 64u * 48u * 3u);
     CImgEvaluateFocus img;
     img = MakeImage(64, 48, 3);
-    struct Star {
-        int x, y, peak;
-    };
-    const Star stars[] = {{20, 15, 4000}, {41, 30, 2500}, {9, 38, 6000}};
     for (int p = 0; p < 3; ++p) {
-        Fill(img, p, [p, &stars](int x, int y) {
-            int v = 1000 + 40 * p + (x * 37 + y * 91 + p * 53 + (x * y) % 11) % 101;
-            for (const Star& s : stars) {
-                const int dx = std::abs(x - s.x);
-                const int dy = std::abs(y - s.y);
-                if (dx <= 1 && dy <= 1) {
-                    v += dx + dy == 0 ? s.peak : (dx + dy == 1 ? s.peak * 3 / 8 : s.peak * 3 / 20);
-                }
-            }
-            return static_cast<float>(v);
-        });
+        Fill(img, p, [p](int x, int y) { return static_cast<float>(samples.at(((p * 48) + y) * 64 + x)); });
     }
     return img;
 }

@@ -145,10 +145,30 @@ def color(out):
         out.append("%r %r %r %r" % ((low, high) + levels(hist, y.size, mn, mx, low, high)))
 
 
+# 100 x 100 images of zeros (the first, in row order) and 5000s: range 5000,
+# bin i covers i .. i + 1 and 5000 (the maximum) lands in the top bin; the
+# total is 10000 + 5000 bins = 15000. Low 0.5 with 7499 zeros: target 7500,
+# bin 0 holds 7499 + 1, not above it, so the walk stops at bin 1: level 1.
+# High 0.9 with 8501 zeros: target trunc((1 - 0.9) x 15000) = 1499 (1 - 0.9
+# is just below 0.1); the top bin holds 1499 + 1 > 1499: level 5000 (with
+# 1500 the walk would go on to bin 4998 and give 4999). Fractions beyond the
+# extremes: a tenth of the range outside.
+TWO_VALUES = [(7499, 0.5, 1.0), (8501, 0.0, 0.9), (8501, -0.1, 1.1)]
+
+
+def two_values(out):
+    out.append("# 100 x 100, zeros then 5000s: zeros, DoByNormal(low, high) -> low level, high level")
+    for zeros, low, high in TWO_VALUES:
+        img = np.where(np.arange(10000) < zeros, 0.0, 5000.0).astype(np.float32)
+        hist = bins_of(img, 0.0, 5000.0)
+        out.append("%d %r %r %r %r" % ((zeros, low, high) + levels(hist, img.size, 0.0, 5000.0, low, high)))
+
+
 def main():
     out = ["# written by autolevel_reference.py; numbers only on the other lines"]
     mono(out)
     color(out)
+    two_values(out)
     path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "autolevel_reference.txt")
     with open(path, "w") as f:
         f.write("\n".join(out) + "\n")

@@ -4,13 +4,15 @@
 Writes focus_reference.txt next to this script:
   1. the 25 coefficients of a Gaussian matrix of radius 2 with sigma -1.0
      (which means sigma = radius), row-major;
-  2. focus figures of the 64 x 48 three-plane test frame (FocusFrame in
-     tests/filter/focus_test.cpp) for four settings / rectangles;
+  2. focus figures of the 64 x 48 three-plane test frame for four settings /
+     rectangles;
   3. focus figures of pseudo-random colour and mono frames (FillRandom in
      tests/filter/filtertest.h) for four settings, negative ones among them,
      and four rectangles each;
   4. focus figures of a frame over 24 binades, without and with a NaN;
   5. the 49 coefficients of a Gaussian matrix of radius 3 with sigma 0.7.
+and focus_frame.txt: the samples of that test frame (integers), plane by
+plane, one row per line, which the tests read.
 
 Every step follows the library's float32 arithmetic in the same order:
 coefficients exp() in double stored as float32; sums in float32 in index
@@ -113,7 +115,7 @@ def focus(frame, narrow, wide, rect=None):
 
 
 def focus_frame():
-    """Mirrors FocusFrame() of focus_test.cpp: integers, exact in float32."""
+    """Sky with three stars: integers, exact in float32."""
     w, h = 64, 48
     frame = np.zeros((3, h, w), dtype=np.float32)
     stars = [(20, 15, 4000), (41, 30, 2500), (9, 38, 6000)]
@@ -183,6 +185,11 @@ def main():
     path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "focus_reference.txt")
     with open(path, "w") as out:
         out.write("\n".join(lines) + "\n")
+    with open(os.path.join(os.path.dirname(path), "focus_frame.txt"), "w") as out:
+        out.write("# 64 x 48 x 3 samples of the focus test frame, plane by plane, rows top first\n")
+        for plane in frame:
+            for row in plane:
+                out.write(" ".join("%d" % v for v in row) + "\n")
 
 
 if __name__ == "__main__":

@@ -9,10 +9,12 @@ v <= lo and NaN, 255 for v >= hi; f is the transfer function of the case:
   log    f(t) = log(1 + s t) / log(1 + s)
 Each case has its own levels and parameter per colour plane (0, 1, 2).
 
-Writes stretch_reference.txt: a first line with the samples' positions t
-(the samples of plane p are float32(lo_p + t (hi_p - lo_p)), and one NaN);
-then per case a line "# kind p0 p1 p2 lo0 hi0 lo1 hi1 lo2 hi2" followed by
-three lines of bytes, one per plane, in the order of the samples.
+Writes stretch_reference.txt, numbers only (# lines are comments): the
+count n of samples and their positions t (the samples of plane p are
+float32(lo_p + t (hi_p - lo_p)), and one NaN); then per case a line
+"kind p0 p1 p2 lo0 hi0 lo1 hi1 lo2 hi2" (kind 0 mtf, 1 asinh, 2 log)
+followed by three lines of n bytes, one per plane, in the order of the
+samples.
 
 Run: /usr/bin/python3 tests/reference/stretch_reference.py
 """
@@ -27,6 +29,8 @@ CASES = [
     ("asinh", (10.0, 1000.0, 100000.0), ((1000.0, 3000.0), (0.0, 1.0), (200.0, 60000.0))),
     ("log", (100.0, 3000.0, 1000000.0), ((1000.0, 3000.0), (0.0, 1.0), (200.0, 60000.0))),
 ]
+
+KINDS = ["mtf", "asinh", "log"]
 
 
 def positions():
@@ -58,10 +62,12 @@ def main():
     out = os.path.join(os.path.dirname(os.path.abspath(__file__)), "stretch_reference.txt")
     ts = positions()
     with open(out, "w") as fh:
+        fh.write("# sample count, positions (the last sample is NaN)\n%d\n" % (len(ts) + 1))
         fh.write(" ".join("%.17g" % t for t in ts) + " nan\n")
         for kind, params, levels in CASES:
-            fh.write("# %s %s %s\n" % (kind, " ".join("%.17g" % p for p in params),
-                                        " ".join("%.17g %.17g" % lh for lh in levels)))
+            fh.write("# %s: kind, parameter per plane, levels per plane, bytes per plane\n" % kind)
+            fh.write("%d %s %s\n" % (KINDS.index(kind), " ".join("%.17g" % p for p in params),
+                                     " ".join("%.17g %.17g" % lh for lh in levels)))
             for p, (lo, hi) in zip(params, levels):
                 values = [float(np.float32(lo + t * (hi - lo))) for t in ts] + [float("nan")]
                 fh.write(" ".join(str(byte(kind, p, lo, hi, v)) for v in values) + "\n")

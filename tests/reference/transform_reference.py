@@ -3,8 +3,10 @@
 
 Bilinear in float32 and bicubic (a = -0.1) in float64 with the final
 division in float32, written from the rules the library follows, on small
-source images. Writes transform_resample.txt: for each case a comment line,
-then the destination samples row-major, one row per line.
+source images. Writes transform_resample.txt: for each case a line "source
+width, height, specials (0 or 1), destination width, height", the source
+samples, then the bilinear and the bicubic destination samples, all
+row-major, one row per line.
 
 Run: /usr/bin/python3 tests/reference/transform_reference.py
 """
@@ -132,23 +134,29 @@ def bicubic(src, width, height):
 
 # Source width, height, with specials; destination width, height: the first
 # four enlarge and reduce a 5 x 4 source, the others reach one-sample axes,
-# sources below 3 x 3, same-size copies and NaN, infinite and signed-zero
-# samples. Every case for both methods.
+# sources below 3 x 3, same-size copies, NaN, infinite and signed-zero
+# samples, and whole and fractional scales of larger sources. Every case for
+# both methods.
 CASES = [
     (5, 4, False, 8, 7), (5, 4, False, 3, 3), (5, 4, False, 9, 7), (5, 4, False, 3, 2),
     (1, 5, False, 6, 9), (5, 1, False, 9, 4), (1, 1, False, 4, 3), (2, 2, False, 5, 5),
     (2, 3, False, 7, 2), (3, 3, False, 8, 8), (16, 5, False, 3, 11), (4, 4, False, 1, 1),
     (7, 9, False, 7, 9), (6, 6, False, 11, 17), (9, 7, True, 18, 14), (9, 7, True, 4, 3),
-    (9, 7, True, 9, 7), (9, 7, True, 13, 5),
+    (9, 7, True, 9, 7), (9, 7, True, 13, 5), (12, 8, False, 6, 4), (12, 8, False, 18, 12),
+    (20, 3, False, 60, 9),
 ]
 
 
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
     with open(os.path.join(here, "transform_resample.txt"), "w") as f:
-        f.write("# sources from transform_reference.py; cases: method, source and destination size, samples\n")
+        f.write("# per case: source size, specials, destination size; the source samples,\n")
+        f.write("# then the bilinear and the bicubic samples\n")
         for sw, sh, specials, w, h in CASES:
             src = source(sw, sh, specials)
+            f.write("%d %d %d %d %d\n" % (sw, sh, int(specials), w, h))
+            for row in src:
+                f.write(" ".join("%.9g" % v for v in row) + "\n")
             for name, method in (("bilinear", bilinear), ("bicubic", bicubic)):
                 f.write("# %s %d x %d%s -> %d x %d\n" % (name, sw, sh, " with specials" if specials else "", w, h))
                 for row in method(src, w, h):
