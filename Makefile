@@ -10,7 +10,7 @@
 #   make test-arm64 64-bit ARM: cross build in build-arm64/, all tests under
 #                   qemu-aarch64 (NEON and SVE)
 #   make fuzz       libFuzzer targets (clang 19, ASan + UBSan) in build-fuzz/, each run
-#                   FUZZ_SECONDS (default 60) from generated seeds
+#                   FUZZ_SECONDS (default 60) from tests/fuzz/seeds
 #
 # Compiler: CXX=... picks one for any target, e.g. `make test CXX=clang++`
 # (clang 14), `make sanitize CXX=clang++-19`. Each compiler builds in its own
@@ -86,7 +86,7 @@ fuzz:
 	@cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-19 \
 		-DORBIMG_SANITIZE=address,undefined -DORBIMG_BUILD_FUZZ=ON -DORBIMG_BUILD_TESTS=OFF \
 		-DORBIMG_BUILD_EXAMPLES=OFF $(CMAKE_FLAGS) >/dev/null
-	@cmake --build build-fuzz -j $(JOBS) --target fuzz_api fuzz_load fuzz_options fuzz_seeds
+	@cmake --build build-fuzz -j $(JOBS) --target fuzz_api fuzz_load fuzz_options
 	FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/fuzz.sh build-fuzz
 
 install: build

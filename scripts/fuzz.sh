@@ -1,6 +1,6 @@
 #!/bin/sh
 # Runs each fuzz target for FUZZ_SECONDS seconds (default 60), one after the
-# other, from the seed corpora fuzz_seeds writes; fails on the first finding.
+# other, from the seed corpora in tests/fuzz/seeds; fails on the first finding.
 #   scripts/fuzz.sh [BUILD_DIR] [TARGET...]    (default build-fuzz; api load options)
 # Corpora grow in BUILD_DIR/fuzz-corpus/<target>; a crashing input is left in
 # BUILD_DIR/fuzz-findings/ and becomes a regression test.
@@ -9,10 +9,9 @@ build=${1:-build-fuzz}
 [ $# -gt 0 ] && shift
 targets=${*:-api load options}
 seconds=${FUZZ_SECONDS:-60}
-seeds="$build/fuzz-seeds"
+seeds="$(dirname "$0")/../tests/fuzz/seeds"
 symbolizer=/usr/lib/llvm-19/bin/llvm-symbolizer
 [ -x "$symbolizer" ] && export ASAN_SYMBOLIZER_PATH="$symbolizer"
-ASAN_OPTIONS=detect_leaks=0 "$build/tests/fuzz/fuzz_seeds" "$seeds"
 mkdir -p "$build/fuzz-findings"
 for target in $targets; do
     corpus="$build/fuzz-corpus/$target"
