@@ -13,12 +13,10 @@ namespace orbimg::tool {
 namespace {
 
 using test::MakeFocusFrame;
-using test::MakeImageFits;
 using test::MakeStarField;
 using test::NumbersAfter;
 using test::RunTool;
 using test::ScratchDir;
-using test::StarFrame;
 
 TEST(Stars, AutoFindsTheStarsWherePut)
 {

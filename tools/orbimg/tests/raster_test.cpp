@@ -12,7 +12,6 @@
 namespace orbimg::tool {
 namespace {
 
-using test::At;
 using test::Samples;
 using test::ScratchDir;
 

@@ -198,19 +198,6 @@ inline void PngChunk(std::string& png, const char* type, const std::string& data
     png += chunk;
 }
 
-/// The PNG signature and IHDR chunk.
-inline std::string PngHeader(std::uint32_t width, std::uint32_t height, int depth, int colorType)
-{
-    std::string ihdr(13, '\0');
-    PutBigEndian(ihdr, 0, width);
-    PutBigEndian(ihdr, 4, height);
-    ihdr[8] = static_cast<char>(depth);
-    ihdr[9] = static_cast<char>(colorType);
-    std::string png = "\x89PNG\r\n\x1a\n";
-    PngChunk(png, "IHDR", ihdr, 13);
-    return png;
-}
-
 /// A PNG of `samples` (interleaved, top row first, 8 or 16 bits each), with
 /// `chunks` (e.g. PLTE) before the pixels.
 inline std::string MakePng(int width, int height, int depth, int colorType, const std::vector<unsigned>& samples,
@@ -225,15 +212,21 @@ inline std::string MakePng(int width, int height, int depth, int colorType, cons
     uLongf size = compressBound(static_cast<uLong>(raw.size()));
     std::string packed(size, '\0');
     compress(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(raw.data()), raw.size());
-    std::string png = PngHeader(width, height, depth, colorType) + chunks;
+    std::string ihdr(13, '\0');
+    PutBigEndian(ihdr, 0, static_cast<std::uint32_t>(width));
+    PutBigEndian(ihdr, 4, static_cast<std::uint32_t>(height));
+    ihdr[8] = static_cast<char>(depth);
+    ihdr[9] = static_cast<char>(colorType);
+    std::string png = "\x89PNG\r\n\x1a\n";
+    PngChunk(png, "IHDR", ihdr, 13);
+    png += chunks;
     PngChunk(png, "IDAT", packed.substr(0, size), static_cast<std::uint32_t>(size));
     PngChunk(png, "IEND", "", 0);
     return png;
 }
 
 /// A JPEG of quality 100 made by libjpeg: `samples` interleaved, top row first.
-inline std::string MakeJpeg(int width, int height, int channels, const std::vector<unsigned char>& samples,
-                            bool progressive = false)
+inline std::string MakeJpeg(int width, int height, int channels, const std::vector<unsigned char>& samples)
 {
     unsigned char* buffer = nullptr;
     unsigned long size = 0;
@@ -248,9 +241,6 @@ inline std::string MakeJpeg(int width, int height, int channels, const std::vect
     cinfo.in_color_space = channels == 1 ? JCS_GRAYSCALE : JCS_RGB;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, 100, TRUE);
-    if (progressive) {
-        jpeg_simple_progression(&cinfo);
-    }
     jpeg_start_compress(&cinfo, TRUE);
     while (cinfo.next_scanline < cinfo.image_height) {
         JSAMPROW row = const_cast<JSAMPROW>(samples.data() + cinfo.next_scanline * width * channels);
@@ -354,19 +344,6 @@ inline std::vector<double> StarFrame(int width, int height, double sky, double n
             samples.push_back(std::min(v, clip));
         }
     }
-    return samples;
-}
-
-/// A 40 x 30 8-bit grey PNG: a star at FITS (25, 10) on a sky of 20. Returns
-/// its samples, top row first.
-inline std::vector<unsigned> MakeStarPng(const std::string& path)
-{
-    const std::vector<double> frame = StarFrame(40, 30, 20, 2, {{25, 10, 200, 3}});  // FITS order
-    std::vector<unsigned> samples;
-    for (int i = 0; i < 40 * 30; ++i) {
-        samples.push_back(static_cast<unsigned>(std::lround(frame[(29 - i / 40) * 40 + i % 40])));
-    }
-    WriteText(path, MakePng(40, 30, 8, 0, samples));
     return samples;
 }
 
