@@ -172,14 +172,19 @@ TEST_P(Runs, StatusAndOutput)
     EXPECT_EQ(r.status, status) << r.err;
     bool outChecked = false;
     bool errChecked = false;  // by a "!" check: then stderr may be anything else
+    bool errSeen = false;
     for (std::size_t i = 2; i < fields.size(); ++i) {
         const std::string& check = fields[i];
         const std::string& stream = check.rfind("out", 0) == 0 ? r.out : r.err;
         const std::string text = check.substr(4);
         outChecked |= &stream == &r.out;
         errChecked |= &stream == &r.err && check[3] == '!';
+        errSeen |= &stream == &r.err;
         if (check[3] == '=') {
             EXPECT_EQ(stream, text + "\n");
+        } else if (check[3] == '@') {
+            const std::string golden = test::ReadText(std::string(ORBIMG_TOOL_GOLDEN_DIR) + "/" + text);
+            EXPECT_EQ(stream, test::ReplaceAll(golden, "DIR", dir.Path().string()));
         } else {
             const std::size_t at = stream.find(text);
             EXPECT_TRUE(check[3] == '^'   ? at == 0
@@ -189,6 +194,7 @@ TEST_P(Runs, StatusAndOutput)
                 << stream;
         }
     }
+    EXPECT_TRUE(status != 0 || errSeen || r.err.empty()) << r.err;
     if (status != 0) {
         EXPECT_TRUE(errChecked || r.err.rfind("orbimg: ", 0) == 0) << r.err;
         EXPECT_TRUE(errChecked || std::count(r.err.begin(), r.err.end(), '\n') == 1) << r.err;
