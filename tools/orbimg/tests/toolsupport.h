@@ -382,26 +382,13 @@ inline std::vector<double> Numbers(const std::string& text)
     }
 }
 
-/// The numbers after `key` in `text` up to the end of its line, e.g.
-/// NumbersAfter("levels: 1 .. 2", ": ") gives {1, 2}.
+/// The numbers right after `key` in `text` ("a .. b" read as two), e.g.
+/// NumbersAfter("levels: 1 .. 2 px", ": ") gives {1, 2}.
 inline std::vector<double> NumbersAfter(const std::string& text, const std::string& key)
 {
-    std::vector<double> numbers;
     const auto at = text.find(key);
-    if (at == std::string::npos) {
-        return numbers;
-    }
-    const std::string line = text.substr(at + key.size(), text.find('\n', at + key.size()) - at - key.size());
-    for (const char* p = line.c_str(); *p;) {
-        char* next = nullptr;
-        const double v = std::strtod(p, &next);
-        const bool number = next != p && (std::isdigit(static_cast<unsigned char>(next[-1])) || next[-1] == '.');
-        if (number) {
-            numbers.push_back(v);
-        }
-        p = number ? next : p + 1;
-    }
-    return numbers;
+    return at == std::string::npos ? std::vector<double>{}
+                                   : Numbers(ReplaceAll(text.substr(at + key.size()), " .. ", " "));
 }
 
 }  // namespace orbimg::tool::test
