@@ -22,8 +22,6 @@
 #include <string>
 #include <vector>
 
-#include <jpeglib.h>
-
 #include "imagefile.h"
 #include "tool.h"
 
@@ -223,34 +221,6 @@ inline std::string MakePng(int width, int height, int depth, int colorType, cons
     PngChunk(png, "IDAT", packed.substr(0, size), static_cast<std::uint32_t>(size));
     PngChunk(png, "IEND", "", 0);
     return png;
-}
-
-/// A JPEG of quality 100 made by libjpeg: `samples` interleaved, top row first.
-inline std::string MakeJpeg(int width, int height, int channels, const std::vector<unsigned char>& samples)
-{
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_compress_struct cinfo{};
-    jpeg_error_mgr errors{};
-    cinfo.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&cinfo);
-    jpeg_mem_dest(&cinfo, &buffer, &size);
-    cinfo.image_width = static_cast<JDIMENSION>(width);
-    cinfo.image_height = static_cast<JDIMENSION>(height);
-    cinfo.input_components = channels;
-    cinfo.in_color_space = channels == 1 ? JCS_GRAYSCALE : JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, 100, TRUE);
-    jpeg_start_compress(&cinfo, TRUE);
-    while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW row = const_cast<JSAMPROW>(samples.data() + cinfo.next_scanline * width * channels);
-        jpeg_write_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    std::string jpeg(reinterpret_cast<char*>(buffer), size);
-    std::free(buffer);
-    return jpeg;
 }
 
 /// Makes a FITS file with cfitsio: `build` gets the open file and a status.
