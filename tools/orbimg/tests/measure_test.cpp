@@ -1,11 +1,9 @@
 // stars and focus on small FITS files: stars reported where they were put
-// (FITS coordinates end to end), their FWHM, the focus curve and its best
-// frame (--at, refusals, a file that cannot be read: golden/runs.txt).
+// (FITS coordinates end to end), their FWHM, the focus curve (--at, the best
+// frame, refusals, a file that cannot be read: golden/runs.txt).
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <limits>
-#include <sstream>
 
 #include "toolsupport.h"
 
@@ -13,12 +11,10 @@ namespace orbimg::tool {
 namespace {
 
 using test::MakeFocusFrame;
-using test::MakeImageFits;
 using test::MakeStarField;
 using test::NumbersAfter;
 using test::RunTool;
 using test::ScratchDir;
-using test::StarFrame;
 
 TEST(Stars, AutoFindsTheStarsWherePut)
 {
@@ -47,28 +43,6 @@ TEST(Stars, AutoFindsTheStarsWherePut)
     const auto median = NumbersAfter(r.out, "median HFR ");
     ASSERT_GE(median.size(), 1u);
     EXPECT_NEAR(median[0], 1.5, 0.1);  // a Gaussian's HFR is half its FWHM
-}
-
-TEST(Focus, TheSharpestFrameIsBestWhereverItStands)
-{
-    ScratchDir dir;
-    MakeFocusFrame(dir / "f4.fits", 4.0);
-    MakeFocusFrame(dir / "f2.fits", 2.0, true);  // a blank does not spoil the figure
-    MakeFocusFrame(dir / "f6.fits", 6.0);
-    const auto r = RunTool({"focus", dir / "f4.fits", dir / "f2.fits", dir / "f6.fits"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("best: frame 2 (" + (dir / "f2.fits") + "), figure "), std::string::npos) << r.out;
-    const double f4 = NumbersAfter(r.out, dir / "f4.fits").at(0);
-    const double f2 = NumbersAfter(r.out, dir / "f2.fits").at(0);
-    const double f6 = NumbersAfter(r.out, dir / "f6.fits").at(0);
-    EXPECT_GT(f2, f4);
-    EXPECT_GT(f4, f6);
-    EXPECT_NE(r.out.find("########################################  <- best\n"), std::string::npos);
-
-    // A window: FITS rows 1..40 hold the lower row of stars only.
-    const auto window = RunTool({"focus", dir / "f4.fits", dir / "f2.fits", "--rect", "1,1,96,40"});
-    ASSERT_EQ(window.status, 0);
-    EXPECT_NE(NumbersAfter(window.out, dir / "f2.fits").at(0), f2);
 }
 
 // Star FWHM 2.5 sqrt(1 + ((p - 1030) / 100)^2) at focuser positions 800 .. 1200: the

@@ -12,7 +12,6 @@
 namespace orbimg::tool {
 namespace {
 
-using test::At;
 using test::Samples;
 using test::ScratchDir;
 
@@ -47,27 +46,22 @@ TEST_P(PngRead, EveryColourTypeAtBothDepths)
 INSTANTIATE_TEST_SUITE_P(Golden, PngRead, ::testing::ValuesIn(test::GoldenLines("pngread.txt")), test::LineName);
 
 // A ramp and a flat colour survive quality 100 within a level or two, row 0
-// the top.
+// the top (golden/files/g.jpg, c.jpeg).
 TEST(JpegRead, GreyAndColour)
 {
-    ScratchDir dir;
-    const unsigned char colour[3] = {200, 100, 30};
-    std::vector<unsigned char> grey(16 * 8);
-    std::vector<unsigned char> rgb(16 * 16 * 3);
-    std::vector<float> planes(rgb.size());  // of the colour picture, plane after plane
-    for (std::size_t i = 0; i < rgb.size(); ++i) {
-        grey[i % grey.size()] = static_cast<unsigned char>(i % grey.size() / 16 * 30);
-        rgb[i] = colour[i % 3];
+    const std::string files = std::string(ORBIMG_TOOL_GOLDEN_DIR) + "/files/";
+    const float colour[3] = {200, 100, 30};
+    std::vector<float> grey(16 * 8);         // rows of 0, 30, .. 210
+    std::vector<float> planes(16 * 16 * 3);  // of the colour picture, plane after plane
+    for (std::size_t i = 0; i < planes.size(); ++i) {
+        grey[i % grey.size()] = static_cast<float>(i % grey.size() / 16 * 30);
         planes[i] = colour[i / 256];
     }
-    test::WriteText(dir / "g.jpg", test::MakeJpeg(16, 8, 1, grey));
-    test::WriteText(dir / "c.jpeg", test::MakeJpeg(16, 16, 3, rgb));
-    const ImageFile g = LoadImageFile(dir / "g.jpg");
+    const ImageFile g = LoadImageFile(files + "g.jpg");
     EXPECT_EQ(g.format, "JPEG");
     EXPECT_EQ(g.bitDepth, 8);
     ASSERT_EQ(g.image->GetWidth(), 16);
-    for (const auto& [got, want] : {std::pair{Samples(g), std::vector<float>(grey.begin(), grey.end())},
-                                    {Samples(LoadImageFile(dir / "c.jpeg")), planes}}) {
+    for (const auto& [got, want] : {std::pair{Samples(g), grey}, {Samples(LoadImageFile(files + "c.jpeg")), planes}}) {
         ASSERT_EQ(got.size(), want.size());
         for (std::size_t i = 0; i < got.size(); ++i) {
             EXPECT_NEAR(got[i], want[i], 2.0f) << want.size() << " samples, " << i;

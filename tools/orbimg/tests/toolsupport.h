@@ -22,8 +22,6 @@
 #include <string>
 #include <vector>
 
-#include <jpeglib.h>
-
 #include "imagefile.h"
 #include "tool.h"
 
@@ -198,19 +196,6 @@ inline void PngChunk(std::string& png, const char* type, const std::string& data
     png += chunk;
 }
 
-/// The PNG signature and IHDR chunk.
-inline std::string PngHeader(std::uint32_t width, std::uint32_t height, int depth, int colorType)
-{
-    std::string ihdr(13, '\0');
-    PutBigEndian(ihdr, 0, width);
-    PutBigEndian(ihdr, 4, height);
-    ihdr[8] = static_cast<char>(depth);
-    ihdr[9] = static_cast<char>(colorType);
-    std::string png = "\x89PNG\r\n\x1a\n";
-    PngChunk(png, "IHDR", ihdr, 13);
-    return png;
-}
-
 /// A PNG of `samples` (interleaved, top row first, 8 or 16 bits each), with
 /// `chunks` (e.g. PLTE) before the pixels.
 inline std::string MakePng(int width, int height, int depth, int colorType, const std::vector<unsigned>& samples,
@@ -225,42 +210,17 @@ inline std::string MakePng(int width, int height, int depth, int colorType, cons
     uLongf size = compressBound(static_cast<uLong>(raw.size()));
     std::string packed(size, '\0');
     compress(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(raw.data()), raw.size());
-    std::string png = PngHeader(width, height, depth, colorType) + chunks;
+    std::string ihdr(13, '\0');
+    PutBigEndian(ihdr, 0, static_cast<std::uint32_t>(width));
+    PutBigEndian(ihdr, 4, static_cast<std::uint32_t>(height));
+    ihdr[8] = static_cast<char>(depth);
+    ihdr[9] = static_cast<char>(colorType);
+    std::string png = "\x89PNG\r\n\x1a\n";
+    PngChunk(png, "IHDR", ihdr, 13);
+    png += chunks;
     PngChunk(png, "IDAT", packed.substr(0, size), static_cast<std::uint32_t>(size));
     PngChunk(png, "IEND", "", 0);
     return png;
-}
-
-/// A JPEG of quality 100 made by libjpeg: `samples` interleaved, top row first.
-inline std::string MakeJpeg(int width, int height, int channels, const std::vector<unsigned char>& samples,
-                            bool progressive = false)
-{
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_compress_struct cinfo{};
-    jpeg_error_mgr errors{};
-    cinfo.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&cinfo);
-    jpeg_mem_dest(&cinfo, &buffer, &size);
-    cinfo.image_width = static_cast<JDIMENSION>(width);
-    cinfo.image_height = static_cast<JDIMENSION>(height);
-    cinfo.input_components = channels;
-    cinfo.in_color_space = channels == 1 ? JCS_GRAYSCALE : JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, 100, TRUE);
-    if (progressive) {
-        jpeg_simple_progression(&cinfo);
-    }
-    jpeg_start_compress(&cinfo, TRUE);
-    while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW row = const_cast<JSAMPROW>(samples.data() + cinfo.next_scanline * width * channels);
-        jpeg_write_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    std::string jpeg(reinterpret_cast<char*>(buffer), size);
-    std::free(buffer);
-    return jpeg;
 }
 
 /// Makes a FITS file with cfitsio: `build` gets the open file and a status.
@@ -357,19 +317,6 @@ inline std::vector<double> StarFrame(int width, int height, double sky, double n
     return samples;
 }
 
-/// A 40 x 30 8-bit grey PNG: a star at FITS (25, 10) on a sky of 20. Returns
-/// its samples, top row first.
-inline std::vector<unsigned> MakeStarPng(const std::string& path)
-{
-    const std::vector<double> frame = StarFrame(40, 30, 20, 2, {{25, 10, 200, 3}});  // FITS order
-    std::vector<unsigned> samples;
-    for (int i = 0; i < 40 * 30; ++i) {
-        samples.push_back(static_cast<unsigned>(std::lround(frame[(29 - i / 40) * 40 + i % 40])));
-    }
-    WriteText(path, MakePng(40, 30, 8, 0, samples));
-    return samples;
-}
-
 /// 160 x 120 with two stars of FWHM 3 and a clipped one, sky 200, noise 2.
 inline void MakeStarField(const std::string& path)
 {
@@ -405,26 +352,13 @@ inline std::vector<double> Numbers(const std::string& text)
     }
 }
 
-/// The numbers after `key` in `text` up to the end of its line, e.g.
-/// NumbersAfter("levels: 1 .. 2", ": ") gives {1, 2}.
+/// The numbers right after `key` in `text` ("a .. b" read as two), e.g.
+/// NumbersAfter("levels: 1 .. 2 px", ": ") gives {1, 2}.
 inline std::vector<double> NumbersAfter(const std::string& text, const std::string& key)
 {
-    std::vector<double> numbers;
     const auto at = text.find(key);
-    if (at == std::string::npos) {
-        return numbers;
-    }
-    const std::string line = text.substr(at + key.size(), text.find('\n', at + key.size()) - at - key.size());
-    for (const char* p = line.c_str(); *p;) {
-        char* next = nullptr;
-        const double v = std::strtod(p, &next);
-        const bool number = next != p && (std::isdigit(static_cast<unsigned char>(next[-1])) || next[-1] == '.');
-        if (number) {
-            numbers.push_back(v);
-        }
-        p = number ? next : p + 1;
-    }
-    return numbers;
+    return at == std::string::npos ? std::vector<double>{}
+                                   : Numbers(ReplaceAll(text.substr(at + key.size()), " .. ", " "));
 }
 
 }  // namespace orbimg::tool::test
