@@ -29,18 +29,6 @@ std::vector<int> Hist(CKelImage& img, int bins, double lo, double hi, int plane,
     return h;
 }
 
-// Deterministic samples spread over -10 .. 110, with NaN now and then.
-float Noise(int x, int y, int p)
-{
-    std::uint32_t h = static_cast<std::uint32_t>(x) * 73856093u ^ static_cast<std::uint32_t>(y) * 19349663u ^
-                      static_cast<std::uint32_t>(p) * 83492791u;
-    h = h * 2654435761u;
-    if ((h >> 7) % 97 == 0) {
-        return kNaN;
-    }
-    return static_cast<float>((h >> 8) % 120000) / 1000.0f - 10.0f;
-}
-
 }  // namespace
 
 // The worked cases of tests/reference/histogram_cases.txt: bin edges of the
@@ -52,10 +40,8 @@ TEST(HistogramCases, BinsAndLuminanceMatchTheWorkedCases)
     std::size_t i = 0;
     const auto next = [&v, &i] { return i < v.size() ? v[i++] : -1e300; };
     const auto counts = [&next](int bins) {
-        std::vector<int> out;
-        for (int b = 0; b < bins; ++b) {
-            out.push_back(static_cast<int>(next()));
-        }
+        std::vector<int> out(static_cast<std::size_t>(bins));
+        std::generate(out.begin(), out.end(), [&next] { return static_cast<int>(next()); });
         return out;
     };
     CKelImage img = MakeImage(6, 2);
@@ -179,7 +165,10 @@ TEST(HistogramBands, ParallelSerialAndPlainLoopAgree)
 {
     CKelImage img = MakeImage(131, 57, 3);
     for (int p = 0; p < 3; ++p) {
-        Fill(img, p, [p](int x, int y) { return Noise(x, y, p); });
+        Fill(img, p, [p](int x, int y) {  // -10 .. 110 in steps of 0.001, NaN now and then
+            const std::uint32_t h = (x * 73856093u ^ y * 19349663u ^ p * 83492791u) * 2654435761u;
+            return (h >> 7) % 97 == 0 ? kNaN : static_cast<float>((h >> 8) % 120000) / 1000.0f - 10.0f;
+        });
     }
     const int columns[] = {0, 5, 9, 130, 64};
     int rows[40];

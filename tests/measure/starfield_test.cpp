@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "measure/signalrows.h"
@@ -178,15 +179,14 @@ std::string Figures(const char* format, A... args)
     return text;
 }
 
-struct AccuracyCase {
-    bool moffat;
-    double sigma;
-};
+// A Gaussian or a Moffat profile of the given sigma.
+using AccuracyCase = std::tuple<bool, double>;
 
 std::string CaseName(const testing::TestParamInfo<AccuracyCase>& info)
 {
-    return Figures("%sSigma%d_%d", info.param.moffat ? "Moffat" : "Gaussian", static_cast<int>(info.param.sigma),
-                   static_cast<int>(info.param.sigma * 10) % 10);
+    const auto [moffat, sigma] = info.param;
+    return Figures("%sSigma%d_%d", moffat ? "Moffat" : "Gaussian", static_cast<int>(sigma),
+                   static_cast<int>(sigma * 10) % 10);
 }
 
 class StarAccuracy : public testing::TestWithParam<AccuracyCase> {};
@@ -196,9 +196,10 @@ class StarAccuracy : public testing::TestWithParam<AccuracyCase> {};
 // at most 1 % false detections.
 TEST_P(StarAccuracy, HfrFwhmCentroidCompleteness)
 {
-    const Profile profile{GetParam().moffat, kGaussFwhm * GetParam().sigma};
-    const int size = GetParam().sigma > 3.0 ? 1400 : 900;
-    const Field field = MakeField(profile, size, size, 7u + static_cast<unsigned>(GetParam().sigma * 10));
+    const auto [moffat, sigma] = GetParam();
+    const Profile profile{moffat, kGaussFwhm * sigma};
+    const int size = sigma > 3.0 ? 1400 : 900;
+    const Field field = MakeField(profile, size, size, 7u + static_cast<unsigned>(sigma * 10));
     CStarField stars(&field.image);
     StarParams params;
     params.saturation = kSaturation;
@@ -257,10 +258,7 @@ TEST_P(StarAccuracy, HfrFwhmCentroidCompleteness)
     EXPECT_LE(falseRate, 0.01) << figures;
 }
 
-INSTANTIATE_TEST_SUITE_P(Profiles, StarAccuracy,
-                         testing::Values(AccuracyCase{false, 1.0}, AccuracyCase{false, 2.0}, AccuracyCase{false, 3.5},
-                                         AccuracyCase{false, 5.0}, AccuracyCase{true, 1.0}, AccuracyCase{true, 2.0},
-                                         AccuracyCase{true, 3.5}, AccuracyCase{true, 5.0}),
+INSTANTIATE_TEST_SUITE_P(Profiles, StarAccuracy, testing::Combine(testing::Bool(), testing::Values(1.0, 2.0, 3.5, 5.0)),
                          CaseName);
 
 // PSF accuracy on Gaussian stars point-sampled at integer pixels, centres
@@ -517,28 +515,19 @@ TEST(StarField, ParallelEqualsSerial)
     const Field field = MakeField(Profile{true, 4.0}, 600, 500, 5u);
     StarParams params;
     params.saturation = kSaturation;
-    CStarField parallel(&field.image);
-    parallel.Detect(params);
-    CVmManager::SetCurrentSwapSize(1);
-    CStarField serial(&field.image);
-    serial.Detect(params);
-    CVmManager::SetCurrentSwapSize(0);
-    ASSERT_EQ(parallel.GetStars().size(), serial.GetStars().size());
-    ASSERT_GT(parallel.GetStars().size(), 50u);
-    for (std::size_t i = 0; i < serial.GetStars().size(); ++i) {
-        const StarInfo& a = parallel.GetStars()[i];
-        const StarInfo& b = serial.GetStars()[i];
-        for (const auto& [u, v] : {std::pair{a.x, b.x},
-                                   {a.y, b.y},
-                                   {a.flux, b.flux},
-                                   {a.hfr, b.hfr},
-                                   {a.fwhm, b.fwhm},
-                                   {a.moffat.beta, b.moffat.beta},
-                                   {a.snr, b.snr}}) {
-            EXPECT_TRUE(orbimg::test::SameBits(u, v)) << i;
+    std::vector<double> stars[2];
+    for (const int serial : {0, 1}) {
+        CVmManager::SetCurrentSwapSize(serial);
+        CStarField found(&field.image);
+        found.Detect(params);
+        for (const StarInfo& s : found.GetStars()) {
+            stars[serial].insert(stars[serial].end(),
+                                 {s.x, s.y, s.flux, s.hfr, s.fwhm, s.moffat.beta, s.snr, 1.0 * s.flags});
         }
-        EXPECT_EQ(a.flags, b.flags);
     }
+    CVmManager::SetCurrentSwapSize(0);
+    EXPECT_GT(stars[0].size(), 50u * 8);
+    EXPECT_TRUE(orbimg::test::SameBits(stars[0], stars[1]));
 }
 
 }  // namespace
