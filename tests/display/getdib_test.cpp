@@ -49,23 +49,18 @@ ORBIMG_EACH_TARGET(GetDibEachTarget);
 // build of the row kernels).
 TEST_P(GetDibEachTarget, DoubleLevelsAtEveryThreshold)
 {
-    struct Levels {
-        double lo, hi;
-    };
-    // 0 .. 79.9 and 0 .. 71.4: the order of the division shows, 47 / 79.9 x
-    // 255 = 149.99999999999997 where 47 x 255 / 79.9 = 150.
-    const Levels cases[] = {{0.0, 255.0},     {0.0, 237.0}, {900.0, 3000.0},   {-50.5, 949.5}, {1e6, 1e6 + 3},
-                            {1e7 + 0.3, 2e7}, {0.1, 0.2},   {-1e-3, 1e-3},     {1e20, 3e20},   {-1e35, 1e35},
-                            {3.0, 3.0},       {7.0, 2.0},   {5.0, 5.0 + 1e-9}, {1e-40, 1e-39}, {65535.0 * 0.5, 65535.0},
-                            {0.0, 79.9},      {0.0, 71.4}};
+    const std::vector<double> levels = ReadNumbers("getdib_levels.txt");  // lo, hi of each case
+    ASSERT_EQ(levels.size(), 34u);
     std::mt19937 rng(7);
-    for (const Levels& lv : cases) {
-        SCOPED_TRACE(::testing::Message() << lv.lo << " .. " << lv.hi);
-        const double span = lv.hi - lv.lo;
-        std::vector<float> samples = {static_cast<float>(lv.lo), static_cast<float>(lv.hi),
+    for (std::size_t c = 0; c < levels.size(); c += 2) {
+        const double lo = levels[c];
+        const double hi = levels[c + 1];
+        SCOPED_TRACE(::testing::Message() << lo << " .. " << hi);
+        const double span = hi - lo;
+        std::vector<float> samples = {static_cast<float>(lo), static_cast<float>(hi),
                                       std::numeric_limits<float>::quiet_NaN()};
         for (int k = 0; k <= 256; ++k) {  // from 3 floats below each threshold to 3 above
-            float v = static_cast<float>(lv.lo + span * k / 255.0);
+            float v = static_cast<float>(lo + span * k / 255.0);
             for (int s = 0; s < 3; ++s) {
                 v = std::nextafter(v, -std::numeric_limits<float>::infinity());
             }
@@ -73,17 +68,17 @@ TEST_P(GetDibEachTarget, DoubleLevelsAtEveryThreshold)
                 samples.push_back(v);
             }
         }
-        std::uniform_real_distribution<double> spread(lv.lo - 0.1 * span, lv.hi + 0.1 * span);
+        std::uniform_real_distribution<double> spread(lo - 0.1 * span, hi + 0.1 * span);
         while (samples.size() % 1000 != 0 || samples.size() < 6000) {
             samples.push_back(static_cast<float>(spread(rng)));
         }
         CKelImage img = MakeImage(1000, static_cast<int>(samples.size() / 1000));
         Fill(img, 0, [&](int x, int y) { return samples[static_cast<std::size_t>(y) * 1000 + x]; });
-        img.SetLevel(0, lv.lo, lv.hi);
+        img.SetLevel(0, lo, hi);
         const Packed dib(img.GetDib(8));
         ASSERT_TRUE(dib.Valid());
         for (std::size_t i = 0; i < samples.size(); ++i) {
-            ASSERT_EQ(dib.Row(static_cast<int>(i / 1000))[i % 1000], Expected(samples[i], lv.lo, lv.hi, false))
+            ASSERT_EQ(dib.Row(static_cast<int>(i / 1000))[i % 1000], Expected(samples[i], lo, hi, false))
                 << "sample " << samples[i];
         }
     }
@@ -229,33 +224,30 @@ TEST_F(MemoryDibTest, DeepCopy)
     a.SetPixel24(0, 0, RGB(1, 2, 3));
     a.SetPixel24(2, 1, RGB(4, 5, 6));
     const int gdi = GdiLiveObjectCount();
-    {
-        CMemoryDIB b;
-        b = a;
-        EXPECT_EQ(GdiLiveObjectCount(), gdi + 2);
-        EXPECT_EQ(b.GetBitCount(), 24);
-        EXPECT_NE(b.GetDC()->GetSafeHdc(), a.GetDC()->GetSafeHdc());
-        EXPECT_EQ(Bits(b), Bits(a));
-        b.SetPixel24(0, 0, RGB(200, 200, 200));
-        EXPECT_EQ(a.GetImageAdr24(0, 0)[0], 3);  // independent bits
+    CMemoryDIB b;  // the copies are released: NoLeaks
+    b = a;
+    EXPECT_EQ(GdiLiveObjectCount(), gdi + 2);
+    EXPECT_EQ(b.GetBitCount(), 24);
+    EXPECT_NE(b.GetDC()->GetSafeHdc(), a.GetDC()->GetSafeHdc());
+    EXPECT_EQ(Bits(b), Bits(a));
+    b.SetPixel24(0, 0, RGB(200, 200, 200));
+    EXPECT_EQ(a.GetImageAdr24(0, 0)[0], 3);  // independent bits
 
-        CMemoryDIB c(b);  // copy construction
-        EXPECT_EQ(c.GetImageAdr24(0, 0)[0], 200);
-        const CMemoryDIB& self = c;
-        c = self;  // self-assignment changes nothing
-        EXPECT_EQ(c.GetImageAdr24(2, 1)[2], 4);
-        CMemoryDIB empty;
-        c = empty;  // from an empty bitmap: empty
-        EXPECT_TRUE(c.IsEmpty());
-    }
-    EXPECT_EQ(GdiLiveObjectCount(), gdi);
+    CMemoryDIB c(b);  // copy construction
+    EXPECT_EQ(c.GetImageAdr24(0, 0)[0], 200);
+    const CMemoryDIB& self = c;
+    c = self;  // self-assignment changes nothing
+    EXPECT_EQ(c.GetImageAdr24(2, 1)[2], 4);
+    CMemoryDIB empty;
+    c = empty;  // from an empty bitmap: empty
+    EXPECT_TRUE(c.IsEmpty());
+    EXPECT_EQ(GdiLiveObjectCount(), gdi + 2);
 }
 
 TEST_F(MemoryDibTest, PixelWriters)
 {
-    CWnd wnd16(16);
     CMemoryDIB dib;
-    ASSERT_EQ(dib.Create(&wnd16, 4, 2, 0), 1);
+    MakeDib(dib, 16, 4, 2);
     unsigned short* p = dib.GetImageAdr16(0, 0);
     // 5-5-5, and dithered: +4 (capped) where x + y is even.
     const struct {
@@ -280,15 +272,13 @@ TEST_F(MemoryDibTest, PixelWriters)
     EXPECT_EQ(*dib.GetImageAdr16(3, 1), (1 << 10) | (2 << 5) | 3);
     dib.SetPixel(99, 0, RGB(1, 1, 1));  // outside: nothing written, nothing read
 
-    CWnd wnd24(24);
-    ASSERT_EQ(dib.Create(&wnd24, 2, 2, 0), 1);
+    MakeDib(dib, 24, 2, 2);
     dib.SetPixel24(1, 0, RGB(0x33, 0x22, 0x11));
     EXPECT_EQ(std::memcmp(dib.GetImageAdr24(1, 0), "\x11\x22\x33", 3), 0);
     dib.SetPixel(static_cast<void*>(dib.GetImageAdr24(0, 1)), RGB(7, 0, 0));
     EXPECT_EQ(dib.GetImageAdr24(0, 1)[2], 7);
 
-    CWnd wnd32(32);
-    ASSERT_EQ(dib.Create(&wnd32, 2, 2, 0), 1);
+    MakeDib(dib, 32, 2, 2);
     unsigned char* r = dib.GetImageAdr32(1, 1);
     r[3] = 0x5A;
     dib.SetPixel(1, 1, RGB(0x33, 0x22, 0x11));
@@ -312,8 +302,7 @@ TEST_F(MemoryDibTest, PixelWriters)
     EXPECT_EQ(std::vector<unsigned char>(eight.bytes.begin() + 40 + 1024, eight.bytes.end()),
               (std::vector<unsigned char>{0x56, 0, 0, 0, 0, 10, 0, 0}));
 
-    CWnd wnd4(4);
-    ASSERT_EQ(dib.Create(&wnd4, 8, 1, 0), 1);
+    MakeDib(dib, 4, 8, 1);
     dib.SetPixel(0, 0, 0xFFFFFF);  // no writers at 4 bits
     const std::vector<unsigned char> four = Bits(dib);
     EXPECT_EQ(std::vector<unsigned char>(four.begin() + 40 + 64, four.end()), std::vector<unsigned char>(4));

@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <string>
 #include <vector>
 
 #include "display/displaysupport.h"
@@ -157,18 +156,15 @@ TEST(ToDib, WindowsAndParallelAndSerialPathsAgree)
         }
         for (const int bits : {8, 24}) {
             SCOPED_TRACE(::testing::Message() << "GetDib " << bits << " bits, " << planes << " planes");
-            std::vector<unsigned char> bytes[2];
-            for (const int serial : {0, 1}) {
-                CVmManager::SetCurrentSwapSize(serial);
-                bytes[serial] = Take(img.GetDib(bits));
-                CVmManager::SetCurrentSwapSize(0);
-            }
-            ASSERT_FALSE(bytes[0].empty());
-            EXPECT_TRUE(bytes[0] == bytes[1]);
+            CVmManager::SetCurrentSwapSize(1);
+            const std::vector<unsigned char> serial = Take(img.GetDib(bits));
+            CVmManager::SetCurrentSwapSize(0);
+            const Packed dib(img.GetDib(bits));
+            ASSERT_TRUE(dib.Valid());
+            EXPECT_TRUE(dib.bytes == serial);
             if (bits == 8 && planes == 3) {
                 continue;  // palette indexes: getdib_test.cpp
             }
-            const Packed dib(img.GetDib(bits));
             const BITMAPINFOHEADER& hd = dib.Header();
             const unsigned stride = (bits == 8 ? 2604u : 7804u);
             EXPECT_TRUE(hd.biSize == 40 && hd.biWidth == w && hd.biHeight == h && hd.biPlanes == 1 &&
@@ -262,11 +258,7 @@ struct StretchCase {
     const double* t;
     const double* head;
     int n;
-    int Kind() const
-    {
-        return std::array{CDisplayStretch::kMTF, CDisplayStretch::kAsinh, CDisplayStretch::kLog}.at(
-            static_cast<std::size_t>(head[0]));
-    }
+    int Kind() const { return static_cast<int>(head[0]); }
     double Param(int p) const { return head[1 + p]; }
     double Lo(int p) const { return head[4 + 2 * p]; }
     double Hi(int p) const { return head[5 + 2 * p]; }

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <numeric>
 #include <vector>
 
 #include "support/testsupport.h"
@@ -120,12 +121,9 @@ TEST(HistogramSampling, GridScalesCountsToTheImage)
         Fill(img, p, [p](int x, int y) { return static_cast<float>((x + y + p) % 4); });
     }
     int all[100];
-    int ys[10];
-    for (int i = 0; i < 100; ++i) {
-        all[i] = i;
-        ys[i / 10] = i / 10 * 10 + 1;
-    }
-    int xs[10] = {0, 10, 20, 30, 40, 50, 60, 70, 80, 90};
+    std::iota(all, all + 100, 0);
+    const int xs[10] = {0, 10, 20, 30, 40, 50, 60, 70, 80, 90};
+    const int ys[10] = {1, 11, 21, 31, 41, 51, 61, 71, 81, 91};
     img.SetHistogramCull(xs, 10, ys, 10);
     CRect ignored(0, 0, 1, 1);
     // Grid points: x + y is odd, so (x + y) % 4 is 1 or 3, 50 each; the
