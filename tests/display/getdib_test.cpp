@@ -125,8 +125,7 @@ TEST_F(GetDibTest, CountsSaturate)
     // codes). Both counts saturate at 32000, the tie goes to the higher
     // code, so b takes slot 0 although a is the more frequent.
     CKelImage img = MakeImage(256, 256, 3);
-    auto isA = [](int x, int y) { return y * 256 + x < 33000; };
-    Fill(img, 0, [&](int x, int y) { return isA(x, y) ? 200.0f : 208.0f; });
+    Fill(img, 0, [](int x, int y) { return y * 256 + x < 33000 ? 200.0f : 208.0f; });  // a, b
     Fill(img, 1, [](int, int) { return 200.0f; });
     Fill(img, 2, [](int, int) { return 200.0f; });
     const Packed dib(img.GetDib(8));

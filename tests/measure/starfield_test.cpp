@@ -306,10 +306,9 @@ TEST_P(FocusSweep, BestPositionWithinATenthOfAStep)
     std::mt19937_64 random(99);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     std::vector<TrueStar> field;
-    for (int i = 0; i < 80; ++i) {
-        const double x = 30.0 + unit(random) * (kSize - 60);
-        const double y = 30.0 + unit(random) * (kSize - 60);
-        field.push_back({x, y, 2000.0 * std::pow(10.0, unit(random))});  // peak: a flux scale
+    for (int i = 0; i < 80; ++i) {  // x, y, then the peak (a flux scale), in that order
+        field.push_back({30.0 + unit(random) * (kSize - 60), 30.0 + unit(random) * (kSize - 60),
+                         2000.0 * std::pow(10.0, unit(random))});
     }
     CFocusCurve curve;
     for (int k = 0; k < 9; ++k) {
@@ -366,7 +365,6 @@ TEST(FocusCurve, RefusesWithAReason)
 // Each flag on a star made for it; a plain star has none.
 TEST(StarFlags, EachCaseFlagged)
 {
-    constexpr int kWidth = 300;
     struct Case {
         double x, y;
         unsigned flag;
@@ -386,7 +384,7 @@ TEST(StarFlags, EachCaseFlagged)
         stars.push_back({c.x, c.y, c.flag == kStarSaturated ? 5.0 * kSaturation : 800.0, false, false,
                          c.flag == kStarElongated ? &elongated : nullptr});
     }
-    CKelImage image = Frame(kWidth, 200, Profile{false, 1.5 * kGaussFwhm, 3.0, true}, stars, 3u);
+    CKelImage image = Frame(300, 200, Profile{false, 1.5 * kGaussFwhm, 3.0, true}, stars, 3u);
     *image.GetImageAdr(242, 61, 0, 0, nullptr) = NAN;
     CStarField field(&image);
     StarParams params;
