@@ -125,9 +125,7 @@ TEST_F(GetDibTest, CountsSaturate)
     // codes). Both counts saturate at 32000, the tie goes to the higher
     // code, so b takes slot 0 although a is the more frequent.
     CKelImage img = MakeImage(256, 256, 3);
-    Fill(img, 0, [](int x, int y) { return y * 256 + x < 33000 ? 200.0f : 208.0f; });  // a, b
-    Fill(img, 1, [](int, int) { return 200.0f; });
-    Fill(img, 2, [](int, int) { return 200.0f; });
+    Fill(img, [](int x, int y, int p) { return p == 0 && y * 256 + x >= 33000 ? 208.0f : 200.0f; });  // a, then b
     const Packed dib(img.GetDib(8));
     ASSERT_TRUE(dib.Valid());
     EXPECT_EQ(dib.Colors()[0].rgbRed, 212);

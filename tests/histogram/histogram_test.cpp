@@ -117,9 +117,7 @@ TEST(HistogramHeight, NominalLogAndMono)
 TEST(HistogramSampling, GridScalesCountsToTheImage)
 {
     CKelImage img = MakeImage(100, 100, 3);
-    for (int p = 0; p < 3; ++p) {
-        Fill(img, p, [p](int x, int y) { return static_cast<float>((x + y + p) % 4); });
-    }
+    Fill(img, [](int x, int y, int p) { return static_cast<float>((x + y + p) % 4); });
     int all[100];
     std::iota(all, all + 100, 0);
     const int xs[10] = {0, 10, 20, 30, 40, 50, 60, 70, 80, 90};
@@ -162,12 +160,10 @@ TEST(HistogramSampling, GridScalesCountsToTheImage)
 TEST(HistogramBands, ParallelSerialAndPlainLoopAgree)
 {
     CKelImage img = MakeImage(131, 57, 3);
-    for (int p = 0; p < 3; ++p) {
-        Fill(img, p, [p](int x, int y) {  // -10 .. 110 in steps of 0.001, NaN now and then
-            const std::uint32_t h = (x * 73856093u ^ y * 19349663u ^ p * 83492791u) * 2654435761u;
-            return (h >> 7) % 97 == 0 ? kNaN : static_cast<float>((h >> 8) % 120000) / 1000.0f - 10.0f;
-        });
-    }
+    Fill(img, [](int x, int y, int p) {  // -10 .. 110 in steps of 0.001, NaN now and then
+        const std::uint32_t h = (x * 73856093u ^ y * 19349663u ^ p * 83492791u) * 2654435761u;
+        return (h >> 7) % 97 == 0 ? kNaN : static_cast<float>((h >> 8) % 120000) / 1000.0f - 10.0f;
+    });
     const int columns[] = {0, 5, 9, 130, 64};
     int rows[40];
     for (int i = 0; i < 40; ++i) {

@@ -102,9 +102,7 @@ TEST(PixelInfo, OnlyTheOutputsAskedForAreWritten)
     EXPECT_TRUE(o[5][0] == 0.0 && o[5][2] == 0.0 && o[6][0] == 0.0 && o[6][2] == 0.0);
 
     CImgPixelInfo five = MakeInfo(4, 4, 5);
-    for (int p = 0; p < 5; ++p) {
-        Fill(five, p, [p](int, int) { return static_cast<float>(p + 1); });
-    }
+    Fill(five, [](int, int, int p) { return static_cast<float>(p + 1); });
     o = Query(five, kCircle, 1, 1, 2, 0, 1, 1);
     EXPECT_EQ(o[2][2], 3.0);
     EXPECT_EQ(o[2][3], kUnset);
@@ -177,9 +175,7 @@ TEST(PixelInfo, MatchesThePythonReference)
     const int h = next();
     const int planes = next();
     CImgPixelInfo info = MakeInfo(w, h, planes);
-    for (int p = 0; p < planes; ++p) {  // blanks included
-        Fill(info, p, [&](int, int) { return static_cast<float>(d[k++]); });
-    }
+    Fill(info, [&](int, int, int) { return static_cast<float>(d[k++]); });  // blanks included
     const int queries = next();
     ASSERT_EQ(d.size(), k + queries * (7 + 18));
     for (int q = 0; q < queries; ++q, k += 7 + 18) {

@@ -29,9 +29,7 @@ protected:
 CKelImage Colour(const CKelImage& mono, const float (&gain)[3])
 {
     CKelImage img = MakeImage(mono.GetWidth(), mono.GetHeight(), 3);
-    for (int p = 0; p < 3; ++p) {
-        orbimg::test::Fill(img, p, [&](int x, int y) { return orbimg::test::At(mono, x, y) * gain[p]; });
-    }
+    orbimg::test::Fill(img, [&](int x, int y, int p) { return orbimg::test::At(mono, x, y) * gain[p]; });
     return img;
 }
 

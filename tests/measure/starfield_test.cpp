@@ -118,13 +118,9 @@ CKelImage Frame(int width, int height, const Profile& profile, const std::vector
     std::mt19937_64 random(seed);
     std::normal_distribution<double> gauss(0.0, kNoise);
     CKelImage image = MakeImage(width, height);
-    for (int y = 0; y < height; ++y) {
-        float* row = image.GetImageAdr(0, y, 0, 0, nullptr);
-        for (int x = 0; x < width; ++x) {
-            row[x] =
-                static_cast<float>(std::min(sky[static_cast<std::size_t>(y) * width + x] + gauss(random), kSaturation));
-        }
-    }
+    orbimg::test::Fill(image, 0, [&](int x, int y) {  // row by row
+        return static_cast<float>(std::min(sky[static_cast<std::size_t>(y) * width + x] + gauss(random), kSaturation));
+    });
     return image;
 }
 
@@ -270,18 +266,15 @@ TEST(PsfAccuracy, MedianFwhmOfGaussianStarsWithinTenPercent)
         std::mt19937_64 random(static_cast<std::uint64_t>(sigma * 1000));
         std::uniform_real_distribution<double> unit(0.0, 1.0);
         std::vector<TrueStar> stars;
-        std::vector<CPoint> aside;
-        for (int i = 0; i < 20; ++i) {
-            const double cx = 64 * (i % 5) + 32 + unit(random) - 0.5;
-            const double cy = 64 * (i / 5) + 32 + unit(random) - 0.5;
-            stars.push_back({cx, cy, 3000.0 + 4000.0 * unit(random)});
-            aside.emplace_back(static_cast<int>(cx) + 2, static_cast<int>(cy) - 1);  // the climb finds the peak
+        for (int i = 0; i < 20; ++i) {  // x, y, then the peak, in that order
+            stars.push_back({64 * (i % 5) + 32 + unit(random) - 0.5, 64 * (i / 5) + 32 + unit(random) - 0.5,
+                             3000.0 + 4000.0 * unit(random)});
         }
         CKelImage img = Frame(320, 256, Profile{false, kGaussFwhm * sigma, 3.0, true}, stars,
                               static_cast<std::uint32_t>(sigma * 10));
         PSF psf(&img);
-        for (const CPoint& start : aside) {
-            EXPECT_EQ(psf.Add(start), 1) << sigma << " " << start.x << "," << start.y;
+        for (const TrueStar& s : stars) {  // from aside: the climb finds the peak
+            EXPECT_EQ(psf.Add(CPoint(static_cast<int>(s.x) + 2, static_cast<int>(s.y) - 1)), 1) << sigma << " " << s.x;
         }
         double fwhm = 0.0;
         ASSERT_EQ(psf.GetMedianFWHM(&fwhm), 1);
@@ -488,9 +481,7 @@ TEST(SkyBackground, ColourSignalIsTheLuminance)
     CKelImage img = MakeImage(37, 29, 3);
     std::mt19937 random(4);
     std::uniform_real_distribution<float> value(-100.0f, 70000.0f);
-    for (int p = 0; p < 3; ++p) {
-        orbimg::test::Fill(img, p, [&](int, int) { return value(random); });
-    }
+    orbimg::test::Fill(img, [&](int, int, int) { return value(random); });
     for (const int serial : {0, 1}) {
         CVmManager::SetCurrentSwapSize(serial);
         std::vector<float> store;
