@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "platform/simd.h"
@@ -114,12 +116,11 @@ void SlantedEdge(int x, int y, int, int, double rgb[3])
 // The colour of an RGGB site: 0 red, 1 green, 2 blue.
 int Site(int x, int y) { return (x % 2) + (y % 2); }
 
-// The picture as a three-plane image (raw units) and mosaicked through RGGB.
-void MakePicture(void (*picture)(int, int, int, int, double[3]), int width, int height, CKelImage& truth,
-                 CKelImage& mosaic)
+// The picture as a three-plane image (raw units), and mosaicked through RGGB.
+std::pair<CKelImage, CKelImage> MakePicture(void (*picture)(int, int, int, int, double[3]), int width, int height)
 {
-    truth = MakeImage(width, height, 3);
-    mosaic = MakeImage(width, height, 1);
+    std::pair<CKelImage, CKelImage> out(MakeImage(width, height, 3), MakeImage(width, height, 1));
+    auto& [truth, mosaic] = out;
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
             double rgb[3];
@@ -130,6 +131,7 @@ void MakePicture(void (*picture)(int, int, int, int, double[3]), int width, int 
             *mosaic.GetImageAdr(x, y, 0, 0, nullptr) = At(truth, x, y, Site(x, y));
         }
     }
+    return out;
 }
 
 // The distance of two pixels in the three planes, in full scales.
@@ -184,14 +186,12 @@ double ZipperShare(const CKelImage& truth, const CKelImage& out)
 
 TEST(DebayerAccuracy, RcdBeatsBilinearBy2dBAndHasNoZipper)
 {
-    CKelImage truth;
-    CKelImage mosaic;
-    MakePicture(ColourField, 192, 160, truth, mosaic);
+    auto [truth, mosaic] = MakePicture(ColourField, 192, 160);
     const double bilinear = Psnr(truth, Debayered(mosaic, CImgDebayer::kRGGB, 0, 0, CImgDebayer::kBilinear));
     const double rcd = Psnr(truth, Debayered(mosaic, CImgDebayer::kRGGB, 0, 0, CImgDebayer::kRCD));
     EXPECT_GE(rcd - bilinear, 2.0) << "PSNR on the colour field: bilinear " << bilinear << " dB, RCD " << rcd << " dB";
 
-    MakePicture(SlantedEdge, 96, 96, truth, mosaic);
+    std::tie(truth, mosaic) = MakePicture(SlantedEdge, 96, 96);
     const double zipBilinear = ZipperShare(truth, Debayered(mosaic, CImgDebayer::kRGGB, 0, 0, CImgDebayer::kBilinear));
     const double zipRcd = ZipperShare(truth, Debayered(mosaic, CImgDebayer::kRGGB, 0, 0, CImgDebayer::kRCD));
     EXPECT_LT(zipRcd, 0.002) << "zipper on the slanted edge: bilinear " << 100 * zipBilinear << " %, RCD "
@@ -243,9 +243,7 @@ class DebayerMethods : public ::testing::TestWithParam<int> {};
 // A large mosaic (many bands and tiles) with a few NaN sites.
 CKelImage BigMosaic()
 {
-    CKelImage truth;
-    CKelImage mosaic;
-    MakePicture(ColourField, 600, 400, truth, mosaic);
+    CKelImage mosaic = MakePicture(ColourField, 600, 400).second;
     for (const auto& [x, y] : {std::pair{300, 200}, std::pair{0, 0}, std::pair{257, 96}}) {
         *mosaic.GetImageAdr(x, y, 0, 0, nullptr) = kNaN;
     }
@@ -256,9 +254,7 @@ CKelImage BigMosaic()
 // stay within the range of the picture, and far from it nothing changes.
 TEST_P(DebayerMethods, NaNSiteStaysInItsOwnColour)
 {
-    CKelImage truth;
-    CKelImage mosaic;
-    MakePicture(ColourField, 96, 80, truth, mosaic);
+    const CKelImage mosaic = MakePicture(ColourField, 96, 80).second;
     const CImgDebayer clean = Debayered(mosaic, CImgDebayer::kRGGB, 0, 0, GetParam());
     const int d = GetParam() == CImgDebayer::kSuperPixel ? 2 : 1;  // mosaic pixels per output pixel
     // (40, 40): red; (41, 40): a green site of a blue row, which super-pixel

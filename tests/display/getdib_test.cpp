@@ -140,13 +140,11 @@ using MemoryDibTest = NoLeaks;
 
 TEST_F(MemoryDibTest, CreateAtEveryDepth)
 {
-    struct Case {
-        int depth, stride, colors;  // stride of a 3-pixel-wide bitmap
-    };
-    for (const Case& c :
-         {Case{1, 4, 2}, Case{4, 4, 16}, Case{8, 4, 256}, Case{16, 8, 0}, Case{24, 12, 0}, Case{32, 12, 0}}) {
-        SCOPED_TRACE(c.depth);
-        CWnd wnd(c.depth);
+    // The depth, the stride of a 3-pixel-wide bitmap and the colour table's size.
+    for (const auto& [depth, stride, colors] : {std::tuple{1, 4, 2}, std::tuple{4, 4, 16}, std::tuple{8, 4, 256},
+                                                std::tuple{16, 8, 0}, std::tuple{24, 12, 0}, std::tuple{32, 12, 0}}) {
+        SCOPED_TRACE(depth);
+        CWnd wnd(depth);
         CMemoryDIB dib;
         ASSERT_EQ(dib.Create(&wnd, 3, 5, 0), 1);
         EXPECT_NE(dib.GetDC()->GetSafeHdc(), nullptr);
@@ -154,20 +152,20 @@ TEST_F(MemoryDibTest, CreateAtEveryDepth)
         ASSERT_TRUE(packed.Valid());
         const BITMAPINFOHEADER& h = packed.Header();
         EXPECT_TRUE(h.biSize == 40 && h.biWidth == 3 && h.biHeight == 5 && h.biPlanes == 1 &&
-                    h.biCompression == BI_RGB && h.biClrImportant == 0 && h.biBitCount == c.depth);
-        EXPECT_EQ(h.biSizeImage, static_cast<DWORD>(c.stride * 5));
-        EXPECT_EQ(h.biClrUsed, static_cast<DWORD>(c.colors));
-        EXPECT_EQ(packed.bytes.size(), 40u + 4u * c.colors + c.stride * 5u);
+                    h.biCompression == BI_RGB && h.biClrImportant == 0 && h.biBitCount == depth);
+        EXPECT_EQ(h.biSizeImage, static_cast<DWORD>(stride * 5));
+        EXPECT_EQ(h.biClrUsed, static_cast<DWORD>(colors));
+        EXPECT_EQ(packed.bytes.size(), 40u + 4u * colors + stride * 5u);
         const auto table = packed.bytes.begin() + 40;
-        EXPECT_EQ(std::count(table, table + 4 * c.colors, 0), 4 * c.colors);  // without a palette: zeroed
-        if (c.depth >= 8) {
+        EXPECT_EQ(std::count(table, table + 4 * colors, 0), 4 * colors);  // without a palette: zeroed
+        if (depth >= 8) {
             // Row y starts at bits + (height - y - 1) x stride; addresses stay inside.
             unsigned char* row1 = dib.GetImageAdr8(0, 1);
-            EXPECT_EQ(dib.GetImageAdr8(0, 4) + 4 * c.stride, dib.GetImageAdr8(0, 0));
+            EXPECT_EQ(dib.GetImageAdr8(0, 4) + 4 * stride, dib.GetImageAdr8(0, 0));
             EXPECT_EQ(reinterpret_cast<unsigned char*>(dib.GetImageAdr16(1, 1)), row1 + 2);
-            EXPECT_TRUE(c.depth < 24 || (dib.GetImageAdr24(2, 1) == row1 + 6 && dib.GetImageAdr32(2, 1) == row1 + 8));
+            EXPECT_TRUE(depth < 24 || (dib.GetImageAdr24(2, 1) == row1 + 6 && dib.GetImageAdr32(2, 1) == row1 + 8));
             EXPECT_TRUE(!dib.GetImageAdr8(3, 0) && !dib.GetImageAdr8(0, 5) && !dib.GetImageAdr8(-1, 0));
-            EXPECT_EQ(dib.GetImageAdr32(2, 0) != nullptr, c.stride >= 12);
+            EXPECT_EQ(dib.GetImageAdr32(2, 0) != nullptr, stride >= 12);
         }
     }
 }

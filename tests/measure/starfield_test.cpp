@@ -337,21 +337,19 @@ INSTANTIATE_TEST_SUITE_P(Truths, FocusSweep, testing::Values(1400.0, 1450.0, 133
 // Refusals: too few frames with stars, and minima outside the positions.
 TEST(FocusCurve, RefusesWithAReason)
 {
-    struct Case {
-        double best;  // of the hyperbola the HFR follow
-        int blank;    // frames without stars, from the first
-        const char* reason;
-    };
-    for (const Case& c : {Case{250.0, 4, "too few frames"}, Case{700.0, 0, "outside the positions"},
-                          Case{-200.0, 0, "outside the positions"}}) {
+    // The best position of the hyperbola the HFR follow, the frames without
+    // stars (from the first) and the reason.
+    for (const auto& [best, blank, reason] :
+         {std::tuple{250.0, 4, "too few frames"}, std::tuple{700.0, 0, "outside the positions"},
+          std::tuple{-200.0, 0, "outside the positions"}}) {
         CFocusCurve curve;
         for (int i = 0; i < 6; ++i) {
-            const double t = (100.0 * i - c.best) / 150.0;
-            curve.Add(100.0 * i, i < c.blank ? NAN : 2.0 * std::sqrt(1.0 + t * t), 0.05);
+            const double t = (100.0 * i - best) / 150.0;
+            curve.Add(100.0 * i, i < blank ? NAN : 2.0 * std::sqrt(1.0 + t * t), 0.05);
         }
         const FocusCurveResult result = curve.Fit();
         EXPECT_FALSE(result.ok);
-        EXPECT_NE(result.reason.find(c.reason), std::string::npos) << result.reason;
+        EXPECT_NE(result.reason.find(reason), std::string::npos) << result.reason;
     }
 }
 
