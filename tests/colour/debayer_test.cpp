@@ -238,8 +238,6 @@ TEST(Debayer, BilinearGreenSumsInAFixedOrder)
     EXPECT_EQ(At(Debayered(mosaic, CImgDebayer::kRGGB, 0, 0, CImgDebayer::kBilinear), 2, 2, 1), 0.375f);
 }
 
-class DebayerMethods : public ::testing::TestWithParam<int> {};
-
 // A large mosaic (many bands and tiles) with a few NaN sites.
 CKelImage BigMosaic()
 {
@@ -252,39 +250,39 @@ CKelImage BigMosaic()
 
 // A NaN site: NaN in its own colour, nowhere else; the finite values near it
 // stay within the range of the picture, and far from it nothing changes.
-TEST_P(DebayerMethods, NaNSiteStaysInItsOwnColour)
+TEST(Debayer, NaNSiteStaysInItsOwnColour)
 {
     const CKelImage mosaic = MakePicture(ColourField, 96, 80).second;
-    const CImgDebayer clean = Debayered(mosaic, CImgDebayer::kRGGB, 0, 0, GetParam());
-    const int d = GetParam() == CImgDebayer::kSuperPixel ? 2 : 1;  // mosaic pixels per output pixel
-    // (40, 40): red; (41, 40): a green site of a blue row, which super-pixel
-    // green replaces by the cell's other green site.
-    for (const int nx : {40, 41}) {
-        CKelImage holed = mosaic;
-        *holed.GetImageAdr(nx, 40, 0, 0, nullptr) = kNaN;
-        const CImgDebayer rgb = Debayered(holed, CImgDebayer::kRGGB, 0, 0, GetParam());
-        for (int p = 0; p < 3; ++p) {
-            for (int y = 0; y < rgb.GetHeight(); ++y) {
-                for (int x = 0; x < rgb.GetWidth(); ++x) {
-                    const float v = At(rgb, x, y, p);
-                    if (x == nx / d && y == 40 / d && p == nx - 40 && !(d == 2 && p == 1)) {
-                        EXPECT_TRUE(std::isnan(v)) << "plane " << p;
-                        continue;
-                    }
-                    ASSERT_FALSE(std::isnan(v)) << "NaN spread to plane " << p << " at " << x << "," << y;
-                    EXPECT_GE(v, kPedestal - 0.05 * kScale);
-                    EXPECT_LE(v, kPedestal + 1.05 * kScale);
-                    if (std::abs(x - nx / d) > 12 / d || std::abs(y - 40 / d) > 12 / d) {
-                        ASSERT_TRUE(SameBits(v, At(clean, x, y, p))) << "changed far away at " << x << "," << y;
+    for (const int method : {CImgDebayer::kBilinear, CImgDebayer::kRCD, CImgDebayer::kSuperPixel}) {
+        SCOPED_TRACE(::testing::Message() << "method " << method);
+        const CImgDebayer clean = Debayered(mosaic, CImgDebayer::kRGGB, 0, 0, method);
+        const int d = method == CImgDebayer::kSuperPixel ? 2 : 1;  // mosaic pixels per output pixel
+        // (40, 40): red; (41, 40): a green site of a blue row, which super-pixel
+        // green replaces by the cell's other green site.
+        for (const int nx : {40, 41}) {
+            CKelImage holed = mosaic;
+            *holed.GetImageAdr(nx, 40, 0, 0, nullptr) = kNaN;
+            const CImgDebayer rgb = Debayered(holed, CImgDebayer::kRGGB, 0, 0, method);
+            for (int p = 0; p < 3; ++p) {
+                for (int y = 0; y < rgb.GetHeight(); ++y) {
+                    for (int x = 0; x < rgb.GetWidth(); ++x) {
+                        const float v = At(rgb, x, y, p);
+                        if (x == nx / d && y == 40 / d && p == nx - 40 && !(d == 2 && p == 1)) {
+                            EXPECT_TRUE(std::isnan(v)) << "plane " << p;
+                            continue;
+                        }
+                        ASSERT_FALSE(std::isnan(v)) << "NaN spread to plane " << p << " at " << x << "," << y;
+                        EXPECT_GE(v, kPedestal - 0.05 * kScale);
+                        EXPECT_LE(v, kPedestal + 1.05 * kScale);
+                        if (std::abs(x - nx / d) > 12 / d || std::abs(y - 40 / d) > 12 / d) {
+                            ASSERT_TRUE(SameBits(v, At(clean, x, y, p))) << "changed far away at " << x << "," << y;
+                        }
                     }
                 }
             }
         }
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(Methods, DebayerMethods,
-                         ::testing::Values(CImgDebayer::kBilinear, CImgDebayer::kRCD, CImgDebayer::kSuperPixel));
 
 // Every build of the row kernels gives the plain build's bits, and the bands
 // on every core the serial loop's (swap size set). The result does not depend

@@ -165,10 +165,8 @@ TEST(HistogramBands, ParallelSerialAndPlainLoopAgree)
         return (h >> 7) % 97 == 0 ? kNaN : static_cast<float>((h >> 8) % 120000) / 1000.0f - 10.0f;
     });
     const int columns[] = {0, 5, 9, 130, 64};
-    int rows[40];
-    for (int i = 0; i < 40; ++i) {
-        rows[i] = (i * 17) % 57;
-    }
+    int rows[40];  // (17 i) mod 57
+    std::generate(rows, rows + 40, [i = 0]() mutable { return (i++ * 17) % 57; });
     img.SetHistogramCull(columns, 5, rows, 40);
     const int bins = 5000;  // bins of 0.02 over 0 .. 100: many samples on an edge
     const CRect windows[] = {CRect(3, 5, 120, 6),   CRect(0, 0, 131, 9),  CRect(7, 11, 99, 24),

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <numeric>
 #include <random>
 #include <vector>
 
@@ -71,16 +72,12 @@ CImgPixelInfo MakeInfo(int width, int height, int planes = 1)
 std::vector<double> SortedStats(std::vector<float> v, std::size_t lo, std::size_t hi)
 {
     std::sort(v.begin(), v.end());
-    double sum = 0.0;
-    for (std::size_t i = lo; i <= hi; ++i) {
-        sum += v[i];
-    }
+    const auto kept = v.begin() + static_cast<std::ptrdiff_t>(lo);
+    const auto end = v.begin() + static_cast<std::ptrdiff_t>(hi) + 1;
     const double m = static_cast<double>(hi - lo + 1);
-    const double mean = sum / m;
-    double ss = 0.0;
-    for (std::size_t i = lo; i <= hi; ++i) {
-        ss += (v[i] - mean) * (v[i] - mean);
-    }
+    const double mean = std::accumulate(kept, end, 0.0) / m;  // one value at a time, in double
+    const double ss =
+        std::accumulate(kept, end, 0.0, [mean](double s, float x) { return s + (x - mean) * (x - mean); });
     return {v[hi], v[lo], mean, std::sqrt(ss / m), v[lo + (hi - lo + 1) / 2]};
 }
 
@@ -124,14 +121,14 @@ TEST(PixelInfo, FwhmOfTheNearestStar)
     EXPECT_TRUE(SameBits(f, want));
     // Refused (0): a peak in the first row; a box whose top-left pixel is the
     // brightest (no pixel above it: (-1, -1)); a flat image; a far point.
-    const CKelImage refused[] = {orbimg::test::CheckerStar(21, 21, 10, 0), orbimg::test::CheckerStar(21, 21, 10, 10),
-                                 MakeImage(30, 30), MakeImage(30, 30)};
-    const CPoint at[] = {CPoint(10, 5), CPoint(20, 20), CPoint(15, 15), CPoint(INT_MAX, INT_MIN)};
-    for (int i = 0; i < 4; ++i) {
-        info = refused[i];
+    for (const auto& [img, at] : {std::pair{orbimg::test::CheckerStar(21, 21, 10, 0), CPoint(10, 5)},
+                                  {orbimg::test::CheckerStar(21, 21, 10, 10), CPoint(20, 20)},
+                                  {MakeImage(30, 30), CPoint(15, 15)},
+                                  {MakeImage(30, 30), CPoint(INT_MAX, INT_MIN)}}) {
+        info = img;
         f = kUnset;
-        info.CalcFWHM(at[i].x, at[i].y, &f);
-        EXPECT_EQ(f, 0.0) << i;
+        info.CalcFWHM(at.x, at.y, &f);
+        EXPECT_EQ(f, 0.0) << at.x << "," << at.y;
     }
 }
 

@@ -50,12 +50,10 @@ TEST_F(PsfTest, WorkedExampleFromPeakAndFromAsideAndInColour)
 
         ASSERT_EQ(psf.Add(start), 1);
         EXPECT_EQ(psf.GetCount(), 1);
-        double mean = 0.0;
-        double median = 0.0;
-        double fwhm = 0.0;
-        ASSERT_TRUE(psf.GetMeanPSF(&mean) && psf.GetMedianPSF(&median) && psf.GetMeanFWHM(&fwhm));
-        EXPECT_TRUE(SameBits(mean, kWorkedPsf) && SameBits(median, kWorkedPsf));
-        EXPECT_TRUE(SameBits(fwhm, (kWorkedPsf * 2.354820045829508) * (kWorkedPsf * 2.354820045829508)));
+        double got[3] = {};  // the mean and median PSF, the mean FWHM
+        ASSERT_TRUE(psf.GetMeanPSF(&got[0]) && psf.GetMedianPSF(&got[1]) && psf.GetMeanFWHM(&got[2]));
+        EXPECT_TRUE(SameBits(got[0], kWorkedPsf) && SameBits(got[1], kWorkedPsf));
+        EXPECT_TRUE(SameBits(got[2], (kWorkedPsf * 2.354820045829508) * (kWorkedPsf * 2.354820045829508)));
     }
 }
 
