@@ -62,14 +62,11 @@ TEST(HistogramCases, BinsAndLuminanceMatchTheWorkedCases)
     }
     for (int c = static_cast<int>(next()); c > 0; --c) {
         CKelImage pixel = MakeImage(1, 1, 3);
-        float rgb[3];
-        for (int p = 0; p < 3; ++p) {
-            rgb[p] = static_cast<float>(next());
-            Fill(pixel, p, {rgb[p]});
-        }
+        const float rgb[3] = {static_cast<float>(next()), static_cast<float>(next()), static_cast<float>(next())};
         const double red[2] = {next(), next()};
         const double others[2] = {next(), next()};
         for (int p = 0; p < 3; ++p) {
+            Fill(pixel, p, {rgb[p]});
             pixel.SetLevel(p, p == 0 ? red[0] : others[0], p == 0 ? red[1] : others[1]);
         }
         const int bins = static_cast<int>(next());

@@ -150,10 +150,8 @@ Field MakeField(const Profile& profile, int width, int height, std::uint32_t see
             stars.push_back({cx, cy, peak, saturated, touching});
             if (touching) {
                 const double angle = 6.283185307179586 * unit(random);
-                const double px = cx + 2.5 * profile.fwhm * std::cos(angle);
-                const double py = cy + 2.5 * profile.fwhm * std::sin(angle);
-                const double second = peak * (0.4 + 0.5 * unit(random));
-                stars.push_back({px, py, second, false, true});
+                stars.push_back({cx + 2.5 * profile.fwhm * std::cos(angle), cy + 2.5 * profile.fwhm * std::sin(angle),
+                                 peak * (0.4 + 0.5 * unit(random)), false, true});
             }
         }
     }
@@ -443,10 +441,8 @@ TEST(StarFlags, BlankFramesInfiniteCoresAndExtremeSettings)
 TEST(SkyBackground, GradientWithASaturatedStarOrBlanks)
 {
     for (const bool blanks : {false, true}) {
-        const int width = blanks ? 256 : 512;
-        const int height = blanks ? 192 : 512;
-        const double gx = blanks ? 0.05 : 0.08;
-        const double gy = blanks ? 0.02 : -0.05;
+        const auto [width, height, gx, gy] =
+            blanks ? std::tuple{256, 192, 0.05, 0.02} : std::tuple{512, 512, 0.08, -0.05};
         const std::vector<TrueStar> star = {{300.3, 200.6, 20.0 * kSaturation}};
         CKelImage image = Frame(width, height, Profile{false, 12.0}, blanks ? std::vector<TrueStar>() : star,
                                 blanks ? 21u : 11u, gx, gy);
