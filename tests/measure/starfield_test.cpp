@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <random>
 #include <string>
 #include <tuple>
@@ -510,7 +511,8 @@ TEST(StarField, ParallelEqualsSerial)
     }
     CVmManager::SetCurrentSwapSize(0);
     EXPECT_GT(stars[0].size(), 50u * 8);
-    EXPECT_TRUE(orbimg::test::SameBits(stars[0], stars[1]));
+    EXPECT_TRUE(stars[0].size() == stars[1].size() &&
+                std::memcmp(stars[0].data(), stars[1].data(), stars[0].size() * sizeof(double)) == 0);
 }
 
 }  // namespace

@@ -73,13 +73,6 @@ inline bool SameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) ==
 
 inline bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
-/// Vectors of the same length whose elements have the same bit patterns.
-template <class T>
-bool SameBits(const std::vector<T>& a, const std::vector<T>& b)
-{
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0;
-}
-
 /// Path of a file in tests/reference.
 inline std::string ReferencePath(const std::string& name)
 {
