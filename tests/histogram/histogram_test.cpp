@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <numeric>
 #include <vector>
 
 #include "support/testsupport.h"
@@ -29,18 +30,6 @@ std::vector<int> Hist(CKelImage& img, int bins, double lo, double hi, int plane,
     return h;
 }
 
-// Deterministic samples spread over -10 .. 110, with NaN now and then.
-float Noise(int x, int y, int p)
-{
-    std::uint32_t h = static_cast<std::uint32_t>(x) * 73856093u ^ static_cast<std::uint32_t>(y) * 19349663u ^
-                      static_cast<std::uint32_t>(p) * 83492791u;
-    h = h * 2654435761u;
-    if ((h >> 7) % 97 == 0) {
-        return kNaN;
-    }
-    return static_cast<float>((h >> 8) % 120000) / 1000.0f - 10.0f;
-}
-
 }  // namespace
 
 // The worked cases of tests/reference/histogram_cases.txt: bin edges of the
@@ -52,10 +41,8 @@ TEST(HistogramCases, BinsAndLuminanceMatchTheWorkedCases)
     std::size_t i = 0;
     const auto next = [&v, &i] { return i < v.size() ? v[i++] : -1e300; };
     const auto counts = [&next](int bins) {
-        std::vector<int> out;
-        for (int b = 0; b < bins; ++b) {
-            out.push_back(static_cast<int>(next()));
-        }
+        std::vector<int> out(static_cast<std::size_t>(bins));
+        std::generate(out.begin(), out.end(), [&next] { return static_cast<int>(next()); });
         return out;
     };
     CKelImage img = MakeImage(6, 2);
@@ -75,14 +62,11 @@ TEST(HistogramCases, BinsAndLuminanceMatchTheWorkedCases)
     }
     for (int c = static_cast<int>(next()); c > 0; --c) {
         CKelImage pixel = MakeImage(1, 1, 3);
-        float rgb[3];
-        for (int p = 0; p < 3; ++p) {
-            rgb[p] = static_cast<float>(next());
-            Fill(pixel, p, {rgb[p]});
-        }
+        const float rgb[3] = {static_cast<float>(next()), static_cast<float>(next()), static_cast<float>(next())};
         const double red[2] = {next(), next()};
         const double others[2] = {next(), next()};
         for (int p = 0; p < 3; ++p) {
+            Fill(pixel, p, {rgb[p]});
             pixel.SetLevel(p, p == 0 ? red[0] : others[0], p == 0 ? red[1] : others[1]);
         }
         const int bins = static_cast<int>(next());
@@ -130,16 +114,11 @@ TEST(HistogramHeight, NominalLogAndMono)
 TEST(HistogramSampling, GridScalesCountsToTheImage)
 {
     CKelImage img = MakeImage(100, 100, 3);
-    for (int p = 0; p < 3; ++p) {
-        Fill(img, p, [p](int x, int y) { return static_cast<float>((x + y + p) % 4); });
-    }
+    Fill(img, [](int x, int y, int p) { return static_cast<float>((x + y + p) % 4); });
     int all[100];
-    int ys[10];
-    for (int i = 0; i < 100; ++i) {
-        all[i] = i;
-        ys[i / 10] = i / 10 * 10 + 1;
-    }
-    int xs[10] = {0, 10, 20, 30, 40, 50, 60, 70, 80, 90};
+    std::iota(all, all + 100, 0);
+    const int xs[10] = {0, 10, 20, 30, 40, 50, 60, 70, 80, 90};
+    const int ys[10] = {1, 11, 21, 31, 41, 51, 61, 71, 81, 91};
     img.SetHistogramCull(xs, 10, ys, 10);
     CRect ignored(0, 0, 1, 1);
     // Grid points: x + y is odd, so (x + y) % 4 is 1 or 3, 50 each; the
@@ -178,14 +157,13 @@ TEST(HistogramSampling, GridScalesCountsToTheImage)
 TEST(HistogramBands, ParallelSerialAndPlainLoopAgree)
 {
     CKelImage img = MakeImage(131, 57, 3);
-    for (int p = 0; p < 3; ++p) {
-        Fill(img, p, [p](int x, int y) { return Noise(x, y, p); });
-    }
+    Fill(img, [](int x, int y, int p) {  // -10 .. 110 in steps of 0.001, NaN now and then
+        const std::uint32_t h = (x * 73856093u ^ y * 19349663u ^ p * 83492791u) * 2654435761u;
+        return (h >> 7) % 97 == 0 ? kNaN : static_cast<float>((h >> 8) % 120000) / 1000.0f - 10.0f;
+    });
     const int columns[] = {0, 5, 9, 130, 64};
-    int rows[40];
-    for (int i = 0; i < 40; ++i) {
-        rows[i] = (i * 17) % 57;
-    }
+    int rows[40];  // (17 i) mod 57
+    std::generate(rows, rows + 40, [i = 0]() mutable { return (i++ * 17) % 57; });
     img.SetHistogramCull(columns, 5, rows, 40);
     const int bins = 5000;  // bins of 0.02 over 0 .. 100: many samples on an edge
     const CRect windows[] = {CRect(3, 5, 120, 6),   CRect(0, 0, 131, 9),  CRect(7, 11, 99, 24),
@@ -194,25 +172,21 @@ TEST(HistogramBands, ParallelSerialAndPlainLoopAgree)
         for (const CRect& w : windows) {
             SCOPED_TRACE(::testing::Message() << "cull " << cull << " window top " << w.top << " bottom " << w.bottom);
             CRect rect = w;
-            std::vector<int> rgb[2][3];
-            std::vector<int> luma[2];
-            std::vector<int> one[2];  // plane 1 alone
+            std::vector<std::vector<int>> got[2];  // red, green, blue, the luminance, plane 1 alone
             for (const int serial : {0, 1}) {
                 CVmManager::SetCurrentSwapSize(serial);
-                for (auto& h : rgb[serial]) {
-                    h.assign(bins, -1);
-                }
-                img.GetHistogramRGB(rgb[serial][0].data(), rgb[serial][1].data(), rgb[serial][2].data(), bins, 0.0,
-                                    100.0, nullptr, nullptr, 0, 1, cull, &rect, 0, 0);
-                luma[serial] = Hist(img, bins, 0.0, 100.0, -1, &rect, cull);
-                one[serial] = Hist(img, bins, 0.0, 100.0, 1, &rect, cull);
+                std::vector<std::vector<int>>& h = got[serial];
+                h.assign(3, std::vector<int>(bins, -1));
+                img.GetHistogramRGB(h[0].data(), h[1].data(), h[2].data(), bins, 0.0, 100.0, nullptr, nullptr, 0, 1,
+                                    cull, &rect, 0, 0);
+                h.push_back(Hist(img, bins, 0.0, 100.0, -1, &rect, cull));
+                h.push_back(Hist(img, bins, 0.0, 100.0, 1, &rect, cull));
                 CVmManager::SetCurrentSwapSize(0);
             }
-            EXPECT_EQ(luma[0], luma[1]);
-            EXPECT_EQ(one[0], one[1]);
+            EXPECT_TRUE(got[0] == got[1]);
+            const std::vector<std::vector<int>>& rgb = got[0];
             for (int p = 0; p < 3; ++p) {
-                EXPECT_EQ(rgb[0][p], rgb[1][p]) << "plane " << p;
-                EXPECT_EQ(rgb[0][p], Hist(img, bins, 0.0, 100.0, p, &rect, cull)) << "plane " << p;
+                EXPECT_EQ(rgb[p], Hist(img, bins, 0.0, 100.0, p, &rect, cull)) << "plane " << p;
                 if (cull == 1) {
                     continue;
                 }
@@ -225,7 +199,7 @@ TEST(HistogramBands, ParallelSerialAndPlainLoopAgree)
                         }
                     }
                 }
-                EXPECT_EQ(rgb[0][p], plain) << "plane " << p;
+                EXPECT_EQ(rgb[p], plain) << "plane " << p;
             }
         }
     }

@@ -20,51 +20,42 @@ struct PsfAccess {
 
 namespace orbimg::test {
 
-/// A one-plane checkerboard sky ((x + y) mod 2) with a star at (cx, cy):
-/// 100 at the peak, `near` at its four neighbours and 10 two steps away
-/// along its row and column (pixels outside the image are dropped).
-inline CKelImage CheckerStar(int width, int height, int cx, int cy, float near = 50.0f)
-{
-    CKelImage img = MakeImage(width, height);
-    Fill(img, 0, [](int x, int y) { return static_cast<float>((x + y) % 2); });
-    const auto set = [&img](int x, int y, float v) {
-        if (float* s = img.GetImageAdr(x, y, 0, 0, nullptr)) {
-            *s = v;
-        }
-    };
-    set(cx, cy, 100.0f);
-    for (const int d : {-1, 1}) {
-        set(cx + d, cy, near);
-        set(cx, cy + d, near);
-        set(cx + 2 * d, cy, 10.0f);
-        set(cx, cy + 2 * d, 10.0f);
-    }
-    return img;
-}
-
-/// A cross star: along the row and column through (x, y), 100 up to
-/// half - 1 pixels out and `edge` at `half` pixels out.
+/// Cross stars on a one-plane checkerboard sky ((x + y) mod 2): along the
+/// row and column through (x, y), 100 at the centre, `near` one pixel out,
+/// 100 on to half - 1 pixels out and `edge` at `half` pixels out (pixels
+/// outside the image are dropped). With the sky's median of 1 the half height
+/// is 50.5, so an edge value of 50.5 gives a FWHM of exactly 2 half.
 struct Cross {
     int x;
     int y;
     int half;
     float edge;
+    float near = 100.0f;
 };
 
-/// Cross stars on the checkerboard sky; with the sky's median of 1 the half
-/// height is 50.5, so an edge value of 50.5 gives a FWHM of exactly 2 half.
 inline CKelImage CrossStar(int width, int height, const std::vector<Cross>& stars)
 {
     CKelImage img = MakeImage(width, height);
     Fill(img, 0, [](int x, int y) { return static_cast<float>((x + y) % 2); });
     for (const Cross& s : stars) {
         for (int d = -s.half; d <= s.half; ++d) {
-            const float v = (d == -s.half || d == s.half) ? s.edge : 100.0f;
-            *img.GetImageAdr(s.x + d, s.y, 0, 0, nullptr) = v;
-            *img.GetImageAdr(s.x, s.y + d, 0, 0, nullptr) = v;
+            const float v = (d == -s.half || d == s.half) ? s.edge : (d == -1 || d == 1) ? s.near : 100.0f;
+            for (float* at :
+                 {img.GetImageAdr(s.x + d, s.y, 0, 0, nullptr), img.GetImageAdr(s.x, s.y + d, 0, 0, nullptr)}) {
+                if (at) {
+                    *at = v;
+                }
+            }
         }
     }
     return img;
+}
+
+/// The worked star at (cx, cy): 100 at the peak, `near` at its four
+/// neighbours and 10 two steps away along its row and column.
+inline CKelImage CheckerStar(int width, int height, int cx, int cy, float near = 50.0f)
+{
+    return CrossStar(width, height, {{cx, cy, 2, 10.0f, near}});
 }
 
 }  // namespace orbimg::test

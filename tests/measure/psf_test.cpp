@@ -29,9 +29,7 @@ protected:
 CKelImage Colour(const CKelImage& mono, const float (&gain)[3])
 {
     CKelImage img = MakeImage(mono.GetWidth(), mono.GetHeight(), 3);
-    for (int p = 0; p < 3; ++p) {
-        orbimg::test::Fill(img, p, [&](int x, int y) { return orbimg::test::At(mono, x, y) * gain[p]; });
-    }
+    orbimg::test::Fill(img, [&](int x, int y, int p) { return orbimg::test::At(mono, x, y) * gain[p]; });
     return img;
 }
 
@@ -52,12 +50,10 @@ TEST_F(PsfTest, WorkedExampleFromPeakAndFromAsideAndInColour)
 
         ASSERT_EQ(psf.Add(start), 1);
         EXPECT_EQ(psf.GetCount(), 1);
-        double mean = 0.0;
-        double median = 0.0;
-        double fwhm = 0.0;
-        ASSERT_TRUE(psf.GetMeanPSF(&mean) && psf.GetMedianPSF(&median) && psf.GetMeanFWHM(&fwhm));
-        EXPECT_TRUE(SameBits(mean, kWorkedPsf) && SameBits(median, kWorkedPsf));
-        EXPECT_TRUE(SameBits(fwhm, (kWorkedPsf * 2.354820045829508) * (kWorkedPsf * 2.354820045829508)));
+        double got[3] = {};  // the mean and median PSF, the mean FWHM
+        ASSERT_TRUE(psf.GetMeanPSF(&got[0]) && psf.GetMedianPSF(&got[1]) && psf.GetMeanFWHM(&got[2]));
+        EXPECT_TRUE(SameBits(got[0], kWorkedPsf) && SameBits(got[1], kWorkedPsf));
+        EXPECT_TRUE(SameBits(got[2], (kWorkedPsf * 2.354820045829508) * (kWorkedPsf * 2.354820045829508)));
     }
 }
 
@@ -148,32 +144,25 @@ TEST_F(PsfTest, LimitIsExclusiveAndComesFromTheSetting)
 TEST_F(PsfTest, GettersRefuseValuesOutsideTheirRangeAndAnEmptyObject)
 {
     // Neighbours far below the sky put the crossings almost at the next
-    // pixel: a FWHM of about 1e-4 (PSF value 0.0042) or 1e-13 (1.3e-7).
+    // pixel: a FWHM of about 1e-4 (PSF value 0.0042) or 1e-13 (1.3e-7). Every
+    // getter refuses a PSF value not above 1e-6, one not below the limit (the
+    // getters compare the PSF value, not the FWHM, with it) and an empty
+    // object; the PSF getters leave their output, the FWHM getters write 0.
     CKelImage narrow = CheckerStar(21, 21, 10, 10, -1e6f);
     CKelImage needle = CheckerStar(21, 21, 10, 10, -1e15f);
     CKelImage empty = MakeImage(4, 4);
     PSF tiny(&needle);
     ASSERT_EQ(tiny.Add(CPoint(10, 10)), 1);
     PSF none(&empty);
-    for (PSF* psf : {&tiny, &none}) {
-        double v = 7.0;
-        EXPECT_EQ(psf->GetMeanPSF(&v), 0);  // not above 1e-6
-        EXPECT_EQ(psf->GetMedianPSF(&v), 0);
-        EXPECT_EQ(v, 7.0);
-    }
-    // The getters compare the PSF value, not the FWHM, with the limit; the
-    // FWHM getters write 0 when they refuse.
     SetLimit(0.003);
     PSF psf(&narrow);
     ASSERT_EQ(psf.Add(CPoint(10, 10)), 1);
-    for (PSF* p : {&psf, &none}) {
-        double v = 7.0;
-        EXPECT_EQ(p->GetMeanPSF(&v), 0);
-        EXPECT_EQ(p->GetMeanFWHM(&v), 0);
-        EXPECT_EQ(v, 0.0);
-        v = 7.0;
-        EXPECT_EQ(p->GetMedianFWHM(&v), 0);
-        EXPECT_EQ(v, 0.0);
+    for (PSF* p : {&tiny, &none, &psf}) {
+        for (const auto get : {&PSF::GetMeanPSF, &PSF::GetMedianPSF, &PSF::GetMeanFWHM, &PSF::GetMedianFWHM}) {
+            double v = 7.0;
+            EXPECT_EQ((p->*get)(&v), 0);
+            EXPECT_EQ(v, get == &PSF::GetMeanPSF || get == &PSF::GetMedianPSF ? 7.0 : 0.0);
+        }
     }
     EXPECT_EQ(psf.GetCount(), 1);
 }

@@ -159,13 +159,10 @@ queries = [
 # Circles have no fourth coordinate, points no fourth nor trimming: written as 0.
 queries = [q if len(q) == 7 else q[:4] + (0,) + q[4:] if len(q) == 6 else q + (0, 0, 0) for q in queries]
 
-lines = ["# W H P", f"{W} {H} {P}", "# blanks: count, then plane x y kind (0 NaN, 1 +inf, 2 -inf)",
-         " ".join([str(len(blanks))] + [f"{p} {x} {y} {k}" for p, x, y, k in blanks]),
-         "# samples, plane by plane, row-major (blanks written as 0)"]
+lines = ["# W H P", f"{W} {H} {P}", "# samples, plane by plane, row-major (blanks as nan, inf, -inf)"]
 for p in range(P):
     for y in range(H):
-        lines.append(" ".join(repr(float(v)) if math.isfinite(values[p, y, x]) else "0"
-                              for x, v in enumerate(img[p, y])))
+        lines.append(" ".join(repr(float(v)) for v in values[p, y]))
 lines.append("# queries: kind a b c d upper lower, then per plane max min mean stddev median diameter")
 lines.append(str(len(queries)))
 for q in queries:

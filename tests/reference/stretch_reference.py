@@ -12,9 +12,9 @@ Each case has its own levels and parameter per colour plane (0, 1, 2).
 Writes stretch_reference.txt, numbers only (# lines are comments): the
 count n of samples and their positions t (the samples of plane p are
 float32(lo_p + t (hi_p - lo_p)), and one NaN); then per case a line
-"kind p0 p1 p2 lo0 hi0 lo1 hi1 lo2 hi2" (kind 0 mtf, 1 asinh, 2 log)
-followed by three lines of n bytes, one per plane, in the order of the
-samples.
+"kind p0 p1 p2 lo0 hi0 lo1 hi1 lo2 hi2" (kind as CDisplayStretch numbers
+it: 1 mtf, 2 asinh, 3 log) followed by three lines of n bytes, one per
+plane, in the order of the samples.
 
 Run: /usr/bin/python3 tests/reference/stretch_reference.py
 """
@@ -30,7 +30,7 @@ CASES = [
     ("log", (100.0, 3000.0, 1000000.0), ((1000.0, 3000.0), (0.0, 1.0), (200.0, 60000.0))),
 ]
 
-KINDS = ["mtf", "asinh", "log"]
+KINDS = ["linear", "mtf", "asinh", "log"]  # CDisplayStretch::Kind
 
 
 def positions():

@@ -46,6 +46,14 @@ inline void Fill(CKelImage& img, int plane, std::initializer_list<float> values)
     }
 }
 
+/// Sets every sample of every plane from f(x, y, plane), plane by plane.
+inline void Fill(CKelImage& img, const std::function<float(int, int, int)>& f)
+{
+    for (int p = 0; p < img.GetPlanes(); ++p) {
+        Fill(img, p, [&f, p](int x, int y) { return f(x, y, p); });
+    }
+}
+
 /// The sample at (x, y) of a plane.
 inline float At(const CKelImage& img, int x, int y, int plane = 0) { return *img.GetImageAdr(x, y, plane, 1, nullptr); }
 
