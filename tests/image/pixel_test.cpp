@@ -6,10 +6,7 @@
 
 #include "support/testsupport.h"
 
-using orbimg::test::At;
-using orbimg::test::Fill;
-using orbimg::test::MakeImage;
-using orbimg::test::SameBits;
+using namespace orbimg::test;
 
 namespace {
 

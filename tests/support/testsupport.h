@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -46,6 +48,14 @@ inline void Fill(CKelImage& img, int plane, std::initializer_list<float> values)
     }
 }
 
+/// Sets every sample of every plane from f(x, y, plane), plane by plane.
+inline void Fill(CKelImage& img, const std::function<float(int, int, int)>& f)
+{
+    for (int p = 0; p < img.GetPlanes(); ++p) {
+        Fill(img, p, [&f, p](int x, int y) { return f(x, y, p); });
+    }
+}
+
 /// The sample at (x, y) of a plane.
 inline float At(const CKelImage& img, int x, int y, int plane = 0) { return *img.GetImageAdr(x, y, plane, 1, nullptr); }
 
@@ -64,6 +74,67 @@ inline std::vector<float> Samples(const CKelImage& img, int plane = 0)
 inline bool SameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 inline bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+/// SameBits element by element; reports the first difference.
+template <class T>
+::testing::AssertionResult SameBits(const std::vector<T>& a, const std::vector<T>& b)
+{
+    if (a.size() != b.size()) {
+        return ::testing::AssertionFailure() << a.size() << " values, expected " << b.size();
+    }
+    const auto [ia, ib] = std::mismatch(a.begin(), a.end(), b.begin(), [](T x, T y) { return SameBits(x, y); });
+    if (ia != a.end()) {
+        return ::testing::AssertionFailure() << "value " << ia - a.begin() << " is " << *ia << ", expected " << *ib;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+/// Equal bits, or both NaN (a NaN's payload is not part of the result).
+inline bool SameSample(float a, float b) { return (std::isnan(a) && std::isnan(b)) || SameBits(a, b); }
+
+/// Every sample of every plane the same (SameSample); reports the first
+/// difference.
+inline ::testing::AssertionResult SameImage(const CKelImage& a, const CKelImage& b)
+{
+    if (a.GetWidth() != b.GetWidth() || a.GetHeight() != b.GetHeight() || a.GetPlanes() != b.GetPlanes()) {
+        return ::testing::AssertionFailure() << "geometry differs";
+    }
+    for (int p = 0; p < a.GetPlanes(); ++p) {
+        const std::vector<float> sa = Samples(a, p);
+        const std::vector<float> sb = Samples(b, p);
+        const auto [ia, ib] = std::mismatch(sa.begin(), sa.end(), sb.begin(), SameSample);
+        if (ia != sa.end()) {
+            const auto i = ia - sa.begin();
+            return ::testing::AssertionFailure() << "(" << i % a.GetWidth() << ", " << i / a.GetWidth() << ", plane "
+                                                 << p << "): " << *ia << " vs " << *ib;
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+/// A width x height image with the planes of `src` moved by (dx, dy) and 0
+/// where src has no sample.
+inline CKelImage Moved(const CKelImage& src, int width, int height, int dx, int dy)
+{
+    CKelImage out = MakeImage(width, height, src.GetPlanes());
+    Fill(out, [&](int x, int y, int p) {
+        const int sx = x - dx;
+        const int sy = y - dy;
+        const bool inside = sx >= 0 && sy >= 0 && sx < src.GetWidth() && sy < src.GetHeight();
+        return inside ? At(src, sx, sy, p) : 0.0f;
+    });
+    return out;
+}
+
+/// Every plane's level minimum and maximum (min 0, max 0, min 1, ...).
+inline std::vector<double> LevelList(const CImage& img)
+{
+    std::vector<double> out;
+    for (int p = 0; p < img.GetPlanes(); ++p) {
+        out.insert(out.end(), {img.GetLevelMin(p), img.GetLevelMax(p)});
+    }
+    return out;
+}
 
 /// Path of a file in tests/reference.
 inline std::string ReferencePath(const std::string& name)

@@ -10,9 +10,7 @@ namespace {
 CKelImage Numbered(int w, int h, int planes)
 {
     CKelImage image = MakeImage(w, h, planes);
-    for (int p = 0; p < planes; ++p) {
-        Fill(image, p, [p](int x, int y) { return static_cast<float>(1000 * p + 100 * y + x + 1); });
-    }
+    Fill(image, [](int x, int y, int p) { return static_cast<float>(1000 * p + 100 * y + x + 1); });
     return image;
 }
 
@@ -36,20 +34,8 @@ TEST(Resize, EveryAnchorPlacesAndCrops)
             const int row = anchor / 3;
             const int dx = col == 0 ? 0 : (col == 1 ? (W - 10) / 2 : W - 10);
             const int dy = row == 0 ? 0 : (row == 1 ? (H - 10) / 2 : H - 10);
-            const CImgResize out = Resized(src, W, H, anchor, fill);
-            ASSERT_EQ(out.GetWidth(), W);
-            ASSERT_EQ(out.GetHeight(), H);
-            for (int p = 0; p < 3; ++p) {
-                for (int y = 0; y < H; ++y) {
-                    for (int x = 0; x < W; ++x) {
-                        const int sx = x - dx;
-                        const int sy = y - dy;
-                        const bool inside = sx >= 0 && sy >= 0 && sx < 10 && sy < 10;
-                        ASSERT_EQ(At(out, x, y, p), inside ? At(src, sx, sy, p) : 0.0f)
-                            << W << "x" << H << " anchor " << anchor << " at " << x << "," << y;
-                    }
-                }
-            }
+            EXPECT_TRUE(SameImage(Resized(src, W, H, anchor, fill), Moved(src, W, H, dx, dy)))
+                << W << "x" << H << " anchor " << anchor;
         }
     }
     // Unknown anchors act as top-left.
