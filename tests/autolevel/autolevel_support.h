@@ -34,9 +34,7 @@ inline float HashSample(int x, int y, int plane)
 inline CImgAutoLevel HashImage(int width, int height, int planes)
 {
     CImgAutoLevel img = MakeAuto(width, height, planes);
-    for (int p = 0; p < planes; ++p) {
-        Fill(img, p, [p](int x, int y) { return HashSample(x, y, p); });
-    }
+    Fill(img, HashSample);
     return img;
 }
 

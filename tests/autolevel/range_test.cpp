@@ -104,8 +104,6 @@ TEST(AutoLevelRange, LuminanceAndPerPlaneModes)
     linked.SetLevel(-1, img.ToRaw(static_cast<double>(yMin), 0), img.ToRaw(static_cast<double>(yMax), 0));
     CImgAutoLevel luma = img;
     luma.DoByNormal(0.0, 1.0, 0, &rect);
-    for (int p = 0; p < 3; ++p) {
-        EXPECT_EQ(Levels(luma, p), Levels(linked, p)) << "plane " << p;
-    }
+    EXPECT_EQ(LevelList(luma), LevelList(linked));
     EXPECT_NE(Levels(luma, 1), Levels(perPlane, 1));
 }

@@ -18,9 +18,7 @@ CImgEvaluateFocus FocusFrame()
     EXPECT_EQ(samples.size(), 64u * 48u * 3u);
     CImgEvaluateFocus img;
     img = MakeImage(64, 48, 3);
-    for (int p = 0; p < 3; ++p) {
-        Fill(img, p, [p](int x, int y) { return static_cast<float>(samples.at(((p * 48) + y) * 64 + x)); });
-    }
+    Fill(img, [](int x, int y, int p) { return static_cast<float>(samples.at(((p * 48) + y) * 64 + x)); });
     return img;
 }
 
@@ -133,13 +131,11 @@ TEST_F(Focus, RowBandsMatchTheSerialLoop)
         CImgEvaluateFocus img;
         img = MakeImage(45, 160, 3);
         std::uint32_t state = 5;
-        for (int p = 0; p < 3; ++p) {
-            Fill(img, p, [&](int x, int y) {
-                state = state * 1664525u + 1013904223u;
-                const float v = std::ldexp(1.0f + static_cast<float>(state >> 9) * 0x1p-23f, (state >> 3) % 24);
-                return nan && p == 1 && x == 20 && y == 90 ? std::nanf("") : v;
-            });
-        }
+        Fill(img, [&](int x, int y, int p) {
+            state = state * 1664525u + 1013904223u;
+            const float v = std::ldexp(1.0f + static_cast<float>(state >> 9) * 0x1p-23f, (state >> 3) % 24);
+            return nan && p == 1 && x == 20 && y == 90 ? std::nanf("") : v;
+        });
         CVmManager::SetCurrentSwapSize(1);
         const double serial = img.Do(0);
         CVmManager::SetCurrentSwapSize(0);
