@@ -14,17 +14,6 @@ using namespace orbimg::test;
 
 namespace {
 
-// Colour image with different levels per plane; the same levels on every
-// plane when `sameLevels`.
-CImgAutoLevel ColorImage(bool sameLevels, int width = 48, int height = 36)
-{
-    CImgAutoLevel img = HashImage(width, height, 3);
-    for (int p = 0; p < 3; ++p) {
-        img.SetLevel(p, sameLevels ? 950.0 : 950.0 + 30 * p, sameLevels ? 1200.0 : 1200.0 + 77.7 * p);
-    }
-    return img;
-}
-
 // The levels mean - low sigma, sigma high + mean of a list, summed in order.
 std::pair<double, double> MeanSigmaLevels(const std::vector<float>& v, double low, double high)
 {

@@ -73,11 +73,7 @@ TEST(AutoLevelRange, PercentileWalksMatchReferenceAndTruncatedTargets)
 
 TEST(AutoLevelRange, LuminanceAndPerPlaneModes)
 {
-    CImgAutoLevel img = MakeAuto(40, 30, 3);
-    for (int p = 0; p < 3; ++p) {
-        Fill(img, p, [p](int x, int y) { return HashSample(x, y, p) + 100.0f * p; });
-        img.SetLevel(p, 900.0 + 10 * p, 1400.0 + 50 * p);
-    }
+    CImgAutoLevel img = ColorImage(false, 40, 30);
     CRect rect(5, 4, 31, 22);
 
     // Per plane: each plane's extremes over the whole image, not the window.

@@ -1,10 +1,11 @@
 // The image record and its sample store.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 #include "support/testsupport.h"
 
@@ -70,33 +71,24 @@ TEST(ImageRecord, LocksAreCountedAndReleased)
 
 TEST(ImageRecord, GetPixelDecodesEveryFormat)
 {
-    const double third = 1.0 / 3.0;
-    std::uint64_t thirdBits = 0;
-    std::memcpy(&thirdBits, &third, sizeof third);
-    const struct {
-        int bits;
-        int isSigned;
-        double bscale;
-        double bzero;
-        std::uint64_t stored;  // the sample's bytes, little-endian
-        double want;
-    } cases[] = {
-        {16, 1, 2.0, 10.0, 0xFFFF, -1.0 * 2.0 + 10.0},
-        {16, 0, 2.0, 10.0, 0xFFFF, 65535.0 * 2.0 + 10.0},
-        {32, 0, 1.0, 0.0, 0xFFFFFFFFu, 4294967295.0},
-        {32, 1, 1.0, 0.0, 0xFFFFFFFFu, -1.0},
-        {8, 0, 0.5, 1.0, 200, 101.0},
-        {-64, 0, 1.0, 0.25, thirdBits, third + 0.25},
-        {24, 0, 3.0, 4.0, 9, 0.0},  // unknown format: 0, no scaling
-    };
-    for (const auto& c : cases) {
-        CImage img(1, 1, 1, c.bits, c.bscale, c.bzero, c.isSigned);
+    // Lines of tests/reference/image_decode.txt (image_reference.py): bits,
+    // signed, bscale, bzero, the sample's bytes and the value numpy decodes.
+    const std::vector<double> ref = orbimg::test::ReadNumbers("image_decode.txt");
+    int cases = 0;
+    for (std::size_t k = 0; k < ref.size(); ++cases) {
+        const int bits = static_cast<int>(ref[k]);
+        const int isSigned = static_cast<int>(ref[k + 1]);
+        CImage img(1, 1, 1, bits, ref[k + 2], ref[k + 3], isSigned);
         auto* p = img.GetImageAdr(0, 0, 0, 0, nullptr);
-        std::memcpy(p, &c.stored, static_cast<std::size_t>(img.GetBytesPixel()));
-        EXPECT_EQ(img.GetPixel(p), c.want) << c.bits << " signed " << c.isSigned;
-        EXPECT_EQ(img.GetPixel(0, 0, 0), c.want) << c.bits << " signed " << c.isSigned;
+        k += 4;
+        for (int i = 0; i < std::abs(bits) / 8; ++i) {
+            p[i] = static_cast<unsigned char>(ref[k++]);
+        }
+        EXPECT_EQ(img.GetPixel(p), ref[k]) << bits << " signed " << isSigned;
+        EXPECT_EQ(img.GetPixel(0, 0, 0), ref[k++]) << bits << " signed " << isSigned;
         EXPECT_EQ(img.GetPixel(1, 0, 0), 0.0);  // outside
     }
+    EXPECT_EQ(cases, 9);
 }
 
 TEST(ImageRecord, CopiesAreDeep)
