@@ -1,8 +1,6 @@
 // CImgAutoLevel::DoAutoStretch: shadows at the median less 2.8 normalised
 // MADs, highlights at the greatest sample, the median brought to 0.25;
 // linked and per plane, against medians and MADs taken by sorting.
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdint>

@@ -1,8 +1,6 @@
 // Both routes of the luminance kernels, in every build of the vector kernels,
 // against the pixel functions: edge values, adversarial levels and samples,
 // and (on request) every float through the proven route's Y / 255.
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <bit>
 #include <cmath>

@@ -1,8 +1,6 @@
 // Auto level by mean and by median (through the method numbers), the extremes
 // the range walks start from, and of all three methods the getters inverting
 // the setters and empty, flat and NaN windows.
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -14,20 +12,21 @@ using namespace orbimg::test;
 
 namespace {
 
-// The levels mean - low sigma, sigma high + mean of a list, summed in order.
-std::pair<double, double> MeanSigmaLevels(const std::vector<float>& v, double low, double high)
+// The levels c - d low, d high + c of a list, d the root-mean-square
+// deviation from the centre c (the mean, summed in order, when NaN).
+std::pair<double, double> SpreadLevels(const std::vector<float>& v, double low, double high, double c = NAN)
 {
     double sum = 0.0;
     for (float x : v) {
         sum += x;
     }
-    const double mean = sum / static_cast<double>(v.size());
+    c = std::isnan(c) ? sum / static_cast<double>(v.size()) : c;
     double sq = 0.0;
     for (float x : v) {
-        sq += (x - mean) * (x - mean);
+        sq += (x - c) * (x - c);
     }
-    const double sigma = std::sqrt(sq / static_cast<double>(v.size()));
-    return {mean - sigma * low, sigma * high + mean};
+    const double d = std::sqrt(sq / static_cast<double>(v.size()));
+    return {c - d * low, d * high + c};
 }
 
 float Median(CImgAutoLevel& img, int blockSampling, int luminance = 0, int plane = 0, CRect* rect = nullptr)
@@ -84,7 +83,7 @@ TEST(AutoLevelMean, LevelsFromMeanAndSigma)
         }
     }
     CImgAutoLevel expected = color;
-    const auto [low, high] = MeanSigmaLevels(set[3], 2.0, 3.0);
+    const auto [low, high] = SpreadLevels(set[3], 2.0, 3.0);
     expected.SetLevel(-1, low, high);
     CImgAutoLevel luma = color;
     luma.Do(2.0, 3.0, 1, 0, &rect);
@@ -92,7 +91,7 @@ TEST(AutoLevelMean, LevelsFromMeanAndSigma)
     perPlane.Do(2.0, 3.0, 1, 1, &rect);
     for (int p = 0; p < 3; ++p) {
         EXPECT_EQ(Levels(luma, p), Levels(expected, p)) << p;
-        EXPECT_EQ(Levels(perPlane, p), MeanSigmaLevels(set[p], 2.0, 3.0)) << p;
+        EXPECT_EQ(Levels(perPlane, p), SpreadLevels(set[p], 2.0, 3.0)) << p;
     }
 }
 
@@ -154,14 +153,9 @@ TEST(AutoLevelMedian, LevelsFromMedianAndDeviation)
     CImgAutoLevel zero = img;
     zero.DoByMedian(0.0, 0.0, 0, nullptr);
     EXPECT_EQ(Levels(zero, 0), std::make_pair(median, median));
-    // d: root-mean-square deviation from the median, every sample.
-    double sq = 0.0;
-    for (float v : Samples(img)) {
-        sq += (v - median) * (v - median);
-    }
-    const double d = std::sqrt(sq / 2400.0);
+    // The root-mean-square deviation from the median, every sample.
     img.Do(1.0, 5.0, 2, 1, nullptr);  // method 2
-    EXPECT_EQ(Levels(img, 0), std::make_pair(median - d * 1.0, d * 5.0 + median));
+    EXPECT_EQ(Levels(img, 0), SpreadLevels(Samples(img), 1.0, 5.0, median));
 
     // Per plane on colour: each plane its own median and deviation.
     const CImgAutoLevel color = ColorImage(false);

@@ -2,9 +2,6 @@
 // (swap size set): the same levels, bit for bit, on samples over 30 binades
 // (so a sum in another order differs in its last bits), with NaN, and with
 // zeros of both signs (the first one in window order decides the sign).
-#include <gtest/gtest.h>
-
-#include <cmath>
 #include <random>
 #include <utility>
 
@@ -33,18 +30,16 @@ CImgAutoLevel Samples(int planes)
 {
     CImgAutoLevel img = MakeAuto(97, 300, planes);
     std::mt19937 rng(11);
-    std::uniform_real_distribution<float> mantissa(1.0f, 2.0f);
-    std::uniform_int_distribution<int> exponent(-10, 20);
+    Fill(img, [&](int x, int y, int) {
+        if ((x * 7 + y) % 101 == 0) {
+            return kNaN;
+        }
+        if (x == 40 && (y == 100 || y == 160)) {
+            return y == 100 ? -0.0f : 0.0f;
+        }
+        return Spread(rng, -10, 20);
+    });
     for (int p = 0; p < planes; ++p) {
-        Fill(img, p, [&](int x, int y) {
-            if ((x * 7 + y) % 101 == 0) {
-                return kNaN;
-            }
-            if (x == 40 && (y == 100 || y == 160)) {
-                return y == 100 ? -0.0f : 0.0f;
-            }
-            return std::ldexp(mantissa(rng), exponent(rng));
-        });
         img.SetLevel(p, 10.0 * (p + 1), 5000.0 + p);
     }
     return img;

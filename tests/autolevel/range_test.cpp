@@ -1,8 +1,6 @@
 // Auto level by range and percentiles: the walks against the numpy
 // reference, the rounding of 1 - high, luminance and per-plane modes (the
 // getter inverting the setter, empty, flat and NaN windows: mean_median_test).
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cmath>
 #include <vector>

@@ -1,6 +1,4 @@
 // The image record and its sample store.
-#include <gtest/gtest.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -17,9 +15,7 @@ TEST(ImageRecord, NewStoreZeroedAddressesAndRedimensioning)
     for (int p = 0; p < 3; ++p) {
         for (int y = 0; y < 3; ++y) {
             const float* row = reinterpret_cast<const float*>(img.GetImageAdr(0, y, p, 1, nullptr));
-            for (int x = 0; x < 4; ++x) {
-                EXPECT_EQ(row[x], 0.0f);
-            }
+            EXPECT_EQ(std::vector<float>(row, row + 4), std::vector<float>(4, 0.0f)) << p << "," << y;
         }
     }
     EXPECT_EQ(CImage().GetImageAdr(0, 0, 0, 1, nullptr), nullptr);

@@ -1,6 +1,4 @@
 // CKelImage: points, copies and pasting.
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <limits>
 

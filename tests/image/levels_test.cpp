@@ -1,6 +1,4 @@
 // Display levels, averages, rectangle clipping and the brightest sample.
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <limits>
 #include <vector>

@@ -1,6 +1,4 @@
 // Pixel values: scales, conversions, bilinear reads and brightness.
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <limits>
 

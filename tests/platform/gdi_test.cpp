@@ -1,6 +1,4 @@
 // GDI and global-memory stand-ins: validation, ownership rules and leak counts.
-#include <gtest/gtest.h>
-
 #include <vector>
 
 #include "support/testsupport.h"
@@ -49,9 +47,7 @@ TEST_F(GdiTest, DibSectionBitsZeroedAndSelectedBitmapKept)
     ASSERT_NE(bm, nullptr);
     ASSERT_NE(bits, nullptr);
     const auto* b = static_cast<const unsigned char*>(bits);
-    for (int i = 0; i < 12 * 2; ++i) {  // stride 12
-        EXPECT_EQ(b[i], 0);
-    }
+    EXPECT_EQ(std::vector<unsigned char>(b, b + 12 * 2), std::vector<unsigned char>(24, 0));  // stride 12
     CDC dc;
     ASSERT_TRUE(dc.Attach(CreateCompatibleDC(nullptr)));
     HDC extra = CreateCompatibleDC(nullptr);
@@ -92,10 +88,8 @@ TEST_F(GdiTest, GlobalBlocksLockAndFill)
     EXPECT_EQ(GlobalSize(zero), 10u);
     auto* z = static_cast<unsigned char*>(GlobalLock(zero));
     auto* r = static_cast<unsigned char*>(GlobalLock(raw));
-    for (int i = 0; i < 10; ++i) {
-        EXPECT_EQ(z[i], 0);
-        EXPECT_EQ(r[i], 0xCD);  // unwritten bytes are visible
-    }
+    EXPECT_EQ(std::vector<unsigned char>(z, z + 10), std::vector<unsigned char>(10, 0));
+    EXPECT_EQ(std::vector<unsigned char>(r, r + 10), std::vector<unsigned char>(10, 0xCD));  // unwritten bytes show
     EXPECT_EQ(GlobalLock(zero), z);
     EXPECT_TRUE(GlobalUnlock(zero));   // still locked once
     EXPECT_FALSE(GlobalUnlock(zero));  // now unlocked

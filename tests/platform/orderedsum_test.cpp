@@ -2,8 +2,6 @@
 // chosen so that any other order or rounding shows in the last bit: values
 // over 40 binades, terms half way between two steps of the running sum,
 // sums that cross binades both ways, NaN and infinities.
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -33,13 +31,6 @@ struct Case {
 
 const float kNaN = std::numeric_limits<float>::quiet_NaN();
 const float kInf = std::numeric_limits<float>::infinity();
-
-float Spread(std::mt19937& rng, int lowExponent, int highExponent)
-{
-    std::uniform_real_distribution<float> mantissa(1.0f, 2.0f);
-    std::uniform_int_distribution<int> exponent(lowExponent, highExponent);
-    return std::ldexp(mantissa(rng), exponent(rng));
-}
 
 const Case kCases[] = {
     {"Magnitudes", {}, [](std::mt19937& rng, int, int c) { return c % 97 == 5 ? kNaN : Spread(rng, -20, 20); }},

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <functional>
 #include <initializer_list>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -59,15 +60,25 @@ inline void Fill(CKelImage& img, const std::function<float(int, int, int)>& f)
 /// The sample at (x, y) of a plane.
 inline float At(const CKelImage& img, int x, int y, int plane = 0) { return *img.GetImageAdr(x, y, plane, 1, nullptr); }
 
-/// The samples of a plane, row-major.
-inline std::vector<float> Samples(const CKelImage& img, int plane = 0)
+/// The samples of a plane (or of `planes` planes from it), row-major.
+inline std::vector<float> Samples(const CKelImage& img, int plane = 0, int planes = 1)
 {
     std::vector<float> out;
-    for (int y = 0; y < img.GetHeight(); ++y) {
-        const float* row = img.GetImageAdr(0, y, plane, 1, nullptr);
-        out.insert(out.end(), row, row + img.GetWidth());
+    for (int p = plane; p < plane + planes; ++p) {
+        for (int y = 0; y < img.GetHeight(); ++y) {
+            const float* row = img.GetImageAdr(0, y, p, 1, nullptr);
+            out.insert(out.end(), row, row + img.GetWidth());
+        }
     }
     return out;
+}
+
+/// A float of a random binade from 2^lowExponent to 2^highExponent.
+inline float Spread(std::mt19937& rng, int lowExponent, int highExponent)
+{
+    std::uniform_real_distribution<float> mantissa(1.0f, 2.0f);
+    std::uniform_int_distribution<int> exponent(lowExponent, highExponent);
+    return std::ldexp(mantissa(rng), exponent(rng));
 }
 
 /// Bit patterns equal (so NaN equals NaN and -0 differs from +0).
@@ -75,41 +86,38 @@ inline bool SameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) ==
 
 inline bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
-/// SameBits element by element; reports the first difference.
-template <class T>
-::testing::AssertionResult SameBits(const std::vector<T>& a, const std::vector<T>& b)
+/// same(a[i], b[i]) for every element; reports the first difference.
+template <class T, class Same>
+::testing::AssertionResult AllSame(const std::vector<T>& a, const std::vector<T>& b, Same same)
 {
     if (a.size() != b.size()) {
         return ::testing::AssertionFailure() << a.size() << " values, expected " << b.size();
     }
-    const auto [ia, ib] = std::mismatch(a.begin(), a.end(), b.begin(), [](T x, T y) { return SameBits(x, y); });
+    const auto [ia, ib] = std::mismatch(a.begin(), a.end(), b.begin(), same);
     if (ia != a.end()) {
         return ::testing::AssertionFailure() << "value " << ia - a.begin() << " is " << *ia << ", expected " << *ib;
     }
     return ::testing::AssertionSuccess();
 }
 
+/// SameBits element by element.
+template <class T>
+::testing::AssertionResult SameBits(const std::vector<T>& a, const std::vector<T>& b)
+{
+    return AllSame(a, b, [](T x, T y) { return SameBits(x, y); });
+}
+
 /// Equal bits, or both NaN (a NaN's payload is not part of the result).
 inline bool SameSample(float a, float b) { return (std::isnan(a) && std::isnan(b)) || SameBits(a, b); }
 
-/// Every sample of every plane the same (SameSample); reports the first
-/// difference.
+/// The same size and planes and every sample the same (SameSample); a
+/// difference is reported at value (plane x height + y) x width + x.
 inline ::testing::AssertionResult SameImage(const CKelImage& a, const CKelImage& b)
 {
     if (a.GetWidth() != b.GetWidth() || a.GetHeight() != b.GetHeight() || a.GetPlanes() != b.GetPlanes()) {
         return ::testing::AssertionFailure() << "geometry differs";
     }
-    for (int p = 0; p < a.GetPlanes(); ++p) {
-        const std::vector<float> sa = Samples(a, p);
-        const std::vector<float> sb = Samples(b, p);
-        const auto [ia, ib] = std::mismatch(sa.begin(), sa.end(), sb.begin(), SameSample);
-        if (ia != sa.end()) {
-            const auto i = ia - sa.begin();
-            return ::testing::AssertionFailure() << "(" << i % a.GetWidth() << ", " << i / a.GetWidth() << ", plane "
-                                                 << p << "): " << *ia << " vs " << *ib;
-        }
-    }
-    return ::testing::AssertionSuccess();
+    return AllSame(Samples(a, 0, a.GetPlanes()), Samples(b, 0, b.GetPlanes()), SameSample);
 }
 
 /// A width x height image with the planes of `src` moved by (dx, dy) and 0
