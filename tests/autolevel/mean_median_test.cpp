@@ -60,41 +60,6 @@ TEST(AutoLevelLuma, ExtremesKeepTheFirstOfEqualValues)
     EXPECT_EQ(extremes({kNaN, kNaN}).count, 0);
 }
 
-TEST(AutoLevelMean, LevelsFromMeanAndSigma)
-{
-    CImgAutoLevel img = MakeAuto(2, 2);
-    Fill(img, 0, {1, 2, 3, 4});
-    img.Do(1.0, 2.0, 1, 1, nullptr);  // method 1; mono: linked, whatever perPlane
-    EXPECT_EQ(Levels(img, 0), std::make_pair(2.5 - std::sqrt(1.25), 2 * std::sqrt(1.25) + 2.5));
-
-    // Luminance mode: the display luminance on plane 0's raw scale, linked;
-    // per plane: each plane its own statistics.
-    const CImgAutoLevel color = ColorImage(false);
-    CRect rect(3, 2, 41, 30);
-    std::vector<float> set[4];
-    for (int y = rect.top; y < rect.bottom; ++y) {
-        for (int x = rect.left; x < rect.right; ++x) {
-            float* s[3];
-            for (int p = 0; p < 3; ++p) {
-                s[p] = const_cast<float*>(color.GetImageAdr(x, y, p, 1, nullptr));
-                set[p].push_back(*s[p]);
-            }
-            set[3].push_back(CImgAutoLevel(color).GetPixelBrightRaw(s[0], s[1], s[2]));
-        }
-    }
-    CImgAutoLevel expected = color;
-    const auto [low, high] = SpreadLevels(set[3], 2.0, 3.0);
-    expected.SetLevel(-1, low, high);
-    CImgAutoLevel luma = color;
-    luma.Do(2.0, 3.0, 1, 0, &rect);
-    CImgAutoLevel perPlane = color;
-    perPlane.Do(2.0, 3.0, 1, 1, &rect);
-    for (int p = 0; p < 3; ++p) {
-        EXPECT_EQ(Levels(luma, p), Levels(expected, p)) << p;
-        EXPECT_EQ(Levels(perPlane, p), SpreadLevels(set[p], 2.0, 3.0)) << p;
-    }
-}
-
 TEST(AutoLevelMedian, UpperMiddleValuesAndBlockSampling)
 {
     CImgAutoLevel img = MakeAuto(2, 2);
@@ -146,26 +111,51 @@ TEST(AutoLevelMedian, UpperMiddleValuesAndBlockSampling)
     EXPECT_EQ(Median(strip, 1), 499.0f);
 }
 
-TEST(AutoLevelMedian, LevelsFromMedianAndDeviation)
+// Mono: by mean (method 1) on four values; by median (method 2) the
+// root-mean-square deviation from the median, 0 and 0 giving the median.
+// Colour, in a window: by mean in luminance mode the display luminance on
+// plane 0's raw scale, linked; per plane, by mean and by median, each plane
+// its own statistics.
+TEST(AutoLevelMeanMedian, LevelsFromTheCentreAndTheSpread)
 {
-    CImgAutoLevel img = HashImage(60, 40, 1);
-    const double median = Median(img, 1);
-    CImgAutoLevel zero = img;
+    CImgAutoLevel img = MakeAuto(2, 2);
+    Fill(img, 0, {1, 2, 3, 4});
+    img.Do(1.0, 2.0, 1, 1, nullptr);  // mono: linked, whatever perPlane
+    EXPECT_EQ(Levels(img, 0), std::make_pair(2.5 - std::sqrt(1.25), 2 * std::sqrt(1.25) + 2.5));
+    CImgAutoLevel hash = HashImage(60, 40, 1);
+    const double median = Median(hash, 1);
+    CImgAutoLevel zero = hash;
     zero.DoByMedian(0.0, 0.0, 0, nullptr);
     EXPECT_EQ(Levels(zero, 0), std::make_pair(median, median));
-    // The root-mean-square deviation from the median, every sample.
-    img.Do(1.0, 5.0, 2, 1, nullptr);  // method 2
-    EXPECT_EQ(Levels(img, 0), SpreadLevels(Samples(img), 1.0, 5.0, median));
+    hash.Do(1.0, 5.0, 2, 1, nullptr);
+    EXPECT_EQ(Levels(hash, 0), SpreadLevels(Samples(hash), 1.0, 5.0, median));
 
-    // Per plane on colour: each plane its own median and deviation.
-    const CImgAutoLevel color = ColorImage(false);
-    CImgAutoLevel perPlane = color;
-    perPlane.Do(1.0, 2.0, 2, 1, nullptr);
+    CImgAutoLevel color = ColorImage(false);
+    CRect rect(3, 2, 41, 30);
+    std::vector<float> set[4];
+    for (int y = rect.top; y < rect.bottom; ++y) {
+        for (int x = rect.left; x < rect.right; ++x) {
+            float* s[3];
+            for (int p = 0; p < 3; ++p) {
+                s[p] = color.GetImageAdr(x, y, p, 1, nullptr);
+                set[p].push_back(*s[p]);
+            }
+            set[3].push_back(color.GetPixelBrightRaw(s[0], s[1], s[2]));
+        }
+    }
+    CImgAutoLevel expected = color;
+    const auto [low, high] = SpreadLevels(set[3], 2.0, 3.0);
+    expected.SetLevel(-1, low, high);
+    CImgAutoLevel luma = color;
+    luma.Do(2.0, 3.0, 1, 0, &rect);
+    EXPECT_EQ(LevelList(luma), LevelList(expected));
+    CImgAutoLevel means = color;
+    means.Do(2.0, 3.0, 1, 1, &rect);
+    CImgAutoLevel medians = color;
+    medians.Do(1.0, 2.0, 2, 1, &rect);
     for (int p = 0; p < 3; ++p) {
-        CImgAutoLevel one = MakeAuto(48, 36);
-        Fill(one, 0, [&color, p](int x, int y) { return At(color, x, y, p); });
-        one.DoByMedian(1.0, 2.0, 0, nullptr);
-        EXPECT_EQ(Levels(perPlane, p), Levels(one, 0)) << p;
+        EXPECT_EQ(Levels(means, p), SpreadLevels(set[p], 2.0, 3.0)) << p;
+        EXPECT_EQ(Levels(medians, p), SpreadLevels(set[p], 1.0, 2.0, Median(color, 1, 0, p, &rect))) << p;
     }
 }
 
