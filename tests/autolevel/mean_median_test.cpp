@@ -1,6 +1,7 @@
 // Auto level by mean and by median (through the method numbers), the extremes
-// the range walks start from, and of all three methods the getters inverting
-// the setters and empty, flat and NaN windows.
+// the range walks start from, and of all three methods the luminance and
+// per-plane modes, the getters inverting the setters and empty, flat and NaN
+// windows.
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -111,11 +112,8 @@ TEST(AutoLevelMedian, UpperMiddleValuesAndBlockSampling)
     EXPECT_EQ(Median(strip, 1), 499.0f);
 }
 
-// Mono: by mean (method 1) on four values; by median (method 2) the
+// By mean (method 1) on four values; by median (method 2) the
 // root-mean-square deviation from the median, 0 and 0 giving the median.
-// Colour, in a window: by mean in luminance mode the display luminance on
-// plane 0's raw scale, linked; per plane, by mean and by median, each plane
-// its own statistics.
 TEST(AutoLevelMeanMedian, LevelsFromTheCentreAndTheSpread)
 {
     CImgAutoLevel img = MakeAuto(2, 2);
@@ -129,10 +127,18 @@ TEST(AutoLevelMeanMedian, LevelsFromTheCentreAndTheSpread)
     EXPECT_EQ(Levels(zero, 0), std::make_pair(median, median));
     hash.Do(1.0, 5.0, 2, 1, nullptr);
     EXPECT_EQ(Levels(hash, 0), SpreadLevels(Samples(hash), 1.0, 5.0, median));
+}
 
+// Colour, in a window. Per plane: by range each plane's extremes over the
+// whole image, not the window; by mean and by median each plane its own
+// statistics. Luminance, installed linked on all three planes: by range the
+// window's display luminance extremes on plane 0's raw scale; by mean the
+// statistics of its raw luminance.
+TEST(AutoLevelAllMethods, LuminanceAndPerPlaneModes)
+{
     CImgAutoLevel color = ColorImage(false);
-    CRect rect(3, 2, 41, 30);
-    std::vector<float> set[4];
+    CRect rect(5, 4, 31, 22);   // without plane 2's extremes
+    std::vector<float> set[5];  // the planes, raw and display luminance
     for (int y = rect.top; y < rect.bottom; ++y) {
         for (int x = rect.left; x < rect.right; ++x) {
             float* s[3];
@@ -141,22 +147,37 @@ TEST(AutoLevelMeanMedian, LevelsFromTheCentreAndTheSpread)
                 set[p].push_back(*s[p]);
             }
             set[3].push_back(color.GetPixelBrightRaw(s[0], s[1], s[2]));
+            set[4].push_back(color.GetPixelBright256f(x, y));
         }
     }
-    CImgAutoLevel expected = color;
-    const auto [low, high] = SpreadLevels(set[3], 2.0, 3.0);
-    expected.SetLevel(-1, low, high);
-    CImgAutoLevel luma = color;
-    luma.Do(2.0, 3.0, 1, 0, &rect);
-    EXPECT_EQ(LevelList(luma), LevelList(expected));
+    CImgAutoLevel ranges = color;
+    ranges.DoByNormal(0.0, 1.0, 1, &rect);
     CImgAutoLevel means = color;
     means.Do(2.0, 3.0, 1, 1, &rect);
     CImgAutoLevel medians = color;
     medians.Do(1.0, 2.0, 2, 1, &rect);
     for (int p = 0; p < 3; ++p) {
+        double lo;
+        double hi;
+        color.GetMinMax(p, &lo, &hi);
+        EXPECT_EQ(Levels(ranges, p), std::make_pair(lo, hi)) << p;
         EXPECT_EQ(Levels(means, p), SpreadLevels(set[p], 2.0, 3.0)) << p;
         EXPECT_EQ(Levels(medians, p), SpreadLevels(set[p], 1.0, 2.0, Median(color, 1, 0, p, &rect))) << p;
     }
+
+    const auto [yMin, yMax] = std::minmax_element(set[4].begin(), set[4].end());
+    CImgAutoLevel linked = color;
+    linked.SetLevel(-1, color.ToRaw(static_cast<double>(*yMin), 0), color.ToRaw(static_cast<double>(*yMax), 0));
+    CImgAutoLevel rangeLuma = color;
+    rangeLuma.DoByNormal(0.0, 1.0, 0, &rect);
+    EXPECT_EQ(LevelList(rangeLuma), LevelList(linked));
+    EXPECT_NE(Levels(rangeLuma, 1), Levels(ranges, 1));
+    const auto [low, high] = SpreadLevels(set[3], 2.0, 3.0);
+    CImgAutoLevel meanLinked = color;
+    meanLinked.SetLevel(-1, low, high);
+    CImgAutoLevel meanLuma = color;
+    meanLuma.Do(2.0, 3.0, 1, 0, &rect);
+    EXPECT_EQ(LevelList(meanLuma), LevelList(meanLinked));
 }
 
 TEST(AutoLevelAllMethods, GettersInvertTheSetters)
