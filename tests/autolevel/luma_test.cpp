@@ -143,7 +143,7 @@ TEST_P(AutoLevelLumaEachTarget, ExhaustiveDivideBy255)
 // plane (a NaN's payload comes from its own plane); sky and stars with NaN
 // blanks, 1031 pixels (not a multiple of 8), turned on each plane, whose
 // finite sums show their order. Levels outside the proof (on green) take the
-// divisions.
+// divisions. Samples next to float rounding boundaries.
 TEST_P(AutoLevelLumaEachTarget, RoutesAgreeOnSamplesOfEveryKind)
 {
     std::vector<float> edges = EdgeFloats();
@@ -182,10 +182,7 @@ TEST_P(AutoLevelLumaEachTarget, RoutesAgreeOnSamplesOfEveryKind)
         }
         ExpectRoutesAgree(img, false);
     }
-}
 
-TEST_P(AutoLevelLumaEachTarget, RoutesAgreeNextToFloatRoundingBoundaries)
-{
     // Range 255 keeps t = (s - min) / 255 * 255 within two ulps of s - min;
     // min = -(2^-24 + k 2^-52) puts s - min k ulps from the midpoint of two
     // floats for s in [1, 2) (and, mirrored, for s in (-2, -1]), where a

@@ -45,7 +45,7 @@ TEST(Resize, EveryAnchorPlacesAndCrops)
     }
 }
 
-TEST(Resize, FillUsesPlaneZeroLevels)
+TEST(Resize, FillUsesPlaneZeroLevelsAndPlanesBothHaveAreCopied)
 {
     CKelImage src = Numbered(2, 2, 3);
     src.SetLevel(0, 100.0, 1100.0);
@@ -60,10 +60,7 @@ TEST(Resize, FillUsesPlaneZeroLevels)
     EXPECT_EQ(out.GetLevelMax(2), 50.0);  // levels survive
     // No fill values: display value 0, plane 0's level minimum.
     EXPECT_EQ(At(Resized(src, 3, 3, 0, nullptr), 2, 2, 2), 100.0f);
-}
 
-TEST(Resize, PlanesBothHaveAreCopied)
-{
     float fill[3] = {1.0f, 2.0f, 3.0f};
     // Mono source into a colour object: plane 0 copied, 1 and 2 filled.
     CImgResize colour;
