@@ -75,22 +75,6 @@ const Case kCases[] = {
      }},
 };
 
-/// The plain loop, written out here.
-void PlainSum(const std::vector<std::vector<float>>& rows, const SumTerms& t, double& sum, long long& count)
-{
-    sum = 0.0;
-    count = 0;
-    for (const auto& row : rows) {
-        for (const float v : row) {
-            const bool skip = t.skipNaN && v != v;
-            const double x = static_cast<double>(v);
-            const double term = t.squares ? (x - t.center) * (x - t.center) : x;
-            sum += skip ? 0.0 : term;
-            count += skip ? 0 : 1;
-        }
-    }
-}
-
 class OrderedSumTest : public ::testing::TestWithParam<Case> {
 protected:
     void TearDown() override { CVmManager::SetCurrentSwapSize(0); }
@@ -98,24 +82,27 @@ protected:
 
 TEST_P(OrderedSumTest, SameBitsAsThePlainLoop)
 {
+    // The rows, and the plain loop over them.
+    const SumTerms& t = GetParam().terms;
     std::mt19937 rng(7);
     std::vector<std::vector<float>> rows(kRows, std::vector<float>(kWidth));
+    std::vector<const float*> pointers;
+    double expected = 0.0;
+    long long count = 0;
     for (int r = 0; r < kRows; ++r) {
         for (int c = 0; c < kWidth; ++c) {
             rows[r][c] = GetParam().value(rng, r, c);
+            const double x = static_cast<double>(rows[r][c]);
+            const bool skip = t.skipNaN && x != x;
+            expected += skip ? 0.0 : (t.squares ? (x - t.center) * (x - t.center) : x);
+            count += skip ? 0 : 1;
         }
-    }
-    double expected = 0.0;
-    long long count = 0;
-    PlainSum(rows, GetParam().terms, expected, count);
-    std::vector<const float*> pointers;
-    for (const auto& row : rows) {
-        pointers.push_back(row.data());
+        pointers.push_back(rows[r].data());
     }
     pointers.insert(pointers.begin() + 30, nullptr);  // a row that does not exist adds nothing
     for (const long long swap : {0, 1 << 20}) {
         CVmManager::SetCurrentSwapSize(swap);
-        OrderedSum sum(GetParam().terms);
+        OrderedSum sum(t);
         sum.AddRows(pointers.data(), 40, kWidth);  // in two calls
         sum.AddRows(pointers.data() + 40, kRows + 1 - 40, kWidth);
         EXPECT_TRUE(SameBits(sum.Value(), expected))
