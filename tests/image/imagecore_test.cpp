@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <tuple>
 #include <vector>
 
 #include "support/testsupport.h"
@@ -132,24 +133,22 @@ TEST(ImageRecord, ChangeSizeKeepsFormatAndLevels)
 
 TEST(ImageRecord, MinMaxSkipsNan)
 {
+    const auto minMax = [](const CImage& img, int plane) {
+        double lo = 9.0;
+        double hi = 9.0;
+        const int found = img.GetMinMax(plane, &lo, &hi);
+        return std::tuple(found, lo, hi);
+    };
     CKelImage img = MakeImage(3, 2);
     const float nan = std::numeric_limits<float>::quiet_NaN();
     orbimg::test::Fill(img, 0, {nan, 4.0f, -2.5f, 7.0f, nan, 1.0f});
-    double lo = 0;
-    double hi = 0;
-    EXPECT_EQ(img.GetMinMax(0, &lo, &hi), 1);
-    EXPECT_EQ(lo, -2.5);
-    EXPECT_EQ(hi, 7.0);
+    EXPECT_EQ(minMax(img, 0), std::tuple(1, -2.5, 7.0));
     orbimg::test::Fill(img, 0, [&](int, int) { return nan; });
-    EXPECT_EQ(img.GetMinMax(0, &lo, &hi), 0);
-    EXPECT_EQ(lo, 0.0);
-    EXPECT_EQ(hi, 0.0);
-    EXPECT_EQ(img.GetMinMax(4, &lo, &hi), 0);
+    EXPECT_EQ(minMax(img, 0), std::tuple(0, 0.0, 0.0));
+    EXPECT_EQ(std::get<0>(minMax(img, 4)), 0);
 
     CImage i16(2, 1, 1, 16, 3.0, 1.0, 1);
     std::int16_t v[2] = {-7, 12};
     std::memcpy(i16.GetImageAdr(0, 0, 0, 0, nullptr), v, sizeof v);
-    EXPECT_EQ(i16.GetMinMax(0, &lo, &hi), 1);
-    EXPECT_EQ(lo, -7.0);  // stored values, no bscale / bzero
-    EXPECT_EQ(hi, 12.0);
+    EXPECT_EQ(minMax(i16, 0), std::tuple(1, -7.0, 12.0));  // stored values, no bscale / bzero
 }

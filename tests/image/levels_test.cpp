@@ -124,8 +124,7 @@ TEST(MaxPixel, FirstStrictlyGreaterSampleWinsAndNanIsSkipped)
         CRect rect = c.rect;
         int x = 0, y = 0;
         const float max = img.GetMaxPixel(0, c.whole ? nullptr : &rect, x, y);
-        EXPECT_TRUE(max == c.max || (std::isnan(max) && std::isnan(c.max))) << c.rect.left << "," << c.rect.top;
-        EXPECT_EQ(x, c.x) << c.rect.left << "," << c.rect.top;
-        EXPECT_EQ(y, c.y) << c.rect.left << "," << c.rect.top;
+        EXPECT_TRUE(SameSample(max, c.max)) << c.rect.left << "," << c.rect.top;
+        EXPECT_EQ(std::pair(x, y), std::pair(c.x, c.y)) << c.rect.left << "," << c.rect.top;
     }
 }

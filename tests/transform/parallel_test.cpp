@@ -158,8 +158,7 @@ void Resets(const CKelImage& src, const Run& run)
         op.SetStdCtr(3.0, 4.0);
         CKelImage source = src;
         EXPECT_EQ(run(op, &source, fails), fails ? 0 : 1);
-        EXPECT_EQ(op.GetStdCtr().x, -1.0);
-        EXPECT_EQ(op.GetStdCtr().y, -1.0);
+        EXPECT_EQ(std::pair(op.GetStdCtr().x, op.GetStdCtr().y), std::pair(-1.0, -1.0));
         EXPECT_EQ(op.GetLevelMax(1), 20.0);
         EXPECT_TRUE(!fails || SameImage(op, src));
         EXPECT_EQ(Locks(op), 0);
