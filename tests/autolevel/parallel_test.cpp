@@ -45,10 +45,7 @@ CImgAutoLevel Samples(int planes)
     return img;
 }
 
-class AutoLevelParallel : public ::testing::TestWithParam<Pass> {
-protected:
-    void TearDown() override { CVmManager::SetCurrentSwapSize(0); }
-};
+using AutoLevelParallel = SwapSizeReset<Pass>;
 
 TEST_P(AutoLevelParallel, SameLevelsAsTheSerialLoop)
 {

@@ -2,6 +2,7 @@
 // the kernels and on every core, windows, settings and reuse of the filter
 // slots.
 #include <cmath>
+#include <tuple>
 
 #include "filtertest.h"
 #include "support/eachtarget.h"
@@ -57,16 +58,14 @@ ORBIMG_EACH_TARGET(FocusEachTarget);
 TEST_P(FocusEachTarget, MatchesTheNumpyReference)
 {
     CRect window(5, 4, 50, 30);
-    const struct {
-        int min, max;
-        CRect* rect;
-    } cases[] = {{1, 10, nullptr}, {2, 3, nullptr}, {2, 3, &window}, {0, 3, nullptr}};
+    const std::tuple<int, int, CRect*> cases[] = {{1, 10, nullptr}, {2, 3, nullptr}, {2, 3, &window}, {0, 3, nullptr}};
     for (std::size_t i = 0; i < 4; ++i) {
+        const auto [min, max, rect] = cases[i];
         if (i > 0) {  // the first with nothing in the settings store
-            SetEval(cases[i].min, cases[i].max);
+            SetEval(min, max);
         }
         CImgEvaluateFocus img = FocusFrame();
-        EXPECT_TRUE(SameBits(img.Do(cases[i].rect, 0), Reference(25 + i))) << img.Do(cases[i].rect, 0);
+        EXPECT_TRUE(SameBits(img.Do(rect, 0), Reference(25 + i))) << img.Do(rect, 0);
     }
     CImgEvaluateFocus colour;
     colour = MakeImage(53, 41, 3);

@@ -24,8 +24,7 @@ TEST(StandardPoints, DefaultCentreAndCopiesKeepTheirOwn)
     CKelImage img = MakeImage(5, 4);
     EXPECT_EQ(img.GetStdCtr().IntX(), -1);  // unset
     img.SetDefaultCenter();
-    EXPECT_EQ(img.GetStdCtr().x, 2.0);  // 5 / 2 and 4 / 2, truncated
-    EXPECT_EQ(img.GetStdCtr().y, 2.0);
+    EXPECT_EQ(std::pair(img.GetStdCtr().x, img.GetStdCtr().y), std::pair(2.0, 2.0));  // 5 / 2 and 4 / 2, truncated
     img.SetStdPt(1, CfPoint(9.5, 8.25));
     img.SetStdPt(7, CfPoint(1.0, 1.0));  // no such point: ignored
     CKelImage copy(img);

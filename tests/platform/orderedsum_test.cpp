@@ -75,10 +75,7 @@ const Case kCases[] = {
      }},
 };
 
-class OrderedSumTest : public ::testing::TestWithParam<Case> {
-protected:
-    void TearDown() override { CVmManager::SetCurrentSwapSize(0); }
-};
+using OrderedSumTest = SwapSizeReset<Case>;
 
 TEST_P(OrderedSumTest, SameBitsAsThePlainLoop)
 {

@@ -170,6 +170,14 @@ inline std::vector<double> ReadNumbers(const std::string& name)
     return out;
 }
 
+/// A parameterised fixture whose tests may set a swap size (to run the
+/// serial loops); it is set back to 0 after each.
+template <class Param>
+class SwapSizeReset : public ::testing::TestWithParam<Param> {
+protected:
+    void TearDown() override { CVmManager::SetCurrentSwapSize(0); }
+};
+
 /// Every test leaves the GDI objects and global blocks as it found them.
 class NoLeaks : public ::testing::Test {
 protected:

@@ -75,10 +75,7 @@ CKelImage Source()
     return src;
 }
 
-class TransformParallel : public ::testing::TestWithParam<Operation> {
-protected:
-    void TearDown() override { CVmManager::SetCurrentSwapSize(0); }
-};
+using TransformParallel = SwapSizeReset<Operation>;
 
 // The same bits with the row bands on every core and with the serial loop
 // (part of the store swapped out), from a separate source and in place.
