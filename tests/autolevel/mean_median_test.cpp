@@ -77,9 +77,7 @@ TEST(AutoLevelMedian, UpperMiddleValuesAndBlockSampling)
 
     // Colour: the raw luminance (no levels), or one plane.
     CImgAutoLevel color = MakeAuto(3, 1, 3);
-    Fill(color, 0, {100, 0, 0});
-    Fill(color, 1, {0, 100, 0});
-    Fill(color, 2, {0, 0, 100});
+    Fill(color, [](int x, int, int p) { return x == p ? 100.0f : 0.0f; });  // 100 on the diagonal
     color.SetLevel(0, 50.0, 51.0);
     EXPECT_EQ(Median(color, 0, 1, 0), static_cast<float>(0.299 * 100.0));  // 11.4, 29.9, 58.7
     EXPECT_EQ(Median(color, 0, 0, 2), 0.0f);                               // 0, 0, 100

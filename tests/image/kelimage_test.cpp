@@ -39,8 +39,7 @@ TEST(Copy, PastesAtOffsetsClipsAtEveryEdgeAndRefuses)
 {
     // dst (x, y) takes src (x - dx, y - dy) where that exists; planes each.
     // Offsets at or past the far edge land on the last column or row.
-    CKelImage src = MakeImage(4, 3, 2);
-    Fill(src, [](int x, int y, int p) { return static_cast<float>(100 * p + 10 * y + x + 1); });
+    const CKelImage src = Numbered(4, 3, 2);
     const int offsets[][2] = {{0, 0}, {1, 1}, {-2, -1}, {4, 2}, {2, 4}, {-4, 0}, {0, -3}, {5, 0}, {1, 250}};
     for (const auto& o : offsets) {
         CKelImage dst = MakeImage(5, 5, 2);

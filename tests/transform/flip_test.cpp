@@ -12,8 +12,7 @@ CImgFlip FlipOf(const CKelImage& image, int mode)
 
 TEST(Flip, BothModesAndUnknownOnes)
 {
-    CKelImage image = MakeImage(3, 2, 3);
-    Fill(image, [](int x, int y, int p) { return static_cast<float>(100 * p + 10 * y + x); });
+    CKelImage image = Numbered(3, 2, 3);
     image.SetStdCtr(1.5, 0.5);
     const CImgFlip vertical = FlipOf(image, 0);
     const CImgFlip horizontal = FlipOf(image, 1);

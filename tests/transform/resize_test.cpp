@@ -6,14 +6,6 @@
 namespace orbimg::test {
 namespace {
 
-// A w x h image whose sample (x, y) of plane p is 1000 p + 100 y + x + 1.
-CKelImage Numbered(int w, int h, int planes)
-{
-    CKelImage image = MakeImage(w, h, planes);
-    Fill(image, [](int x, int y, int p) { return static_cast<float>(1000 * p + 100 * y + x + 1); });
-    return image;
-}
-
 CImgResize Resized(const CKelImage& src, int width, int height, int anchor, float* fill)
 {
     return Applied<CImgResize>(src, [&](CImgResize& op, CKelImage& s) { op.Do(width, height, anchor, fill, &s, 0); });
