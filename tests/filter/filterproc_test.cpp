@@ -244,7 +244,7 @@ TEST_F(FilterProc, ConcurrentThreadsGiveTheSingleThreadValues)
     // down, up, several rows at a time, scattered.
     constexpr int kThreads = 4;
     std::vector<std::vector<float>> got(kThreads, std::vector<float>(expected.size()));
-    std::vector<std::thread> threads;
+    std::vector<std::jthread> threads;
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&g, &got, t] {
             std::vector<float>& out = got[static_cast<std::size_t>(t)];
@@ -262,9 +262,7 @@ TEST_F(FilterProc, ConcurrentThreadsGiveTheSingleThreadValues)
             }
         });
     }
-    for (std::thread& th : threads) {
-        th.join();
-    }
+    threads.clear();  // joins them
     for (int t = 0; t < kThreads; ++t) {
         EXPECT_TRUE(SameBits(got[static_cast<std::size_t>(t)], expected)) << "thread";
     }
