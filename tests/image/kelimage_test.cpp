@@ -9,14 +9,11 @@ using namespace orbimg::test;
 TEST(FPoint, TruncatesTowardZeroAndSaturates)
 {
     CfPoint p(2.7, -1.5);
-    EXPECT_EQ(static_cast<const CPoint&>(p).x, 2);
-    EXPECT_EQ(static_cast<const CPoint&>(p).y, -1);
+    EXPECT_EQ(std::pair(static_cast<const CPoint&>(p).x, static_cast<const CPoint&>(p).y), std::pair(2, -1));
     p.Set(-0.99, 1e12);
-    EXPECT_EQ(p.IntX(), 0);
-    EXPECT_EQ(p.IntY(), 2147483647);
+    EXPECT_EQ(std::pair(p.IntX(), p.IntY()), std::pair(0, 2147483647));
     p.Set(std::numeric_limits<double>::quiet_NaN(), -1e12);
-    EXPECT_EQ(p.IntX(), 0);
-    EXPECT_EQ(p.IntY(), -2147483647 - 1);
+    EXPECT_EQ(std::pair(p.IntX(), p.IntY()), std::pair(0, -2147483647 - 1));
 }
 
 TEST(StandardPoints, DefaultCentreAndCopiesKeepTheirOwn)
