@@ -57,14 +57,6 @@ inline void Fill(CKelImage& img, const std::function<float(int, int, int)>& f)
     }
 }
 
-/// A float image whose sample (x, y) of plane p is 1000 p + 100 y + x + 1.
-inline CKelImage Numbered(int width, int height, int planes)
-{
-    CKelImage image = MakeImage(width, height, planes);
-    Fill(image, [](int x, int y, int p) { return static_cast<float>(1000 * p + 100 * y + x + 1); });
-    return image;
-}
-
 /// The sample at (x, y) of a plane.
 inline float At(const CKelImage& img, int x, int y, int plane = 0) { return *img.GetImageAdr(x, y, plane, 1, nullptr); }
 
@@ -126,6 +118,14 @@ inline ::testing::AssertionResult SameImage(const CKelImage& a, const CKelImage&
         return ::testing::AssertionFailure() << "geometry differs";
     }
     return AllSame(Samples(a, 0, a.GetPlanes()), Samples(b, 0, b.GetPlanes()), SameSample);
+}
+
+/// A float image whose sample (x, y) of plane p is 1000 p + 100 y + x + 1.
+inline CKelImage Numbered(int width, int height, int planes)
+{
+    CKelImage image = MakeImage(width, height, planes);
+    Fill(image, [](int x, int y, int p) { return static_cast<float>(1000 * p + 100 * y + x + 1); });
+    return image;
 }
 
 /// A width x height image with the planes of `src` moved by (dx, dy) and 0
