@@ -34,8 +34,17 @@ inline float HashSample(int x, int y, int plane)
 inline CImgAutoLevel HashImage(int width, int height, int planes)
 {
     CImgAutoLevel img = MakeAuto(width, height, planes);
-    for (int p = 0; p < planes; ++p) {
-        Fill(img, p, [p](int x, int y) { return HashSample(x, y, p); });
+    Fill(img, HashSample);
+    return img;
+}
+
+// Colour image with different levels per plane; the same levels on every
+// plane when `sameLevels`.
+inline CImgAutoLevel ColorImage(bool sameLevels, int width = 48, int height = 36)
+{
+    CImgAutoLevel img = HashImage(width, height, 3);
+    for (int p = 0; p < 3; ++p) {
+        img.SetLevel(p, sameLevels ? 950.0 : 950.0 + 30 * p, sameLevels ? 1200.0 : 1200.0 + 77.7 * p);
     }
     return img;
 }

@@ -1,8 +1,7 @@
 // Auto level by mean and by median (through the method numbers), the extremes
-// the range walks start from, and of all three methods the getters inverting
-// the setters and empty, flat and NaN windows.
-#include <gtest/gtest.h>
-
+// the range walks start from, and of all three methods the luminance and
+// per-plane modes, the getters inverting the setters and empty, flat and NaN
+// windows.
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -14,31 +13,21 @@ using namespace orbimg::test;
 
 namespace {
 
-// Colour image with different levels per plane; the same levels on every
-// plane when `sameLevels`.
-CImgAutoLevel ColorImage(bool sameLevels, int width = 48, int height = 36)
-{
-    CImgAutoLevel img = HashImage(width, height, 3);
-    for (int p = 0; p < 3; ++p) {
-        img.SetLevel(p, sameLevels ? 950.0 : 950.0 + 30 * p, sameLevels ? 1200.0 : 1200.0 + 77.7 * p);
-    }
-    return img;
-}
-
-// The levels mean - low sigma, sigma high + mean of a list, summed in order.
-std::pair<double, double> MeanSigmaLevels(const std::vector<float>& v, double low, double high)
+// The levels c - d low, d high + c of a list, d the root-mean-square
+// deviation from the centre c (the mean, summed in order, when NaN).
+std::pair<double, double> SpreadLevels(const std::vector<float>& v, double low, double high, double c = NAN)
 {
     double sum = 0.0;
     for (float x : v) {
         sum += x;
     }
-    const double mean = sum / static_cast<double>(v.size());
+    c = std::isnan(c) ? sum / static_cast<double>(v.size()) : c;
     double sq = 0.0;
     for (float x : v) {
-        sq += (x - mean) * (x - mean);
+        sq += (x - c) * (x - c);
     }
-    const double sigma = std::sqrt(sq / static_cast<double>(v.size()));
-    return {mean - sigma * low, sigma * high + mean};
+    const double d = std::sqrt(sq / static_cast<double>(v.size()));
+    return {c - d * low, d * high + c};
 }
 
 float Median(CImgAutoLevel& img, int blockSampling, int luminance = 0, int plane = 0, CRect* rect = nullptr)
@@ -72,41 +61,6 @@ TEST(AutoLevelLuma, ExtremesKeepTheFirstOfEqualValues)
     EXPECT_EQ(extremes({kNaN, kNaN}).count, 0);
 }
 
-TEST(AutoLevelMean, LevelsFromMeanAndSigma)
-{
-    CImgAutoLevel img = MakeAuto(2, 2);
-    Fill(img, 0, {1, 2, 3, 4});
-    img.Do(1.0, 2.0, 1, 1, nullptr);  // method 1; mono: linked, whatever perPlane
-    EXPECT_EQ(Levels(img, 0), std::make_pair(2.5 - std::sqrt(1.25), 2 * std::sqrt(1.25) + 2.5));
-
-    // Luminance mode: the display luminance on plane 0's raw scale, linked;
-    // per plane: each plane its own statistics.
-    const CImgAutoLevel color = ColorImage(false);
-    CRect rect(3, 2, 41, 30);
-    std::vector<float> set[4];
-    for (int y = rect.top; y < rect.bottom; ++y) {
-        for (int x = rect.left; x < rect.right; ++x) {
-            float* s[3];
-            for (int p = 0; p < 3; ++p) {
-                s[p] = const_cast<float*>(color.GetImageAdr(x, y, p, 1, nullptr));
-                set[p].push_back(*s[p]);
-            }
-            set[3].push_back(CImgAutoLevel(color).GetPixelBrightRaw(s[0], s[1], s[2]));
-        }
-    }
-    CImgAutoLevel expected = color;
-    const auto [low, high] = MeanSigmaLevels(set[3], 2.0, 3.0);
-    expected.SetLevel(-1, low, high);
-    CImgAutoLevel luma = color;
-    luma.Do(2.0, 3.0, 1, 0, &rect);
-    CImgAutoLevel perPlane = color;
-    perPlane.Do(2.0, 3.0, 1, 1, &rect);
-    for (int p = 0; p < 3; ++p) {
-        EXPECT_EQ(Levels(luma, p), Levels(expected, p)) << p;
-        EXPECT_EQ(Levels(perPlane, p), MeanSigmaLevels(set[p], 2.0, 3.0)) << p;
-    }
-}
-
 TEST(AutoLevelMedian, UpperMiddleValuesAndBlockSampling)
 {
     CImgAutoLevel img = MakeAuto(2, 2);
@@ -123,9 +77,7 @@ TEST(AutoLevelMedian, UpperMiddleValuesAndBlockSampling)
 
     // Colour: the raw luminance (no levels), or one plane.
     CImgAutoLevel color = MakeAuto(3, 1, 3);
-    Fill(color, 0, {100, 0, 0});
-    Fill(color, 1, {0, 100, 0});
-    Fill(color, 2, {0, 0, 100});
+    Fill(color, [](int x, int, int p) { return x == p ? 100.0f : 0.0f; });  // 100 on the diagonal
     color.SetLevel(0, 50.0, 51.0);
     EXPECT_EQ(Median(color, 0, 1, 0), static_cast<float>(0.299 * 100.0));  // 11.4, 29.9, 58.7
     EXPECT_EQ(Median(color, 0, 0, 2), 0.0f);                               // 0, 0, 100
@@ -158,32 +110,72 @@ TEST(AutoLevelMedian, UpperMiddleValuesAndBlockSampling)
     EXPECT_EQ(Median(strip, 1), 499.0f);
 }
 
-TEST(AutoLevelMedian, LevelsFromMedianAndDeviation)
+// By mean (method 1) on four values; by median (method 2) the
+// root-mean-square deviation from the median, 0 and 0 giving the median.
+TEST(AutoLevelMeanMedian, LevelsFromTheCentreAndTheSpread)
 {
-    CImgAutoLevel img = HashImage(60, 40, 1);
-    const double median = Median(img, 1);
-    CImgAutoLevel zero = img;
+    CImgAutoLevel img = MakeAuto(2, 2);
+    Fill(img, 0, {1, 2, 3, 4});
+    img.Do(1.0, 2.0, 1, 1, nullptr);  // mono: linked, whatever perPlane
+    EXPECT_EQ(Levels(img, 0), std::make_pair(2.5 - std::sqrt(1.25), 2 * std::sqrt(1.25) + 2.5));
+    CImgAutoLevel hash = HashImage(60, 40, 1);
+    const double median = Median(hash, 1);
+    CImgAutoLevel zero = hash;
     zero.DoByMedian(0.0, 0.0, 0, nullptr);
     EXPECT_EQ(Levels(zero, 0), std::make_pair(median, median));
-    // d: root-mean-square deviation from the median, every sample.
-    double sq = 0.0;
-    for (float v : Samples(img)) {
-        sq += (v - median) * (v - median);
-    }
-    const double d = std::sqrt(sq / 2400.0);
-    img.Do(1.0, 5.0, 2, 1, nullptr);  // method 2
-    EXPECT_EQ(Levels(img, 0), std::make_pair(median - d * 1.0, d * 5.0 + median));
+    hash.Do(1.0, 5.0, 2, 1, nullptr);
+    EXPECT_EQ(Levels(hash, 0), SpreadLevels(Samples(hash), 1.0, 5.0, median));
+}
 
-    // Per plane on colour: each plane its own median and deviation.
-    const CImgAutoLevel color = ColorImage(false);
-    CImgAutoLevel perPlane = color;
-    perPlane.Do(1.0, 2.0, 2, 1, nullptr);
-    for (int p = 0; p < 3; ++p) {
-        CImgAutoLevel one = MakeAuto(48, 36);
-        Fill(one, 0, [&color, p](int x, int y) { return At(color, x, y, p); });
-        one.DoByMedian(1.0, 2.0, 0, nullptr);
-        EXPECT_EQ(Levels(perPlane, p), Levels(one, 0)) << p;
+// Colour, in a window. Per plane: by range each plane's extremes over the
+// whole image, not the window; by mean and by median each plane its own
+// statistics. Luminance, installed linked on all three planes: by range the
+// window's display luminance extremes on plane 0's raw scale; by mean the
+// statistics of its raw luminance.
+TEST(AutoLevelAllMethods, LuminanceAndPerPlaneModes)
+{
+    CImgAutoLevel color = ColorImage(false);
+    CRect rect(5, 4, 31, 22);   // without plane 2's extremes
+    std::vector<float> set[5];  // the planes, raw and display luminance
+    for (int y = rect.top; y < rect.bottom; ++y) {
+        for (int x = rect.left; x < rect.right; ++x) {
+            float* s[3];
+            for (int p = 0; p < 3; ++p) {
+                s[p] = color.GetImageAdr(x, y, p, 1, nullptr);
+                set[p].push_back(*s[p]);
+            }
+            set[3].push_back(color.GetPixelBrightRaw(s[0], s[1], s[2]));
+            set[4].push_back(color.GetPixelBright256f(x, y));
+        }
     }
+    CImgAutoLevel ranges = color;
+    ranges.DoByNormal(0.0, 1.0, 1, &rect);
+    CImgAutoLevel means = color;
+    means.Do(2.0, 3.0, 1, 1, &rect);
+    CImgAutoLevel medians = color;
+    medians.Do(1.0, 2.0, 2, 1, &rect);
+    for (int p = 0; p < 3; ++p) {
+        double lo;
+        double hi;
+        color.GetMinMax(p, &lo, &hi);
+        EXPECT_EQ(Levels(ranges, p), std::make_pair(lo, hi)) << p;
+        EXPECT_EQ(Levels(means, p), SpreadLevels(set[p], 2.0, 3.0)) << p;
+        EXPECT_EQ(Levels(medians, p), SpreadLevels(set[p], 1.0, 2.0, Median(color, 1, 0, p, &rect))) << p;
+    }
+
+    const auto [yMin, yMax] = std::minmax_element(set[4].begin(), set[4].end());
+    CImgAutoLevel linked = color;
+    linked.SetLevel(-1, color.ToRaw(static_cast<double>(*yMin), 0), color.ToRaw(static_cast<double>(*yMax), 0));
+    CImgAutoLevel rangeLuma = color;
+    rangeLuma.DoByNormal(0.0, 1.0, 0, &rect);
+    EXPECT_EQ(LevelList(rangeLuma), LevelList(linked));
+    EXPECT_NE(Levels(rangeLuma, 1), Levels(ranges, 1));
+    const auto [low, high] = SpreadLevels(set[3], 2.0, 3.0);
+    CImgAutoLevel meanLinked = color;
+    meanLinked.SetLevel(-1, low, high);
+    CImgAutoLevel meanLuma = color;
+    meanLuma.Do(2.0, 3.0, 1, 0, &rect);
+    EXPECT_EQ(LevelList(meanLuma), LevelList(meanLinked));
 }
 
 TEST(AutoLevelAllMethods, GettersInvertTheSetters)
@@ -244,9 +236,7 @@ TEST(AutoLevelAllMethods, EmptyFlatAndNaNWindows)
                 CImgAutoLevel copy = img;
                 copy.Do(low, high, method, perPlane, &rect);
                 EXPECT_EQ(Get(img, method, &rect), std::make_pair(0.0, 1.0));
-                for (int p = 0; p < 3; ++p) {
-                    EXPECT_EQ(Levels(copy, p), Levels(img, p)) << method << " " << perPlane;
-                }
+                EXPECT_EQ(LevelList(copy), LevelList(img)) << method << " " << perPlane;
             }
             CImgAutoLevel a = nan;
             CImgAutoLevel b = nan;
@@ -254,10 +244,8 @@ TEST(AutoLevelAllMethods, EmptyFlatAndNaNWindows)
             a.Do(low, high, method, perPlane, nullptr);
             b.Do(low, high, method, perPlane, &upper);
             c.Do(low, high, method, perPlane, &last);
-            for (int p = 0; p < 3; ++p) {
-                EXPECT_EQ(Levels(a, p), Levels(b, p)) << method << " " << perPlane;
-                EXPECT_EQ(Levels(c, p), Levels(nan, p)) << method << " " << perPlane;
-            }
+            EXPECT_EQ(LevelList(a), LevelList(b)) << method << " " << perPlane;
+            EXPECT_EQ(LevelList(c), LevelList(nan)) << method << " " << perPlane;
         }
         EXPECT_EQ(Get(nan, method, nullptr), Get(nan, method, &upper)) << method;
         EXPECT_EQ(Get(nan, method, &last), std::make_pair(0.0, 1.0)) << method;

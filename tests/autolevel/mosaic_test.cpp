@@ -1,7 +1,5 @@
 // Medians of Bayer and honeycomb mosaics: positions, odd sizes, block
 // sampling, the camera margins and the gains.
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <vector>
 

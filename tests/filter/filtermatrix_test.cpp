@@ -1,9 +1,16 @@
 // CFilterMatrix: creation, Gaussian kernels, normalisation and copies.
 #include <cmath>
+#include <vector>
 
 #include "filtertest.h"
 
 using namespace orbimg::test;
+
+namespace {
+
+std::vector<float> Coefs(const CFilterMatrix& m) { return {m.GetCoef(), m.GetCoef() + m.GetCount()}; }
+
+}  // namespace
 
 TEST(FilterMatrix, CreateRefusesBadRadiiAndShortCounts)
 {
@@ -36,18 +43,11 @@ TEST(FilterMatrix, GaussianMatchesReferenceAndSigmaZeroIsTheIdentity)
     ASSERT_EQ(ref.size(), 112u);
     CFilterMatrix m;
     ASSERT_EQ(m.MakeGaussian(2, -1.0), 1);
-    for (int i = 0; i < 25; ++i) {
-        EXPECT_TRUE(SameBits(m.GetCoef()[i], static_cast<float>(ref[i]))) << i;
-    }
+    EXPECT_TRUE(SameBits(Coefs(m), std::vector<float>(ref.begin(), ref.begin() + 25)));
     ASSERT_EQ(m.MakeGaussian(3, 0.7), 1);
-    for (int i = 0; i < 49; ++i) {
-        EXPECT_TRUE(SameBits(m.GetCoef()[i], static_cast<float>(ref[63 + i]))) << i;
-    }
+    EXPECT_TRUE(SameBits(Coefs(m), std::vector<float>(ref.begin() + 63, ref.begin() + 63 + 49)));
     ASSERT_EQ(m.MakeGaussian(1, 0.0), 1);
-    const float expected[9] = {0, 0, 0, 0, 1, 0, 0, 0, 0};
-    for (int i = 0; i < 9; ++i) {
-        EXPECT_EQ(m.GetCoef()[i], expected[i]) << i;
-    }
+    EXPECT_EQ(Coefs(m), (std::vector<float>{0, 0, 0, 0, 1, 0, 0, 0, 0}));
     ASSERT_EQ(m.MakeGaussian(0, 5.0), 1);  // radius 0: one coefficient, normalised to 1
     EXPECT_EQ(m.GetCoef()[0], 1.0f);
     ASSERT_EQ(m.MakeGaussian(1, std::nan("")), 1);  // NaN coefficients, nothing worse
@@ -68,12 +68,10 @@ TEST(FilterMatrix, NormalizeDividesByTheFloatSumUnlessZero)
         EXPECT_TRUE(SameBits(m.GetCoef()[i], static_cast<float>(i) * 0.1f / sum)) << i;
     }
 
-    const float zeroSum[9] = {1, -2, 1, 2, -4, 2, 1, -2, 1};
-    std::copy_n(zeroSum, 9, m.GetCoef());
+    const std::vector<float> zeroSum = {1, -2, 1, 2, -4, 2, 1, -2, 1};
+    std::copy(zeroSum.begin(), zeroSum.end(), m.GetCoef());
     m.Normalize();
-    for (int i = 0; i < 9; ++i) {
-        EXPECT_EQ(m.GetCoef()[i], zeroSum[i]) << i;
-    }
+    EXPECT_EQ(Coefs(m), zeroSum);
     CFilterMatrix empty;
     empty.Normalize();  // nothing to do, nothing touched
     EXPECT_EQ(empty.GetCoef(), nullptr);

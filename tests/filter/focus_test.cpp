@@ -2,6 +2,7 @@
 // the kernels and on every core, windows, settings and reuse of the filter
 // slots.
 #include <cmath>
+#include <tuple>
 
 #include "filtertest.h"
 #include "support/eachtarget.h"
@@ -18,9 +19,7 @@ CImgEvaluateFocus FocusFrame()
     EXPECT_EQ(samples.size(), 64u * 48u * 3u);
     CImgEvaluateFocus img;
     img = MakeImage(64, 48, 3);
-    for (int p = 0; p < 3; ++p) {
-        Fill(img, p, [p](int x, int y) { return static_cast<float>(samples.at(((p * 48) + y) * 64 + x)); });
-    }
+    Fill(img, [](int x, int y, int p) { return static_cast<float>(samples.at(((p * 48) + y) * 64 + x)); });
     return img;
 }
 
@@ -59,16 +58,14 @@ ORBIMG_EACH_TARGET(FocusEachTarget);
 TEST_P(FocusEachTarget, MatchesTheNumpyReference)
 {
     CRect window(5, 4, 50, 30);
-    const struct {
-        int min, max;
-        CRect* rect;
-    } cases[] = {{1, 10, nullptr}, {2, 3, nullptr}, {2, 3, &window}, {0, 3, nullptr}};
+    const std::tuple<int, int, CRect*> cases[] = {{1, 10, nullptr}, {2, 3, nullptr}, {2, 3, &window}, {0, 3, nullptr}};
     for (std::size_t i = 0; i < 4; ++i) {
+        const auto [min, max, rect] = cases[i];
         if (i > 0) {  // the first with nothing in the settings store
-            SetEval(cases[i].min, cases[i].max);
+            SetEval(min, max);
         }
         CImgEvaluateFocus img = FocusFrame();
-        EXPECT_TRUE(SameBits(img.Do(cases[i].rect, 0), Reference(25 + i))) << img.Do(cases[i].rect, 0);
+        EXPECT_TRUE(SameBits(img.Do(rect, 0), Reference(25 + i))) << img.Do(rect, 0);
     }
     CImgEvaluateFocus colour;
     colour = MakeImage(53, 41, 3);
@@ -133,13 +130,11 @@ TEST_F(Focus, RowBandsMatchTheSerialLoop)
         CImgEvaluateFocus img;
         img = MakeImage(45, 160, 3);
         std::uint32_t state = 5;
-        for (int p = 0; p < 3; ++p) {
-            Fill(img, p, [&](int x, int y) {
-                state = state * 1664525u + 1013904223u;
-                const float v = std::ldexp(1.0f + static_cast<float>(state >> 9) * 0x1p-23f, (state >> 3) % 24);
-                return nan && p == 1 && x == 20 && y == 90 ? std::nanf("") : v;
-            });
-        }
+        Fill(img, [&](int x, int y, int p) {
+            state = state * 1664525u + 1013904223u;
+            const float v = std::ldexp(1.0f + static_cast<float>(state >> 9) * 0x1p-23f, (state >> 3) % 24);
+            return nan && p == 1 && x == 20 && y == 90 ? std::nanf("") : v;
+        });
         CVmManager::SetCurrentSwapSize(1);
         const double serial = img.Do(0);
         CVmManager::SetCurrentSwapSize(0);

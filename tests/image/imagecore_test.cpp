@@ -1,10 +1,10 @@
 // The image record and its sample store.
-#include <gtest/gtest.h>
-
-#include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <tuple>
+#include <vector>
 
 #include "support/testsupport.h"
 
@@ -16,9 +16,7 @@ TEST(ImageRecord, NewStoreZeroedAddressesAndRedimensioning)
     for (int p = 0; p < 3; ++p) {
         for (int y = 0; y < 3; ++y) {
             const float* row = reinterpret_cast<const float*>(img.GetImageAdr(0, y, p, 1, nullptr));
-            for (int x = 0; x < 4; ++x) {
-                EXPECT_EQ(row[x], 0.0f);
-            }
+            EXPECT_EQ(std::vector<float>(row, row + 4), std::vector<float>(4, 0.0f)) << p << "," << y;
         }
     }
     EXPECT_EQ(CImage().GetImageAdr(0, 0, 0, 1, nullptr), nullptr);
@@ -70,33 +68,24 @@ TEST(ImageRecord, LocksAreCountedAndReleased)
 
 TEST(ImageRecord, GetPixelDecodesEveryFormat)
 {
-    const double third = 1.0 / 3.0;
-    std::uint64_t thirdBits = 0;
-    std::memcpy(&thirdBits, &third, sizeof third);
-    const struct {
-        int bits;
-        int isSigned;
-        double bscale;
-        double bzero;
-        std::uint64_t stored;  // the sample's bytes, little-endian
-        double want;
-    } cases[] = {
-        {16, 1, 2.0, 10.0, 0xFFFF, -1.0 * 2.0 + 10.0},
-        {16, 0, 2.0, 10.0, 0xFFFF, 65535.0 * 2.0 + 10.0},
-        {32, 0, 1.0, 0.0, 0xFFFFFFFFu, 4294967295.0},
-        {32, 1, 1.0, 0.0, 0xFFFFFFFFu, -1.0},
-        {8, 0, 0.5, 1.0, 200, 101.0},
-        {-64, 0, 1.0, 0.25, thirdBits, third + 0.25},
-        {24, 0, 3.0, 4.0, 9, 0.0},  // unknown format: 0, no scaling
-    };
-    for (const auto& c : cases) {
-        CImage img(1, 1, 1, c.bits, c.bscale, c.bzero, c.isSigned);
+    // Lines of tests/reference/image_decode.txt (image_reference.py): bits,
+    // signed, bscale, bzero, the sample's bytes and the value numpy decodes.
+    const std::vector<double> ref = orbimg::test::ReadNumbers("image_decode.txt");
+    int cases = 0;
+    for (std::size_t k = 0; k < ref.size(); ++cases) {
+        const int bits = static_cast<int>(ref[k]);
+        const int isSigned = static_cast<int>(ref[k + 1]);
+        CImage img(1, 1, 1, bits, ref[k + 2], ref[k + 3], isSigned);
         auto* p = img.GetImageAdr(0, 0, 0, 0, nullptr);
-        std::memcpy(p, &c.stored, static_cast<std::size_t>(img.GetBytesPixel()));
-        EXPECT_EQ(img.GetPixel(p), c.want) << c.bits << " signed " << c.isSigned;
-        EXPECT_EQ(img.GetPixel(0, 0, 0), c.want) << c.bits << " signed " << c.isSigned;
+        k += 4;
+        for (int i = 0; i < std::abs(bits) / 8; ++i) {
+            p[i] = static_cast<unsigned char>(ref[k++]);
+        }
+        EXPECT_EQ(img.GetPixel(p), ref[k]) << bits << " signed " << isSigned;
+        EXPECT_EQ(img.GetPixel(0, 0, 0), ref[k++]) << bits << " signed " << isSigned;
         EXPECT_EQ(img.GetPixel(1, 0, 0), 0.0);  // outside
     }
+    EXPECT_EQ(cases, 9);
 }
 
 TEST(ImageRecord, CopiesAreDeep)
@@ -144,24 +133,22 @@ TEST(ImageRecord, ChangeSizeKeepsFormatAndLevels)
 
 TEST(ImageRecord, MinMaxSkipsNan)
 {
+    const auto minMax = [](const CImage& img, int plane) {
+        double lo = 9.0;
+        double hi = 9.0;
+        const int found = img.GetMinMax(plane, &lo, &hi);
+        return std::tuple(found, lo, hi);
+    };
     CKelImage img = MakeImage(3, 2);
     const float nan = std::numeric_limits<float>::quiet_NaN();
     orbimg::test::Fill(img, 0, {nan, 4.0f, -2.5f, 7.0f, nan, 1.0f});
-    double lo = 0;
-    double hi = 0;
-    EXPECT_EQ(img.GetMinMax(0, &lo, &hi), 1);
-    EXPECT_EQ(lo, -2.5);
-    EXPECT_EQ(hi, 7.0);
+    EXPECT_EQ(minMax(img, 0), std::tuple(1, -2.5, 7.0));
     orbimg::test::Fill(img, 0, [&](int, int) { return nan; });
-    EXPECT_EQ(img.GetMinMax(0, &lo, &hi), 0);
-    EXPECT_EQ(lo, 0.0);
-    EXPECT_EQ(hi, 0.0);
-    EXPECT_EQ(img.GetMinMax(4, &lo, &hi), 0);
+    EXPECT_EQ(minMax(img, 0), std::tuple(0, 0.0, 0.0));
+    EXPECT_EQ(std::get<0>(minMax(img, 4)), 0);
 
     CImage i16(2, 1, 1, 16, 3.0, 1.0, 1);
     std::int16_t v[2] = {-7, 12};
     std::memcpy(i16.GetImageAdr(0, 0, 0, 0, nullptr), v, sizeof v);
-    EXPECT_EQ(i16.GetMinMax(0, &lo, &hi), 1);
-    EXPECT_EQ(lo, -7.0);  // stored values, no bscale / bzero
-    EXPECT_EQ(hi, 12.0);
+    EXPECT_EQ(minMax(i16, 0), std::tuple(1, -7.0, 12.0));  // stored values, no bscale / bzero
 }

@@ -1,15 +1,11 @@
 // Pixel values: scales, conversions, bilinear reads and brightness.
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <limits>
+#include <utility>
 
 #include "support/testsupport.h"
 
-using orbimg::test::At;
-using orbimg::test::Fill;
-using orbimg::test::MakeImage;
-using orbimg::test::SameBits;
+using namespace orbimg::test;
 
 namespace {
 
@@ -23,7 +19,7 @@ double Bilinear(double s00, double s01, double s10, double s11, double dx, doubl
 
 }  // namespace
 
-TEST(Scales, DisplayAndByteValuesAndZeroOutside)
+TEST(Scales, ValuesBytesZeroOutsideAndOneRoundingPerConversion)
 {
     CKelImage img = MakeImage(4, 4);
     img.SetLevel(0, 100.0, 200.0);
@@ -36,13 +32,10 @@ TEST(Scales, DisplayAndByteValuesAndZeroOutside)
     EXPECT_EQ(img.GetPixelBright256f(7, 7), 0.0f);
     EXPECT_EQ(img.To256(50.0f, 0), -127.5f);
     EXPECT_EQ(img.ToRaw(127.5f, 0), 150.0f);
-    const struct {
-        float raw;
-        int byte;
-    } bytes[] = {{150.0f, 127}, {100.0f, 0}, {50.0f, 0}, {200.0f, 255}, {1000.0f, 255}, {199.999f, 254}, {kNan, 0}};
-    for (const auto& c : bytes) {
-        float v = c.raw;
-        EXPECT_EQ(img.GetPixelGray256(&v, 0), c.byte) << c.raw;
+    const std::pair<float, int> bytes[] = {{150.0f, 127},  {100.0f, 0},     {50.0f, 0}, {200.0f, 255},
+                                           {1000.0f, 255}, {199.999f, 254}, {kNan, 0}};
+    for (auto [raw, byte] : bytes) {
+        EXPECT_EQ(img.GetPixelGray256(&raw, 0), byte) << raw;
     }
     float nan = kNan;
     EXPECT_TRUE(std::isnan(img.GetPixelGray256f(&nan, 0)));
@@ -56,15 +49,12 @@ TEST(Scales, DisplayAndByteValuesAndZeroOutside)
     float stored = 0.0f;
     img.SetPixelGray256f(&stored, 63.75f, 0);
     EXPECT_EQ(stored, 125.0f);
-}
 
-TEST(Scales, EachConversionRoundsOnceInItsOwnOrder)
-{
-    // (v - min) / range * 255 in double, then one rounding to float: differs
-    // from the same steps done in float for these values.
-    CKelImage img = MakeImage(1, 1);
+    // Each conversion rounds once in its own order: (v - min) / range * 255
+    // in double, then one rounding to float, differs from the same steps done
+    // in float for these values.
     img.SetLevel(0, 0.1, 1000.3);
-    const float v = 333.333f;
+    v = 333.333f;
     const double want = (static_cast<double>(v) - 0.1) / (1000.3 - 0.1) * 255.0;
     EXPECT_TRUE(SameBits(img.To256(v, 0), static_cast<float>(want)));
     EXPECT_FALSE(SameBits((v - 0.1f) / (1000.3f - 0.1f) * 255.0f, static_cast<float>(want)));

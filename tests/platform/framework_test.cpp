@@ -111,7 +111,7 @@ TEST(ThreadIndex, DistinctWhileAliveAndGivenBack)
     constexpr int kThreads = 8;
     std::vector<int> seen(kThreads, -1);
     std::atomic<int> ready{0};
-    std::vector<std::thread> threads;
+    std::vector<std::jthread> threads;
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&, t] {
             seen[static_cast<std::size_t>(t)] = CParallel::GetThreadNum();
@@ -121,9 +121,7 @@ TEST(ThreadIndex, DistinctWhileAliveAndGivenBack)
             }
         });
     }
-    for (auto& th : threads) {
-        th.join();
-    }
+    threads.clear();  // joins them
     std::set<int> distinct(seen.begin(), seen.end());
     distinct.insert(mine);
     EXPECT_EQ(distinct.size(), static_cast<std::size_t>(kThreads + 1));
@@ -132,12 +130,9 @@ TEST(ThreadIndex, DistinctWhileAliveAndGivenBack)
 
     // Indices are given back: many short-lived threads never run out.
     for (int round = 0; round < 3 * max / kThreads; ++round) {
-        std::vector<std::thread> batch;
+        std::vector<std::jthread> batch;  // joined at the end of the round
         for (int t = 0; t < kThreads; ++t) {
             batch.emplace_back([] { EXPECT_LT(CParallel::GetThreadNum(), CParallel::GetMaxThreads()); });
-        }
-        for (auto& th : batch) {
-            th.join();
         }
     }
 }

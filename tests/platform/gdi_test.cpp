@@ -1,6 +1,5 @@
 // GDI and global-memory stand-ins: validation, ownership rules and leak counts.
-#include <gtest/gtest.h>
-
+#include <cstring>
 #include <vector>
 
 #include "support/testsupport.h"
@@ -9,14 +8,10 @@ namespace {
 
 std::vector<unsigned char> Header(int width, int height, int bits)
 {
-    std::vector<unsigned char> block(sizeof(BITMAPINFOHEADER) + 256 * sizeof(RGBQUAD), 0);
-    auto* h = reinterpret_cast<BITMAPINFOHEADER*>(block.data());
-    h->biSize = sizeof(BITMAPINFOHEADER);
-    h->biWidth = width;
-    h->biHeight = height;
-    h->biPlanes = 1;
-    h->biBitCount = static_cast<WORD>(bits);
-    h->biCompression = BI_RGB;
+    const BITMAPINFOHEADER h{
+        sizeof(BITMAPINFOHEADER), width, height, 1, static_cast<WORD>(bits), BI_RGB, 0, 0, 0, 0, 0};
+    std::vector<unsigned char> block(sizeof h + 256 * sizeof(RGBQUAD), 0);
+    std::memcpy(block.data(), &h, sizeof h);
     return block;
 }
 
@@ -41,17 +36,29 @@ TEST_F(GdiTest, WindowDepthReachesCompatibleDc)
     EXPECT_EQ(GetDeviceCaps(memory, BITSPIXEL), 0);
 }
 
-TEST_F(GdiTest, DibSectionBitsZeroedAndSelectedBitmapKept)
+TEST_F(GdiTest, DibSectionsRefusedZeroedAndSelectedBitmapKept)
 {
-    auto header = Header(3, 2, 24);
+    const int shapes[][3] = {{0, 5, 32}, {5, 5, 12}, {100000, 100000, 32}};  // no width, no such depth, 40 GB
+    for (const auto& s : shapes) {
+        void* bits = reinterpret_cast<void*>(1);
+        auto header = Header(s[0], s[1], s[2]);
+        EXPECT_EQ(Dib(header, &bits), nullptr) << s[0] << "x" << s[1] << "x" << s[2];
+        EXPECT_EQ(bits, nullptr);
+    }
+    EXPECT_EQ(CreateDIBSection(nullptr, nullptr, 0, nullptr, nullptr, 0), nullptr);
+    // One pixel of one bit still takes a 4-byte row; bits are zeroed.
+    auto header = Header(1, 1, 1);
     void* bits = nullptr;
     HBITMAP bm = Dib(header, &bits);
     ASSERT_NE(bm, nullptr);
-    ASSERT_NE(bits, nullptr);
+    EXPECT_EQ(static_cast<const unsigned char*>(bits)[3], 0);
+    EXPECT_TRUE(DeleteObject(bm));
+    header = Header(3, 2, 24);
+    bm = Dib(header, &bits);
+    ASSERT_NE(bm, nullptr);
     const auto* b = static_cast<const unsigned char*>(bits);
-    for (int i = 0; i < 12 * 2; ++i) {  // stride 12
-        EXPECT_EQ(b[i], 0);
-    }
+    EXPECT_EQ(std::vector<unsigned char>(b, b + 12 * 2), std::vector<unsigned char>(24, 0));  // stride 12
+
     CDC dc;
     ASSERT_TRUE(dc.Attach(CreateCompatibleDC(nullptr)));
     HDC extra = CreateCompatibleDC(nullptr);
@@ -64,25 +71,6 @@ TEST_F(GdiTest, DibSectionBitsZeroedAndSelectedBitmapKept)
     EXPECT_FALSE(DeleteObject(bm));
 }
 
-TEST_F(GdiTest, DibSectionSizesAndFailuresWithoutLeaks)
-{
-    const int shapes[][3] = {{0, 5, 32}, {5, 5, 12}, {100000, 100000, 32}};  // no width, no such depth, 40 GB
-    for (const auto& s : shapes) {
-        void* bits = reinterpret_cast<void*>(1);
-        auto header = Header(s[0], s[1], s[2]);
-        EXPECT_EQ(Dib(header, &bits), nullptr) << s[0] << "x" << s[1] << "x" << s[2];
-        EXPECT_EQ(bits, nullptr);
-    }
-    // One pixel of one bit still takes a 4-byte row.
-    auto header = Header(1, 1, 1);
-    void* bits = nullptr;
-    HBITMAP one = Dib(header, &bits);
-    ASSERT_NE(one, nullptr);
-    EXPECT_EQ(static_cast<const unsigned char*>(bits)[3], 0);
-    EXPECT_TRUE(DeleteObject(one));
-    EXPECT_EQ(CreateDIBSection(nullptr, nullptr, 0, nullptr, nullptr, 0), nullptr);
-}
-
 TEST_F(GdiTest, GlobalBlocksLockAndFill)
 {
     HGLOBAL zero = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 10);
@@ -92,10 +80,8 @@ TEST_F(GdiTest, GlobalBlocksLockAndFill)
     EXPECT_EQ(GlobalSize(zero), 10u);
     auto* z = static_cast<unsigned char*>(GlobalLock(zero));
     auto* r = static_cast<unsigned char*>(GlobalLock(raw));
-    for (int i = 0; i < 10; ++i) {
-        EXPECT_EQ(z[i], 0);
-        EXPECT_EQ(r[i], 0xCD);  // unwritten bytes are visible
-    }
+    EXPECT_EQ(std::vector<unsigned char>(z, z + 10), std::vector<unsigned char>(10, 0));
+    EXPECT_EQ(std::vector<unsigned char>(r, r + 10), std::vector<unsigned char>(10, 0xCD));  // unwritten bytes show
     EXPECT_EQ(GlobalLock(zero), z);
     EXPECT_TRUE(GlobalUnlock(zero));   // still locked once
     EXPECT_FALSE(GlobalUnlock(zero));  // now unlocked

@@ -2,8 +2,6 @@
 // chosen so that any other order or rounding shows in the last bit: values
 // over 40 binades, terms half way between two steps of the running sum,
 // sums that cross binades both ways, NaN and infinities.
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -33,13 +31,6 @@ struct Case {
 
 const float kNaN = std::numeric_limits<float>::quiet_NaN();
 const float kInf = std::numeric_limits<float>::infinity();
-
-float Spread(std::mt19937& rng, int lowExponent, int highExponent)
-{
-    std::uniform_real_distribution<float> mantissa(1.0f, 2.0f);
-    std::uniform_int_distribution<int> exponent(lowExponent, highExponent);
-    return std::ldexp(mantissa(rng), exponent(rng));
-}
 
 const Case kCases[] = {
     {"Magnitudes", {}, [](std::mt19937& rng, int, int c) { return c % 97 == 5 ? kNaN : Spread(rng, -20, 20); }},
@@ -84,47 +75,31 @@ const Case kCases[] = {
      }},
 };
 
-/// The plain loop, written out here.
-void PlainSum(const std::vector<std::vector<float>>& rows, const SumTerms& t, double& sum, long long& count)
-{
-    sum = 0.0;
-    count = 0;
-    for (const auto& row : rows) {
-        for (const float v : row) {
-            const bool skip = t.skipNaN && v != v;
-            const double x = static_cast<double>(v);
-            const double term = t.squares ? (x - t.center) * (x - t.center) : x;
-            sum += skip ? 0.0 : term;
-            count += skip ? 0 : 1;
-        }
-    }
-}
-
-class OrderedSumTest : public ::testing::TestWithParam<Case> {
-protected:
-    void TearDown() override { CVmManager::SetCurrentSwapSize(0); }
-};
+using OrderedSumTest = SwapSizeReset<Case>;
 
 TEST_P(OrderedSumTest, SameBitsAsThePlainLoop)
 {
+    // The rows, and the plain loop over them.
+    const SumTerms& t = GetParam().terms;
     std::mt19937 rng(7);
     std::vector<std::vector<float>> rows(kRows, std::vector<float>(kWidth));
+    std::vector<const float*> pointers;
+    double expected = 0.0;
+    long long count = 0;
     for (int r = 0; r < kRows; ++r) {
         for (int c = 0; c < kWidth; ++c) {
             rows[r][c] = GetParam().value(rng, r, c);
+            const double x = static_cast<double>(rows[r][c]);
+            const bool skip = t.skipNaN && x != x;
+            expected += skip ? 0.0 : (t.squares ? (x - t.center) * (x - t.center) : x);
+            count += skip ? 0 : 1;
         }
-    }
-    double expected = 0.0;
-    long long count = 0;
-    PlainSum(rows, GetParam().terms, expected, count);
-    std::vector<const float*> pointers;
-    for (const auto& row : rows) {
-        pointers.push_back(row.data());
+        pointers.push_back(rows[r].data());
     }
     pointers.insert(pointers.begin() + 30, nullptr);  // a row that does not exist adds nothing
     for (const long long swap : {0, 1 << 20}) {
         CVmManager::SetCurrentSwapSize(swap);
-        OrderedSum sum(GetParam().terms);
+        OrderedSum sum(t);
         sum.AddRows(pointers.data(), 40, kWidth);  // in two calls
         sum.AddRows(pointers.data() + 40, kRows + 1 - 40, kWidth);
         EXPECT_TRUE(SameBits(sum.Value(), expected))

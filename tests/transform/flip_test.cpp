@@ -12,21 +12,16 @@ CImgFlip FlipOf(const CKelImage& image, int mode)
 
 TEST(Flip, BothModesAndUnknownOnes)
 {
-    CKelImage image = MakeImage(3, 2, 3);
-    for (int p = 0; p < 3; ++p) {
-        Fill(image, p, [p](int x, int y) { return static_cast<float>(100 * p + 10 * y + x); });
-    }
+    CKelImage image = Numbered(3, 2, 3);
     image.SetStdCtr(1.5, 0.5);
     const CImgFlip vertical = FlipOf(image, 0);
     const CImgFlip horizontal = FlipOf(image, 1);
-    for (int p = 0; p < 3; ++p) {
-        for (int y = 0; y < 2; ++y) {
-            for (int x = 0; x < 3; ++x) {
-                EXPECT_EQ(At(vertical, x, y, p), At(image, x, 1 - y, p));
-                EXPECT_EQ(At(horizontal, x, y, p), At(image, 2 - x, y, p));
-            }
-        }
-    }
+    CKelImage rows = image;
+    Fill(rows, [&image](int x, int y, int p) { return At(image, x, 1 - y, p); });
+    CKelImage columns = image;
+    Fill(columns, [&image](int x, int y, int p) { return At(image, 2 - x, y, p); });
+    EXPECT_TRUE(SameImage(vertical, rows));
+    EXPECT_TRUE(SameImage(horizontal, columns));
     EXPECT_EQ(vertical.GetStdCtr().x, 1.5);  // the points stay
     EXPECT_EQ(horizontal.GetStdCtr().y, 0.5);
     EXPECT_TRUE(SameImage(FlipOf(RandomImage(1, 6, 1, 3), 1), RandomImage(1, 6, 1, 3)));

@@ -75,10 +75,7 @@ CKelImage Source()
     return src;
 }
 
-class TransformParallel : public ::testing::TestWithParam<Operation> {
-protected:
-    void TearDown() override { CVmManager::SetCurrentSwapSize(0); }
-};
+using TransformParallel = SwapSizeReset<Operation>;
 
 // The same bits with the row bands on every core and with the serial loop
 // (part of the store swapped out), from a separate source and in place.
@@ -119,10 +116,7 @@ TEST_P(TransformParallel, FreshObjectMatchesACopyFirst)
          {static_cast<const CKelImage*>(nullptr), &smaller, resized ? &previous : nullptr}) {
         const CKelImage fresh = GetParam().apply(prepared, &src, false);
         EXPECT_TRUE(SameImage(fresh, copied)) << names[i++];
-        for (int p = 0; p < 3; ++p) {
-            EXPECT_EQ(fresh.GetLevelMin(p), copied.GetLevelMin(p));
-            EXPECT_EQ(fresh.GetLevelMax(p), copied.GetLevelMax(p));
-        }
+        EXPECT_EQ(LevelList(fresh), LevelList(copied));
         EXPECT_EQ(fresh.GetStdCtr().x, copied.GetStdCtr().x);
     }
 }
@@ -161,8 +155,7 @@ void Resets(const CKelImage& src, const Run& run)
         op.SetStdCtr(3.0, 4.0);
         CKelImage source = src;
         EXPECT_EQ(run(op, &source, fails), fails ? 0 : 1);
-        EXPECT_EQ(op.GetStdCtr().x, -1.0);
-        EXPECT_EQ(op.GetStdCtr().y, -1.0);
+        EXPECT_EQ(std::pair(op.GetStdCtr().x, op.GetStdCtr().y), std::pair(-1.0, -1.0));
         EXPECT_EQ(op.GetLevelMax(1), 20.0);
         EXPECT_TRUE(!fails || SameImage(op, src));
         EXPECT_EQ(Locks(op), 0);

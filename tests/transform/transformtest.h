@@ -1,15 +1,10 @@
-// Helpers for the transform tests: random images, NaN-aware sample
-// comparison and lock counts.
+// Helpers for the transform tests: random images and lock counts.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cmath>
-#include <cstdint>
 #include <limits>
 #include <random>
-#include <vector>
 
 #include "support/testsupport.h"
 
@@ -41,37 +36,12 @@ inline CKelImage RandomImage(int width, int height, int planes, unsigned seed, b
     std::uniform_int_distribution<int> pick(0, 29);
     const float kinds[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(), -0.0f,
                            0.0f};
-    for (int p = 0; p < planes; ++p) {
-        Fill(image, p, [&](int, int) {
-            const float v = value(rng);
-            const int k = specials ? pick(rng) : 4;
-            return k < 4 ? kinds[k] : v;
-        });
-    }
+    Fill(image, [&](int, int, int) {
+        const float v = value(rng);
+        const int k = specials ? pick(rng) : 4;
+        return k < 4 ? kinds[k] : v;
+    });
     return image;
-}
-
-/// Equal bits, or both NaN (a NaN's payload is not part of the result).
-inline bool SameSample(float a, float b) { return (std::isnan(a) && std::isnan(b)) || SameBits(a, b); }
-
-/// Every sample of every plane the same (SameSample); reports the first
-/// difference.
-inline ::testing::AssertionResult SameImage(const CKelImage& a, const CKelImage& b)
-{
-    if (a.GetWidth() != b.GetWidth() || a.GetHeight() != b.GetHeight() || a.GetPlanes() != b.GetPlanes()) {
-        return ::testing::AssertionFailure() << "geometry differs";
-    }
-    for (int p = 0; p < a.GetPlanes(); ++p) {
-        const std::vector<float> sa = Samples(a, p);
-        const std::vector<float> sb = Samples(b, p);
-        const auto [ia, ib] = std::mismatch(sa.begin(), sa.end(), sb.begin(), SameSample);
-        if (ia != sa.end()) {
-            const auto i = ia - sa.begin();
-            return ::testing::AssertionFailure() << "(" << i % a.GetWidth() << ", " << i / a.GetWidth() << ", plane "
-                                                 << p << "): " << *ia << " vs " << *ib;
-        }
-    }
-    return ::testing::AssertionSuccess();
 }
 
 }  // namespace orbimg::test
