@@ -6,7 +6,10 @@
 // build gives the same bits.
 #include "platform/orderedsum.h"
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
+#include <vector>
 
 #include "platform/rowbands.h"
 
@@ -67,23 +70,43 @@ double Rough(const float* v, int n, double center)
     return sum;
 }
 
-/// One term on the grid: rounded into pos or neg; wrong where the route
-/// does not take it.
+/// One vector of terms on the grid: rounded into pos or neg; wrong where the
+/// route does not take it; tie where a term lies half way between two
+/// integers, odd where its rounded integer is odd.
 template <class D, class V = hn::Vec<D>, class M = hn::Mask<D>>
-HWY_INLINE void OnGrid(D d, V t, V scale, V& pos, V& neg, M& wrong, M& tie)
+HWY_INLINE void OnGrid(D d, V t, V scale, V& pos, V& neg, M& wrong, M& tie, M& odd)
 {
+    const hn::RebindToUnsigned<D> du;
     const V q = hn::Mul(t, scale);
-    const V rounded = hn::Sub(hn::Add(q, hn::Set(d, kRound)), hn::Set(d, kRound));
+    // In [2^52, 2^53) the spacing is 1: the low bit of the sum is the
+    // parity of the rounded integer (kRound is even).
+    const V big = hn::Add(q, hn::Set(d, kRound));
+    const V rounded = hn::Sub(big, hn::Set(d, kRound));
     const V rest = hn::Sub(q, rounded);  // exact
     const M taken = hn::Lt(hn::Abs(q), hn::Set(d, kLargest));
     wrong = hn::Or(wrong, hn::Not(taken));
-    tie = hn::Or(tie, hn::Or(hn::Eq(rest, hn::Set(d, 0.5)), hn::Eq(rest, hn::Set(d, -0.5))));
+    tie = hn::Or(hn::Eq(rest, hn::Set(d, 0.5)), hn::Eq(rest, hn::Set(d, -0.5)));
+    odd = hn::RebindMask(d, hn::Ne(hn::And(hn::BitCast(du, big), hn::Set(du, 1)), hn::Zero(du)));
     pos = hn::Add(pos, hn::Max(rounded, hn::Zero(d)));
     neg = hn::Add(neg, hn::Min(rounded, hn::Zero(d)));
 }
 
+/// Sets the bits of lanes [at, at + lanes) of a bit row from a mask.
+template <class D, class M = hn::Mask<D>>
+HWY_INLINE void PutBits(D d, M mask, int at, std::uint64_t* bits)
+{
+    std::uint8_t bytes[8] = {};
+    hn::StoreMaskBits(d, mask, bytes);
+    std::uint64_t word = 0;
+    for (std::size_t k = 0; k < (hn::Lanes(d) + 7) / 8; ++k) {
+        word |= static_cast<std::uint64_t>(bytes[k]) << (8 * k);
+    }
+    bits[at / 64] |= word << (at % 64);
+}
+
 template <bool kSquares, bool kSkipNaN>
-int Grid(const float* v, int n, double center, double scale, double& plus, double& minus)
+int Grid(const float* v, int n, double center, double scale, double& plus, double& minus, std::uint64_t* ties,
+         std::uint64_t* odds)
 {
     const hn::ScalableTag<double> d;
     const int lanes = static_cast<int>(hn::Lanes(d));
@@ -92,25 +115,33 @@ int Grid(const float* v, int n, double center, double scale, double& plus, doubl
     auto pos = hn::Zero(d);
     auto neg = hn::Zero(d);
     auto wrong = hn::FirstN(d, 0);
-    auto tie = hn::FirstN(d, 0);
+    auto anyTie = hn::FirstN(d, 0);
+    auto tie = anyTie;
+    auto odd = anyTie;
     int i = 0;
     for (; i + lanes <= n; i += lanes) {
-        OnGrid(d, Terms<kSquares, kSkipNaN>(d, v + i, c), s, pos, neg, wrong, tie);
+        OnGrid(d, Terms<kSquares, kSkipNaN>(d, v + i, c), s, pos, neg, wrong, tie, odd);
+        anyTie = hn::Or(anyTie, tie);
+        PutBits(d, tie, i, ties);
+        PutBits(d, odd, i, odds);
     }
     if (i < n) {
-        // The last values, the other lanes +0.0.
+        // The last values, the other lanes +0.0 (even, no tie).
         HWY_ALIGN float tail[HWY_MAX_BYTES / sizeof(double)] = {};
         for (int k = 0; i + k < n; ++k) {
             tail[k] = v[i + k];
         }
         const auto t = Terms<kSquares, kSkipNaN>(d, tail, c);
-        OnGrid(d, hn::IfThenElseZero(hn::FirstN(d, static_cast<std::size_t>(n - i)), t), s, pos, neg, wrong, tie);
+        OnGrid(d, hn::IfThenElseZero(hn::FirstN(d, static_cast<std::size_t>(n - i)), t), s, pos, neg, wrong, tie, odd);
+        anyTie = hn::Or(anyTie, tie);
+        PutBits(d, tie, i, ties);
+        PutBits(d, odd, i, odds);
     }
     // Sums of integers of one sign: exact while below 2^53, and at least
     // 2^53 once the exact sum reaches it, so the caller's checks see it.
     plus = hn::GetLane(hn::SumOfLanes(d, pos));
     minus = hn::GetLane(hn::SumOfLanes(d, neg));
-    return !hn::AllFalse(d, wrong) ? 0 : (hn::AllFalse(d, tie) ? 1 : 2);
+    return !hn::AllFalse(d, wrong) ? 0 : (hn::AllFalse(d, anyTie) ? 1 : 2);
 }
 
 }  // namespace
@@ -131,21 +162,24 @@ double RoughRow(const float* v, int n, double center, int mode)
     }
 }
 
-/// The terms of v[0 .. n - 1] as integers in units 1 / scale: the sums of
-/// the positive and of the negative ones, and 1; 0 when a term is not
-/// finite or too large; 2 (sums not given) when a term lies half way
-/// between two integers.
-int GridRow(const float* v, int n, double center, double scale, int mode, double& plus, double& minus)
+/// The terms of v[0 .. n - 1] as integers in units 1 / scale, each rounded
+/// to nearest, ties to even: the sums of the positive and of the negative
+/// ones, and 1; 0 when a term is not finite or too large; 2 when a term
+/// lies half way between two integers. Bit i of ties (of odds) is set when
+/// term i is such a tie (rounds to an odd integer); both rows of
+/// (n + 63) / 64 words start at zero.
+int GridRow(const float* v, int n, double center, double scale, int mode, double& plus, double& minus,
+            std::uint64_t* ties, std::uint64_t* odds)
 {
     switch (mode) {
     case 0:
-        return Grid<false, false>(v, n, center, scale, plus, minus);
+        return Grid<false, false>(v, n, center, scale, plus, minus, ties, odds);
     case 1:
-        return Grid<true, false>(v, n, center, scale, plus, minus);
+        return Grid<true, false>(v, n, center, scale, plus, minus, ties, odds);
     case 2:
-        return Grid<false, true>(v, n, center, scale, plus, minus);
+        return Grid<false, true>(v, n, center, scale, plus, minus, ties, odds);
     default:
-        return Grid<true, true>(v, n, center, scale, plus, minus);
+        return Grid<true, true>(v, n, center, scale, plus, minus, ties, odds);
     }
 }
 
@@ -203,56 +237,51 @@ long long CountOf(const float* v, int n, const SumTerms& terms)
 /// The kernels' mode: bit 0 squares, bit 1 skipNaN.
 int Mode(const SumTerms& terms) { return (terms.squares ? 1 : 0) | (terms.skipNaN ? 2 : 0); }
 
-/// A row with terms half way between two integers (ties), on this thread.
+/// The ties of a row on the grid (GridRow gave 2), from its bit rows.
 /// RN(s + t) at a tie takes the even one of the two neighbours, so after a
 /// tie the running sum is even (in units) whatever it was: only the first
 /// tie depends on the sum the row starts from, through the parity of the
-/// start plus the integers before it. Sums hold every other integer;
-/// `firstSign` (+-1) is what the first tie adds when that parity is odd,
-/// `prefixOdd` the parity of the integers before it. False when a term is
-/// not finite or too large.
+/// start plus the integers before it. Every later tie where the sum is odd
+/// moves its integer one unit toward the term, in plus or minus by the sign
+/// of the step it becomes. `firstSign` (+-1) is what the first tie adds when
+/// that parity is odd, `prefixOdd` the parity of the integers before it.
 struct TieRow {
-    double plus = 0.0;
-    double minus = 0.0;
     int firstSign = 0;
     bool prefixOdd = false;
 };
 
 template <bool kSquares, bool kSkipNaN>
-bool GridWithTies(const float* v, int n, double center, double scale, TieRow& row)
+TieRow ApplyTies(const float* v, int n, double center, double scale, const std::uint64_t* ties,
+                 const std::uint64_t* odds, double& plus, double& minus)
 {
     constexpr double kRoundScalar = 0x1.8p52;
-    constexpr double kLargestScalar = 0x1p50;
+    TieRow row;
     bool seen = false;
     bool odd = false;  // parity of the integers so far (before the first tie), or of the sum after it
-    for (int i = 0; i < n; ++i) {
-        const double q = Term<kSquares, kSkipNaN>(v[i], center) * scale;
-        if (!(std::fabs(q) < kLargestScalar)) {
-            return false;
-        }
-        const double rounded = (q + kRoundScalar) - kRoundScalar;
-        const double rest = q - rounded;
-        double step = rounded;
-        if (rest == 0.5 || rest == -0.5) {
-            // rounded is even here (ties to even).
+    for (int w = 0; w < (n + 63) / 64; ++w) {
+        std::uint64_t left = ties[w];
+        std::uint64_t from = ~std::uint64_t{0};  // the bits not yet taken into odd
+        while (left != 0) {
+            const int bit = std::countr_zero(left);
+            const std::uint64_t below = (std::uint64_t{1} << bit) - 1;
+            odd = odd != ((std::popcount(odds[w] & from & below) & 1) != 0);
+            const double q = Term<kSquares, kSkipNaN>(v[w * 64 + bit], center) * scale;
+            const double rounded = (q + kRoundScalar) - kRoundScalar;  // even
+            const int sign = q - rounded > 0.0 ? 1 : -1;
             if (!seen) {
                 seen = true;
-                row.firstSign = rest > 0.0 ? 1 : -1;
+                row.firstSign = sign;
                 row.prefixOdd = odd;
             } else if (odd) {
-                step += rest > 0.0 ? 1.0 : -1.0;
+                (rounded + sign > 0.0 ? plus : minus) += sign;
             }
             odd = false;
-        } else {
-            odd = odd != ((static_cast<long long>(rounded) & 1) != 0);
+            from = ~(below | (std::uint64_t{1} << bit));
+            left &= left - 1;
         }
-        if (step > 0.0) {
-            row.plus += step;
-        } else {
-            row.minus += step;
-        }
+        odd = odd != ((std::popcount(odds[w] & from) & 1) != 0);
     }
-    return true;
+    return row;
 }
 
 /// The binade of a finite non-zero s inside the range the integer route
@@ -335,25 +364,23 @@ void OrderedSum::AddRows(const float* const* rows, int count, int width)
     ForRowBands(
         0, count,
         [&](int begin, int end) {
+            const std::size_t words = (static_cast<std::size_t>(width) + 63) / 64;
+            std::vector<std::uint64_t> bits;
             for (int r = begin; r < end; ++r) {
                 if (m_exponent[r] == kNoGuess) {
                     continue;
                 }
+                bits.assign(2 * words, 0);
                 const double scale = std::ldexp(1.0, 52 - m_exponent[r]);
                 const int grid = HWY_DYNAMIC_DISPATCH(GridRow)(rows[r], width, m_terms.center, scale, Mode(m_terms),
-                                                               m_plus[r], m_minus[r]);
+                                                               m_plus[r], m_minus[r], bits.data(), bits.data() + words);
                 m_first[r] = 0;
                 if (grid == 2) {
-                    TieRow tie;
-                    const bool ok = WithTerms(m_terms, [&]<bool kSquares, bool kSkipNaN>() {
-                        return GridWithTies<kSquares, kSkipNaN>(rows[r], width, m_terms.center, scale, tie);
+                    const TieRow tie = WithTerms(m_terms, [&]<bool kSquares, bool kSkipNaN>() {
+                        return ApplyTies<kSquares, kSkipNaN>(rows[r], width, m_terms.center, scale, bits.data(),
+                                                             bits.data() + words, m_plus[r], m_minus[r]);
                     });
-                    m_plus[r] = tie.plus;
-                    m_minus[r] = tie.minus;
                     m_first[r] = tie.firstSign * (tie.prefixOdd ? 2 : 1);
-                    if (!ok) {
-                        m_exponent[r] = kNoGuess;
-                    }
                 } else if (grid == 0) {
                     m_exponent[r] = kNoGuess;
                 }

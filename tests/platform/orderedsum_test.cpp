@@ -1,7 +1,8 @@
-// Ordered sums on every core against the plain loop `sum += term`, on terms
-// chosen so that any other order or rounding shows in the last bit: values
-// over 40 binades, terms half way between two steps of the running sum,
-// sums that cross binades both ways, NaN and infinities.
+// Ordered sums in every build of the kernels and on every core against the
+// plain loop `sum += term`, on terms chosen so that any other order or
+// rounding shows in the last bit: values over 40 binades, terms half way
+// between two steps of the running sum, sums that cross binades both ways,
+// NaN and infinities.
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "platform/orderedsum.h"
+#include "platform/simd.h"
 #include "support/testsupport.h"
 
 namespace orbimg::test {
@@ -97,14 +99,17 @@ TEST_P(OrderedSumTest, SameBitsAsThePlainLoop)
         pointers.push_back(rows[r].data());
     }
     pointers.insert(pointers.begin() + 30, nullptr);  // a row that does not exist adds nothing
-    for (const long long swap : {0, 1 << 20}) {
-        CVmManager::SetCurrentSwapSize(swap);
-        OrderedSum sum(t);
-        sum.AddRows(pointers.data(), 40, kWidth);  // in two calls
-        sum.AddRows(pointers.data() + 40, kRows + 1 - 40, kWidth);
-        EXPECT_TRUE(SameBits(sum.Value(), expected))
-            << (swap ? "serial " : "parallel ") << sum.Value() << " != " << expected;
-        EXPECT_EQ(sum.Count(), count);
+    for (const std::int64_t target : simd::Targets()) {
+        const simd::ForceTarget force(target);
+        for (const long long swap : {0, 1 << 20}) {
+            CVmManager::SetCurrentSwapSize(swap);
+            OrderedSum sum(t);
+            sum.AddRows(pointers.data(), 40, kWidth);  // in two calls
+            sum.AddRows(pointers.data() + 40, kRows + 1 - 40, kWidth);
+            EXPECT_TRUE(SameBits(sum.Value(), expected))
+                << simd::TargetName(target) << (swap ? " serial " : " parallel ") << sum.Value() << " != " << expected;
+            EXPECT_EQ(sum.Count(), count);
+        }
     }
 }
 
