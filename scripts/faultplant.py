@@ -225,6 +225,10 @@ FAULTS = [
      "histogram bars scaled one row short of the plot height"),
     ("finder-plateau", "tool", "tools/orbimg/src/starfinder.cpp", "peak = peak && !(right && row[x + 1] > v);",
      "peak = peak && !(right && row[x + 1] >= v);", "a flat-topped peak has no maximum"),
+    ("stars-lum-rows", "tool", "tools/orbimg/src/starfinder.cpp", "parallel_for(0, image.GetHeight(),",
+     "parallel_for(1, image.GetHeight(),", "in-place luminance leaves the top row red"),
+    ("stars-lum-plane", "tool", "tools/orbimg/src/cmd_stars.cpp", "params.plane = 0;", "params.plane = -1;",
+     "stars --auto on a colour frame detects on the luminance of its luminance"),
 ]
 
 

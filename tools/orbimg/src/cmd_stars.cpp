@@ -4,6 +4,7 @@
 #include "commands.h"
 #include "imagefile.h"
 #include "safeoutput.h"
+#include "starfinder.h"
 #include "text.h"
 
 namespace orbimg::tool {
@@ -65,13 +66,18 @@ void WriteDetectedCsv(const std::string& path, const StarReport& report, int cou
     });
 }
 
-/// stars --auto: the library's detector over the whole frame.
+/// stars --auto: the library's detector over the whole frame (a colour
+/// frame's red plane is overwritten by the luminance it reads).
 StarReport RunDetector(const StarsPlan& plan, ImageFile& file, double saturation, Context& ctx)
 {
     CKelImage& image = *file.image;
     const int height = image.GetHeight();
+    // The detector reads the luminance only: made in place of the red plane,
+    // so the colour frame and a luminance are never held side by side.
+    LuminanceIntoPlane0(image);
     CStarField field(&image);
     StarParams params;
+    params.plane = 0;
     params.saturation = std::isfinite(saturation) ? saturation : std::nan("");
     field.Detect(params);
     StarReport report;

@@ -70,6 +70,15 @@ bool Saturated(const CKelImage& image, int x, int y, double saturation)
     return false;
 }
 
+/// The luminance of one row; `out` may be `r` (each sample is read before it is written).
+void LuminanceRow(const float* r, const float* g, const float* b, float* out, int width)
+{
+    for (int x = 0; x < width; ++x) {
+        out[x] =
+            static_cast<float>(CKelImage::kBrightG * g[x] + CKelImage::kBrightR * r[x] + CKelImage::kBrightB * b[x]);
+    }
+}
+
 }  // namespace
 
 std::vector<float> StarSignal(const CKelImage& image, int plane)
@@ -86,15 +95,22 @@ std::vector<float> StarSignal(const CKelImage& image, int plane)
             std::copy(in, in + width, out);
             continue;
         }
-        const float* r = image.GetImageAdr(0, y, 0, 1, nullptr);
-        const float* g = image.GetImageAdr(0, y, 1, 1, nullptr);
-        const float* b = image.GetImageAdr(0, y, 2, 1, nullptr);
-        for (int x = 0; x < width; ++x) {
-            out[x] = static_cast<float>(CKelImage::kBrightG * g[x] + CKelImage::kBrightR * r[x] +
-                                        CKelImage::kBrightB * b[x]);
-        }
+        LuminanceRow(image.GetImageAdr(0, y, 0, 1, nullptr), image.GetImageAdr(0, y, 1, 1, nullptr),
+                     image.GetImageAdr(0, y, 2, 1, nullptr), out, width);
     }
     return s;
+}
+
+void LuminanceIntoPlane0(CKelImage& image)
+{
+    if (image.GetPlanes() < 3) {
+        return;
+    }
+    const int width = image.GetWidth();
+    Concurrency::parallel_for(0, image.GetHeight(), [&](int y) {
+        float* r = image.GetImageAdr(0, y, 0, 0, nullptr);
+        LuminanceRow(r, image.GetImageAdr(0, y, 1, 1, nullptr), image.GetImageAdr(0, y, 2, 1, nullptr), r, width);
+    });
 }
 
 std::vector<StarCandidate> FindStarCandidates(const CKelImage& image, const StarSearch& search)

@@ -45,6 +45,11 @@ struct StarSearch {
 
 /// The signal searched: width x height floats, row-major.
 std::vector<float> StarSignal(const CKelImage& image, int plane);
+/// Replaces plane 0 of a colour image by its luminance, StarSignal(image, -1)
+/// to the bit, row by row in place (rows in parallel), so that no second
+/// frame is made; planes 1 and 2 are left as they were. A mono image is
+/// left unchanged.
+void LuminanceIntoPlane0(CKelImage& image);
 
 /// The `count` brightest isolated, unsaturated local maxima above the
 /// threshold, brightest first (equal values in row order). Brightness is the
