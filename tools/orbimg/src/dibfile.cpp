@@ -11,8 +11,10 @@
 #include <functional>
 #include <initializer_list>
 #include <limits>
+#include <span>
 #include <utility>
 
+#include "literaldeflate.h"
 #include "safeoutput.h"
 #include "tool.h"
 
@@ -76,9 +78,10 @@ struct PngRows {
 //
 // The picture is filtered row by row (filter Sub: each byte less the one a
 // pixel to its left, which compresses noisy sky as well as any other filter
-// and costs one subtraction) and compressed by zlib in bands of rows on
-// every core: each band is a raw deflate stream ended by a sync flush (the
-// last one by the final block), so the bands joined in order are one
+// and costs one subtraction) and compressed in bands of rows on every core
+// (by zlib, or at level 1 on a noisy band by literaldeflate.h): each band is
+// raw deflate blocks ended by a sync flush's empty stored block (the last
+// one by the final block), so the bands joined in order are one
 // deflate stream, behind the zlib header and before the Adler-32 of the
 // whole (joined from the bands' with adler32_combine). The bands are fixed
 // by the rows alone, so the file has the same bytes on any number of cores.
@@ -129,18 +132,18 @@ struct PngBand {
     bool failed = false;
 };
 
-/// zlib's strategy at level 1 for a band of filtered rows: matching runs
-/// (Z_RLE) where at least a quarter of the bytes repeat the two before them
-/// (flat areas: plots, clipped sky), else coding the bytes alone
-/// (Z_HUFFMAN_ONLY), which on noisy sky is as small and about 30 % faster.
-int LevelOneStrategy(const std::vector<unsigned char>& bytes)
+/// True when a band of filtered rows is flat: at least a quarter of its
+/// bytes repeat the two before them (plots, clipped sky). Level 1 matches its
+/// runs (zlib's Z_RLE) then, and codes the bytes alone otherwise (noisy sky,
+/// where matches gain nothing).
+bool Flat(std::span<const unsigned char> bytes)
 {
     std::size_t repeats = 0;
     for (std::size_t i = 2; i < bytes.size(); ++i) {
         repeats +=
             static_cast<std::size_t>(bytes[i] == bytes[i - 1]) & static_cast<std::size_t>(bytes[i] == bytes[i - 2]);
     }
-    return repeats * 4 >= bytes.size() ? Z_RLE : Z_HUFFMAN_ONLY;
+    return repeats * 4 >= bytes.size();
 }
 
 /// Filters rows y0 .. y1 - 1 into one buffer and deflates it; `last` ends
@@ -151,7 +154,10 @@ void DeflateBand(const PngRows& rows, int level, int y0, int y1, bool last, PngB
     const std::size_t bpp = std::min(static_cast<std::size_t>(rows.channels), rowBytes);
     std::vector<unsigned char> row(rowBytes);
     band.filtered = (rowBytes + 1) * static_cast<std::size_t>(y1 - y0);
-    std::vector<unsigned char> filtered(band.filtered);
+    // Kept by the thread from one band to the next: no fresh pages to clear.
+    thread_local std::vector<unsigned char> store;
+    store.resize(std::max(store.size(), band.filtered));
+    const std::span<unsigned char> filtered(store.data(), band.filtered);
     unsigned char* out = filtered.data();
     for (int y = y0; y < y1; ++y, out += rowBytes + 1) {
         if (level == 0) {
@@ -167,10 +173,14 @@ void DeflateBand(const PngRows& rows, int level, int y0, int y1, bool last, PngB
         }
     }
     band.adler = adler32_z(band.adler, filtered.data(), filtered.size());
+    const bool flat = level == 1 && Flat(filtered);
+    if (level == 1 && !flat) {
+        DeflateLiterals(filtered.data(), filtered.size(), last, band.bytes);
+        return;
+    }
 
     z_stream z{};
-    const int strategy = level == 1 ? LevelOneStrategy(filtered) : Z_DEFAULT_STRATEGY;
-    if (deflateInit2(&z, level, Z_DEFLATED, -15, 8, strategy) != Z_OK) {
+    if (deflateInit2(&z, level, Z_DEFLATED, -15, 8, flat ? Z_RLE : Z_DEFAULT_STRATEGY) != Z_OK) {
         band.failed = true;
         return;
     }
