@@ -2,13 +2,23 @@
 // and the median absolute deviation of each plane (or of the planes linked).
 //
 // The median and the MAD are exact order statistics of the window's finite
-// samples, found in three passes: the extremes, a histogram of 65536 bins
-// over them (which bin holds the wanted rank), and the samples of that bin
-// alone, ordered. Each pass splits the rows into chunks on the task
-// scheduler (serially while the sample store is partly swapped out); an
-// order statistic does not depend on the order the samples are met in.
+// samples, found in four passes over each plane:
+//   1. the count and extremes, and a histogram of the upper 16 bits of the
+//      samples' order keys (the float bits as an unsigned number in the
+//      floats' order), which gives the bucket of the median;
+//   2. a histogram of the lower 16 bits of the samples in that bucket: the
+//      median itself;
+//   3. a histogram of 65536 bins of |v - median| over 0 .. the greatest
+//      deviation, which gives the bin of the MAD;
+//   4. the deviations in that bin alone, ordered: the MAD.
+// Each pass splits the rows into chunks on the task scheduler (serially while
+// the sample store is partly swapped out); an order statistic does not depend
+// on the order the samples are met in. The passes run without branches on
+// the samples' values (the sky falls in a few bins, in no order).
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -20,26 +30,110 @@ namespace {
 
 using orbimg::detail::Window;
 
-constexpr int kChunks = 16;
 constexpr int kBins = 65536;
 constexpr double kMadToSigma = 1.4826;
 
+// Row chunks of a window: at least 16, and at most 2^30 samples each, so that
+// a lane of a chunk's histogram counts in 32 bits.
+int ChunkCount(const Window& w)
+{
+    const long long big = (w.Pixels() >> 30) + 1;
+    return static_cast<int>(std::clamp<long long>(big, 16, std::max(16, w.Height())));
+}
+
 // Runs fn(chunk) for the row chunks of the window.
 template <typename Fn>
-void ForChunks(const Fn& fn)
+void ForChunks(int chunks, const Fn& fn)
 {
     if (CVmManager::GetCurrentSwapSize() != 0) {
-        for (int c = 0; c < kChunks; ++c) {
+        for (int c = 0; c < chunks; ++c) {
             fn(c);
         }
         return;
     }
-    Concurrency::parallel_for(0, kChunks, fn);
+    Concurrency::parallel_for(0, chunks, fn);
 }
 
-int ChunkTop(const Window& w, int c)
+int ChunkTop(const Window& w, int chunks, int c)
 {
-    return w.top + static_cast<int>(static_cast<long long>(w.Height()) * c / kChunks);
+    return w.top + static_cast<int>(static_cast<long long>(w.Height()) * c / chunks);
+}
+
+// The float's bits as an unsigned key in the floats' order (-0 before +0).
+inline std::uint32_t OrderKey(float v)
+{
+    std::uint32_t u;
+    std::memcpy(&u, &v, sizeof u);
+    return (u & 0x80000000u) ? ~u : (u | 0x80000000u);
+}
+
+inline float FromOrderKey(std::uint32_t key)
+{
+    const std::uint32_t u = (key & 0x80000000u) ? (key & 0x7FFFFFFFu) : ~key;
+    float v;
+    std::memcpy(&v, &u, sizeof v);
+    return v;
+}
+
+// Per-chunk histograms of kBins bins (and a bin kBins for samples not
+// counted) in kLanes lanes.
+constexpr int kLanes = 4;
+constexpr int kLaneBins = kBins + 1;
+
+class ChunkCounts {
+public:
+    explicit ChunkCounts(int chunks) : m_counts(static_cast<std::size_t>(chunks)) {}
+
+    // The lanes of chunk c, zeroed.
+    std::uint32_t* Lanes(int c)
+    {
+        std::vector<std::uint32_t>& lanes = m_counts[static_cast<std::size_t>(c)];
+        lanes.assign(static_cast<std::size_t>(kLanes) * kLaneBins, 0);
+        return lanes.data();
+    }
+
+    // The bin holding rank k (0-based) of all counts, and the count below it.
+    int Find(long long k, long long& below) const
+    {
+        std::vector<long long> total(kBins, 0);
+        for (const auto& lanes : m_counts) {
+            for (int lane = 0; lane < kLanes && !lanes.empty(); ++lane) {
+                const std::uint32_t* h = lanes.data() + static_cast<std::ptrdiff_t>(lane) * kLaneBins;
+                for (int bin = 0; bin < kBins; ++bin) {
+                    total[static_cast<std::size_t>(bin)] += h[bin];
+                }
+            }
+        }
+        below = 0;
+        for (int bin = 0; bin < kBins; ++bin) {
+            const long long n = total[static_cast<std::size_t>(bin)];
+            if (below + n > k) {
+                return bin;
+            }
+            below += n;
+        }
+        return kBins - 1;
+    }
+
+private:
+    std::vector<std::vector<std::uint32_t>> m_counts;
+};
+
+// Counts binOf(v, lane) (0 .. kBins, kBins not counted) of the samples of a
+// row, column x in lane x % kLanes, so that a run of samples in one bin (the
+// sky) does not wait on its own increments.
+template <typename BinOf>
+void CountRow(const float* row, int width, std::uint32_t* lanes, const BinOf& binOf)
+{
+    int x = 0;
+    for (; x + kLanes <= width; x += kLanes) {
+        for (int k = 0; k < kLanes; ++k) {
+            ++lanes[k * kLaneBins + binOf(row[x + k], k)];
+        }
+    }
+    for (int k = 0; x < width; ++x, ++k) {
+        ++lanes[k * kLaneBins + binOf(row[x], k)];
+    }
 }
 
 // The figures of one plane.
@@ -51,56 +145,100 @@ struct PlaneFigures {
     double mad = 0.0;  // median of |v - median|
 };
 
-// The value of rank k (0-based, ascending) among map(v) of the plane's
-// finite samples, all of which lie in lo .. hi.
-template <typename Map>
-double Rank(const CKelImage& image, int plane, const Window& w, long long k, double lo, double hi, const Map& map)
+// Passes 1 and 2: count, extremes and median (as the sample of rank k =
+// count / 2).
+void MeasureMedian(const CKelImage& image, int plane, const Window& w, PlaneFigures& f)
 {
-    const double scale = hi > lo ? kBins / (hi - lo) : 0.0;
-    auto binOf = [&](double v) {
-        const double t = (v - lo) * scale;
-        return t < kBins - 1 ? static_cast<int>(t) : kBins - 1;
-    };
-    std::vector<std::vector<long long>> counts(kChunks);
-    ForChunks([&](int c) {
-        std::vector<long long>& h = counts[static_cast<std::size_t>(c)];
-        h.assign(kBins, 0);
-        for (int y = ChunkTop(w, c); y < ChunkTop(w, c + 1); ++y) {
-            const float* row = image.GetImageAdr(w.left, y, plane, 1, nullptr);
-            for (int x = 0; x < w.Width(); ++x) {
-                const float v = row[x];
-                if (std::isfinite(v)) {
-                    ++h[static_cast<std::size_t>(binOf(map(v)))];
-                }
-            }
+    const int chunks = ChunkCount(w);
+    ChunkCounts upper(chunks);
+    std::vector<long long> counts(static_cast<std::size_t>(chunks), 0);
+    std::vector<float> lows(static_cast<std::size_t>(chunks), HUGE_VALF);
+    std::vector<float> highs(static_cast<std::size_t>(chunks), -HUGE_VALF);
+    ForChunks(chunks, [&](int c) {
+        std::uint32_t* h = upper.Lanes(c);
+        long long n[kLanes] = {};
+        float lo[kLanes];
+        float hi[kLanes];
+        std::fill(lo, lo + kLanes, HUGE_VALF);
+        std::fill(hi, hi + kLanes, -HUGE_VALF);
+        for (int y = ChunkTop(w, chunks, c); y < ChunkTop(w, chunks, c + 1); ++y) {
+            CountRow(image.GetImageAdr(w.left, y, plane, 1, nullptr), w.Width(), h, [&](float v, int k) {
+                const bool finite = std::isfinite(v);
+                n[k] += finite;
+                lo[k] = std::min(lo[k], finite ? v : HUGE_VALF);
+                hi[k] = std::max(hi[k], finite ? v : -HUGE_VALF);
+                return finite ? static_cast<int>(OrderKey(v) >> 16) : kBins;
+            });
+        }
+        counts[static_cast<std::size_t>(c)] = n[0] + n[1] + n[2] + n[3];
+        lows[static_cast<std::size_t>(c)] = *std::min_element(lo, lo + kLanes);
+        highs[static_cast<std::size_t>(c)] = *std::max_element(hi, hi + kLanes);
+    });
+    for (int c = 0; c < chunks; ++c) {
+        f.count += counts[static_cast<std::size_t>(c)];
+    }
+    if (f.count == 0) {
+        return;
+    }
+    f.min = *std::min_element(lows.begin(), lows.end());
+    f.max = *std::max_element(highs.begin(), highs.end());
+    const long long k = f.count / 2;
+    long long below = 0;
+    const auto bucket = static_cast<std::uint32_t>(upper.Find(k, below));
+
+    ChunkCounts lower(chunks);
+    ForChunks(chunks, [&](int c) {
+        std::uint32_t* h = lower.Lanes(c);
+        for (int y = ChunkTop(w, chunks, c); y < ChunkTop(w, chunks, c + 1); ++y) {
+            CountRow(image.GetImageAdr(w.left, y, plane, 1, nullptr), w.Width(), h, [bucket](float v, int) {
+                const std::uint32_t key = OrderKey(v);
+                return std::isfinite(v) && (key >> 16) == bucket ? static_cast<int>(key & 0xFFFFu) : kBins;
+            });
         }
     });
+    long long skipped = 0;
+    const auto low = static_cast<std::uint32_t>(lower.Find(k - below, skipped));
+    f.median = FromOrderKey((bucket << 16) | low);
+}
+
+// Passes 3 and 4: the MAD, the deviation |v - median| (in double) of rank
+// count / 2.
+void MeasureMad(const CKelImage& image, int plane, const Window& w, PlaneFigures& f)
+{
+    const int chunks = ChunkCount(w);
+    const double median = f.median;
+    const double spread = std::max(f.max - median, median - f.min);
+    const double scale = spread > 0.0 ? kBins / spread : 0.0;
+    // The bin of a sample's deviation (kBins for a sample not finite).
+    const auto binOf = [scale, median](float v, int = 0) {
+        const double t = std::fabs(static_cast<double>(v) - median) * scale;
+        return std::isfinite(v) ? (t < kBins - 1 ? static_cast<int>(t) : kBins - 1) : kBins;
+    };
+    ChunkCounts counts(chunks);
+    ForChunks(chunks, [&](int c) {
+        std::uint32_t* h = counts.Lanes(c);
+        for (int y = ChunkTop(w, chunks, c); y < ChunkTop(w, chunks, c + 1); ++y) {
+            CountRow(image.GetImageAdr(w.left, y, plane, 1, nullptr), w.Width(), h, binOf);
+        }
+    });
+    const long long k = f.count / 2;
     long long below = 0;
-    int bin = 0;
-    for (; bin < kBins; ++bin) {
-        long long n = 0;
-        for (const auto& h : counts) {
-            n += h[static_cast<std::size_t>(bin)];
-        }
-        if (below + n > k) {
-            break;
-        }
-        below += n;
-    }
-    std::vector<std::vector<double>> values(kChunks);
-    ForChunks([&](int c) {
+    const int bin = counts.Find(k, below);
+
+    // The deviations in that bin, kept without a branch: each is written
+    // and the end moves past it when it is in the bin.
+    std::vector<std::vector<double>> values(static_cast<std::size_t>(chunks));
+    ForChunks(chunks, [&](int c) {
         std::vector<double>& out = values[static_cast<std::size_t>(c)];
-        for (int y = ChunkTop(w, c); y < ChunkTop(w, c + 1); ++y) {
-            const float* row = image.GetImageAdr(w.left, y, plane, 1, nullptr);
+        std::vector<double> row(static_cast<std::size_t>(w.Width()) + 1);
+        for (int y = ChunkTop(w, chunks, c); y < ChunkTop(w, chunks, c + 1); ++y) {
+            const float* v = image.GetImageAdr(w.left, y, plane, 1, nullptr);
+            std::size_t n = 0;
             for (int x = 0; x < w.Width(); ++x) {
-                const float v = row[x];
-                if (std::isfinite(v)) {
-                    const double m = map(v);
-                    if (binOf(m) == bin) {
-                        out.push_back(m);
-                    }
-                }
+                row[n] = std::fabs(static_cast<double>(v[x]) - median);
+                n += binOf(v[x]) == bin;
             }
+            out.insert(out.end(), row.begin(), row.begin() + static_cast<std::ptrdiff_t>(n));
         }
     });
     std::vector<double> all;
@@ -109,48 +247,16 @@ double Rank(const CKelImage& image, int plane, const Window& w, long long k, dou
     }
     const auto nth = all.begin() + (k - below);
     std::nth_element(all.begin(), nth, all.end());
-    return *nth;
+    f.mad = *nth;
 }
 
 PlaneFigures Measure(const CKelImage& image, int plane, const Window& w)
 {
     PlaneFigures f;
-    std::vector<long long> counts(kChunks, 0);
-    std::vector<double> lows(kChunks, HUGE_VAL);
-    std::vector<double> highs(kChunks, -HUGE_VAL);
-    ForChunks([&](int c) {
-        long long n = 0;
-        float lo = HUGE_VALF;
-        float hi = -HUGE_VALF;
-        for (int y = ChunkTop(w, c); y < ChunkTop(w, c + 1); ++y) {
-            const float* row = image.GetImageAdr(w.left, y, plane, 1, nullptr);
-            for (int x = 0; x < w.Width(); ++x) {
-                const float v = row[x];
-                if (std::isfinite(v)) {
-                    ++n;
-                    lo = std::min(lo, v);
-                    hi = std::max(hi, v);
-                }
-            }
-        }
-        counts[static_cast<std::size_t>(c)] = n;
-        lows[static_cast<std::size_t>(c)] = lo;
-        highs[static_cast<std::size_t>(c)] = hi;
-    });
-    for (int c = 0; c < kChunks; ++c) {
-        f.count += counts[static_cast<std::size_t>(c)];
-        f.min = c == 0 ? lows[0] : std::min(f.min, lows[static_cast<std::size_t>(c)]);
-        f.max = c == 0 ? highs[0] : std::max(f.max, highs[static_cast<std::size_t>(c)]);
+    MeasureMedian(image, plane, w, f);
+    if (f.count > 0) {
+        MeasureMad(image, plane, w, f);
     }
-    if (f.count == 0) {
-        return f;
-    }
-    const long long k = f.count / 2;
-    f.median = Rank(image, plane, w, k, f.min, f.max, [](float v) { return static_cast<double>(v); });
-    const double median = f.median;
-    const double spread = std::max(f.max - median, median - f.min);
-    f.mad =
-        Rank(image, plane, w, k, 0.0, spread, [median](float v) { return std::fabs(static_cast<double>(v) - median); });
     return f;
 }
 

@@ -48,6 +48,12 @@ void AutoLevelMedian(benchmark::State& state)
 }
 BENCHMARK(AutoLevelMedian)->Arg(0)->Arg(1)->ArgName("serial")->Unit(benchmark::kMillisecond)->UseRealTime();
 
+void AutoStretch(benchmark::State& state)
+{
+    RunSetter(state, [](CImgAutoLevel& image) { image.DoAutoStretch(CDisplayStretch::kMTF, 1); });
+}
+BENCHMARK(AutoStretch)->Arg(0)->Arg(1)->ArgName("serial")->Unit(benchmark::kMillisecond)->UseRealTime();
+
 void MedianBayer(benchmark::State& state)
 {
     static CImgAutoLevel mosaic(StandardMonoFrame());

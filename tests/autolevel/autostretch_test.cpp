@@ -11,8 +11,10 @@
 namespace orbimg::test {
 namespace {
 
-// A sky with noise and a few stars, different per plane, and two NaN.
-CImgAutoLevel Field()
+// A sky with noise and a few stars, different per plane, shifted by offset
+// (below zero: negative keys in the median's radix passes), two NaN and two
+// infinities.
+CImgAutoLevel Field(double offset)
 {
     CImgAutoLevel img(97, 61, 3, -32, 1.0, 0.0, 1);
     std::uint32_t s = 12345;
@@ -28,10 +30,12 @@ CImgAutoLevel Field()
         if ((x * 7 + y * 13) % 211 == 0) {
             v += 20000.0 + 9000.0 * p;
         }
-        return static_cast<float>(v);
+        return static_cast<float>(v + offset);
     });
     *img.GetImageAdr(3, 4, 1, 0, nullptr) = NAN;
     *img.GetImageAdr(50, 40, 0, 0, nullptr) = NAN;
+    *img.GetImageAdr(10, 10, 2, 0, nullptr) = INFINITY;
+    *img.GetImageAdr(20, 5, 0, 0, nullptr) = -INFINITY;
     return img;
 }
 
@@ -57,9 +61,11 @@ Figures BySorting(const CKelImage& img, int p)
     return {v.front(), v.back(), median, d[d.size() / 2]};
 }
 
-TEST(AutoStretch, MedianToTargetLinkedAndPerPlane)
+class AutoStretch : public testing::TestWithParam<double> {};
+
+TEST_P(AutoStretch, MedianToTargetLinkedAndPerPlane)
 {
-    const CImgAutoLevel field = Field();
+    const CImgAutoLevel field = Field(GetParam());
     Figures f[3];
     double lo[3];
     for (int p = 0; p < 3; ++p) {
@@ -95,7 +101,12 @@ TEST(AutoStretch, MedianToTargetLinkedAndPerPlane)
         }
         EXPECT_NEAR(img.GetStretch().Apply((median - low) / (high - low), 0), 0.3, 1e-9) << "kind " << kind;
     }
-    // Nothing changes without a finite sample.
+}
+
+INSTANTIATE_TEST_SUITE_P(Offsets, AutoStretch, testing::Values(0.0, -1500.0));
+
+TEST(AutoStretchBlank, NothingChangesWithoutAFiniteSample)
+{
     CImgAutoLevel blank(4, 4, 1, -32, 1.0, 0.0, 1);
     Fill(blank, 0, [](int, int) { return NAN; });
     blank.SetLevel(0, 1.0, 2.0);

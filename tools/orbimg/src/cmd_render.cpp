@@ -82,9 +82,10 @@ CommandSpec RenderCommand()
         "included); the picture is always the whole image.\n"
         "A one-shot-colour mosaic (a BAYERPAT keyword, or --bayer) is debayered\n"
         "first (--debayer, RCD by default).\n"
-        "A PNG is compressed by zlib in bands of rows on every core, its rows\n"
-        "filtered by Sub; --png-level 1 (the default) matches runs only, which is\n"
-        "fast at 100 megapixels and as small as the higher levels on noisy frames;\n"
+        "A PNG is compressed in bands of rows on every core, its rows\n"
+        "filtered by Sub; --png-level 1 (the default) codes the bytes alone on noisy\n"
+        "bands and matches runs on flat ones, which is fast at 100 megapixels and\n"
+        "as small as the higher levels on noisy frames;\n"
         "2 to 9 are zlib's levels (smaller files of smooth pictures, slower); 0\n"
         "stores the rows uncompressed.",
         options,

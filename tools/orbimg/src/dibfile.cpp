@@ -11,8 +11,10 @@
 #include <functional>
 #include <initializer_list>
 #include <limits>
+#include <span>
 #include <utility>
 
+#include "literaldeflate.h"
 #include "safeoutput.h"
 #include "tool.h"
 
@@ -76,9 +78,10 @@ struct PngRows {
 //
 // The picture is filtered row by row (filter Sub: each byte less the one a
 // pixel to its left, which compresses noisy sky as well as any other filter
-// and costs one subtraction) and compressed by zlib in bands of rows on
-// every core: each band is a raw deflate stream ended by a sync flush (the
-// last one by the final block), so the bands joined in order are one
+// and costs one subtraction) and compressed in bands of rows on every core
+// (by zlib, or at level 1 on a noisy band by literaldeflate.h): each band is
+// raw deflate blocks ended by a sync flush's empty stored block (the last
+// one by the final block), so the bands joined in order are one
 // deflate stream, behind the zlib header and before the Adler-32 of the
 // whole (joined from the bands' with adler32_combine). The bands are fixed
 // by the rows alone, so the file has the same bytes on any number of cores.
@@ -129,67 +132,87 @@ struct PngBand {
     bool failed = false;
 };
 
-/// Filters and deflates rows y0 .. y1 - 1; `last` ends the deflate stream.
+/// True when a band of filtered rows is flat: at least a quarter of its
+/// bytes repeat the two before them (plots, clipped sky). Level 1 matches its
+/// runs (zlib's Z_RLE) then, and codes the bytes alone otherwise (noisy sky,
+/// where matches gain nothing).
+bool Flat(std::span<const unsigned char> bytes)
+{
+    std::size_t repeats = 0;
+    for (std::size_t i = 2; i < bytes.size(); ++i) {
+        repeats +=
+            static_cast<std::size_t>(bytes[i] == bytes[i - 1]) & static_cast<std::size_t>(bytes[i] == bytes[i - 2]);
+    }
+    return repeats * 4 >= bytes.size();
+}
+
+/// Filters rows y0 .. y1 - 1 into one buffer and deflates it; `last` ends
+/// the deflate stream.
 void DeflateBand(const PngRows& rows, int level, int y0, int y1, bool last, PngBand& band)
 {
     const std::size_t rowBytes = static_cast<std::size_t>(rows.width) * static_cast<std::size_t>(rows.channels);
-    const std::size_t bpp = static_cast<std::size_t>(rows.channels);
+    const std::size_t bpp = std::min(static_cast<std::size_t>(rows.channels), rowBytes);
     std::vector<unsigned char> row(rowBytes);
-    std::vector<unsigned char> filtered(rowBytes + 1);
+    band.filtered = (rowBytes + 1) * static_cast<std::size_t>(y1 - y0);
+    // Kept by the thread from one band to the next: no fresh pages to clear.
+    thread_local std::vector<unsigned char> store;
+    store.resize(std::max(store.size(), band.filtered));
+    const std::span<unsigned char> filtered(store.data(), band.filtered);
+    unsigned char* out = filtered.data();
+    for (int y = y0; y < y1; ++y, out += rowBytes + 1) {
+        if (level == 0) {
+            out[0] = 0;  // stored: no filter
+            rows.row(y, out + 1);
+            continue;
+        }
+        rows.row(y, row.data());
+        out[0] = 1;  // Sub
+        std::memcpy(out + 1, row.data(), bpp);
+        for (std::size_t i = bpp; i < rowBytes; ++i) {
+            out[1 + i] = static_cast<unsigned char>(row[i] - row[i - bpp]);
+        }
+    }
+    band.adler = adler32_z(band.adler, filtered.data(), filtered.size());
+    const bool flat = level == 1 && Flat(filtered);
+    if (level == 1 && !flat) {
+        DeflateLiterals(filtered.data(), filtered.size(), last, band.bytes);
+        return;
+    }
+
     z_stream z{};
-    // Level 1 matches runs only (Z_RLE): on filtered sky that is both the
-    // fastest and the smallest of zlib's fast settings.
-    if (deflateInit2(&z, level, Z_DEFLATED, -15, 8, level == 1 ? Z_RLE : Z_DEFAULT_STRATEGY) != Z_OK) {
+    if (deflateInit2(&z, level, Z_DEFLATED, -15, 8, flat ? Z_RLE : Z_DEFAULT_STRATEGY) != Z_OK) {
         band.failed = true;
         return;
     }
-    band.filtered = (rowBytes + 1) * static_cast<std::size_t>(y1 - y0);
     band.bytes.resize(deflateBound(&z, static_cast<uLong>(band.filtered)) + 64);
+    z.next_in = filtered.data();
     z.next_out = band.bytes.data();
-    z.avail_out = static_cast<uInt>(band.bytes.size());
-    // Runs deflate until it has taken the input and, for a flush, has
-    // room left over (all output out) or has ended the stream.
-    const auto run = [&](int flush) {
-        for (;;) {
-            if (z.avail_out == 0) {
-                const std::size_t used = band.bytes.size();
-                band.bytes.resize(used * 2);
-                z.next_out = band.bytes.data() + used;
-                z.avail_out = static_cast<uInt>(band.bytes.size() - used);
-            }
-            const int status = deflate(&z, flush);
-            if (status == Z_STREAM_ERROR) {
-                return false;
-            }
-            if (flush == Z_FINISH ? status == Z_STREAM_END : z.avail_in == 0 && z.avail_out != 0) {
-                return true;
-            }
+    // Fed and drained in pieces zlib's 32-bit counts can hold; a flush
+    // ends with room left over (all output out), the finish with the end.
+    const int flush = last ? Z_FINISH : Z_SYNC_FLUSH;
+    std::size_t in = filtered.size();
+    for (;;) {
+        const std::size_t room = band.bytes.size() - static_cast<std::size_t>(z.next_out - band.bytes.data());
+        if (room == 0) {
+            const std::size_t used = band.bytes.size();
+            band.bytes.resize(used * 2);
+            z.next_out = band.bytes.data() + used;
+            continue;
         }
-    };
-    bool ok = true;
-    for (int y = y0; y < y1 && ok; ++y) {
-        rows.row(y, row.data());
-        if (level == 0) {
-            filtered[0] = 0;  // stored: no filter
-            std::memcpy(filtered.data() + 1, row.data(), rowBytes);
-        } else {
-            filtered[0] = 1;  // Sub
-            unsigned char* out = filtered.data() + 1;
-            for (std::size_t i = 0; i < std::min(bpp, rowBytes); ++i) {
-                out[i] = row[i];
-            }
-            for (std::size_t i = bpp; i < rowBytes; ++i) {
-                out[i] = static_cast<unsigned char>(row[i] - row[i - bpp]);
-            }
+        z.avail_in = static_cast<uInt>(std::min<std::size_t>(in, 1u << 30));
+        z.avail_out = static_cast<uInt>(std::min<std::size_t>(room, 1u << 30));
+        const uInt given = z.avail_in;
+        const int status = deflate(&z, in > given ? Z_NO_FLUSH : flush);
+        in -= given - z.avail_in;
+        if (status == Z_STREAM_ERROR) {
+            band.failed = true;
+            break;
         }
-        band.adler = adler32(band.adler, filtered.data(), static_cast<uInt>(filtered.size()));
-        z.next_in = filtered.data();
-        z.avail_in = static_cast<uInt>(filtered.size());
-        ok = run(Z_NO_FLUSH);
+        if (in == 0 && (flush == Z_FINISH ? status == Z_STREAM_END : z.avail_out != 0)) {
+            break;
+        }
     }
-    ok = ok && run(last ? Z_FINISH : Z_SYNC_FLUSH);
-    band.failed = !ok;
-    band.bytes.resize(band.bytes.size() - z.avail_out);
+    band.bytes.resize(static_cast<std::size_t>(z.next_out - band.bytes.data()));
     deflateEnd(&z);
 }
 

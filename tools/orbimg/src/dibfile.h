@@ -66,8 +66,10 @@ Raster DibToRaster(const DibLayout& dib);
 void WriteBmpFile(const std::string& path, const void* dib, std::size_t size);
 /// zlib compression levels of the PNG writer: 0 stores the rows as they are
 /// (no filter), 1 .. 9 compress rows filtered by Sub (each byte less the one
-/// a pixel to its left), 1 matching runs only (zlib's Z_RLE: the fastest,
-/// and on noisy frames as small as level 2 or 3), 2 .. 9 zlib's levels.
+/// a pixel to its left), 1 the fastest coding (per band: the bytes coded
+/// alone by one Huffman code, literaldeflate.h, or runs matched by zlib's
+/// Z_RLE where the band is flat; on noisy frames as small as zlib's level 2
+/// or 3), 2 .. 9 zlib's levels.
 constexpr int kMinPngLevel = 0;
 constexpr int kMaxPngLevel = 9;
 /// The default: fast, for pictures of 100 megapixels.

@@ -12,6 +12,7 @@
 #include <array>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <limits>
@@ -220,6 +221,71 @@ std::string ReadSamples(fitsfile* file, int bitpix, double bscale, double bzero,
         }
     }
     return "";
+}
+
+/// Reads the 8- or 16-bit samples of an uncompressed image on a disk file
+/// with BSCALE 1 (and BZERO within +-1e30) and no BLANK straight from the file, bands of rows on every
+/// core: each sample plus BZERO (in double, as cfitsio adds it), rounded to
+/// float, the extremes gathered per band. False (nothing read) for any other
+/// image, or when the file does not hold all of the data; cfitsio reads it
+/// then.
+bool ReadPlainSamples(fitsfile* file, FitsBytes& bytes, const FitsScan& scan, double bscale, double bzero, int width,
+                      int height, int planes, const RowSink& sink, PlaneExtremes& extremes)
+{
+    int status = 0;
+    char blank[FLEN_VALUE];
+    const bool hasBlank = fits_read_keyword(file, "BLANK", blank, nullptr, &status) == 0;
+    fits_clear_errmsg();
+    const std::size_t sampleBytes = scan.bitpix == 8 ? 1 : 2;
+    const std::size_t rowBytes = static_cast<std::size_t>(width) * sampleBytes;
+    const std::uint64_t end =
+        scan.dataStart + static_cast<std::uint64_t>(rowBytes) * static_cast<std::uint64_t>(height) * planes;
+    if (scan.compressed || (scan.bitpix != 8 && scan.bitpix != 16) || bscale != 1.0 || !(std::fabs(bzero) <= 1e30) ||
+        hasBlank || bytes.InMemory() || !bytes.Holds(end)) {
+        return false;
+    }
+    constexpr int kBandRows = 64;
+    const int bandsPerPlane = (height + kBandRows - 1) / kBandRows;
+    std::vector<PlaneExtremes> found(static_cast<std::size_t>(bandsPerPlane) * static_cast<std::size_t>(planes));
+    std::vector<char> failed(found.size(), 0);
+    Concurrency::parallel_for(0, static_cast<int>(found.size()), [&](int band) {
+        const int p = band / bandsPerPlane;
+        const int k0 = 1 + (band % bandsPerPlane) * kBandRows;
+        const int k1 = std::min(height + 1, k0 + kBandRows);
+        std::vector<unsigned char> raw(rowBytes);
+        for (int k = k0; k < k1; ++k) {
+            const std::uint64_t at =
+                scan.dataStart + (static_cast<std::uint64_t>(p) * static_cast<std::uint64_t>(height) +
+                                  static_cast<std::uint64_t>(k - 1)) *
+                                     rowBytes;
+            if (!bytes.Read(at, raw.data(), rowBytes)) {
+                failed[static_cast<std::size_t>(band)] = 1;
+                return;
+            }
+            float* out = sink(p, k);
+            const unsigned char* in = raw.data();
+            if (sampleBytes == 1) {
+                for (int x = 0; x < width; ++x) {
+                    out[x] = static_cast<float>(static_cast<double>(in[x]) + bzero);
+                }
+            } else {
+                for (int x = 0; x < width; ++x) {
+                    const auto v = static_cast<std::int16_t>((in[2 * x] << 8) | in[2 * x + 1]);
+                    out[x] = static_cast<float>(static_cast<double>(v) + bzero);
+                }
+            }
+            found[static_cast<std::size_t>(band)].Add(p, out, width);
+        }
+    });
+    if (std::find(failed.begin(), failed.end(), 1) != failed.end()) {
+        return false;
+    }
+    for (std::size_t band = 0; band < found.size(); ++band) {
+        const auto p = band / static_cast<std::size_t>(bandsPerPlane);
+        extremes.lo[p] = std::min(extremes.lo[p], found[band].lo[p]);
+        extremes.hi[p] = std::max(extremes.hi[p], found[band].hi[p]);
+    }
+    return true;
 }
 
 /// Reads a tile-compressed image in a child process. cfitsio's tile
@@ -432,13 +498,12 @@ ImageFile ReadFitsFile(const std::string& path, ImageMaker make)
         throw std::bad_alloc();
     }
     PlaneExtremes extremes;
+    const RowSink sink = [&](int p, int k) { return image.GetImageAdr(0, FitsRowToLibrary(k, height), p, 0, nullptr); };
     const std::string error =
-        scan.compressed
-            ? ReadContained(file.get(), scan, width, height, planes, image)
-            : ReadSamples(
-                  file.get(), scan.bitpix, result.bscale, result.bzero, width, height, planes,
-                  [&](int p, int k) { return image.GetImageAdr(0, FitsRowToLibrary(k, height), p, 0, nullptr); },
-                  &extremes);
+        scan.compressed ? ReadContained(file.get(), scan, width, height, planes, image)
+        : ReadPlainSamples(file.get(), *bytes, scan, result.bscale, result.bzero, width, height, planes, sink, extremes)
+            ? std::string()
+            : ReadSamples(file.get(), scan.bitpix, result.bscale, result.bzero, width, height, planes, sink, &extremes);
     if (!error.empty()) {
         ReadFailure(path, error);
     }

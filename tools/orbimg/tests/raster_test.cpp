@@ -1,12 +1,16 @@
 // PNG and JPEG input; BMP and PNG output from packed DIBs.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstring>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "dibfile.h"
 #include "imagefile.h"
+#include "literaldeflate.h"
 #include "toolsupport.h"
 
 namespace orbimg::tool {
@@ -155,6 +159,38 @@ TEST(DibOutput, PngHoldsTheSamePixels)
     topDown.insert(topDown.end(), rows.begin(), rows.begin() + 12);
     WritePngFile(dir / "t.png", topDown.data(), topDown.size());
     EXPECT_EQ(test::ReadText(dir / "t.png"), test::ReadText(dir / "c.png"));
+}
+
+// Bytes coded alone inflate back, as one stream when blocks of several calls
+// are joined: no bytes; one value; all 256 evenly; counts growing as the
+// Fibonacci numbers, whose optimal code is 24 bits deep (past deflate's 15).
+TEST(LiteralDeflate, InflatesBackAcrossJoinedBlocks)
+{
+    std::vector<std::vector<unsigned char>> cases = {{}, std::vector<unsigned char>(1000, 7), {}, {}};
+    for (int i = 0; i < 4096; ++i) {
+        cases[2].push_back(static_cast<unsigned char>(i * 37));
+    }
+    for (long long a = 1, b = 1, v = 0; v < 25; ++v, std::tie(a, b) = std::pair(b, a + b)) {
+        cases[3].insert(cases[3].end(), static_cast<std::size_t>(a), static_cast<unsigned char>(v * 10));
+    }
+    std::vector<unsigned char> stream;
+    std::vector<unsigned char> all;
+    for (std::size_t c = 0; c < cases.size(); ++c) {
+        DeflateLiterals(cases[c].data(), cases[c].size(), c + 1 == cases.size(), stream);
+        all.insert(all.end(), cases[c].begin(), cases[c].end());
+    }
+    z_stream z{};
+    ASSERT_EQ(inflateInit2(&z, -15), Z_OK);
+    std::vector<unsigned char> back(all.size() + 1);
+    z.next_in = stream.data();
+    z.avail_in = static_cast<uInt>(stream.size());
+    z.next_out = back.data();
+    z.avail_out = static_cast<uInt>(back.size());
+    EXPECT_EQ(inflate(&z, Z_FINISH), Z_STREAM_END) << (z.msg ? z.msg : "");
+    EXPECT_EQ(z.avail_in, 0u);
+    back.resize(back.size() - z.avail_out);
+    inflateEnd(&z);
+    EXPECT_EQ(back, all);
 }
 
 TEST(DibOutput, MalformedBitmapsWriteNothing)

@@ -1,0 +1,235 @@
+// Deflate blocks of bytes alone (see literaldeflate.h).
+#include "literaldeflate.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <queue>
+#include <utility>
+
+namespace orbimg::tool {
+namespace {
+
+constexpr int kEndOfBlock = 256;
+constexpr int kLiteralCodes = 257;  // the bytes and the end of block (HLIT 0)
+constexpr int kLengthCodes = 19;    // the code-length alphabet
+constexpr int kMaxBits = 15;
+constexpr int kMaxLengthBits = 7;
+// The order the code-length code's lengths are sent in.
+constexpr std::array<int, kLengthCodes> kLengthOrder = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+
+/// Huffman code lengths of at most `limit` bits for the symbols of nonzero
+/// frequency (0 for the others). Where the optimal code is deeper, the
+/// frequencies are halved (each kept above 0) until it fits: all equal, the
+/// code is balanced. At least two symbols must have a frequency.
+std::vector<int> CodeLengths(std::vector<std::uint64_t> freq, int limit)
+{
+    const int n = static_cast<int>(freq.size());
+    std::vector<int> lengths(freq.size(), 0);
+    for (;;) {
+        // Nodes 0 .. n - 1 are the symbols, later ones the merged pairs.
+        std::vector<int> parent(2 * freq.size(), -1);
+        using Node = std::pair<std::uint64_t, int>;
+        std::priority_queue<Node, std::vector<Node>, std::greater<Node>> heap;
+        for (int s = 0; s < n; ++s) {
+            if (freq[static_cast<std::size_t>(s)] > 0) {
+                heap.push({freq[static_cast<std::size_t>(s)], s});
+            }
+        }
+        int next = n;
+        while (heap.size() > 1) {
+            const Node a = heap.top();
+            heap.pop();
+            const Node b = heap.top();
+            heap.pop();
+            parent[static_cast<std::size_t>(a.second)] = next;
+            parent[static_cast<std::size_t>(b.second)] = next;
+            heap.push({a.first + b.first, next++});
+        }
+        // Depths from the root down: a merged node comes after its children.
+        std::vector<int> depth(static_cast<std::size_t>(next), 0);
+        for (int node = next - 2; node >= 0; --node) {
+            const int up = parent[static_cast<std::size_t>(node)];
+            depth[static_cast<std::size_t>(node)] = up < 0 ? 0 : depth[static_cast<std::size_t>(up)] + 1;
+        }
+        int deepest = 0;
+        for (int s = 0; s < n; ++s) {
+            lengths[static_cast<std::size_t>(s)] = freq[static_cast<std::size_t>(s)] > 0 ? depth[static_cast<std::size_t>(s)] : 0;
+            deepest = std::max(deepest, lengths[static_cast<std::size_t>(s)]);
+        }
+        if (deepest <= limit) {
+            return lengths;
+        }
+        for (auto& f : freq) {
+            f = f > 0 ? (f >> 1) | 1 : 0;
+        }
+    }
+}
+
+/// Canonical codes for the lengths, bit-reversed as deflate sends them.
+std::vector<std::uint32_t> CanonicalCodes(const std::vector<int>& lengths)
+{
+    std::array<int, kMaxBits + 2> count{};
+    for (const int l : lengths) {
+        ++count[static_cast<std::size_t>(l)];
+    }
+    count[0] = 0;
+    std::array<std::uint32_t, kMaxBits + 2> next{};
+    std::uint32_t code = 0;
+    for (int bits = 1; bits <= kMaxBits; ++bits) {
+        code = (code + static_cast<std::uint32_t>(count[static_cast<std::size_t>(bits - 1)])) << 1;
+        next[static_cast<std::size_t>(bits)] = code;
+    }
+    std::vector<std::uint32_t> codes(lengths.size(), 0);
+    for (std::size_t s = 0; s < lengths.size(); ++s) {
+        const int l = lengths[s];
+        if (l == 0) {
+            continue;
+        }
+        const std::uint32_t c = next[static_cast<std::size_t>(l)]++;
+        std::uint32_t reversed = 0;
+        for (int i = 0; i < l; ++i) {
+            reversed |= ((c >> i) & 1u) << (l - 1 - i);
+        }
+        codes[s] = reversed;
+    }
+    return codes;
+}
+
+/// A deflate bit stream, least significant bit first, written through a
+/// pointer into room reserved beforehand.
+class BitWriter {
+public:
+    explicit BitWriter(unsigned char* out) : m_out(out) {}
+
+    /// Appends the low `n` bits of `bits` (n at most 32).
+    void Put(std::uint64_t bits, int n)
+    {
+        m_bits |= bits << m_count;
+        m_count += n;
+        if (m_count >= 32) {
+            const auto word = static_cast<std::uint32_t>(m_bits);
+            const unsigned char le[4] = {static_cast<unsigned char>(word), static_cast<unsigned char>(word >> 8),
+                                         static_cast<unsigned char>(word >> 16), static_cast<unsigned char>(word >> 24)};
+            std::memcpy(m_out, le, 4);
+            m_out += 4;
+            m_bits >>= 32;
+            m_count -= 32;
+        }
+    }
+    /// Pads with zero bits to a whole byte and writes out what is held.
+    void Align()
+    {
+        for (; m_count > 0; m_count -= 8) {
+            *m_out++ = static_cast<unsigned char>(m_bits);
+            m_bits >>= 8;
+        }
+        m_bits = 0;
+        m_count = 0;
+    }
+    unsigned char* End() const { return m_out; }
+
+private:
+    unsigned char* m_out;
+    std::uint64_t m_bits = 0;
+    int m_count = 0;
+};
+
+}  // namespace
+
+void DeflateLiterals(const unsigned char* data, std::size_t n, bool last, std::vector<unsigned char>& out)
+{
+    // The literal/length code: every byte met, and the end of block.
+    std::vector<std::uint64_t> freq(kLiteralCodes, 0);
+    std::array<std::uint64_t, 4 * 256> lanes{};  // four counts a byte, so that runs do not wait
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        for (int k = 0; k < 4; ++k) {
+            ++lanes[static_cast<std::size_t>(k * 256 + data[i + k])];
+        }
+    }
+    for (; i < n; ++i) {
+        ++lanes[data[i]];
+    }
+    for (int b = 0; b < 256; ++b) {
+        freq[static_cast<std::size_t>(b)] = lanes[static_cast<std::size_t>(b)] + lanes[static_cast<std::size_t>(256 + b)] +
+                                            lanes[static_cast<std::size_t>(512 + b)] + lanes[static_cast<std::size_t>(768 + b)];
+    }
+    freq[kEndOfBlock] = 1;
+    if (n == 0) {
+        freq[0] = 1;  // two symbols at least: a code of one would not be complete
+    }
+    const std::vector<int> lengths = CodeLengths(freq, kMaxBits);
+    const std::vector<std::uint32_t> codes = CanonicalCodes(lengths);
+
+    // The code lengths as sent: the 257 literal/length ones and the one
+    // distance code's 1, each a symbol of the code-length alphabet.
+    std::vector<int> sent(lengths);
+    sent.push_back(1);
+    std::vector<std::uint64_t> lengthFreq(kLengthCodes, 0);
+    for (const int l : sent) {
+        ++lengthFreq[static_cast<std::size_t>(l)];
+    }
+    if (std::count_if(lengthFreq.begin(), lengthFreq.end(), [](std::uint64_t f) { return f > 0; }) < 2) {
+        ++lengthFreq[lengthFreq[0] > 0 ? 1 : 0];
+    }
+    const std::vector<int> lengthLengths = CodeLengths(lengthFreq, kMaxLengthBits);
+    const std::vector<std::uint32_t> lengthCodes = CanonicalCodes(lengthLengths);
+    int hclen = kLengthCodes;
+    while (hclen > 4 && lengthLengths[static_cast<std::size_t>(kLengthOrder[static_cast<std::size_t>(hclen - 1)])] == 0) {
+        --hclen;
+    }
+
+    // Written into room kept by the thread from one band to the next (the
+    // header, at most 15 bits a byte, the end and a stored block), then
+    // appended: no fresh pages to clear for every band.
+    thread_local std::vector<unsigned char> room;
+    room.resize(std::max(room.size(), 512 + n * 2 + 16));
+    BitWriter bits(room.data());
+    bits.Put(last ? 1 : 0, 1);  // BFINAL
+    bits.Put(2, 2);             // BTYPE: dynamic Huffman codes
+    bits.Put(kLiteralCodes - 257, 5);
+    bits.Put(0, 5);  // HDIST: one distance code
+    bits.Put(static_cast<std::uint64_t>(hclen - 4), 4);
+    for (int k = 0; k < hclen; ++k) {
+        bits.Put(static_cast<std::uint64_t>(lengthLengths[static_cast<std::size_t>(kLengthOrder[static_cast<std::size_t>(k)])]),
+                 3);
+    }
+    for (const int l : sent) {
+        bits.Put(lengthCodes[static_cast<std::size_t>(l)], lengthLengths[static_cast<std::size_t>(l)]);
+    }
+    // The bytes: code and length of each from one table.
+    std::array<std::uint32_t, 256> table{};
+    for (int b = 0; b < 256; ++b) {
+        table[static_cast<std::size_t>(b)] =
+            codes[static_cast<std::size_t>(b)] | static_cast<std::uint32_t>(lengths[static_cast<std::size_t>(b)]) << 16;
+    }
+    i = 0;
+    for (; i + 2 <= n; i += 2) {
+        // Two codes of at most 15 bits go in one put.
+        const std::uint32_t a = table[data[i]];
+        const std::uint32_t b = table[data[i + 1]];
+        const int la = static_cast<int>(a >> 16);
+        bits.Put(static_cast<std::uint64_t>(a & 0xFFFFu) | static_cast<std::uint64_t>(b & 0xFFFFu) << la,
+                 la + static_cast<int>(b >> 16));
+    }
+    for (; i < n; ++i) {
+        const std::uint32_t a = table[data[i]];
+        bits.Put(a & 0xFFFFu, static_cast<int>(a >> 16));
+    }
+    bits.Put(codes[kEndOfBlock], lengths[kEndOfBlock]);
+    if (!last) {
+        bits.Put(0, 3);  // an empty stored block: BFINAL 0, BTYPE 00
+        bits.Align();
+        const unsigned char empty[4] = {0x00, 0x00, 0xFF, 0xFF};  // LEN 0, NLEN
+        for (const unsigned char byte : empty) {
+            bits.Put(byte, 8);
+        }
+    }
+    bits.Align();
+    out.insert(out.end(), room.data(), bits.End());
+}
+
+}  // namespace orbimg::tool
