@@ -200,12 +200,14 @@ int Grid(const float* v, int n, double center, double scale, double& plus, doubl
     return !hn::AllFalse(d, wrong) ? 0 : (hn::AllFalse(d, anyTie) ? 1 : 2);
 }
 
-/// A row on the grid, the bit rows made only for a row with a tie.
+/// A row on the grid, the bit rows made only for a row with a tie; with
+/// tiesLikely at once, without a first pass that looks for one.
 template <bool kSquares, bool kSkipNaN>
 int GridWithBits(const float* v, int n, double center, double scale, double& plus, double& minus, long long& count,
-                 std::uint64_t* ties, std::uint64_t* odds)
+                 std::uint64_t* ties, std::uint64_t* odds, bool tiesLikely)
 {
-    const int taken = Grid<kSquares, kSkipNaN, false>(v, n, center, scale, plus, minus, count, ties, odds);
+    const int taken =
+        tiesLikely ? 2 : Grid<kSquares, kSkipNaN, false>(v, n, center, scale, plus, minus, count, ties, odds);
     return taken == 2 ? Grid<kSquares, kSkipNaN, true>(v, n, center, scale, plus, minus, count, ties, odds) : taken;
 }
 
@@ -230,22 +232,22 @@ double RoughRow(const float* v, int n, double center, int mode, long long& count
 /// The terms of v[0 .. n - 1] as integers in units 1 / scale, each rounded
 /// to nearest, ties to even: the sums of the positive and of the negative
 /// ones, the count of the terms, and 1; 0 when a term is not finite or too
-/// large; 2 when a term
-/// lies half way between two integers, and then bit i of ties (of odds) is
-/// set when term i is such a tie (rounds to an odd integer), in rows of
-/// (n + 63) / 64 words.
+/// large; 2 when a term lies half way between two integers, and then bit i
+/// of ties (of odds) is set when term i is such a tie (rounds to an odd
+/// integer), in rows of (n + 63) / 64 words. tiesLikely (the row before had
+/// a tie) only chooses how the rows are made.
 int GridRow(const float* v, int n, double center, double scale, int mode, double& plus, double& minus, long long& count,
-            std::uint64_t* ties, std::uint64_t* odds)
+            std::uint64_t* ties, std::uint64_t* odds, bool tiesLikely)
 {
     switch (mode) {
     case 0:
-        return GridWithBits<false, false>(v, n, center, scale, plus, minus, count, ties, odds);
+        return GridWithBits<false, false>(v, n, center, scale, plus, minus, count, ties, odds, tiesLikely);
     case 1:
-        return GridWithBits<true, false>(v, n, center, scale, plus, minus, count, ties, odds);
+        return GridWithBits<true, false>(v, n, center, scale, plus, minus, count, ties, odds, tiesLikely);
     case 2:
-        return GridWithBits<false, true>(v, n, center, scale, plus, minus, count, ties, odds);
+        return GridWithBits<false, true>(v, n, center, scale, plus, minus, count, ties, odds, tiesLikely);
     default:
-        return GridWithBits<true, true>(v, n, center, scale, plus, minus, count, ties, odds);
+        return GridWithBits<true, true>(v, n, center, scale, plus, minus, count, ties, odds, tiesLikely);
     }
 }
 
@@ -406,11 +408,12 @@ void OrderedSum::AddRows(const RowSource& source, int count, int width)
 
     // Row r on the grid of binade e: its integer sums and first tie, or
     // kNotTaken.
-    const auto grid = [&](int r, const float* v, int e, std::vector<std::uint64_t>& bits) {
+    const auto grid = [&](int r, const float* v, int e, std::vector<std::uint64_t>& bits, bool& tied) {
         bits.resize(2 * words);
         const double scale = std::ldexp(1.0, 52 - e);
         const int taken = HWY_DYNAMIC_DISPATCH(GridRow)(v, width, center, scale, mode, m_plus[r], m_minus[r],
-                                                        m_counts[r], bits.data(), bits.data() + words);
+                                                        m_counts[r], bits.data(), bits.data() + words, tied);
+        tied = taken == 2;
         m_gridded[r] = e;
         m_first[r] = taken == 0 ? kNotTaken : 0;
         if (taken == 2) {
@@ -432,6 +435,7 @@ void OrderedSum::AddRows(const RowSource& source, int count, int width)
             std::vector<std::uint64_t> bits;
             double sum = 0.0;  // of the band's rows so far
             int rows = 0;
+            bool tied = false;  // the row before had a tie
             for (int r = begin; r < end; ++r) {
                 const float* v = source(r, row.data());
                 if (!v) {
@@ -444,7 +448,7 @@ void OrderedSum::AddRows(const RowSource& source, int count, int width)
                 const double perRow = rate != 0.0 ? rate : (rows != 0 ? sum / rows : 0.0);
                 const int e = known ? Binade(start + perRow * begin + sum) : kNoGuess;
                 if (e != kNoGuess) {
-                    grid(r, v, e, bits);
+                    grid(r, v, e, bits, tied);
                 }
                 if (e != kNoGuess && m_first[r] != kNotTaken) {
                     m_rough[r] = std::ldexp(m_plus[r] + m_minus[r], e - 52);
@@ -476,9 +480,10 @@ void OrderedSum::AddRows(const RowSource& source, int count, int width)
         [&](int begin, int end) {
             std::vector<float> row(static_cast<std::size_t>(width));
             std::vector<std::uint64_t> bits;
+            bool tied = false;
             for (int i = begin; i < end; ++i) {
                 const int r = again[static_cast<std::size_t>(i)];
-                grid(r, source(r, row.data()), m_exponent[r], bits);
+                grid(r, source(r, row.data()), m_exponent[r], bits, tied);
             }
         },
         kMinRows);
