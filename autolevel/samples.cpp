@@ -27,8 +27,8 @@ using orbimg::platform::OrderedSum;
 using orbimg::platform::RowBandsParallel;
 using orbimg::platform::SumTerms;
 
-/// Computed values per slab: the luminance of a slab of rows is computed on
-/// every core into a buffer of about this many values, then summed.
+/// Computed values per slab: the sums take the luminance of a slab of rows
+/// of about this many values at a time.
 constexpr long long kSlabValues = 1 << 20;
 
 /// Calls f(band) for bands of consecutive rows of the window, in parallel
@@ -48,16 +48,16 @@ void ForWindowBands(const Window& w, const F& f)
 }
 
 /// Adds the values of the window to `sum` in window order: plane rows as
-/// they are, computed values a slab of rows at a time.
+/// they are, computed values made row by row where the sum reduces them,
+/// a slab of rows at a time.
 void AddWindow(const CKelImage& image, const Window& w, SampleSet set, int plane, OrderedSum& sum)
 {
     if (w.Empty()) {
         return;
     }
     const int width = w.Width();
-    std::vector<const float*> rows;
     if (set == SampleSet::Plane) {
-        rows.resize(static_cast<std::size_t>(w.Height()));
+        std::vector<const float*> rows(static_cast<std::size_t>(w.Height()));
         for (int y = w.top; y < w.bottom; ++y) {
             rows[static_cast<std::size_t>(y - w.top)] = image.GetImageAdr(w.left, y, plane, 1, nullptr);
         }
@@ -66,32 +66,23 @@ void AddWindow(const CKelImage& image, const Window& w, SampleSet set, int plane
     }
     const DisplayLuma luma(image);
     const int slabRows = static_cast<int>(std::clamp<long long>(kSlabValues / width, 1, w.Height()));
-    std::vector<float> store(static_cast<std::size_t>(slabRows) * static_cast<std::size_t>(width));
-    rows.resize(static_cast<std::size_t>(slabRows));
     for (int top = w.top; top < w.bottom; top += slabRows) {
-        const int count = std::min(slabRows, w.bottom - top);
-        ForRowBands(
-            0, count,
-            [&](int begin, int end) {
-                for (int i = begin; i < end; ++i) {
-                    const int y = top + i;
-                    const float* r = image.GetImageAdr(w.left, y, 0, 1, nullptr);
-                    const float* g = image.GetImageAdr(w.left, y, 1, 1, nullptr);
-                    const float* b = image.GetImageAdr(w.left, y, 2, 1, nullptr);
-                    float* out = store.data() + static_cast<std::size_t>(i) * static_cast<std::size_t>(width);
-                    rows[static_cast<std::size_t>(i)] = (r && g && b) ? out : nullptr;
-                    if (!(r && g && b)) {
-                        continue;
-                    }
-                    if (set == SampleSet::Luma256) {
-                        luma.To256(r, g, b, width, out);
-                    } else {
-                        luma.ToRaw(r, g, b, width, out);
-                    }
-                }
-            },
-            4);
-        sum.AddRows(rows.data(), count, width);
+        const auto row = [&](int i, float* out) -> const float* {
+            const int y = top + i;
+            const float* r = image.GetImageAdr(w.left, y, 0, 1, nullptr);
+            const float* g = image.GetImageAdr(w.left, y, 1, 1, nullptr);
+            const float* b = image.GetImageAdr(w.left, y, 2, 1, nullptr);
+            if (!(r && g && b)) {
+                return nullptr;
+            }
+            if (set == SampleSet::Luma256) {
+                luma.To256(r, g, b, width, out);
+            } else {
+                luma.ToRaw(r, g, b, width, out);
+            }
+            return out;
+        };
+        sum.AddRows(row, std::min(slabRows, w.bottom - top), width);
     }
 }
 

@@ -33,10 +33,8 @@ constexpr double kLargest = 0x1p50;
 
 /// The terms of the floats at v as doubles (lanes of D).
 template <bool kSquares, bool kSkipNaN, class D, class V = hn::Vec<D>>
-HWY_INLINE V Terms(D d, const float* v, V center)
+HWY_INLINE V TermsOf(V x, V center)
 {
-    const hn::Rebind<float, D> df;
-    const V x = hn::PromoteTo(d, hn::LoadU(df, v));
     V t = x;
     if constexpr (kSquares) {
         const V c = hn::Sub(x, center);
@@ -48,32 +46,51 @@ HWY_INLINE V Terms(D d, const float* v, V center)
     return t;
 }
 
+template <bool kSquares, bool kSkipNaN, class D, class V = hn::Vec<D>>
+HWY_INLINE V Terms(D d, const float* v, V center)
+{
+    const hn::Rebind<float, D> df;
+    return TermsOf<kSquares, kSkipNaN, D>(hn::PromoteTo(d, hn::LoadU(df, v)), center);
+}
+
 template <bool kSquares, bool kSkipNaN>
-double Rough(const float* v, int n, double center)
+double Rough(const float* v, int n, double center, long long& count)
 {
     const hn::ScalableTag<double> d;
     const int lanes = static_cast<int>(hn::Lanes(d));
     const auto c = hn::Set(d, center);
+    const auto one = hn::Set(d, 1.0);
     auto sum0 = hn::Zero(d);
     auto sum1 = hn::Zero(d);
+    auto counted = hn::Zero(d);  // exact: n < 2^53
     int i = 0;
     for (; i + 2 * lanes <= n; i += 2 * lanes) {
         sum0 = hn::Add(sum0, Terms<kSquares, kSkipNaN>(d, v + i, c));
         sum1 = hn::Add(sum1, Terms<kSquares, kSkipNaN>(d, v + i + lanes, c));
+        if constexpr (kSkipNaN) {
+            const hn::Rebind<float, decltype(d)> df;
+            const auto x0 = hn::PromoteTo(d, hn::LoadU(df, v + i));
+            const auto x1 = hn::PromoteTo(d, hn::LoadU(df, v + i + lanes));
+            counted = hn::Add(
+                counted, hn::Add(hn::IfThenElseZero(hn::Eq(x0, x0), one), hn::IfThenElseZero(hn::Eq(x1, x1), one)));
+        }
     }
     double sum = hn::GetLane(hn::SumOfLanes(d, hn::Add(sum0, sum1)));
+    count = kSkipNaN ? static_cast<long long>(hn::GetLane(hn::SumOfLanes(d, counted))) : n;
     for (; i < n; ++i) {
         const double x = static_cast<double>(v[i]);
         const double t = kSquares ? (x - center) * (x - center) : x;
         sum += (kSkipNaN && v[i] != v[i]) ? 0.0 : t;
+        count += (kSkipNaN && v[i] == v[i]) ? 1 : 0;
     }
     return sum;
 }
 
-/// One vector of terms on the grid: rounded into pos or neg; wrong where the
-/// route does not take it; tie where a term lies half way between two
-/// integers, odd where its rounded integer is odd.
-template <class D, class V = hn::Vec<D>, class M = hn::Mask<D>>
+/// One vector of terms on the grid: rounded into pos or neg (kSigned:
+/// terms of both signs; squares are never negative); wrong where the route
+/// does not take it; tie where a term lies half way between two integers,
+/// odd where its rounded integer is odd.
+template <bool kSigned, class D, class V = hn::Vec<D>, class M = hn::Mask<D>>
 HWY_INLINE void OnGrid(D d, V t, V scale, V& pos, V& neg, M& wrong, M& tie, M& odd)
 {
     const hn::RebindToUnsigned<D> du;
@@ -85,15 +102,20 @@ HWY_INLINE void OnGrid(D d, V t, V scale, V& pos, V& neg, M& wrong, M& tie, M& o
     const V rest = hn::Sub(q, rounded);  // exact
     const M taken = hn::Lt(hn::Abs(q), hn::Set(d, kLargest));
     wrong = hn::Or(wrong, hn::Not(taken));
-    tie = hn::Or(hn::Eq(rest, hn::Set(d, 0.5)), hn::Eq(rest, hn::Set(d, -0.5)));
+    tie = hn::Eq(hn::Abs(rest), hn::Set(d, 0.5));
     odd = hn::RebindMask(d, hn::Ne(hn::And(hn::BitCast(du, big), hn::Set(du, 1)), hn::Zero(du)));
-    pos = hn::Add(pos, hn::Max(rounded, hn::Zero(d)));
-    neg = hn::Add(neg, hn::Min(rounded, hn::Zero(d)));
+    if constexpr (kSigned) {
+        pos = hn::Add(pos, hn::Max(rounded, hn::Zero(d)));
+        neg = hn::Add(neg, hn::Min(rounded, hn::Zero(d)));
+    } else {
+        pos = hn::Add(pos, rounded);
+    }
 }
 
-/// Sets the bits of lanes [at, at + lanes) of a bit row from a mask.
+/// The bits of a mask, lane 0 in bit 0 (Lanes(d) is a power of two, at
+/// most 64).
 template <class D, class M = hn::Mask<D>>
-HWY_INLINE void PutBits(D d, M mask, int at, std::uint64_t* bits)
+HWY_INLINE std::uint64_t MaskWord(D d, M mask)
 {
     std::uint8_t bytes[8] = {};
     hn::StoreMaskBits(d, mask, bytes);
@@ -101,29 +123,50 @@ HWY_INLINE void PutBits(D d, M mask, int at, std::uint64_t* bits)
     for (std::size_t k = 0; k < (hn::Lanes(d) + 7) / 8; ++k) {
         word |= static_cast<std::uint64_t>(bytes[k]) << (8 * k);
     }
-    bits[at / 64] |= word << (at % 64);
+    return word;
 }
 
-template <bool kSquares, bool kSkipNaN>
-int Grid(const float* v, int n, double center, double scale, double& plus, double& minus, std::uint64_t* ties,
-         std::uint64_t* odds)
+/// A row on the grid, and the count of its terms. Without kBits: 2 at the
+/// first tie, nothing else set (most rows have no tie, and need no bit
+/// rows). With kBits the bit rows are written word by word.
+template <bool kSquares, bool kSkipNaN, bool kBits>
+int Grid(const float* v, int n, double center, double scale, double& plus, double& minus, long long& count,
+         std::uint64_t* ties, std::uint64_t* odds)
 {
     const hn::ScalableTag<double> d;
+    const hn::Rebind<float, decltype(d)> df;
     const int lanes = static_cast<int>(hn::Lanes(d));
     const auto c = hn::Set(d, center);
     const auto s = hn::Set(d, scale);
     auto pos = hn::Zero(d);
     auto neg = hn::Zero(d);
     auto wrong = hn::FirstN(d, 0);
-    auto anyTie = hn::FirstN(d, 0);
-    auto tie = anyTie;
-    auto odd = anyTie;
+    auto nan = wrong;
+    auto anyTie = wrong;
+    auto tie = wrong;
+    auto odd = wrong;
+    std::uint64_t tieWord = 0;
+    std::uint64_t oddWord = 0;
     int i = 0;
     for (; i + lanes <= n; i += lanes) {
-        OnGrid(d, Terms<kSquares, kSkipNaN>(d, v + i, c), s, pos, neg, wrong, tie, odd);
-        anyTie = hn::Or(anyTie, tie);
-        PutBits(d, tie, i, ties);
-        PutBits(d, odd, i, odds);
+        const auto x = hn::PromoteTo(d, hn::LoadU(df, v + i));
+        if constexpr (kSkipNaN) {
+            nan = hn::Or(nan, hn::IsNaN(x));
+        }
+        OnGrid<!kSquares>(d, TermsOf<kSquares, kSkipNaN, decltype(d)>(x, c), s, pos, neg, wrong, tie, odd);
+        if constexpr (kBits) {
+            anyTie = hn::Or(anyTie, tie);
+            tieWord |= MaskWord(d, tie) << (i % 64);
+            oddWord |= MaskWord(d, odd) << (i % 64);
+            if ((i + lanes) % 64 == 0) {
+                ties[i / 64] = tieWord;
+                odds[i / 64] = oddWord;
+                tieWord = 0;
+                oddWord = 0;
+            }
+        } else if (!hn::AllFalse(d, tie)) {
+            return 2;
+        }
     }
     if (i < n) {
         // The last values, the other lanes +0.0 (even, no tie).
@@ -131,55 +174,80 @@ int Grid(const float* v, int n, double center, double scale, double& plus, doubl
         for (int k = 0; i + k < n; ++k) {
             tail[k] = v[i + k];
         }
-        const auto t = Terms<kSquares, kSkipNaN>(d, tail, c);
-        OnGrid(d, hn::IfThenElseZero(hn::FirstN(d, static_cast<std::size_t>(n - i)), t), s, pos, neg, wrong, tie, odd);
+        const auto x = hn::PromoteTo(d, hn::Load(df, tail));
+        nan = hn::Or(nan, hn::IsNaN(x));
+        const auto t = TermsOf<kSquares, kSkipNaN, decltype(d)>(x, c);
+        OnGrid<!kSquares>(d, hn::IfThenElseZero(hn::FirstN(d, static_cast<std::size_t>(n - i)), t), s, pos, neg, wrong,
+                          tie, odd);
         anyTie = hn::Or(anyTie, tie);
-        PutBits(d, tie, i, ties);
-        PutBits(d, odd, i, odds);
+        tieWord |= MaskWord(d, tie) << (i % 64);
+        oddWord |= MaskWord(d, odd) << (i % 64);
+    }
+    if (kBits && (i % 64 != 0 || i < n)) {
+        ties[i / 64] = tieWord;
+        odds[i / 64] = oddWord;
     }
     // Sums of integers of one sign: exact while below 2^53, and at least
     // 2^53 once the exact sum reaches it, so the caller's checks see it.
     plus = hn::GetLane(hn::SumOfLanes(d, pos));
     minus = hn::GetLane(hn::SumOfLanes(d, neg));
+    count = n;
+    if (kSkipNaN && !hn::AllFalse(d, nan)) {
+        for (int k = 0; k < n; ++k) {
+            count -= v[k] != v[k];
+        }
+    }
     return !hn::AllFalse(d, wrong) ? 0 : (hn::AllFalse(d, anyTie) ? 1 : 2);
+}
+
+/// A row on the grid, the bit rows made only for a row with a tie; with
+/// tiesLikely at once, without a first pass that looks for one.
+template <bool kSquares, bool kSkipNaN>
+int GridWithBits(const float* v, int n, double center, double scale, double& plus, double& minus, long long& count,
+                 std::uint64_t* ties, std::uint64_t* odds, bool tiesLikely)
+{
+    const int taken =
+        tiesLikely ? 2 : Grid<kSquares, kSkipNaN, false>(v, n, center, scale, plus, minus, count, ties, odds);
+    return taken == 2 ? Grid<kSquares, kSkipNaN, true>(v, n, center, scale, plus, minus, count, ties, odds) : taken;
 }
 
 }  // namespace
 
-/// A rough sum of the terms of v[0 .. n - 1] (any order); mode bit 0
-/// squares, bit 1 skipNaN.
-double RoughRow(const float* v, int n, double center, int mode)
+/// A rough sum of the terms of v[0 .. n - 1] (any order) and their count;
+/// mode bit 0 squares, bit 1 skipNaN.
+double RoughRow(const float* v, int n, double center, int mode, long long& count)
 {
     switch (mode) {
     case 0:
-        return Rough<false, false>(v, n, center);
+        return Rough<false, false>(v, n, center, count);
     case 1:
-        return Rough<true, false>(v, n, center);
+        return Rough<true, false>(v, n, center, count);
     case 2:
-        return Rough<false, true>(v, n, center);
+        return Rough<false, true>(v, n, center, count);
     default:
-        return Rough<true, true>(v, n, center);
+        return Rough<true, true>(v, n, center, count);
     }
 }
 
 /// The terms of v[0 .. n - 1] as integers in units 1 / scale, each rounded
 /// to nearest, ties to even: the sums of the positive and of the negative
-/// ones, and 1; 0 when a term is not finite or too large; 2 when a term
-/// lies half way between two integers. Bit i of ties (of odds) is set when
-/// term i is such a tie (rounds to an odd integer); both rows of
-/// (n + 63) / 64 words start at zero.
-int GridRow(const float* v, int n, double center, double scale, int mode, double& plus, double& minus,
-            std::uint64_t* ties, std::uint64_t* odds)
+/// ones, the count of the terms, and 1; 0 when a term is not finite or too
+/// large; 2 when a term lies half way between two integers, and then bit i
+/// of ties (of odds) is set when term i is such a tie (rounds to an odd
+/// integer), in rows of (n + 63) / 64 words. tiesLikely (the row before had
+/// a tie) only chooses how the rows are made.
+int GridRow(const float* v, int n, double center, double scale, int mode, double& plus, double& minus, long long& count,
+            std::uint64_t* ties, std::uint64_t* odds, bool tiesLikely)
 {
     switch (mode) {
     case 0:
-        return Grid<false, false>(v, n, center, scale, plus, minus, ties, odds);
+        return GridWithBits<false, false>(v, n, center, scale, plus, minus, count, ties, odds, tiesLikely);
     case 1:
-        return Grid<true, false>(v, n, center, scale, plus, minus, ties, odds);
+        return GridWithBits<true, false>(v, n, center, scale, plus, minus, count, ties, odds, tiesLikely);
     case 2:
-        return Grid<false, true>(v, n, center, scale, plus, minus, ties, odds);
+        return GridWithBits<false, true>(v, n, center, scale, plus, minus, count, ties, odds, tiesLikely);
     default:
-        return Grid<true, true>(v, n, center, scale, plus, minus, ties, odds);
+        return GridWithBits<true, true>(v, n, center, scale, plus, minus, count, ties, odds, tiesLikely);
     }
 }
 
@@ -192,6 +260,8 @@ namespace orbimg::platform {
 namespace {
 
 constexpr int kNoGuess = 1 << 20;
+constexpr int kMissing = kNoGuess + 1;  // a row that does not exist
+constexpr int kNotTaken = 4;            // a row the grid does not take (no first tie is)
 /// Binades the integer route takes: u = 2^(E-52) and 2^(52-E) normal.
 constexpr int kLowestExponent = -960;
 constexpr int kHighestExponent = 960;
@@ -220,18 +290,6 @@ auto WithTerms(const SumTerms& terms, const Fn& fn)
         return terms.skipNaN ? fn.template operator()<true, true>() : fn.template operator()<true, false>();
     }
     return terms.skipNaN ? fn.template operator()<false, true>() : fn.template operator()<false, false>();
-}
-
-long long CountOf(const float* v, int n, const SumTerms& terms)
-{
-    if (!terms.skipNaN) {
-        return n;
-    }
-    long long count = 0;
-    for (int i = 0; i < n; ++i) {
-        count += v[i] == v[i];
-    }
-    return count;
 }
 
 /// The kernels' mode: bit 0 squares, bit 1 skipNaN.
@@ -317,14 +375,20 @@ void OrderedSum::AddSerial(const float* values, long long n)
 
 void OrderedSum::AddRows(const float* const* rows, int count, int width)
 {
+    AddRows([rows](int r, float*) { return rows[r]; }, count, width);
+}
+
+void OrderedSum::AddRows(const RowSource& source, int count, int width)
+{
     if (count < 1 || width < 1) {
         return;
     }
     constexpr int kMinRows = 4;
+    std::vector<float> made(static_cast<std::size_t>(width));
     if (count < 2 * kMinRows || !RowBandsParallel()) {
         for (int r = 0; r < count; ++r) {
-            if (rows[r]) {
-                AddSerial(rows[r], width);
+            if (const float* v = source(r, made.data())) {
+                AddSerial(v, width);
             }
         }
         return;
@@ -334,56 +398,92 @@ void OrderedSum::AddRows(const float* const* rows, int count, int width)
     m_plus.assign(n, 0.0);
     m_minus.assign(n, 0.0);
     m_exponent.assign(n, kNoGuess);
+    m_gridded.assign(n, kNoGuess);
     m_first.assign(n, 0);
     m_counts.assign(n, 0);
+    const double start = m_sum;
+    const double center = m_terms.center;
+    const int mode = Mode(m_terms);
+    const std::size_t words = (static_cast<std::size_t>(width) + 63) / 64;
 
-    // Rough sums and counts of every row.
+    // Row r on the grid of binade e: its integer sums and first tie, or
+    // kNotTaken.
+    const auto grid = [&](int r, const float* v, int e, std::vector<std::uint64_t>& bits, bool& tied) {
+        bits.resize(2 * words);
+        const double scale = std::ldexp(1.0, 52 - e);
+        const int taken = HWY_DYNAMIC_DISPATCH(GridRow)(v, width, center, scale, mode, m_plus[r], m_minus[r],
+                                                        m_counts[r], bits.data(), bits.data() + words, tied);
+        tied = taken == 2;
+        m_gridded[r] = e;
+        m_first[r] = taken == 0 ? kNotTaken : 0;
+        if (taken == 2) {
+            const TieRow tie = WithTerms(m_terms, [&]<bool kSquares, bool kSkipNaN>() {
+                return ApplyTies<kSquares, kSkipNaN>(v, width, center, scale, bits.data(), bits.data() + words,
+                                                     m_plus[r], m_minus[r]);
+            });
+            m_first[r] = tie.firstSign * (tie.prefixOdd ? 2 : 1);
+        }
+    };
+
+    // Every row read or made once: its integers on the binade predicted for
+    // it and the sum they give, or else a rough sum; its count.
+    const double rate = m_rate;
     ForRowBands(
         0, count,
         [&](int begin, int end) {
+            std::vector<float> row(static_cast<std::size_t>(width));
+            std::vector<std::uint64_t> bits;
+            double sum = 0.0;  // of the band's rows so far
+            int rows = 0;
+            bool tied = false;  // the row before had a tie
             for (int r = begin; r < end; ++r) {
-                if (rows[r]) {
-                    m_rough[r] = HWY_DYNAMIC_DISPATCH(RoughRow)(rows[r], width, m_terms.center, Mode(m_terms));
-                    m_counts[r] = CountOf(rows[r], width, m_terms);
+                const float* v = source(r, row.data());
+                if (!v) {
+                    m_gridded[r] = kMissing;
+                    continue;
                 }
+                // The rows before the band: at the last call's rate, else
+                // at the rate of the band's rows so far.
+                const bool known = begin == 0 || rate != 0.0 || rows != 0;
+                const double perRow = rate != 0.0 ? rate : (rows != 0 ? sum / rows : 0.0);
+                const int e = known ? Binade(start + perRow * begin + sum) : kNoGuess;
+                if (e != kNoGuess) {
+                    grid(r, v, e, bits, tied);
+                }
+                if (e != kNoGuess && m_first[r] != kNotTaken) {
+                    m_rough[r] = std::ldexp(m_plus[r] + m_minus[r], e - 52);
+                } else {
+                    m_rough[r] = HWY_DYNAMIC_DISPATCH(RoughRow)(v, width, center, mode, m_counts[r]);
+                }
+                sum += m_rough[r];
+                ++rows;
             }
         },
         kMinRows);
 
     // The binade of the running sum over each row, guessed from the rough
-    // sums; none where it seems to change within the row.
-    double rough = m_sum;
+    // sums; none where it seems to change within the row. Rows reduced on
+    // another binade are made again.
+    std::vector<int> again;
+    double rough = start;
     for (int r = 0; r < count; ++r) {
         const double next = rough + m_rough[r];
         const int e = Binade(rough);
-        m_exponent[r] = (rows[r] && e != kNoGuess && Binade(next) == e) ? e : kNoGuess;
+        m_exponent[r] = (m_gridded[r] != kMissing && e != kNoGuess && Binade(next) == e) ? e : kNoGuess;
+        if (m_exponent[r] != kNoGuess && m_gridded[r] != m_exponent[r]) {
+            again.push_back(r);
+        }
         rough = next;
     }
-
-    // Each row on the grid of its guessed binade.
     ForRowBands(
-        0, count,
+        0, static_cast<int>(again.size()),
         [&](int begin, int end) {
-            const std::size_t words = (static_cast<std::size_t>(width) + 63) / 64;
+            std::vector<float> row(static_cast<std::size_t>(width));
             std::vector<std::uint64_t> bits;
-            for (int r = begin; r < end; ++r) {
-                if (m_exponent[r] == kNoGuess) {
-                    continue;
-                }
-                bits.assign(2 * words, 0);
-                const double scale = std::ldexp(1.0, 52 - m_exponent[r]);
-                const int grid = HWY_DYNAMIC_DISPATCH(GridRow)(rows[r], width, m_terms.center, scale, Mode(m_terms),
-                                                               m_plus[r], m_minus[r], bits.data(), bits.data() + words);
-                m_first[r] = 0;
-                if (grid == 2) {
-                    const TieRow tie = WithTerms(m_terms, [&]<bool kSquares, bool kSkipNaN>() {
-                        return ApplyTies<kSquares, kSkipNaN>(rows[r], width, m_terms.center, scale, bits.data(),
-                                                             bits.data() + words, m_plus[r], m_minus[r]);
-                    });
-                    m_first[r] = tie.firstSign * (tie.prefixOdd ? 2 : 1);
-                } else if (grid == 0) {
-                    m_exponent[r] = kNoGuess;
-                }
+            bool tied = false;
+            for (int i = begin; i < end; ++i) {
+                const int r = again[static_cast<std::size_t>(i)];
+                grid(r, source(r, row.data()), m_exponent[r], bits, tied);
             }
         },
         kMinRows);
@@ -391,11 +491,11 @@ void OrderedSum::AddRows(const float* const* rows, int count, int width)
     // In order: a row whose guess holds for the exact running sum moves it
     // by its integer sums; any other row is added term by term.
     for (int r = 0; r < count; ++r) {
-        if (!rows[r]) {
+        if (m_gridded[r] == kMissing) {
             continue;
         }
         const int e = m_exponent[r];
-        if (e != kNoGuess && Binade(m_sum) == e) {
+        if (e != kNoGuess && m_first[r] != kNotTaken && Binade(m_sum) == e) {
             const double units = std::ldexp(m_sum, 52 - e);  // an integer, 2^52 <= |units| < 2^53
             double plus = m_plus[r];
             double minus = m_minus[r];
@@ -414,8 +514,10 @@ void OrderedSum::AddRows(const float* const* rows, int count, int width)
                 continue;
             }
         }
-        AddSerial(rows[r], width);
+        AddSerial(source(r, made.data()), width);
     }
+    const double perRow = (m_sum - start) / count;
+    m_rate = std::isfinite(perRow) ? perRow : 0.0;
 }
 
 }  // namespace orbimg::platform

@@ -15,15 +15,24 @@
 //     s / u + t / u: after a tie s / u is even, so only a row's first tie
 //     depends on where the row starts, through one parity). So the terms of
 //     a row reduce, all but independently of s, to integers whose sums are
-//     exact; the rows are reduced on every core, E guessed from a first,
-//     rough sum, and then applied in order, each after a check that its E
+//     exact; the rows are reduced on every core, E guessed from rough sums
+//     of the rows, and then applied in order, each after a check that its E
 //     was right and every partial sum stays inside the binade by a margin.
 //     A row that fails a check (the first rows, a row where s changes
 //     binade, NaN or infinite terms) is added term by term.
+//   - Each row is read (or made, from a RowSource) once, on its band, and
+//     reduced on the binade predicted for it: from the sum before the call,
+//     the rows before the band at the last call's rate per row (else at
+//     the band's own) and the band's rows so far. Its integer sums then
+//     stand for its rough sum (a row without a prediction is summed
+//     roughly); the guesses follow in order, and a row reduced on another
+//     binade than its guess is reduced again. Guesses only choose the route
+//     of a row; the checks keep the bits.
 //   - While part of the sample store is swapped out, everything runs on the
 //     calling thread, term by term.
 #pragma once
 
+#include <functional>
 #include <vector>
 
 namespace orbimg::platform {
@@ -35,6 +44,11 @@ struct SumTerms {
     bool skipNaN = true;   ///< NaN values add +0.0 and are not counted
 };
 
+/// Row r of a sum computed on demand: source(r, buffer) returns the row's
+/// values (in buffer, width floats, or elsewhere), or null for a row that
+/// does not exist. Called from any thread, and more than once for a row.
+using RowSource = std::function<const float*(int row, float* buffer)>;
+
 /// A running sum in a fixed order.
 class OrderedSum {
 public:
@@ -43,6 +57,8 @@ public:
     /// Adds the terms of rows[0][0 .. width - 1], rows[1][...], ... in that
     /// order (a null row adds nothing).
     void AddRows(const float* const* rows, int count, int width);
+    /// Adds the terms of rows 0 .. count - 1 of source, in that order.
+    void AddRows(const RowSource& source, int count, int width);
     /// Adds the terms of values[0 .. n - 1] in order, on this thread.
     void AddSerial(const float* values, long long n);
 
@@ -56,7 +72,9 @@ private:
     std::vector<double> m_rough;  // per row: rough sum
     std::vector<double> m_plus;   // per row: sum of the positive integers
     std::vector<double> m_minus;  // per row: sum of the negative integers
+    double m_rate = 0.0;          // the last call's sum per row, 0 for none
     std::vector<int> m_exponent;  // per row: the binade guessed, or kNoGuess
+    std::vector<int> m_gridded;   // per row: the binade its integer sums are on, or kNoGuess
     std::vector<int> m_first;     // per row: the first tie (orderedsum.cpp), 0 for none
     std::vector<long long> m_counts;
 };
