@@ -76,7 +76,9 @@ inline float FromOrderKey(std::uint32_t key)
 }
 
 // Per-chunk histograms of kBins bins (and a bin kBins for samples not
-// counted) in kLanes lanes.
+// counted) in kLanes lanes, kept from one pass to the next (no fresh pages
+// to clear): a chunk's task counts into its lanes and folds them into lane 0;
+// Find adds up the chunks' lane 0 and clears it for the next pass.
 constexpr int kLanes = 4;
 constexpr int kLaneBins = kBins + 1;
 
@@ -84,25 +86,42 @@ class ChunkCounts {
 public:
     explicit ChunkCounts(int chunks) : m_counts(static_cast<std::size_t>(chunks)) {}
 
-    // The lanes of chunk c, zeroed.
+    // The lanes of chunk c, all zero.
     std::uint32_t* Lanes(int c)
     {
         std::vector<std::uint32_t>& lanes = m_counts[static_cast<std::size_t>(c)];
-        lanes.assign(static_cast<std::size_t>(kLanes) * kLaneBins, 0);
+        if (lanes.empty()) {
+            lanes.assign(static_cast<std::size_t>(kLanes) * kLaneBins, 0);
+        }
         return lanes.data();
     }
 
-    // The bin holding rank k (0-based) of all counts, and the count below it.
-    int Find(long long k, long long& below) const
+    // Adds lanes 1 .. kLanes - 1 of chunk c into lane 0 and clears them.
+    void Fold(int c)
+    {
+        std::uint32_t* h = m_counts[static_cast<std::size_t>(c)].data();
+        for (int lane = 1; lane < kLanes; ++lane) {
+            std::uint32_t* other = h + static_cast<std::ptrdiff_t>(lane) * kLaneBins;
+            for (int bin = 0; bin < kLaneBins; ++bin) {
+                h[bin] += other[bin];
+                other[bin] = 0;
+            }
+        }
+    }
+
+    // The bin holding rank k (0-based) of all counts, and the count below it;
+    // the counts are cleared.
+    int Find(long long k, long long& below)
     {
         std::vector<long long> total(kBins, 0);
-        for (const auto& lanes : m_counts) {
-            for (int lane = 0; lane < kLanes && !lanes.empty(); ++lane) {
-                const std::uint32_t* h = lanes.data() + static_cast<std::ptrdiff_t>(lane) * kLaneBins;
-                for (int bin = 0; bin < kBins; ++bin) {
-                    total[static_cast<std::size_t>(bin)] += h[bin];
-                }
+        for (auto& lanes : m_counts) {
+            if (lanes.empty()) {
+                continue;
             }
+            for (int bin = 0; bin < kBins; ++bin) {
+                total[static_cast<std::size_t>(bin)] += lanes[static_cast<std::size_t>(bin)];
+            }
+            std::fill(lanes.begin(), lanes.begin() + kLaneBins, 0u);
         }
         below = 0;
         for (int bin = 0; bin < kBins; ++bin) {
@@ -147,10 +166,9 @@ struct PlaneFigures {
 
 // Passes 1 and 2: count, extremes and median (as the sample of rank k =
 // count / 2).
-void MeasureMedian(const CKelImage& image, int plane, const Window& w, PlaneFigures& f)
+void MeasureMedian(const CKelImage& image, int plane, const Window& w, ChunkCounts& upper, PlaneFigures& f)
 {
     const int chunks = ChunkCount(w);
-    ChunkCounts upper(chunks);
     std::vector<long long> counts(static_cast<std::size_t>(chunks), 0);
     std::vector<float> lows(static_cast<std::size_t>(chunks), HUGE_VALF);
     std::vector<float> highs(static_cast<std::size_t>(chunks), -HUGE_VALF);
@@ -170,6 +188,7 @@ void MeasureMedian(const CKelImage& image, int plane, const Window& w, PlaneFigu
                 return finite ? static_cast<int>(OrderKey(v) >> 16) : kBins;
             });
         }
+        upper.Fold(c);
         counts[static_cast<std::size_t>(c)] = n[0] + n[1] + n[2] + n[3];
         lows[static_cast<std::size_t>(c)] = *std::min_element(lo, lo + kLanes);
         highs[static_cast<std::size_t>(c)] = *std::max_element(hi, hi + kLanes);
@@ -186,7 +205,7 @@ void MeasureMedian(const CKelImage& image, int plane, const Window& w, PlaneFigu
     long long below = 0;
     const auto bucket = static_cast<std::uint32_t>(upper.Find(k, below));
 
-    ChunkCounts lower(chunks);
+    ChunkCounts& lower = upper;
     ForChunks(chunks, [&](int c) {
         std::uint32_t* h = lower.Lanes(c);
         for (int y = ChunkTop(w, chunks, c); y < ChunkTop(w, chunks, c + 1); ++y) {
@@ -195,6 +214,7 @@ void MeasureMedian(const CKelImage& image, int plane, const Window& w, PlaneFigu
                 return std::isfinite(v) && (key >> 16) == bucket ? static_cast<int>(key & 0xFFFFu) : kBins;
             });
         }
+        lower.Fold(c);
     });
     long long skipped = 0;
     const auto low = static_cast<std::uint32_t>(lower.Find(k - below, skipped));
@@ -203,7 +223,7 @@ void MeasureMedian(const CKelImage& image, int plane, const Window& w, PlaneFigu
 
 // Passes 3 and 4: the MAD, the deviation |v - median| (in double) of rank
 // count / 2.
-void MeasureMad(const CKelImage& image, int plane, const Window& w, PlaneFigures& f)
+void MeasureMad(const CKelImage& image, int plane, const Window& w, ChunkCounts& counts, PlaneFigures& f)
 {
     const int chunks = ChunkCount(w);
     const double median = f.median;
@@ -214,12 +234,12 @@ void MeasureMad(const CKelImage& image, int plane, const Window& w, PlaneFigures
         const double t = std::fabs(static_cast<double>(v) - median) * scale;
         return std::isfinite(v) ? (t < kBins - 1 ? static_cast<int>(t) : kBins - 1) : kBins;
     };
-    ChunkCounts counts(chunks);
     ForChunks(chunks, [&](int c) {
         std::uint32_t* h = counts.Lanes(c);
         for (int y = ChunkTop(w, chunks, c); y < ChunkTop(w, chunks, c + 1); ++y) {
             CountRow(image.GetImageAdr(w.left, y, plane, 1, nullptr), w.Width(), h, binOf);
         }
+        counts.Fold(c);
     });
     const long long k = f.count / 2;
     long long below = 0;
@@ -250,12 +270,12 @@ void MeasureMad(const CKelImage& image, int plane, const Window& w, PlaneFigures
     f.mad = *nth;
 }
 
-PlaneFigures Measure(const CKelImage& image, int plane, const Window& w)
+PlaneFigures Measure(const CKelImage& image, int plane, const Window& w, ChunkCounts& counts)
 {
     PlaneFigures f;
-    MeasureMedian(image, plane, w, f);
+    MeasureMedian(image, plane, w, counts, f);
     if (f.count > 0) {
-        MeasureMad(image, plane, w, f);
+        MeasureMad(image, plane, w, counts, f);
     }
     return f;
 }
@@ -283,10 +303,11 @@ void CImgAutoLevel::DoAutoStretch(int kind, int linked, double shadows, double t
     }
     const int planes = IsColor() && GetPlanes() >= 3 ? 3 : 1;
     PlaneFigures f[3];
+    ChunkCounts counts(ChunkCount(w));
     double lo[3];
     double hi[3];
     for (int p = 0; p < planes; ++p) {
-        f[p] = Measure(*this, p, w);
+        f[p] = Measure(*this, p, w, counts);
         if (f[p].count == 0) {
             return;
         }
