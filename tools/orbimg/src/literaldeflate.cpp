@@ -18,7 +18,8 @@ constexpr int kLengthCodes = 19;    // the code-length alphabet
 constexpr int kMaxBits = 15;
 constexpr int kMaxLengthBits = 7;
 // The order the code-length code's lengths are sent in.
-constexpr std::array<int, kLengthCodes> kLengthOrder = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+constexpr std::array<int, kLengthCodes> kLengthOrder = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
+                                                        11, 4,  12, 3, 13, 2, 14, 1, 15};
 
 /// Huffman code lengths of at most `limit` bits for the symbols of nonzero
 /// frequency (0 for the others). Where the optimal code is deeper, the
@@ -56,7 +57,8 @@ std::vector<int> CodeLengths(std::vector<std::uint64_t> freq, int limit)
         }
         int deepest = 0;
         for (int s = 0; s < n; ++s) {
-            lengths[static_cast<std::size_t>(s)] = freq[static_cast<std::size_t>(s)] > 0 ? depth[static_cast<std::size_t>(s)] : 0;
+            lengths[static_cast<std::size_t>(s)] =
+                freq[static_cast<std::size_t>(s)] > 0 ? depth[static_cast<std::size_t>(s)] : 0;
             deepest = std::max(deepest, lengths[static_cast<std::size_t>(s)]);
         }
         if (deepest <= limit) {
@@ -112,7 +114,8 @@ public:
         if (m_count >= 32) {
             const auto word = static_cast<std::uint32_t>(m_bits);
             const unsigned char le[4] = {static_cast<unsigned char>(word), static_cast<unsigned char>(word >> 8),
-                                         static_cast<unsigned char>(word >> 16), static_cast<unsigned char>(word >> 24)};
+                                         static_cast<unsigned char>(word >> 16),
+                                         static_cast<unsigned char>(word >> 24)};
             std::memcpy(m_out, le, 4);
             m_out += 4;
             m_bits >>= 32;
@@ -154,8 +157,9 @@ void DeflateLiterals(const unsigned char* data, std::size_t n, bool last, std::v
         ++lanes[data[i]];
     }
     for (int b = 0; b < 256; ++b) {
-        freq[static_cast<std::size_t>(b)] = lanes[static_cast<std::size_t>(b)] + lanes[static_cast<std::size_t>(256 + b)] +
-                                            lanes[static_cast<std::size_t>(512 + b)] + lanes[static_cast<std::size_t>(768 + b)];
+        freq[static_cast<std::size_t>(b)] =
+            lanes[static_cast<std::size_t>(b)] + lanes[static_cast<std::size_t>(256 + b)] +
+            lanes[static_cast<std::size_t>(512 + b)] + lanes[static_cast<std::size_t>(768 + b)];
     }
     freq[kEndOfBlock] = 1;
     if (n == 0) {
@@ -178,7 +182,8 @@ void DeflateLiterals(const unsigned char* data, std::size_t n, bool last, std::v
     const std::vector<int> lengthLengths = CodeLengths(lengthFreq, kMaxLengthBits);
     const std::vector<std::uint32_t> lengthCodes = CanonicalCodes(lengthLengths);
     int hclen = kLengthCodes;
-    while (hclen > 4 && lengthLengths[static_cast<std::size_t>(kLengthOrder[static_cast<std::size_t>(hclen - 1)])] == 0) {
+    while (hclen > 4 &&
+           lengthLengths[static_cast<std::size_t>(kLengthOrder[static_cast<std::size_t>(hclen - 1)])] == 0) {
         --hclen;
     }
 
@@ -194,7 +199,8 @@ void DeflateLiterals(const unsigned char* data, std::size_t n, bool last, std::v
     bits.Put(0, 5);  // HDIST: one distance code
     bits.Put(static_cast<std::uint64_t>(hclen - 4), 4);
     for (int k = 0; k < hclen; ++k) {
-        bits.Put(static_cast<std::uint64_t>(lengthLengths[static_cast<std::size_t>(kLengthOrder[static_cast<std::size_t>(k)])]),
+        bits.Put(static_cast<std::uint64_t>(
+                     lengthLengths[static_cast<std::size_t>(kLengthOrder[static_cast<std::size_t>(k)])]),
                  3);
     }
     for (const int l : sent) {
