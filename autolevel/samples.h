@@ -133,4 +133,36 @@ inline double UpperMedian(std::vector<double>& values)
     return *middle;
 }
 
+/// The count of the finite samples of row[0 .. n); their least and greatest
+/// are taken into lo and hi (which start at +inf and -inf, or at earlier
+/// extremes). A zero extreme may come out as +0 or -0, whichever lanes met.
+long long FiniteExtremes(const float* row, int n, float& lo, float& hi);
+
+/// The figures the auto stretch takes from one plane of a window: the count
+/// of finite samples (NaN and infinities are left out), their extremes, the
+/// median (the sample of rank count / 2 in ascending order, 0-based) and the
+/// MAD (the deviation |v - median|, in double, of rank count / 2). All are 0
+/// when the count is 0.
+struct StretchFigures {
+    long long count = 0;
+    double min = 0.0;
+    double max = 0.0;
+    double median = 0.0;
+    double mad = 0.0;
+};
+
+/// A guess of a plane's median and MAD, which only sets where the exact
+/// figures are looked for first.
+struct StretchGuess {
+    double median = 0.0;
+    double mad = 0.0;
+};
+
+/// The exact StretchFigures of `plane` over `w`, in two passes over the
+/// samples when the median and the MAD fall near `guess` (null: guessed
+/// here from a subsample) and in up to four otherwise; any guess, even NaN,
+/// gives the same figures.
+StretchFigures MeasureStretchFigures(const CKelImage& image, int plane, const Window& w,
+                                     const StretchGuess* guess = nullptr);
+
 }  // namespace orbimg::detail

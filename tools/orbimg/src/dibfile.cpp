@@ -11,6 +11,7 @@
 #include <functional>
 #include <initializer_list>
 #include <limits>
+#include <optional>
 #include <span>
 #include <utility>
 
@@ -99,25 +100,39 @@ void PutBE(unsigned char* out, std::uint32_t v)
 }
 
 /// A chunk of the given type whose data is the pieces in order.
-void WriteChunk(SafeOutput& output, const char* type,
-                std::initializer_list<std::pair<const unsigned char*, std::size_t>> pieces)
+/// A piece of a chunk's data, with its CRC-32 when it is known already.
+struct Piece {
+    const unsigned char* data;
+    std::size_t size;
+    std::optional<uLong> crc = std::nullopt;
+};
+
+/// CRC-32 of n bytes, continuing crc.
+uLong Crc32(uLong crc, const unsigned char* data, std::size_t n)
+{
+    for (std::size_t done = 0; done < n;) {
+        const uInt part = static_cast<uInt>(std::min<std::size_t>(n - done, 1u << 30));
+        crc = crc32(crc, data + done, part);
+        done += part;
+    }
+    return crc;
+}
+
+void WriteChunk(SafeOutput& output, const char* type, std::initializer_list<Piece> pieces)
 {
     std::size_t length = 0;
-    for (const auto& piece : pieces) {
-        length += piece.second;
+    for (const Piece& piece : pieces) {
+        length += piece.size;
     }
     unsigned char head[8];
     PutBE(head, static_cast<std::uint32_t>(length));
     std::memcpy(head + 4, type, 4);
     WriteAll(output, head, sizeof head);
     uLong crc = crc32(0L, reinterpret_cast<const Bytef*>(type), 4);
-    for (const auto& piece : pieces) {
-        WriteAll(output, piece.first, piece.second);
-        for (std::size_t done = 0; done < piece.second;) {
-            const uInt n = static_cast<uInt>(std::min<std::size_t>(piece.second - done, 1u << 30));
-            crc = crc32(crc, piece.first + done, n);
-            done += n;
-        }
+    for (const Piece& piece : pieces) {
+        WriteAll(output, piece.data, piece.size);
+        crc = piece.crc ? crc32_combine(crc, *piece.crc, static_cast<z_off_t>(piece.size))
+                        : Crc32(crc, piece.data, piece.size);
     }
     unsigned char tail[4];
     PutBE(tail, static_cast<std::uint32_t>(crc));
@@ -127,9 +142,21 @@ void WriteChunk(SafeOutput& output, const char* type,
 /// One band of rows, filtered and deflated.
 struct PngBand {
     std::vector<unsigned char> bytes;  ///< raw deflate output
+    uLong crc = 0;                     ///< CRC-32 of bytes (worked out on the band's thread)
     uLong adler = 1;                   ///< Adler-32 of the filtered rows
     std::size_t filtered = 0;          ///< filtered bytes (rows x (1 + row bytes))
     bool failed = false;
+
+    /// Empty again, keeping the room of the bytes (no fresh pages to clear
+    /// for the next band).
+    void Reset()
+    {
+        bytes.clear();
+        crc = 0;
+        adler = 1;
+        filtered = 0;
+        failed = false;
+    }
 };
 
 /// True when a band of filtered rows is flat: at least a quarter of its
@@ -250,9 +277,10 @@ void WritePng(const std::string& path, const PngRows& rows, int level, std::size
         const int count = std::min(kBandsInFlight, bands - first);
         Concurrency::parallel_for(0, count, [&](int i) {
             const int band = first + i;
-            flight[i] = PngBand{};
+            flight[i].Reset();
             DeflateBand(rows, level, band * bandRows, std::min(rows.height, (band + 1) * bandRows), band + 1 == bands,
                         flight[i]);
+            flight[i].crc = Crc32(0L, flight[i].bytes.data(), flight[i].bytes.size());
         });
         for (int i = 0; i < count; ++i) {
             PngBand& band = flight[i];
@@ -266,9 +294,8 @@ void WritePng(const std::string& path, const PngRows& rows, int level, std::size
             const bool tail = first + i + 1 == bands;
             WriteChunk(output, "IDAT",
                        {{zhead, head ? sizeof zhead : 0},
-                        {band.bytes.data(), band.bytes.size()},
+                        {band.bytes.data(), band.bytes.size(), band.crc},
                         {trailer, tail ? sizeof trailer : 0}});
-            band = PngBand{};
         }
     }
     WriteChunk(output, "IEND", {});
