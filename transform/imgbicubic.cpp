@@ -6,24 +6,29 @@
 // sample x w to the accumulator; taps at distance 2 or more, or of weight 0,
 // are left out. The result is (float) accumulator / (float) weight sum.
 //
-// The taps of a column depend on the column only and those of a row on the
-// row only, so both are worked out once: columns once per call, rows once per
-// destination row, where a row tap that is left out is simply not visited.
-// The four source rows of every plane are fetched once per destination row,
-// and the samples each column reads from a source row are gathered once per
-// source row into contiguous arrays (one per column tap), shared by the
-// destination rows that read that source row. A column tap that is left out
+// The taps of a column depend on the column only and those of a row on the row
+// only, so both are worked out once: columns once per call, rows once per
+// destination row, where a row tap that is left out is simply not visited. The
+// four source rows of every plane are fetched once per destination row, and
+// the samples each column reads from a source row are gathered once per source
+// row into contiguous arrays (one per column tap), shared by the destination
+// rows that read that source row; where the columns of a tap read every other
+// source sample (a reduction to half size) the gathering is a vector
+// de-interleave. While a destination row is worked out, the source rows the
+// next one reads first are fetched ahead, a share per stretch of columns, so
+// that reading memory overlaps the arithmetic. A column tap that is left out
 // is masked to +0.0 instead of skipped: both sums start at +0.0, a sum that
 // starts at +0.0 is never -0.0 (round to nearest), so adding +0.0 leaves it
 // bit for bit as skipping does, and the mask is applied to the product, so a
 // NaN or infinite sample behind it never reaches the sum. When no column uses
 // its fourth tap (every column falls on a whole source position, as in an
-// integer reduction) that tap is not visited at all. The per-pixel
-// arithmetic, its order and its precision are those of the pixel-by-pixel
-// computation, so the results are identical to it.
+// integer reduction) that tap is not visited at all. The per-pixel arithmetic,
+// its order and its precision are those of the pixel-by-pixel computation, so
+// the results are identical to it.
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -42,6 +47,11 @@ struct RowInput {
     const double* wx[4];
     const std::uint64_t* mask[4];
     double wy[4];
+    // Source rows the next destination row reads first (fetched ahead, one
+    // share per stretch of columns, while this row is worked out).
+    const float* ahead[4];
+    int aheadCount;
+    int aheadWidth;
 };
 
 }  // namespace
@@ -51,6 +61,7 @@ struct RowInput {
 // The kernels, built for each instruction set (platform/simd.h).
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "transform/imgbicubic.cpp"
+#include <hwy/cache_control.h>
 #include <hwy/foreach_target.h>
 #include <hwy/highway.h>
 
@@ -64,14 +75,37 @@ inline double Masked(double v, std::uint64_t mask)
     return std::bit_cast<double>(std::bit_cast<std::uint64_t>(v) & mask);
 }
 
+namespace hn = hwy::HWY_NAMESPACE;
+
 // The samples every column reads from one source row: tap i of column x
 // (source column index[i][x]) at [i x width + x], for taps 0 .. count - 1.
-void GatherTaps(float* __restrict out, const float* __restrict src, const int* const* index, int count, int width)
+// Columns pairs[i][0] .. pairs[i][1] - 1 of tap i read every other source
+// sample (index[i][x + 1] = index[i][x] + 2, and the sample after the last
+// one exists), as in a reduction to half size: there the samples are
+// de-interleaved with vector loads.
+void GatherTaps(float* __restrict out, const float* __restrict src, const int* const* index, const int (*pairs)[2],
+                int count, int width)
 {
+    const hn::ScalableTag<float> d;
+    const int lanes = static_cast<int>(hn::Lanes(d));
     for (int i = 0; i < count; ++i) {
         const int* __restrict columns = index[i];
         float* __restrict to = out + static_cast<std::size_t>(i) * static_cast<std::size_t>(width);
-        for (int x = 0; x < width; ++x) {
+        const int begin = pairs[i][0];
+        const int end = pairs[i][1];
+        int x = 0;
+        for (; x < begin; ++x) {
+            to[x] = src[columns[x]];
+        }
+        if (begin < end) {
+            const float* from = src + columns[begin];
+            for (; x + lanes <= end; x += lanes) {
+                hn::Vec<decltype(d)> even, odd;
+                hn::LoadInterleaved2(d, from + 2 * static_cast<std::ptrdiff_t>(x - begin), even, odd);
+                hn::StoreU(even, d, to + x);
+            }
+        }
+        for (; x < width; ++x) {
             to[x] = src[columns[x]];
         }
     }
@@ -117,8 +151,20 @@ void CubicRow(float* __restrict dst, const RowInput& in, const float* __restrict
             g[t][i] = in.taps[t][i];
         }
     }
-    for (int x = 0; x < width; ++x) {
-        dst[x] = static_cast<float>(TapSum<R, C, true>(in, g, x)) / sums[x];
+    constexpr int kStretch = 32;
+    constexpr int kLine = 16;  // floats per 64-byte cache line
+    const std::size_t lines = (static_cast<std::size_t>(in.aheadWidth) + kLine - 1) / kLine;
+    const std::size_t total = lines * static_cast<std::size_t>(in.aheadCount);
+    std::size_t next = 0;
+    for (int begin = 0; begin < width; begin += kStretch) {
+        const int end = std::min(width, begin + kStretch);
+        for (const std::size_t upto = total * static_cast<std::size_t>(end) / static_cast<std::size_t>(width);
+             next < upto; ++next) {
+            hwy::Prefetch(in.ahead[next / lines] + (next % lines) * kLine);
+        }
+        for (int x = begin; x < end; ++x) {
+            dst[x] = static_cast<float>(TapSum<R, C, true>(in, g, x)) / sums[x];
+        }
     }
 }
 
@@ -214,6 +260,7 @@ struct ColumnTaps {
     std::vector<int> index[4];
     std::vector<double> weight[4];
     std::vector<std::uint64_t> mask[4];
+    int pairs[4][2] = {};  // per tap, the longest run of columns reading every other sample
     int count = 3;
 
     ColumnTaps(int width, double scale, int size)
@@ -231,6 +278,19 @@ struct ColumnTaps {
                 mask[k][x] = t.used[k] ? ~std::uint64_t{0} : 0;
             }
             count = t.used[3] ? 4 : count;
+        }
+        for (int k = 0; k < 4; ++k) {
+            int start = 0;
+            for (int x = 0; x < width; ++x) {
+                const bool pair = index[k][x] + 1 < size;
+                if (!pair || (x > start && index[k][x] != index[k][x - 1] + 2)) {
+                    start = pair ? x : x + 1;
+                }
+                if (pair && x + 1 - start > pairs[k][1] - pairs[k][0]) {
+                    pairs[k][0] = start;
+                    pairs[k][1] = x + 1;
+                }
+            }
         }
     }
 };
@@ -279,7 +339,8 @@ public:
         }
         const int* index[4] = {columns.index[0].data(), columns.index[1].data(), columns.index[2].data(),
                                columns.index[3].data()};
-        HWY_DYNAMIC_DISPATCH(orbimg::detail::GatherTaps)(oldest->samples.data(), src, index, columns.count, m_width);
+        HWY_DYNAMIC_DISPATCH(orbimg::detail::GatherTaps)
+        (oldest->samples.data(), src, index, columns.pairs, columns.count, m_width);
         oldest->row = row;
         oldest->used = m_clock;
         return oldest->samples.data();
@@ -314,8 +375,21 @@ void CImgResolution::DoBicubic(CKelImage* src, int width, int height)
             in.wx[i] = columns.weight[i].data();
             in.mask[i] = columns.mask[i].data();
         }
+        in.aheadWidth = w;
         for (int y = begin; y < end; ++y) {
             const RowTaps rowTaps(y, yScale, h);
+            // The rows of the next destination row this one does not read.
+            int ahead[4];
+            in.aheadCount = 0;
+            if (y + 1 < end) {
+                const RowTaps nextTaps(y + 1, yScale, h);
+                for (int t = 0; t < nextTaps.count; ++t) {
+                    const int* last = rowTaps.index + rowTaps.count;
+                    if (std::find(rowTaps.index, last, nextTaps.index[t]) == last) {
+                        ahead[in.aheadCount++] = nextTaps.index[t];
+                    }
+                }
+            }
             for (int t = 0; t < rowTaps.count; ++t) {
                 in.wy[t] = rowTaps.weight[t];
             }
@@ -329,6 +403,9 @@ void CImgResolution::DoBicubic(CKelImage* src, int width, int height)
                     for (int i = 0; i < columns.count; ++i) {
                         in.taps[t][i] = gathered + static_cast<std::size_t>(i) * static_cast<std::size_t>(width);
                     }
+                }
+                for (int a = 0; a < in.aheadCount; ++a) {
+                    in.ahead[a] = src->GetImageAdr(0, ahead[a], p, 1, nullptr);
                 }
                 HWY_DYNAMIC_DISPATCH(orbimg::detail::CubicRowOf)
                 (dst.get(p), in, sums.data(), rowTaps.count, columns.count, width);
