@@ -135,15 +135,16 @@ def bicubic(src, width, height):
 # Source width, height, with specials; destination width, height: the first
 # four enlarge and reduce a 5 x 4 source, the others reach one-sample axes,
 # sources below 3 x 3, same-size copies, NaN, infinite and signed-zero
-# samples, and whole and fractional scales of larger sources. Every case for
-# both methods.
+# samples, whole and fractional scales of larger sources, and halvings of
+# sources wide enough for whole vectors of columns. Every case for both
+# methods.
 CASES = [
     (5, 4, False, 8, 7), (5, 4, False, 3, 3), (5, 4, False, 9, 7), (5, 4, False, 3, 2),
     (1, 5, False, 6, 9), (5, 1, False, 9, 4), (1, 1, False, 4, 3), (2, 2, False, 5, 5),
     (2, 3, False, 7, 2), (3, 3, False, 8, 8), (16, 5, False, 3, 11), (4, 4, False, 1, 1),
     (7, 9, False, 7, 9), (6, 6, False, 11, 17), (9, 7, True, 18, 14), (9, 7, True, 4, 3),
     (9, 7, True, 9, 7), (9, 7, True, 13, 5), (12, 8, False, 6, 4), (12, 8, False, 18, 12),
-    (20, 3, False, 60, 9),
+    (20, 3, False, 60, 9), (70, 7, True, 35, 4), (71, 6, False, 35, 3),
 ]
 
 
