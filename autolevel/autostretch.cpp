@@ -85,10 +85,6 @@ inline std::uint32_t OrderKey(float v)
     return u ^ (static_cast<std::uint32_t>(static_cast<std::int32_t>(u) >> 31) | 0x80000000u);
 }
 
-// Whether the float of an order key is finite: the keys of -inf and +inf,
-// and the NaN beyond them, are left out.
-inline bool FiniteKey(std::uint32_t key) { return key - 0x00800000u < 0xFF800000u - 0x00800000u; }
-
 inline float FromOrderKey(std::uint32_t key)
 {
     const std::uint32_t u = (key & 0x80000000u) ? (key & 0x7FFFFFFFu) : ~key;
