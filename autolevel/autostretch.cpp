@@ -186,9 +186,10 @@ private:
 };
 
 // Counts binOf(v) (0 .. kBins, kBins not counted) of the samples of a row:
-// the bins of a block of samples first (in vectors where binOf allows), then
-// their counts, column x in lane x % kLanes, so that a run of samples in one
-// bin (the sky) does not wait on its own increments.
+// the bins of a block of kBlock samples first (in vectors where binOf
+// allows), then their counts, column x in lane x % kLanes, so that a run of
+// samples in one bin (the sky) does not wait on its own increments. Collect
+// takes its flags in blocks of the same size.
 constexpr int kBlock = 256;
 
 template <typename BinOf>
@@ -256,7 +257,6 @@ void CountPass(const CKelImage& image, int plane, const Window& w, ChunkCounts& 
 template <typename Keep>
 std::vector<std::vector<float>> Collect(const CKelImage& image, int plane, const Window& w, const Keep& keep)
 {
-    constexpr int kBlock = 256;
     const int chunks = ChunkCount(w);
     std::vector<std::vector<float>> kept(static_cast<std::size_t>(chunks));
     ForChunks(chunks, [&](int c) {
