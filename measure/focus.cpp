@@ -145,7 +145,7 @@ double CImgEvaluateFocus::EvaluateBands(int left, int top, int columns, int heig
             }
             return m.diff.data() + static_cast<std::size_t>(r - m.first) * stride;
         };
-        sum.AddRows(source, height, columns);
+        sum.AddRows(source, height, columns, true);
     }
     return sum.Count() != 0 ? sum.Value() / static_cast<double>(sum.Count()) : 0.0;
 }
