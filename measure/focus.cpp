@@ -116,23 +116,23 @@ double CImgEvaluateFocus::EvaluateBands(int left, int top, int columns, int heig
     // serial loop's bits. No row of differences is stored beyond the four.
     constexpr int kRows = CFilterProc::kRowsAtOnce;
     const std::size_t stride = static_cast<std::size_t>(columns);
-    struct alignas(64) Made {  // per thread: the rows made last
-        int plane = -1;        // of this plane,
-        int first = 0;         // from this row of the window
-        int rows = 0;          // on, this many
-        std::vector<float> diff;
-        std::vector<float> wide;
+    struct Made {        // per thread: the rows made last
+        int plane = -1;  // of this plane,
+        int first = 0;   // from this row of the window
+        int rows = 0;    // on, this many
+        std::vector<float> diff = {};
+        std::vector<float> wide = {};
     };
-    std::vector<Made> made(static_cast<std::size_t>(CParallel::GetMaxThreads()));
+    orbimg::platform::PerThread<Made> made;
     orbimg::platform::OrderedSum sum(orbimg::platform::SumTerms{0.0, true, false});
     for (int p = 0; p < GetPlanes(); ++p) {
         SetFilterProcPlnEx(kNarrowSlot, p);
         SetFilterProcPlnEx(kWideSlot, p);
         const auto source = [&](int r, float*) -> const float* {
-            Made& m = made[static_cast<std::size_t>(CParallel::GetThreadNum())];
+            Made& m = made.Get([&] {
+                return Made{-1, 0, 0, std::vector<float>(stride * kRows), std::vector<float>(stride * kRows)};
+            });
             if (m.plane != p || r < m.first || r >= m.first + m.rows) {
-                m.diff.resize(stride * kRows);
-                m.wide.resize(stride * kRows);
                 m.plane = p;
                 m.first = r;
                 m.rows = std::min(kRows, height - r);
