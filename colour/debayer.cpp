@@ -12,6 +12,7 @@
 
 #include "colour/mosaicrows.h"
 #include "platform/ppl.h"
+#include "platform/rowbands.h"
 
 namespace orbimg::detail {
 
@@ -229,14 +230,10 @@ int CImgDebayer::Do(CKelImage* src, int pattern, int xOffset, int yOffset, int m
     default: {
         const orbimg::detail::RcdScale scale = orbimg::detail::MeasureRcdScale(mosaic);
         // One workspace per thread, made on the thread's first tile.
-        std::vector<std::unique_ptr<orbimg::detail::RcdWorkspace>> spaces(
-            static_cast<std::size_t>(CParallel::GetMaxThreads()));
+        orbimg::platform::PerThread<orbimg::detail::RcdWorkspace> spaces;
         ForBands(height, kRcdBandRows, [&](int y0, int y1) {
-            auto& space = spaces[static_cast<std::size_t>(CParallel::GetThreadNum())];
-            if (!space) {
-                space = std::make_unique<orbimg::detail::RcdWorkspace>();
-            }
-            orbimg::detail::RcdRows(mosaic, *this, ph, scale, y0, y1, kRcdTileColumns, *space);
+            auto& space = spaces.Get([] { return orbimg::detail::RcdWorkspace(); });
+            orbimg::detail::RcdRows(mosaic, *this, ph, scale, y0, y1, kRcdTileColumns, space);
         });
         break;
     }

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <thread>
 #include <vector>
 
 #include "filter/filtermatrix.h"
@@ -50,9 +49,6 @@ __attribute__((noinline)) double AddSquaredDifferences(double sum, const float* 
     }
     return sum;
 }
-
-/// Differences per slab of the parallel evaluation (16 MB of floats).
-constexpr long long kSlabValues = 1 << 22;
 
 }  // namespace
 
@@ -114,44 +110,42 @@ double CImgEvaluateFocus::Do(CRect* rect, int /*reserved*/)
 
 double CImgEvaluateFocus::EvaluateBands(int left, int top, int columns, int height)
 {
-    // Slabs of rows: the differences |n - w| of a slab are filtered over row
-    // bands on every core, then their squares added in pixel order
-    // (platform/orderedsum.h), so the figure has the serial loop's bits.
+    // Each row of differences |n - w| is made on the thread that sums it, four
+    // rows at a time from that thread's filter rings, and the squares are
+    // added in pixel order (platform/orderedsum.h), so the figure has the
+    // serial loop's bits. No row of differences is stored beyond the four.
     constexpr int kRows = CFilterProc::kRowsAtOnce;
-    const int slabRows = static_cast<int>(std::clamp<long long>(kSlabValues / columns / kRows * kRows, kRows, height));
     const std::size_t stride = static_cast<std::size_t>(columns);
-    // Two bands per processor: a band's first rows load the filters' whole
-    // windows, so bands are kept long.
-    const int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    std::vector<float> diff(stride * static_cast<std::size_t>(slabRows));
-    std::vector<const float*> rows(static_cast<std::size_t>(slabRows));
+    struct Made {        // per thread: the rows made last
+        int plane = -1;  // of this plane,
+        int first = 0;   // from this row of the window
+        int rows = 0;    // on, this many
+        std::vector<float> diff = {};
+        std::vector<float> wide = {};
+    };
+    orbimg::platform::PerThread<Made> made;
     orbimg::platform::OrderedSum sum(orbimg::platform::SumTerms{0.0, true, false});
     for (int p = 0; p < GetPlanes(); ++p) {
         SetFilterProcPlnEx(kNarrowSlot, p);
         SetFilterProcPlnEx(kWideSlot, p);
-        for (int y0 = 0; y0 < height; y0 += slabRows) {
-            const int count = std::min(slabRows, height - y0);
-            orbimg::platform::ForRowBands(
-                0, count,
-                [&](int begin, int end) {
-                    std::vector<float> narrow(stride * kRows);
-                    std::vector<float> wide(stride * kRows);
-                    for (int i = begin; i < end; i += kRows) {
-                        const int n = std::min(kRows, end - i);
-                        CalcFilterProcExRows(kNarrowSlot, left, top + y0 + i, columns, n, narrow.data());
-                        CalcFilterProcExRows(kWideSlot, left, top + y0 + i, columns, n, wide.data());
-                        float* out = diff.data() + static_cast<std::size_t>(i) * stride;
-                        for (std::size_t k = 0; k < stride * static_cast<std::size_t>(n); ++k) {
-                            out[k] = std::fabs(narrow[k] - wide[k]);
-                        }
-                    }
-                },
-                std::max(kRows, count / (2 * threads)));
-            for (int i = 0; i < count; ++i) {
-                rows[static_cast<std::size_t>(i)] = diff.data() + static_cast<std::size_t>(i) * stride;
+        const auto source = [&](int r, float*) -> const float* {
+            Made& m = made.Get([&] {
+                return Made{-1, 0, 0, std::vector<float>(stride * kRows), std::vector<float>(stride * kRows)};
+            });
+            if (m.plane != p || r < m.first || r >= m.first + m.rows) {
+                m.plane = p;
+                m.first = r;
+                m.rows = std::min(kRows, height - r);
+                CalcFilterProcExRows(kNarrowSlot, left, top + r, columns, m.rows, m.diff.data());
+                CalcFilterProcExRows(kWideSlot, left, top + r, columns, m.rows, m.wide.data());
+                const std::size_t values = stride * static_cast<std::size_t>(m.rows);
+                for (std::size_t k = 0; k < values; ++k) {
+                    m.diff[k] = std::fabs(m.diff[k] - m.wide[k]);
+                }
             }
-            sum.AddRows(rows.data(), count, columns);
-        }
+            return m.diff.data() + static_cast<std::size_t>(r - m.first) * stride;
+        };
+        sum.AddRows(source, height, columns, true);
     }
     return sum.Count() != 0 ? sum.Value() / static_cast<double>(sum.Count()) : 0.0;
 }

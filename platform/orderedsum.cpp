@@ -378,7 +378,7 @@ void OrderedSum::AddRows(const float* const* rows, int count, int width)
     AddRows([rows](int r, float*) { return rows[r]; }, count, width);
 }
 
-void OrderedSum::AddRows(const RowSource& source, int count, int width)
+void OrderedSum::AddRows(const RowSource& source, int count, int width, bool costlyRows)
 {
     if (count < 1 || width < 1) {
         return;
@@ -394,39 +394,38 @@ void OrderedSum::AddRows(const RowSource& source, int count, int width)
         return;
     }
     const std::size_t n = static_cast<std::size_t>(count);
+    const RowGrid none{0.0, 0.0, 0, kNoGuess, 0};
     m_rough.assign(n, 0.0);
-    m_plus.assign(n, 0.0);
-    m_minus.assign(n, 0.0);
     m_exponent.assign(n, kNoGuess);
-    m_gridded.assign(n, kNoGuess);
-    m_first.assign(n, 0);
-    m_counts.assign(n, 0);
+    m_grids.assign(n, none);
+    m_alternates.assign(costlyRows ? n : 0, none);
     const double start = m_sum;
     const double center = m_terms.center;
     const int mode = Mode(m_terms);
     const std::size_t words = (static_cast<std::size_t>(width) + 63) / 64;
 
-    // Row r on the grid of binade e: its integer sums and first tie, or
-    // kNotTaken.
-    const auto grid = [&](int r, const float* v, int e, std::vector<std::uint64_t>& bits, bool& tied) {
+    // Values v of a row on the grid of binade e: its integer sums and first
+    // tie, or kNotTaken.
+    const auto grid = [&](const float* v, int e, RowGrid& g, std::vector<std::uint64_t>& bits, bool& tied) {
         bits.resize(2 * words);
         const double scale = std::ldexp(1.0, 52 - e);
-        const int taken = HWY_DYNAMIC_DISPATCH(GridRow)(v, width, center, scale, mode, m_plus[r], m_minus[r],
-                                                        m_counts[r], bits.data(), bits.data() + words, tied);
+        const int taken = HWY_DYNAMIC_DISPATCH(GridRow)(v, width, center, scale, mode, g.plus, g.minus, g.count,
+                                                        bits.data(), bits.data() + words, tied);
         tied = taken == 2;
-        m_gridded[r] = e;
-        m_first[r] = taken == 0 ? kNotTaken : 0;
+        g.gridded = e;
+        g.first = taken == 0 ? kNotTaken : 0;
         if (taken == 2) {
             const TieRow tie = WithTerms(m_terms, [&]<bool kSquares, bool kSkipNaN>() {
-                return ApplyTies<kSquares, kSkipNaN>(v, width, center, scale, bits.data(), bits.data() + words,
-                                                     m_plus[r], m_minus[r]);
+                return ApplyTies<kSquares, kSkipNaN>(v, width, center, scale, bits.data(), bits.data() + words, g.plus,
+                                                     g.minus);
             });
-            m_first[r] = tie.firstSign * (tie.prefixOdd ? 2 : 1);
+            g.first = tie.firstSign * (tie.prefixOdd ? 2 : 1);
         }
     };
 
     // Every row read or made once: its integers on the binade predicted for
-    // it and the sum they give, or else a rough sum; its count.
+    // it (and, for costly rows, on the neighbouring binade nearer to the
+    // prediction) and the sum they give, or else a rough sum; its count.
     const double rate = m_rate;
     ForRowBands(
         0, count,
@@ -436,24 +435,31 @@ void OrderedSum::AddRows(const RowSource& source, int count, int width)
             double sum = 0.0;  // of the band's rows so far
             int rows = 0;
             bool tied = false;  // the row before had a tie
+            bool tiedNext = false;
             for (int r = begin; r < end; ++r) {
                 const float* v = source(r, row.data());
+                RowGrid& g = m_grids[static_cast<std::size_t>(r)];
                 if (!v) {
-                    m_gridded[r] = kMissing;
+                    g.gridded = kMissing;
                     continue;
                 }
                 // The rows before the band: at the last call's rate, else
                 // at the rate of the band's rows so far.
                 const bool known = begin == 0 || rate != 0.0 || rows != 0;
                 const double perRow = rate != 0.0 ? rate : (rows != 0 ? sum / rows : 0.0);
-                const int e = known ? Binade(start + perRow * begin + sum) : kNoGuess;
+                const double predicted = start + perRow * begin + sum;
+                const int e = known ? Binade(predicted) : kNoGuess;
                 if (e != kNoGuess) {
-                    grid(r, v, e, bits, tied);
+                    grid(v, e, g, bits, tied);
+                    const int next = std::fabs(predicted) < std::ldexp(1.5, e) ? e - 1 : e + 1;
+                    if (costlyRows && next >= kLowestExponent && next <= kHighestExponent) {
+                        grid(v, next, m_alternates[static_cast<std::size_t>(r)], bits, tiedNext);
+                    }
                 }
-                if (e != kNoGuess && m_first[r] != kNotTaken) {
-                    m_rough[r] = std::ldexp(m_plus[r] + m_minus[r], e - 52);
+                if (e != kNoGuess && g.first != kNotTaken) {
+                    m_rough[r] = std::ldexp(g.plus + g.minus, e - 52);
                 } else {
-                    m_rough[r] = HWY_DYNAMIC_DISPATCH(RoughRow)(v, width, center, mode, m_counts[r]);
+                    m_rough[r] = HWY_DYNAMIC_DISPATCH(RoughRow)(v, width, center, mode, g.count);
                 }
                 sum += m_rough[r];
                 ++rows;
@@ -467,11 +473,16 @@ void OrderedSum::AddRows(const RowSource& source, int count, int width)
     std::vector<int> again;
     double rough = start;
     for (int r = 0; r < count; ++r) {
+        RowGrid& g = m_grids[static_cast<std::size_t>(r)];
         const double next = rough + m_rough[r];
         const int e = Binade(rough);
-        m_exponent[r] = (m_gridded[r] != kMissing && e != kNoGuess && Binade(next) == e) ? e : kNoGuess;
-        if (m_exponent[r] != kNoGuess && m_gridded[r] != m_exponent[r]) {
-            again.push_back(r);
+        m_exponent[r] = (g.gridded != kMissing && e != kNoGuess && Binade(next) == e) ? e : kNoGuess;
+        if (m_exponent[r] != kNoGuess && g.gridded != m_exponent[r]) {
+            if (costlyRows && m_alternates[static_cast<std::size_t>(r)].gridded == m_exponent[r]) {
+                g = m_alternates[static_cast<std::size_t>(r)];
+            } else {
+                again.push_back(r);
+            }
         }
         rough = next;
     }
@@ -483,7 +494,7 @@ void OrderedSum::AddRows(const RowSource& source, int count, int width)
             bool tied = false;
             for (int i = begin; i < end; ++i) {
                 const int r = again[static_cast<std::size_t>(i)];
-                grid(r, source(r, row.data()), m_exponent[r], bits, tied);
+                grid(source(r, row.data()), m_exponent[r], m_grids[static_cast<std::size_t>(r)], bits, tied);
             }
         },
         kMinRows);
@@ -491,16 +502,17 @@ void OrderedSum::AddRows(const RowSource& source, int count, int width)
     // In order: a row whose guess holds for the exact running sum moves it
     // by its integer sums; any other row is added term by term.
     for (int r = 0; r < count; ++r) {
-        if (m_gridded[r] == kMissing) {
+        const RowGrid& g = m_grids[static_cast<std::size_t>(r)];
+        if (g.gridded == kMissing) {
             continue;
         }
         const int e = m_exponent[r];
-        if (e != kNoGuess && m_first[r] != kNotTaken && Binade(m_sum) == e) {
+        if (e != kNoGuess && g.first != kNotTaken && Binade(m_sum) == e) {
             const double units = std::ldexp(m_sum, 52 - e);  // an integer, 2^52 <= |units| < 2^53
-            double plus = m_plus[r];
-            double minus = m_minus[r];
+            double plus = g.plus;
+            double minus = g.minus;
             // The first tie: +-1 when the start plus the integers before it is odd.
-            const int first = m_first[r];
+            const int first = g.first;
             const bool prefixOdd = first == 2 || first == -2;
             const bool startOdd = (static_cast<long long>(units) & 1) != 0;
             const double adjust = (first != 0 && startOdd != prefixOdd) ? (first > 0 ? 1.0 : -1.0) : 0.0;
@@ -510,7 +522,7 @@ void OrderedSum::AddRows(const RowSource& source, int count, int width)
                                             : (units + plus <= -kLow && units + minus >= -kHigh);
             if (inside) {
                 m_sum = std::ldexp((units + plus) + minus, e - 52);
-                m_count += m_counts[r];
+                m_count += g.count;
                 continue;
             }
         }

@@ -57,8 +57,11 @@ public:
     /// Adds the terms of rows[0][0 .. width - 1], rows[1][...], ... in that
     /// order (a null row adds nothing).
     void AddRows(const float* const* rows, int count, int width);
-    /// Adds the terms of rows 0 .. count - 1 of source, in that order.
-    void AddRows(const RowSource& source, int count, int width);
+    /// Adds the terms of rows 0 .. count - 1 of source, in that order. With
+    /// costlyRows (rows that take long to make again) each row is also
+    /// reduced on the binade next to the one predicted for it, so that a
+    /// guess one binade out needs no second call of source for the row.
+    void AddRows(const RowSource& source, int count, int width, bool costlyRows = false);
     /// Adds the terms of values[0 .. n - 1] in order, on this thread.
     void AddSerial(const float* values, long long n);
 
@@ -69,14 +72,19 @@ private:
     SumTerms m_terms;
     double m_sum;
     long long m_count = 0;
-    std::vector<double> m_rough;  // per row: rough sum
-    std::vector<double> m_plus;   // per row: sum of the positive integers
-    std::vector<double> m_minus;  // per row: sum of the negative integers
-    double m_rate = 0.0;          // the last call's sum per row, 0 for none
-    std::vector<int> m_exponent;  // per row: the binade guessed, or kNoGuess
-    std::vector<int> m_gridded;   // per row: the binade its integer sums are on, or kNoGuess
-    std::vector<int> m_first;     // per row: the first tie (orderedsum.cpp), 0 for none
-    std::vector<long long> m_counts;
+    /// A row reduced to integers on one binade.
+    struct RowGrid {
+        double plus = 0.0;   ///< sum of the positive integers
+        double minus = 0.0;  ///< sum of the negative integers
+        long long count = 0;
+        int gridded = 0;  ///< the binade the integers are on, or kNoGuess (orderedsum.cpp)
+        int first = 0;    ///< the first tie (orderedsum.cpp), 0 for none
+    };
+    std::vector<double> m_rough;        // per row: rough sum
+    double m_rate = 0.0;                // the last call's sum per row, 0 for none
+    std::vector<int> m_exponent;        // per row: the binade guessed, or kNoGuess
+    std::vector<RowGrid> m_grids;       // per row: on the binade predicted for it
+    std::vector<RowGrid> m_alternates;  // per row, costly rows only: on the binade next to it
 };
 
 }  // namespace orbimg::platform

@@ -16,7 +16,9 @@
 #pragma once
 
 #include <algorithm>
+#include <memory>
 #include <thread>
+#include <vector>
 
 #include "imagecore/image.h"
 #include "platform/ppl.h"
@@ -56,5 +58,28 @@ void ForRowBands(int first, int last, const Body& body, int minRows = 8)
         body(begin, end);
     });
 }
+
+/// One T per thread (CParallel::GetThreadNum()), made by the thread's first
+/// Get and kept while this object lives: the buffers of a loop's bands are
+/// allocated once per thread that runs, not once per band. Each T is its own
+/// allocation, so threads never share a cache line of them.
+template <class T>
+class PerThread {
+public:
+    /// The calling thread's T, made by make() on its first call.
+    template <class Make>
+    T& Get(const Make& make)
+    {
+        std::unique_ptr<T>& slot = m_slots[static_cast<std::size_t>(CParallel::GetThreadNum())];
+        if (!slot) {
+            slot = std::make_unique<T>(make());
+        }
+        return *slot;
+    }
+
+private:
+    std::vector<std::unique_ptr<T>> m_slots =
+        std::vector<std::unique_ptr<T>>(static_cast<std::size_t>(CParallel::GetMaxThreads()));
+};
 
 }  // namespace orbimg::platform

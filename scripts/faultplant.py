@@ -56,6 +56,9 @@ FAULTS = [
      "each row band stops one row short"),
     ("bands-swap", "transform", "platform/rowbands.h", "GetCurrentSwapSize() == 0; }",
      "GetCurrentSwapSize() != 0; }", "row bands run in parallel while the store is swapped out"),
+    ("ordered-alternate", "platform", "platform/orderedsum.cpp",
+     "if (costlyRows && m_alternates[static_cast<std::size_t>(r)].gridded == m_exponent[r]) {",
+     "if (costlyRows) {", "a costly row's second reduction taken whatever binade it is on"),
     # imagecore
     ("adr-edge", "image", "imagecore/image.cpp", "x >= m_width || y >= m_height",
      "x > m_width || y >= m_height", "GetImageAdr accepts x == width"),

@@ -432,8 +432,18 @@ void CImgResolution::DoBicubic(CKelImage* src, int width, int height)
     const ColumnTaps columns(width, static_cast<double>(w) / static_cast<double>(width), w);
     const double yScale = static_cast<double>(h) / static_cast<double>(height);
 
+    // Gathered rows per thread, shared by its bands (a row gathered for one
+    // band is the same for the next).
+    orbimg::platform::PerThread<std::vector<TapCache>> cachesOf;
     orbimg::platform::ForRowBands(0, height, [&](int begin, int end) {
-        std::vector<TapCache> caches(planes, TapCache(width, columns.count));
+        std::vector<TapCache>& caches = cachesOf.Get([&] {
+            std::vector<TapCache> made;
+            made.reserve(static_cast<std::size_t>(planes));
+            for (int p = 0; p < planes; ++p) {
+                made.emplace_back(width, columns.count);
+            }
+            return made;
+        });
         orbimg::detail::RowInput in{};
         for (int i = 0; i < 4; ++i) {
             in.wx[i] = columns.weight[i].data();

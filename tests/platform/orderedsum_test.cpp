@@ -103,18 +103,21 @@ TEST_P(OrderedSumTest, SameBitsAsThePlainLoop)
     for (const std::int64_t target : simd::Targets()) {
         const simd::ForceTarget force(target);
         for (const long long swap : {0, 1 << 20}) {
-            CVmManager::SetCurrentSwapSize(swap);
-            OrderedSum sum(t);
-            sum.AddRows(pointers.data(), 40, kWidth);  // in two calls, the second of rows made on demand
-            sum.AddRows(
-                [&](int r, float* out) -> const float* {
-                    const float* row = pointers[static_cast<std::size_t>(40 + r)];
-                    return row ? std::copy(row, row + kWidth, out) - kWidth : nullptr;
-                },
-                kRows + 1 - 40, kWidth);
-            EXPECT_TRUE(SameBits(sum.Value(), expected))
-                << simd::TargetName(target) << (swap ? " serial " : " parallel ") << sum.Value() << " != " << expected;
-            EXPECT_EQ(sum.Count(), count);
+            for (const bool costly : {false, true}) {  // rows also reduced on the next binade
+                CVmManager::SetCurrentSwapSize(swap);
+                OrderedSum sum(t);
+                sum.AddRows(pointers.data(), 40, kWidth);  // in two calls, the second of rows made on demand
+                sum.AddRows(
+                    [&](int r, float* out) -> const float* {
+                        const float* row = pointers[static_cast<std::size_t>(40 + r)];
+                        return row ? std::copy(row, row + kWidth, out) - kWidth : nullptr;
+                    },
+                    kRows + 1 - 40, kWidth, costly);
+                EXPECT_TRUE(SameBits(sum.Value(), expected))
+                    << simd::TargetName(target) << (swap ? " serial " : " parallel ") << (costly ? "costly " : "")
+                    << sum.Value() << " != " << expected;
+                EXPECT_EQ(sum.Count(), count);
+            }
         }
     }
 }
