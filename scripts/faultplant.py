@@ -229,7 +229,7 @@ FAULTS = [
     ("png-three-codes", "tool", "tools/orbimg/src/literaldeflate.cpp",
      "static_cast<std::uint64_t>(c & 0xFFFFu) << lab", "static_cast<std::uint64_t>(c & 0xFFFFu) << la",
      "PNG literal coder: the third code of a put at the second's place"),
-    ("png-band-crc", "tool", "tools/orbimg/src/dibfile.cpp", "flight[i].crc = Crc32(0L,", "flight[i].crc = Crc32(1L,",
+    ("png-band-crc", "tool", "tools/orbimg/src/dibfile.cpp", "band.crc = Crc32(0L,", "band.crc = Crc32(1L,",
      "PNG: the bands' CRC-32 started from 1"),
     ("hist-bar-scale", "tool", "tools/orbimg/src/histplot.cpp",
      "static_cast<long long>(std::max(count, 0)) * plotHeight / peak",
