@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "literaldeflate.h"
+#include "pngrows.h"
 #include "safeoutput.h"
 #include "tool.h"
 
@@ -76,6 +77,9 @@ struct PngRows {
     int height = 0;
     int channels = 1;
     std::function<void(int y, unsigned char* out)> row;
+    /// The row filtered by Sub, where the source has a faster way to it
+    /// than `row` and a pass of its own.
+    std::function<void(int y, unsigned char* out)> subRow;
 };
 
 // ---- PNG writing ----
@@ -192,10 +196,16 @@ struct PngWorker {
 /// where matches gain nothing).
 bool Flat(std::span<const unsigned char> bytes)
 {
+    // Counted in blocks whose count fits 16 bits, so that the loop runs in
+    // vectors of 16-bit lanes.
     std::size_t repeats = 0;
-    for (std::size_t i = 2; i < bytes.size(); ++i) {
-        repeats +=
-            static_cast<std::size_t>(bytes[i] == bytes[i - 1]) & static_cast<std::size_t>(bytes[i] == bytes[i - 2]);
+    for (std::size_t start = 2; start < bytes.size(); start += 0xFFFF) {
+        const std::size_t end = std::min(bytes.size(), start + 0xFFFF);
+        std::uint16_t block = 0;
+        for (std::size_t i = start; i < end; ++i) {
+            block = static_cast<std::uint16_t>(block + ((bytes[i] == bytes[i - 1]) & (bytes[i] == bytes[i - 2])));
+        }
+        repeats += block;
     }
     return repeats * 4 >= bytes.size();
 }
@@ -220,14 +230,18 @@ void DeflateBand(const PngRows& rows, int level, int y0, int y1, bool last, PngW
             rows.row(y, out + 1);
             continue;
         }
-        rows.row(y, worker.row.data());
         out[0] = 1;  // Sub
+        if (rows.subRow) {
+            rows.subRow(y, out + 1);
+            continue;
+        }
+        rows.row(y, worker.row.data());
         std::memcpy(out + 1, row, bpp);
         for (std::size_t i = bpp; i < rowBytes; ++i) {
             out[1 + i] = static_cast<unsigned char>(row[i] - row[i - bpp]);
         }
     }
-    band.adler = adler32_z(band.adler, filtered.data(), filtered.size());
+    band.adler = Adler32(static_cast<std::uint32_t>(band.adler), filtered.data(), filtered.size());
     const bool flat = level == 1 && Flat(filtered);
     if (level == 1 && !flat) {
         const LiteralBlock block(filtered.data(), filtered.size(), last);
@@ -483,6 +497,11 @@ void WritePngFile(const std::string& path, const void* dib, std::size_t size, in
     rows.height = layout.height;
     rows.channels = grey ? 1 : 3;
     rows.row = [&](int y, unsigned char* out) { DibRow(layout, table.data(), grey, y, out); };
+    if (layout.bitCount > 8) {
+        rows.subRow = [&](int y, unsigned char* out) {
+            DibSubRow(layout.Row(y), layout.width, layout.bitCount / 8, out);
+        };
+    }
     WritePng(path, rows, level, kPngBandBytes);
 }
 
