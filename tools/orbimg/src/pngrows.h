@@ -13,7 +13,6 @@ namespace orbimg::tool {
 /// pass, in vectors.
 void DibSubRow(const unsigned char* in, int width, int pixelBytes, unsigned char* out);
 
-
 /// zlib's adler32 of n bytes continuing `adler` (1 to start), several times
 /// faster.
 std::uint32_t Adler32(std::uint32_t adler, const unsigned char* data, std::size_t n);
