@@ -6,16 +6,20 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 #include <initializer_list>
 #include <limits>
+#include <mutex>
 #include <optional>
 #include <span>
+#include <thread>
 #include <utility>
 
 #include "literaldeflate.h"
+#include "pngrows.h"
 #include "safeoutput.h"
 #include "tool.h"
 
@@ -73,6 +77,9 @@ struct PngRows {
     int height = 0;
     int channels = 1;
     std::function<void(int y, unsigned char* out)> row;
+    /// The row filtered by Sub, where the source has a faster way to it
+    /// than `row` and a pass of its own.
+    std::function<void(int y, unsigned char* out)> subRow;
 };
 
 // ---- PNG writing ----
@@ -87,9 +94,38 @@ struct PngRows {
 // whole (joined from the bands' with adler32_combine). The bands are fixed
 // by the rows alone, so the file has the same bytes on any number of cores.
 // libpng compresses on one thread only, hence chunks written here.
+//
+// Each thread takes the next band, and whichever finishes the band next in
+// the file writes it (and any finished ones after it) while the others go
+// on compressing. A band's output waits in one of a few slots that are
+// reused, and each thread filters into its own buffer, reused too: memory
+// the kernel has to hand out (and zero) fresh is a large part of the time
+// otherwise.
 
-/// Bands compressed at a time (their output is held until written).
-constexpr int kBandsInFlight = 8;
+/// Bytes that are all written before they are read: resized without zeroing.
+template <typename T>
+struct NoInit : std::allocator<T> {
+    NoInit() = default;
+    template <typename U>
+    NoInit(const NoInit<U>&) noexcept
+    {
+    }
+    template <typename U>
+    struct rebind {
+        using other = NoInit<U>;
+    };
+    template <typename U, typename... Args>
+    void construct(U* p, Args&&... args)
+    {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+    template <typename U>
+    void construct(U* p) noexcept
+    {
+        ::new (static_cast<void*>(p)) U;
+    }
+};
+using ByteBuffer = std::vector<unsigned char, NoInit<unsigned char>>;
 
 void PutBE(unsigned char* out, std::uint32_t v)
 {
@@ -141,22 +177,17 @@ void WriteChunk(SafeOutput& output, const char* type, std::initializer_list<Piec
 
 /// One band of rows, filtered and deflated.
 struct PngBand {
-    std::vector<unsigned char> bytes;  ///< raw deflate output
-    uLong crc = 0;                     ///< CRC-32 of bytes (worked out on the band's thread)
-    uLong adler = 1;                   ///< Adler-32 of the filtered rows
-    std::size_t filtered = 0;          ///< filtered bytes (rows x (1 + row bytes))
+    ByteBuffer bytes;          ///< raw deflate output
+    uLong crc = 0;             ///< CRC-32 of bytes (worked out on the band's thread)
+    uLong adler = 1;           ///< Adler-32 of the filtered rows
+    std::size_t filtered = 0;  ///< filtered bytes (rows x (1 + row bytes))
     bool failed = false;
+};
 
-    /// Empty again, keeping the room of the bytes (no fresh pages to clear
-    /// for the next band).
-    void Reset()
-    {
-        bytes.clear();
-        crc = 0;
-        adler = 1;
-        filtered = 0;
-        failed = false;
-    }
+/// A thread's rooms, kept from one band to the next.
+struct PngWorker {
+    ByteBuffer row;       ///< a row as the picture has it
+    ByteBuffer filtered;  ///< the band's rows filtered
 };
 
 /// True when a band of filtered rows is flat: at least a quarter of its
@@ -165,44 +196,59 @@ struct PngBand {
 /// where matches gain nothing).
 bool Flat(std::span<const unsigned char> bytes)
 {
+    // Counted in blocks whose count fits 16 bits, so that the loop runs in
+    // vectors of 16-bit lanes.
     std::size_t repeats = 0;
-    for (std::size_t i = 2; i < bytes.size(); ++i) {
-        repeats +=
-            static_cast<std::size_t>(bytes[i] == bytes[i - 1]) & static_cast<std::size_t>(bytes[i] == bytes[i - 2]);
+    for (std::size_t start = 2; start < bytes.size(); start += 0xFFFF) {
+        const std::size_t end = std::min(bytes.size(), start + 0xFFFF);
+        std::uint16_t block = 0;
+        for (std::size_t i = start; i < end; ++i) {
+            block = static_cast<std::uint16_t>(block + ((bytes[i] == bytes[i - 1]) & (bytes[i] == bytes[i - 2])));
+        }
+        repeats += block;
     }
     return repeats * 4 >= bytes.size();
 }
 
-/// Filters rows y0 .. y1 - 1 into one buffer and deflates it; `last` ends
-/// the deflate stream.
-void DeflateBand(const PngRows& rows, int level, int y0, int y1, bool last, PngBand& band)
+/// Filters rows y0 .. y1 - 1 into the worker's buffer and deflates them
+/// into the band; `last` ends the deflate stream.
+void DeflateBand(const PngRows& rows, int level, int y0, int y1, bool last, PngWorker& worker, PngBand& band)
 {
     const std::size_t rowBytes = static_cast<std::size_t>(rows.width) * static_cast<std::size_t>(rows.channels);
     const std::size_t bpp = std::min(static_cast<std::size_t>(rows.channels), rowBytes);
-    std::vector<unsigned char> row(rowBytes);
+    worker.row.resize(rowBytes);
+    const unsigned char* row = worker.row.data();
     band.filtered = (rowBytes + 1) * static_cast<std::size_t>(y1 - y0);
-    // Kept by the thread from one band to the next: no fresh pages to clear.
-    thread_local std::vector<unsigned char> store;
-    store.resize(std::max(store.size(), band.filtered));
-    const std::span<unsigned char> filtered(store.data(), band.filtered);
-    unsigned char* out = filtered.data();
+    band.adler = 1;
+    band.failed = false;
+    worker.filtered.resize(band.filtered);
+    const std::span<const unsigned char> filtered(worker.filtered.data(), band.filtered);
+    unsigned char* out = worker.filtered.data();
     for (int y = y0; y < y1; ++y, out += rowBytes + 1) {
         if (level == 0) {
             out[0] = 0;  // stored: no filter
             rows.row(y, out + 1);
             continue;
         }
-        rows.row(y, row.data());
         out[0] = 1;  // Sub
-        std::memcpy(out + 1, row.data(), bpp);
+        if (rows.subRow) {
+            rows.subRow(y, out + 1);
+            continue;
+        }
+        rows.row(y, worker.row.data());
+        std::memcpy(out + 1, row, bpp);
         for (std::size_t i = bpp; i < rowBytes; ++i) {
             out[1 + i] = static_cast<unsigned char>(row[i] - row[i - bpp]);
         }
     }
-    band.adler = adler32_z(band.adler, filtered.data(), filtered.size());
+    band.adler = Adler32(static_cast<std::uint32_t>(band.adler), filtered.data(), filtered.size());
     const bool flat = level == 1 && Flat(filtered);
     if (level == 1 && !flat) {
-        DeflateLiterals(filtered.data(), filtered.size(), last, band.bytes);
+        const LiteralBlock block(filtered.data(), filtered.size(), last);
+        band.bytes.resize(block.Bytes() + 8);
+        const std::size_t size = static_cast<std::size_t>(block.Write(band.bytes.data()) - band.bytes.data());
+        band.failed = size != block.Bytes();
+        band.bytes.resize(size);
         return;
     }
 
@@ -212,7 +258,7 @@ void DeflateBand(const PngRows& rows, int level, int y0, int y1, bool last, PngB
         return;
     }
     band.bytes.resize(deflateBound(&z, static_cast<uLong>(band.filtered)) + 64);
-    z.next_in = filtered.data();
+    z.next_in = const_cast<unsigned char*>(filtered.data());
     z.next_out = band.bytes.data();
     // Fed and drained in pieces zlib's 32-bit counts can hold; a flush
     // ends with room left over (all output out), the finish with the end.
@@ -272,32 +318,72 @@ void WritePng(const std::string& path, const PngRows& rows, int level, std::size
     unsigned char zhead[2] = {0x78, static_cast<unsigned char>(flevel << 6)};
     zhead[1] = static_cast<unsigned char>(zhead[1] + (31 - (0x78 * 256 + zhead[1]) % 31) % 31);
     uLong adler = 1;
-    std::vector<PngBand> flight(kBandsInFlight);
-    for (int first = 0; first < bands; first += kBandsInFlight) {
-        const int count = std::min(kBandsInFlight, bands - first);
-        Concurrency::parallel_for(0, count, [&](int i) {
-            const int band = first + i;
-            flight[i].Reset();
-            DeflateBand(rows, level, band * bandRows, std::min(rows.height, (band + 1) * bandRows), band + 1 == bands,
-                        flight[i]);
-            flight[i].crc = Crc32(0L, flight[i].bytes.data(), flight[i].bytes.size());
-        });
-        for (int i = 0; i < count; ++i) {
-            PngBand& band = flight[i];
-            if (band.failed) {
-                output.Fail("the compression failed");
-            }
-            adler = adler32_combine(adler, band.adler, static_cast<z_off_t>(band.filtered));
-            unsigned char trailer[4];
-            PutBE(trailer, static_cast<std::uint32_t>(adler));
-            const bool head = first + i == 0;
-            const bool tail = first + i + 1 == bands;
-            WriteChunk(output, "IDAT",
-                       {{zhead, head ? sizeof zhead : 0},
-                        {band.bytes.data(), band.bytes.size(), band.crc},
-                        {trailer, tail ? sizeof trailer : 0}});
+    auto writeBand = [&](int index, const PngBand& band) {
+        if (band.failed) {
+            output.Fail("the compression failed");
         }
-    }
+        adler = adler32_combine(adler, band.adler, static_cast<z_off_t>(band.filtered));
+        unsigned char trailer[4];
+        PutBE(trailer, static_cast<std::uint32_t>(adler));
+        WriteChunk(output, "IDAT",
+                   {{zhead, index == 0 ? sizeof zhead : 0},
+                    {band.bytes.data(), band.bytes.size(), band.crc},
+                    {trailer, index + 1 == bands ? sizeof trailer : 0}});
+    };
+
+    // Bands are taken in order; band b waits for slot b % slots to be
+    // written. The first band not finished never waits, so neither does the
+    // writing: one thread alone compresses and writes every band in turn.
+    const int workers = std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, bands);
+    const int slots = std::min(bands, workers + 2);
+    std::vector<PngWorker> rooms(static_cast<std::size_t>(workers));
+    std::vector<PngBand> slot(static_cast<std::size_t>(slots));
+    std::vector<char> finished(static_cast<std::size_t>(slots), 0);
+    std::mutex mutex;
+    std::condition_variable freed;
+    int taken = 0;
+    int written = 0;
+    bool writing = false;
+    bool stop = false;
+    Concurrency::parallel_for(0, workers, [&](int w) {
+        std::unique_lock<std::mutex> lock(mutex);
+        try {
+            while (!stop && taken < bands) {
+                const int b = taken++;
+                freed.wait(lock, [&] { return stop || b < written + slots; });
+                if (stop) {
+                    break;
+                }
+                lock.unlock();
+                PngBand& band = slot[static_cast<std::size_t>(b % slots)];
+                DeflateBand(rows, level, b * bandRows, std::min(rows.height, (b + 1) * bandRows), b + 1 == bands,
+                            rooms[static_cast<std::size_t>(w)], band);
+                band.crc = Crc32(0L, band.bytes.data(), band.bytes.size());
+                lock.lock();
+                finished[static_cast<std::size_t>(b % slots)] = 1;
+                if (writing) {
+                    continue;  // the writing thread finds it
+                }
+                writing = true;
+                while (written < bands && finished[static_cast<std::size_t>(written % slots)]) {
+                    lock.unlock();
+                    writeBand(written, slot[static_cast<std::size_t>(written % slots)]);
+                    lock.lock();
+                    finished[static_cast<std::size_t>(written % slots)] = 0;
+                    ++written;
+                    freed.notify_all();
+                }
+                writing = false;
+            }
+        } catch (...) {
+            if (!lock.owns_lock()) {
+                lock.lock();
+            }
+            stop = true;
+            freed.notify_all();
+            throw;
+        }
+    });
     WriteChunk(output, "IEND", {});
     output.Commit();
 }
@@ -411,6 +497,11 @@ void WritePngFile(const std::string& path, const void* dib, std::size_t size, in
     rows.height = layout.height;
     rows.channels = grey ? 1 : 3;
     rows.row = [&](int y, unsigned char* out) { DibRow(layout, table.data(), grey, y, out); };
+    if (layout.bitCount > 8) {
+        rows.subRow = [&](int y, unsigned char* out) {
+            DibSubRow(layout.Row(y), layout.width, layout.bitCount / 8, out);
+        };
+    }
     WritePng(path, rows, level, kPngBandBytes);
 }
 

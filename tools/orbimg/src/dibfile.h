@@ -74,8 +74,10 @@ constexpr int kMinPngLevel = 0;
 constexpr int kMaxPngLevel = 9;
 /// The default: fast, for pictures of 100 megapixels.
 constexpr int kDefaultPngLevel = 1;
-/// Bytes of rows compressed as one band (one task, one IDAT chunk).
-constexpr std::size_t kPngBandBytes = std::size_t{4} << 20;
+/// Bytes of rows compressed as one band (one task, one IDAT chunk): small,
+/// so that a thread's filtered rows stay in its cache and the output waiting
+/// to be written takes little memory.
+constexpr std::size_t kPngBandBytes = std::size_t{1} << 20;
 
 /// Writes the DIB's pixels as an 8-bit grey or RGB PNG file, compressed at
 /// `level` (kMinPngLevel .. kMaxPngLevel; another level is a ToolError) in

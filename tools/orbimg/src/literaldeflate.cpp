@@ -147,7 +147,7 @@ private:
 
 }  // namespace
 
-void DeflateLiterals(const unsigned char* data, std::size_t n, bool last, std::vector<unsigned char>& out)
+LiteralBlock::LiteralBlock(const unsigned char* data, std::size_t n, bool last) : m_data(data), m_n(n), m_last(last)
 {
     // The literal/length code: every byte met, and the end of block.
     std::vector<std::uint64_t> freq(kLiteralCodes, 0);
@@ -166,58 +166,76 @@ void DeflateLiterals(const unsigned char* data, std::size_t n, bool last, std::v
             lanes[static_cast<std::size_t>(b)] + lanes[static_cast<std::size_t>(256 + b)] +
             lanes[static_cast<std::size_t>(512 + b)] + lanes[static_cast<std::size_t>(768 + b)];
     }
+    const std::vector<std::uint64_t> counts(freq.begin(), freq.begin() + 256);
     freq[kEndOfBlock] = 1;
     if (n == 0) {
         freq[0] = 1;  // two symbols at least: a code of one would not be complete
     }
-    const std::vector<int> lengths = CodeLengths(freq, kMaxBits);
-    const std::vector<std::uint32_t> codes = CanonicalCodes(lengths);
+    m_lengths = CodeLengths(freq, kMaxBits);
+    m_codes = CanonicalCodes(m_lengths);
 
     // The code lengths as sent: the 257 literal/length ones and the one
     // distance code's 1, each a symbol of the code-length alphabet.
-    std::vector<int> sent(lengths);
-    sent.push_back(1);
     std::vector<std::uint64_t> lengthFreq(kLengthCodes, 0);
-    for (const int l : sent) {
+    for (const int l : m_lengths) {
         ++lengthFreq[static_cast<std::size_t>(l)];
     }
+    ++lengthFreq[1];
     if (std::count_if(lengthFreq.begin(), lengthFreq.end(), [](std::uint64_t f) { return f > 0; }) < 2) {
         ++lengthFreq[lengthFreq[0] > 0 ? 1 : 0];
     }
-    const std::vector<int> lengthLengths = CodeLengths(lengthFreq, kMaxLengthBits);
-    const std::vector<std::uint32_t> lengthCodes = CanonicalCodes(lengthLengths);
-    int hclen = kLengthCodes;
-    while (hclen > 4 &&
-           lengthLengths[static_cast<std::size_t>(kLengthOrder[static_cast<std::size_t>(hclen - 1)])] == 0) {
-        --hclen;
+    m_lengthLengths = CodeLengths(lengthFreq, kMaxLengthBits);
+    m_lengthCodes = CanonicalCodes(m_lengthLengths);
+    m_hclen = kLengthCodes;
+    while (m_hclen > 4 &&
+           m_lengthLengths[static_cast<std::size_t>(kLengthOrder[static_cast<std::size_t>(m_hclen - 1)])] == 0) {
+        --m_hclen;
     }
 
-    // Written into room kept by the thread from one band to the next (the
-    // header, at most 15 bits a byte, the end and a stored block), then
-    // appended: no fresh pages to clear for every band.
-    thread_local std::vector<unsigned char> room;
-    room.resize(std::max(room.size(), 512 + n * 2 + 16));
-    BitWriter bits(room.data());
-    bits.Put(last ? 1 : 0, 1);  // BFINAL
-    bits.Put(2, 2);             // BTYPE: dynamic Huffman codes
+    // The size: the header, the bytes' codes, the end of block, and the
+    // stored block that ends a band on a byte.
+    std::uint64_t bits = 3 + 5 + 5 + 4 + 3 * static_cast<std::uint64_t>(m_hclen);
+    for (const int l : m_lengths) {
+        bits += static_cast<std::uint64_t>(m_lengthLengths[static_cast<std::size_t>(l)]);
+    }
+    bits += static_cast<std::uint64_t>(m_lengthLengths[1]);
+    for (int b = 0; b < 256; ++b) {
+        bits +=
+            counts[static_cast<std::size_t>(b)] * static_cast<std::uint64_t>(m_lengths[static_cast<std::size_t>(b)]);
+    }
+    bits += static_cast<std::uint64_t>(m_lengths[kEndOfBlock]);
+    m_bytes = last ? (bits + 7) / 8 : (bits + 3 + 7) / 8 + 4;
+}
+
+unsigned char* LiteralBlock::Write(unsigned char* out) const
+{
+    BitWriter bits(out);
+    bits.Put(m_last ? 1 : 0, 1);  // BFINAL
+    bits.Put(2, 2);               // BTYPE: dynamic Huffman codes
     bits.Put(kLiteralCodes - 257, 5);
     bits.Put(0, 5);  // HDIST: one distance code
-    bits.Put(static_cast<std::uint64_t>(hclen - 4), 4);
-    for (int k = 0; k < hclen; ++k) {
+    bits.Put(static_cast<std::uint64_t>(m_hclen - 4), 4);
+    for (int k = 0; k < m_hclen; ++k) {
         bits.Put(static_cast<std::uint64_t>(
-                     lengthLengths[static_cast<std::size_t>(kLengthOrder[static_cast<std::size_t>(k)])]),
+                     m_lengthLengths[static_cast<std::size_t>(kLengthOrder[static_cast<std::size_t>(k)])]),
                  3);
     }
-    for (const int l : sent) {
-        bits.Put(lengthCodes[static_cast<std::size_t>(l)], lengthLengths[static_cast<std::size_t>(l)]);
+    auto putLength = [&](int l) {
+        bits.Put(m_lengthCodes[static_cast<std::size_t>(l)], m_lengthLengths[static_cast<std::size_t>(l)]);
+    };
+    for (const int l : m_lengths) {
+        putLength(l);
     }
+    putLength(1);  // the distance code
     // The bytes: code and length of each from one table.
     std::array<std::uint32_t, 256> table{};
     for (int b = 0; b < 256; ++b) {
-        table[static_cast<std::size_t>(b)] =
-            codes[static_cast<std::size_t>(b)] | static_cast<std::uint32_t>(lengths[static_cast<std::size_t>(b)]) << 16;
+        table[static_cast<std::size_t>(b)] = m_codes[static_cast<std::size_t>(b)] |
+                                             static_cast<std::uint32_t>(m_lengths[static_cast<std::size_t>(b)]) << 16;
     }
-    i = 0;
+    const unsigned char* data = m_data;
+    const std::size_t n = m_n;
+    std::size_t i = 0;
     for (; i + 3 <= n; i += 3) {
         // Three codes of at most 15 bits go in one put.
         const std::uint32_t a = table[data[i]];
@@ -233,17 +251,22 @@ void DeflateLiterals(const unsigned char* data, std::size_t n, bool last, std::v
         const std::uint32_t a = table[data[i]];
         bits.Put(a & 0xFFFFu, static_cast<int>(a >> 16));
     }
-    bits.Put(codes[kEndOfBlock], lengths[kEndOfBlock]);
-    if (!last) {
+    bits.Put(m_codes[kEndOfBlock], m_lengths[kEndOfBlock]);
+    if (!m_last) {
         bits.Put(0, 3);  // an empty stored block: BFINAL 0, BTYPE 00
         bits.Align();
-        const unsigned char empty[4] = {0x00, 0x00, 0xFF, 0xFF};  // LEN 0, NLEN
-        for (const unsigned char byte : empty) {
-            bits.Put(byte, 8);
-        }
+        bits.Put(0xFFFF0000u, 32);  // LEN 0, NLEN
     }
     bits.Align();
-    out.insert(out.end(), room.data(), bits.End());
+    return bits.End();
+}
+
+void DeflateLiterals(const unsigned char* data, std::size_t n, bool last, std::vector<unsigned char>& out)
+{
+    const LiteralBlock block(data, n, last);
+    const std::size_t used = out.size();
+    out.resize(used + block.Bytes() + 8);
+    out.resize(static_cast<std::size_t>(block.Write(out.data() + used) - out.data()));
 }
 
 }  // namespace orbimg::tool

@@ -11,6 +11,7 @@
 #include "dibfile.h"
 #include "imagefile.h"
 #include "literaldeflate.h"
+#include "pngrows.h"
 #include "toolsupport.h"
 
 namespace orbimg::tool {
@@ -159,6 +160,47 @@ TEST(DibOutput, PngHoldsTheSamePixels)
     topDown.insert(topDown.end(), rows.begin(), rows.begin() + 12);
     WritePngFile(dir / "t.png", topDown.data(), topDown.size());
     EXPECT_EQ(test::ReadText(dir / "t.png"), test::ReadText(dir / "c.png"));
+}
+
+// Wide rows of 24 and 32 bits, bottom-up and top-down, go through the
+// vector filter: the PNG reads back as the plain conversion has the DIB.
+TEST(DibOutput, WideRowsAsThePlainConversion)
+{
+    ScratchDir dir;
+    const int w = 203;
+    const int h = 5;
+    std::uint32_t seed = 7;
+    for (const int bits : {24, 32}) {
+        std::vector<unsigned char> rows((static_cast<std::size_t>(w) * bits / 8 + 3) / 4 * 4 * h);
+        for (auto& b : rows) {
+            seed = seed * 1664525u + 1013904223u;
+            b = static_cast<unsigned char>(seed >> 24);
+        }
+        const auto dib = MakeDib(w, bits == 24 ? h : -h, bits, {}, rows);
+        WritePngFile(dir / "w.png", dib.data(), dib.size());
+        const Raster raster = DibToRaster(ParseDib(dib.data(), dib.size()));
+        const std::vector<float> planes = Samples(LoadImageFile(dir / "w.png"));
+        ASSERT_EQ(planes.size(), raster.samples.size());
+        for (std::size_t i = 0; i < raster.samples.size(); ++i) {
+            ASSERT_EQ(planes[i % 3 * w * h + i / 3], raster.samples[i]) << bits << " bits, sample " << i;
+        }
+    }
+}
+
+// The vector Adler-32 is zlib's: short and odd lengths, across its blocks of
+// vectors (bytes of 255 first, the largest sums), from 1 and from a running
+// value.
+TEST(PngRows, AdlerAsZlibs)
+{
+    std::vector<unsigned char> bytes(300007, 255);
+    for (std::size_t i = 200000; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<unsigned char>(i * 131 >> 3);
+    }
+    for (const std::size_t n : {0, 1, 15, 17, 64, 65, 1001, 262177, 300007}) {
+        for (const std::uint32_t start : {1u, 0xFFF0FFF0u}) {
+            EXPECT_EQ(Adler32(start, bytes.data(), n), adler32_z(start, bytes.data(), n)) << n;
+        }
+    }
 }
 
 // Bytes coded alone inflate back, as one stream when blocks of several calls
