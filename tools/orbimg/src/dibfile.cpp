@@ -203,7 +203,8 @@ bool Flat(std::span<const unsigned char> bytes)
         const std::size_t end = std::min(bytes.size(), start + 0xFFFF);
         std::uint16_t block = 0;
         for (std::size_t i = start; i < end; ++i) {
-            block = static_cast<std::uint16_t>(block + ((bytes[i] == bytes[i - 1]) & (bytes[i] == bytes[i - 2])));
+            const std::uint16_t same = static_cast<std::uint16_t>(bytes[i] == bytes[i - 1]);
+            block = static_cast<std::uint16_t>(block + (same & static_cast<std::uint16_t>(bytes[i] == bytes[i - 2])));
         }
         repeats += block;
     }
