@@ -16,8 +16,8 @@ namespace {
 
 namespace hn = hwy::HWY_NAMESPACE;
 
-/// Pixel x as red, green, blue less pixel x - 1's, x from `from` on, in
-/// vectors of pixels; the pixels left over are done one by one.
+/// Pixel x as red, green, blue less pixel x - 1's, for x = 1 .. width - 1,
+/// in vectors of pixels; the pixels left over are done one by one.
 void SubRowBgr(const unsigned char* in, int width, int pixelBytes, unsigned char* out)
 {
     const hn::ScalableTag<uint8_t> d;
