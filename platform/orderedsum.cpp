@@ -528,16 +528,18 @@ void OrderedSum::AddRows(const RowSource& source, int count, int width, bool cos
             std::vector<float> row(static_cast<std::size_t>(width));
             std::vector<std::uint64_t> bits;
             bool tied = false;
+            int notKept = -1;  // the slot of a row not kept
             for (int i = begin; i < end; ++i) {
-                const int r = jobs[static_cast<std::size_t>(i)].row;
-                const float* v = source(r, row.data());
-                if (!jobs[static_cast<std::size_t>(i)].keep) {
-                    grid(v, m_exponent[r], m_grids[static_cast<std::size_t>(r)], bits, tied);
-                } else if (v) {
-                    const std::size_t slot = static_cast<std::size_t>(keptSlot[static_cast<std::size_t>(r)]);
-                    std::copy_n(v, width, keptRows.data() + slot * static_cast<std::size_t>(width));
+                const Job job = jobs[static_cast<std::size_t>(i)];
+                const float* v = source(job.row, row.data());
+                int& slot = job.keep ? keptSlot[static_cast<std::size_t>(job.row)] : notKept;
+                if (!v) {  // a row the source no longer gives: left to the in-order pass
+                    slot = -1;
+                } else if (job.keep) {
+                    std::copy_n(v, width,
+                                keptRows.data() + static_cast<std::size_t>(slot) * static_cast<std::size_t>(width));
                 } else {
-                    keptSlot[static_cast<std::size_t>(r)] = -1;  // asked again in order
+                    grid(v, m_exponent[job.row], m_grids[static_cast<std::size_t>(job.row)], bits, tied);
                 }
             }
         },
@@ -551,7 +553,7 @@ void OrderedSum::AddRows(const RowSource& source, int count, int width, bool cos
             continue;
         }
         const int e = m_exponent[r];
-        if (e != kNoGuess && g.first != kNotTaken && Binade(m_sum) == e) {
+        if (e != kNoGuess && g.gridded == e && g.first != kNotTaken && Binade(m_sum) == e) {
             const double units = std::ldexp(m_sum, 52 - e);  // an integer, 2^52 <= |units| < 2^53
             double plus = g.plus;
             double minus = g.minus;
@@ -571,9 +573,11 @@ void OrderedSum::AddRows(const RowSource& source, int count, int width, bool cos
             }
         }
         const int slot = kept ? keptSlot[static_cast<std::size_t>(r)] : -1;
-        AddSerial(slot >= 0 ? keptRows.data() + static_cast<std::size_t>(slot) * static_cast<std::size_t>(width)
-                            : source(r, made.data()),
-                  width);
+        const float* v = slot >= 0 ? keptRows.data() + static_cast<std::size_t>(slot) * static_cast<std::size_t>(width)
+                                   : source(r, made.data());
+        if (v) {  // (a source that no longer gives the row: it adds nothing)
+            AddSerial(v, width);
+        }
     }
     const double perRow = (m_sum - start) / count;
     m_rate = std::isfinite(perRow) ? perRow : 0.0;

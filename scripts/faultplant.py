@@ -59,8 +59,8 @@ FAULTS = [
     ("ordered-alternate", "platform", "platform/orderedsum.cpp",
      "if (costlyRows && m_alternates[static_cast<std::size_t>(r)].gridded == m_exponent[r]) {",
      "if (costlyRows) {", "a costly row's second reduction taken whatever binade it is on"),
-    ("ordered-kept-row", "platform", "platform/orderedsum.cpp", "std::copy_n(v, width, keptRows",
-     "std::copy_n(v, width - 1, keptRows", "a row kept for the in-order pass loses its last value"),
+    ("ordered-kept-row", "platform", "platform/orderedsum.cpp", "std::copy_n(v, width,\n",
+     "std::copy_n(v, width - 1,\n", "a row kept for the in-order pass loses its last value"),
     # imagecore
     ("adr-edge", "image", "imagecore/image.cpp", "x >= m_width || y >= m_height",
      "x > m_width || y >= m_height", "GetImageAdr accepts x == width"),
