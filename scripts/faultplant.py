@@ -56,9 +56,6 @@ FAULTS = [
      "each row band stops one row short"),
     ("bands-swap", "transform", "platform/rowbands.h", "GetCurrentSwapSize() == 0; }",
      "GetCurrentSwapSize() != 0; }", "row bands run in parallel while the store is swapped out"),
-    ("ordered-alternate", "platform", "platform/orderedsum.cpp",
-     "if (costlyRows && m_alternates[static_cast<std::size_t>(r)].gridded == m_exponent[r]) {",
-     "if (costlyRows) {", "a costly row's second reduction taken whatever binade it is on"),
     ("ordered-kept-row", "platform", "platform/orderedsum.cpp", "std::copy_n(v, width,\n",
      "std::copy_n(v, width - 1,\n", "a row kept for the in-order pass loses its last value"),
     # imagecore
