@@ -6,6 +6,7 @@
 // build gives the same bits.
 #include "platform/orderedsum.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -353,6 +354,23 @@ int Binade(double s)
     return (e >= kLowestExponent && e <= kHighestExponent) ? e : kNoGuess;
 }
 
+/// For a running sum predicted as `predicted` on binade e, of which
+/// `estimated` (the rows before the band, at a rate) is only estimated: the
+/// neighbouring binade the sum may lie on, taking the estimate as up to half
+/// out, or kNoGuess when it cannot leave binade e. When both neighbours are
+/// in reach, the one nearer to the prediction.
+int NearBinade(double predicted, double estimated, int e)
+{
+    const double size = std::fabs(predicted);
+    const double doubt = 0.5 * std::fabs(estimated) + 0x1p-20 * size;
+    const bool below = size - doubt < std::ldexp(1.0, e);
+    const bool above = size + doubt >= std::ldexp(1.0, e + 1);
+    if (below && above) {
+        return size < std::ldexp(1.5, e) ? e - 1 : e + 1;
+    }
+    return below ? e - 1 : (above ? e + 1 : kNoGuess);
+}
+
 }  // namespace
 
 HWY_EXPORT(RoughRow);
@@ -451,8 +469,8 @@ void OrderedSum::AddRows(const RowSource& source, int count, int width, bool cos
                 const int e = known ? Binade(predicted) : kNoGuess;
                 if (e != kNoGuess) {
                     grid(v, e, g, bits, tied);
-                    const int next = std::fabs(predicted) < std::ldexp(1.5, e) ? e - 1 : e + 1;
-                    if (costlyRows && next >= kLowestExponent && next <= kHighestExponent) {
+                    const int next = costlyRows ? NearBinade(predicted, perRow * begin, e) : kNoGuess;
+                    if (next >= kLowestExponent && next <= kHighestExponent) {
                         grid(v, next, m_alternates[static_cast<std::size_t>(r)], bits, tiedNext);
                     }
                 }
@@ -469,8 +487,16 @@ void OrderedSum::AddRows(const RowSource& source, int count, int width, bool cos
 
     // The binade of the running sum over each row, guessed from the rough
     // sums; none where it seems to change within the row. Rows reduced on
-    // another binade are made again.
-    std::vector<int> again;
+    // another binade are made again; the first kMaxKept rows with no guess
+    // (their terms are added one by one below) are made now and kept, so
+    // that the in-order pass does not wait for them.
+    constexpr std::size_t kMaxKept = 64;
+    struct Job {
+        int row;
+        bool keep;  // keep the row's values (else reduce it on its binade)
+    };
+    std::vector<Job> jobs;
+    std::size_t kept = 0;
     double rough = start;
     for (int r = 0; r < count; ++r) {
         RowGrid& g = m_grids[static_cast<std::size_t>(r)];
@@ -481,20 +507,40 @@ void OrderedSum::AddRows(const RowSource& source, int count, int width, bool cos
             if (costlyRows && m_alternates[static_cast<std::size_t>(r)].gridded == m_exponent[r]) {
                 g = m_alternates[static_cast<std::size_t>(r)];
             } else {
-                again.push_back(r);
+                jobs.push_back(Job{r, false});
             }
+        } else if (costlyRows && m_exponent[r] == kNoGuess && g.gridded != kMissing && kept < kMaxKept) {
+            jobs.push_back(Job{r, true});
+            ++kept;
         }
         rough = next;
     }
+    std::vector<float> keptRows(kept * static_cast<std::size_t>(width));
+    std::vector<int> keptSlot(kept ? n : 0, -1);
+    for (std::size_t i = 0, k = 0; i < jobs.size(); ++i) {
+        if (jobs[i].keep) {
+            keptSlot[static_cast<std::size_t>(jobs[i].row)] = static_cast<int>(k++);
+        }
+    }
     ForRowBands(
-        0, static_cast<int>(again.size()),
+        0, static_cast<int>(jobs.size()),
         [&](int begin, int end) {
             std::vector<float> row(static_cast<std::size_t>(width));
             std::vector<std::uint64_t> bits;
             bool tied = false;
+            int notKept = -1;  // the slot of a row not kept
             for (int i = begin; i < end; ++i) {
-                const int r = again[static_cast<std::size_t>(i)];
-                grid(source(r, row.data()), m_exponent[r], m_grids[static_cast<std::size_t>(r)], bits, tied);
+                const Job job = jobs[static_cast<std::size_t>(i)];
+                const float* v = source(job.row, row.data());
+                int& slot = job.keep ? keptSlot[static_cast<std::size_t>(job.row)] : notKept;
+                if (!v) {  // a row the source no longer gives: left to the in-order pass
+                    slot = -1;
+                } else if (job.keep) {
+                    std::copy_n(v, width,
+                                keptRows.data() + static_cast<std::size_t>(slot) * static_cast<std::size_t>(width));
+                } else {
+                    grid(v, m_exponent[job.row], m_grids[static_cast<std::size_t>(job.row)], bits, tied);
+                }
             }
         },
         kMinRows);
@@ -507,7 +553,7 @@ void OrderedSum::AddRows(const RowSource& source, int count, int width, bool cos
             continue;
         }
         const int e = m_exponent[r];
-        if (e != kNoGuess && g.first != kNotTaken && Binade(m_sum) == e) {
+        if (e != kNoGuess && g.gridded == e && g.first != kNotTaken && Binade(m_sum) == e) {
             const double units = std::ldexp(m_sum, 52 - e);  // an integer, 2^52 <= |units| < 2^53
             double plus = g.plus;
             double minus = g.minus;
@@ -526,7 +572,12 @@ void OrderedSum::AddRows(const RowSource& source, int count, int width, bool cos
                 continue;
             }
         }
-        AddSerial(source(r, made.data()), width);
+        const int slot = kept ? keptSlot[static_cast<std::size_t>(r)] : -1;
+        const float* v = slot >= 0 ? keptRows.data() + static_cast<std::size_t>(slot) * static_cast<std::size_t>(width)
+                                   : source(r, made.data());
+        if (v) {  // (a source that no longer gives the row: it adds nothing)
+            AddSerial(v, width);
+        }
     }
     const double perRow = (m_sum - start) / count;
     m_rate = std::isfinite(perRow) ? perRow : 0.0;

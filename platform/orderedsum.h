@@ -58,9 +58,11 @@ public:
     /// order (a null row adds nothing).
     void AddRows(const float* const* rows, int count, int width);
     /// Adds the terms of rows 0 .. count - 1 of source, in that order. With
-    /// costlyRows (rows that take long to make again) each row is also
-    /// reduced on the binade next to the one predicted for it, so that a
-    /// guess one binade out needs no second call of source for the row.
+    /// costlyRows (rows that take long to make again) a row whose predicted
+    /// binade is in doubt is also reduced on the neighbouring binade, so that
+    /// a guess one binade out needs no second call of source for the row, and
+    /// the first rows whose terms must be added one by one are made in
+    /// parallel and kept (at most 64 rows) for the in-order pass.
     void AddRows(const RowSource& source, int count, int width, bool costlyRows = false);
     /// Adds the terms of values[0 .. n - 1] in order, on this thread.
     void AddSerial(const float* values, long long n);

@@ -56,9 +56,13 @@ FAULTS = [
      "each row band stops one row short"),
     ("bands-swap", "transform", "platform/rowbands.h", "GetCurrentSwapSize() == 0; }",
      "GetCurrentSwapSize() != 0; }", "row bands run in parallel while the store is swapped out"),
-    ("ordered-alternate", "platform", "platform/orderedsum.cpp",
-     "if (costlyRows && m_alternates[static_cast<std::size_t>(r)].gridded == m_exponent[r]) {",
-     "if (costlyRows) {", "a costly row's second reduction taken whatever binade it is on"),
+    ("ordered-alternate-sum", "platform", "platform/orderedsum.cpp",
+     "grid(v, next, m_alternates[static_cast<std::size_t>(r)], bits, tiedNext);",
+     "grid(v, next, m_alternates[static_cast<std::size_t>(r)], bits, tiedNext);\n"
+     "m_alternates[static_cast<std::size_t>(r)].plus += 1.0;",
+     "a costly row's second reduction one unit out"),
+    ("ordered-kept-row", "platform", "platform/orderedsum.cpp", "std::copy_n(v, width,\n",
+     "std::copy_n(v, width - 1,\n", "a row kept for the in-order pass loses its last value"),
     # imagecore
     ("adr-edge", "image", "imagecore/image.cpp", "x >= m_width || y >= m_height",
      "x > m_width || y >= m_height", "GetImageAdr accepts x == width"),
