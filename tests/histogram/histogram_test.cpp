@@ -1,5 +1,6 @@
 // Histograms: bin edges, luminance precision, heights, log mode, sampled
-// counting, and the parallel and serial colour paths.
+// counting, the parallel and serial colour paths, and the bin-index kernels
+// in every build.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +10,8 @@
 #include <numeric>
 #include <vector>
 
+#include "display/histogrambins.h"
+#include "support/eachtarget.h"
 #include "support/testsupport.h"
 
 using orbimg::test::At;
@@ -18,6 +21,7 @@ using orbimg::test::MakeImage;
 namespace {
 
 const float kNaN = std::numeric_limits<float>::quiet_NaN();
+const float kInf = std::numeric_limits<float>::infinity();
 
 std::vector<int> Hist(CKelImage& img, int bins, double lo, double hi, int plane, CRect* rect = nullptr, int cull = 0,
                       int logScale = 0, int* height = nullptr)
@@ -204,3 +208,51 @@ TEST(HistogramBands, ParallelSerialAndPlainLoopAgree)
         }
     }
 }
+
+// The bin-index kernels in every build against BinMap::Index and
+// LumaMap::Luma as a plain loop, on runs (not a multiple of any vector
+// width) of bin edges and their neighbours, the window's ends, NaN,
+// infinities, huge and subnormal values and signed zeros, in three windows
+// (one of zero width).
+using HistogramBinsEachTarget = orbimg::test::EachTarget;
+
+TEST_P(HistogramBinsEachTarget, IndexesAsThePlainLoop)
+{
+    using orbimg::detail::BinMap;
+    using orbimg::detail::LumaMap;
+    const BinMap maps[] = {BinMap(5000, 0.0, 255.0), BinMap(4999, -2.5, 1e4), BinMap(7, 5.0, 5.0)};
+    const LumaMap luma{{-3.5f, 0.25f, 1e-3f}, {255.0f / 7.0f, 255.0f / 100.3f, 3.0e5f}};
+    std::vector<float> v;
+    for (const BinMap& m : maps) {
+        for (int k = 0; k <= m.bins; k += 37) {
+            const float edge = static_cast<float>(m.lo + k / m.scale);
+            v.insert(v.end(), {edge, std::nextafter(edge, -kInf), std::nextafter(edge, kInf)});
+        }
+        v.insert(v.end(), {static_cast<float>(m.lo), static_cast<float>(m.hi)});
+    }
+    v.insert(v.end(), {kNaN, kInf, -kInf, 1e30f, -1e30f, 1e-40f, -0.0f, 0.0f, 3.0e38f});
+    std::uint32_t h = 12345;
+    while (v.size() % 64 != 37) {
+        h = h * 1664525u + 1013904223u;
+        v.push_back(static_cast<float>(h >> 8) / 16777216.0f * 300.0f - 20.0f);
+    }
+    const int n = static_cast<int>(v.size());
+    std::vector<float> g(v.rbegin(), v.rend());
+    std::vector<float> b(v.begin() + n / 3, v.end());
+    b.insert(b.end(), v.begin(), v.begin() + n / 3);
+    for (const BinMap& m : maps) {
+        std::vector<int> got(static_cast<std::size_t>(n));
+        std::vector<int> want(static_cast<std::size_t>(n));
+        orbimg::detail::PlaneBins(v.data(), n, m, got.data());
+        for (int i = 0; i < n; ++i) {
+            want[i] = m.Index(static_cast<double>(v[i]));
+        }
+        EXPECT_EQ(got, want) << "plane, " << m.bins << " bins";
+        orbimg::detail::LumaBins(v.data(), g.data(), b.data(), n, luma, m, got.data());
+        for (int i = 0; i < n; ++i) {
+            want[i] = m.Index(luma.Luma(v[i], g[i], b[i]));
+        }
+        EXPECT_EQ(got, want) << "luminance, " << m.bins << " bins";
+    }
+}
+ORBIMG_EACH_TARGET(HistogramBinsEachTarget);
