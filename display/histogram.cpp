@@ -7,10 +7,11 @@
 // Every sample goes through the same two steps: a contiguous pass, built for
 // every instruction set (histogrambins.cpp), turns a run of samples into bin
 // indices (one multiply by the precomputed scale, two comparisons for the
-// window), then a scalar pass increments the counters. Samples outside the value window and NaN samples
-// get the index `bins`, a spare counter that is never copied out, so the
-// counting pass has no branch. The bin index is clamped in double before the
-// conversion to int, so no conversion ever sees NaN or a value out of range.
+// window), then a scalar pass increments the counters. Samples outside the
+// value window and NaN samples get the index `bins`, a spare counter that is
+// never copied out, so the counting pass has no branch. The bin index is
+// clamped in double before the conversion to int, so no conversion ever sees
+// NaN or a value out of range.
 #include <algorithm>
 #include <climits>
 #include <cmath>
