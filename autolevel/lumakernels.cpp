@@ -183,10 +183,19 @@ struct SumSink {
 struct ProvenConstants {
     V wr, wg, wb, min0, min1, min2, range0, below0, below1, below2, above0, above1, above2;
     explicit ProvenConstants(const LumaLevels& lv)
-        : wr(hn::Set(D(), 0.299)), wg(hn::Set(D(), 0.587)), wb(hn::Set(D(), 0.114)), min0(hn::Set(D(), lv.min[0])),
-          min1(hn::Set(D(), lv.min[1])), min2(hn::Set(D(), lv.min[2])), range0(hn::Set(D(), lv.range[0])),
-          below0(hn::Set(D(), lv.below[0])), below1(hn::Set(D(), lv.below[1])), below2(hn::Set(D(), lv.below[2])),
-          above0(hn::Set(D(), lv.above[0])), above1(hn::Set(D(), lv.above[1])), above2(hn::Set(D(), lv.above[2]))
+        : wr(hn::Set(D(), 0.299)),
+          wg(hn::Set(D(), 0.587)),
+          wb(hn::Set(D(), 0.114)),
+          min0(hn::Set(D(), lv.min[0])),
+          min1(hn::Set(D(), lv.min[1])),
+          min2(hn::Set(D(), lv.min[2])),
+          range0(hn::Set(D(), lv.range[0])),
+          below0(hn::Set(D(), lv.below[0])),
+          below1(hn::Set(D(), lv.below[1])),
+          below2(hn::Set(D(), lv.below[2])),
+          above0(hn::Set(D(), lv.above[0])),
+          above1(hn::Set(D(), lv.above[1])),
+          above2(hn::Set(D(), lv.above[2]))
     {
     }
 };

@@ -23,8 +23,8 @@ struct Pass {
 const Pass kPasses[] = {
     {"NormalLuminance", 0, 0, 0.01, 0.995, false}, {"NormalPlanesWindow", 0, 1, 0.02, 0.9, true},
     {"MeanLuminance", 1, 0, 2.0, 5.0, false},      {"MeanPlanes", 1, 1, 1.5, 3.0, false},
-    {"MeanLuminanceWindow", 1, 0, 2.5, 4.0, true},
-    {"MedianLuminance", 2, 0, 2.0, 5.0, false},    {"MedianPlanesWindow", 2, 1, 1.0, 4.0, true},
+    {"MeanLuminanceWindow", 1, 0, 2.5, 4.0, true}, {"MedianLuminance", 2, 0, 2.0, 5.0, false},
+    {"MedianPlanesWindow", 2, 1, 1.0, 4.0, true},
 };
 
 CImgAutoLevel Samples(int planes)
