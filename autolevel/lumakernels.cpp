@@ -179,50 +179,31 @@ struct SumSink {
     void PutOne(float v) { count += AddOne<kSquares>(v, center, sum); }
 };
 
-/// The constants of ProvenLuma.
-struct ProvenConstants {
-    V wr, wg, wb, min0, min1, min2, range0, below0, below1, below2, above0, above1, above2;
-    explicit ProvenConstants(const LumaLevels& lv)
-        : wr(hn::Set(D(), 0.299)),
-          wg(hn::Set(D(), 0.587)),
-          wb(hn::Set(D(), 0.114)),
-          min0(hn::Set(D(), lv.min[0])),
-          min1(hn::Set(D(), lv.min[1])),
-          min2(hn::Set(D(), lv.min[2])),
-          range0(hn::Set(D(), lv.range[0])),
-          below0(hn::Set(D(), lv.below[0])),
-          below1(hn::Set(D(), lv.below[1])),
-          below2(hn::Set(D(), lv.below[2])),
-          above0(hn::Set(D(), lv.above[0])),
-          above1(hn::Set(D(), lv.above[1])),
-          above2(hn::Set(D(), lv.above[2]))
-    {
-    }
-};
-
 /// One vector of values: each plane's display value bracketed by lo and hi,
 /// then the luminance; ok tells whether the proof held in every lane.
 template <bool kRaw>
-HWY_INLINE VF ProvenVector(const ProvenConstants& c, const float* r, const float* g, const float* b, bool& ok)
+HWY_INLINE VF ProvenVector(const float* r, const float* g, const float* b, const LumaLevels& lv, bool& ok)
 {
     const D d;
     const DF df;
-    const V dr = hn::Sub(hn::PromoteTo(d, hn::LoadU(df, r)), c.min0);
-    const V dg = hn::Sub(hn::PromoteTo(d, hn::LoadU(df, g)), c.min1);
-    const V db = hn::Sub(hn::PromoteTo(d, hn::LoadU(df, b)), c.min2);
-    const VF rlo = hn::DemoteTo(df, hn::Mul(dr, c.below0));
-    const VF rhi = hn::DemoteTo(df, hn::Mul(dr, c.above0));
-    const VF glo = hn::DemoteTo(df, hn::Mul(dg, c.below1));
-    const VF ghi = hn::DemoteTo(df, hn::Mul(dg, c.above1));
-    const VF blo = hn::DemoteTo(df, hn::Mul(db, c.below2));
-    const VF bhi = hn::DemoteTo(df, hn::Mul(db, c.above2));
+    const V min0 = hn::Set(d, lv.min[0]);
+    const V dr = hn::Sub(hn::PromoteTo(d, hn::LoadU(df, r)), min0);
+    const V dg = hn::Sub(hn::PromoteTo(d, hn::LoadU(df, g)), hn::Set(d, lv.min[1]));
+    const V db = hn::Sub(hn::PromoteTo(d, hn::LoadU(df, b)), hn::Set(d, lv.min[2]));
+    const VF rlo = hn::DemoteTo(df, hn::Mul(dr, hn::Set(d, lv.below[0])));
+    const VF rhi = hn::DemoteTo(df, hn::Mul(dr, hn::Set(d, lv.above[0])));
+    const VF glo = hn::DemoteTo(df, hn::Mul(dg, hn::Set(d, lv.below[1])));
+    const VF ghi = hn::DemoteTo(df, hn::Mul(dg, hn::Set(d, lv.above[1])));
+    const VF blo = hn::DemoteTo(df, hn::Mul(db, hn::Set(d, lv.below[2])));
+    const VF bhi = hn::DemoteTo(df, hn::Mul(db, hn::Set(d, lv.above[2])));
     ok = hn::AllTrue(df, hn::And(hn::And(hn::Eq(rlo, rhi), hn::Eq(glo, ghi)), hn::Eq(blo, bhi)));
-    const V y = hn::Add(hn::Add(hn::Mul(c.wg, hn::PromoteTo(d, glo)), hn::Mul(c.wr, hn::PromoteTo(d, rlo))),
-                        hn::Mul(c.wb, hn::PromoteTo(d, blo)));
+    const V y = hn::Add(
+        hn::Add(hn::Mul(hn::Set(d, 0.587), hn::PromoteTo(d, glo)), hn::Mul(hn::Set(d, 0.299), hn::PromoteTo(d, rlo))),
+        hn::Mul(hn::Set(d, 0.114), hn::PromoteTo(d, blo)));
     VF v = hn::DemoteTo(df, y);
     if constexpr (kRaw) {
         const V q = DivideBy255Vector(d, hn::PromoteTo(d, v));
-        v = hn::DemoteTo(df, hn::Add(hn::Mul(q, c.range0), c.min0));
+        v = hn::DemoteTo(df, hn::Add(hn::Mul(q, hn::Set(d, lv.range[0])), min0));
     }
     return v;
 }
@@ -245,24 +226,23 @@ HWY_INLINE void PutProven(const float* r, const float* g, const float* b, VF v, 
 template <bool kRaw, class Sink>
 HWY_INLINE void ProvenLuma(const float* r, const float* g, const float* b, int n, const LumaLevels& lv, Sink& sink)
 {
-    const ProvenConstants c(lv);
     const int lanes = static_cast<int>(hn::Lanes(DF()));
     int i = 0;
     // Two vectors at a time (see the head of this file), handed on in order.
     for (; i + 2 * lanes <= n; i += 2 * lanes) {
         const int j = i + lanes;
         bool ok0, ok1;
-        const VF v0 = ProvenVector<kRaw>(c, r + i, g + i, b + i, ok0);
-        const VF v1 = ProvenVector<kRaw>(c, r + j, g + j, b + j, ok1);
+        const VF v0 = ProvenVector<kRaw>(r + i, g + i, b + i, lv, ok0);
+        const VF v1 = ProvenVector<kRaw>(r + j, g + j, b + j, lv, ok1);
         PutProven<kRaw>(r + i, g + i, b + i, v0, ok0, lv, sink);
         PutProven<kRaw>(r + j, g + j, b + j, v1, ok1, lv, sink);
     }
     for (; i + lanes <= n; i += lanes) {
         bool ok;
-        const VF v = ProvenVector<kRaw>(c, r + i, g + i, b + i, ok);
+        const VF v = ProvenVector<kRaw>(r + i, g + i, b + i, lv, ok);
         PutProven<kRaw>(r + i, g + i, b + i, v, ok, lv, sink);
     }
-    float exact[kMaxLanes];
+    float exact[kMaxLanes] = {};
     Divided<kRaw>(r + i, g + i, b + i, n - i, exact, lv);
     for (int j = 0; j < n - i; ++j) {
         sink.PutOne(exact[j]);
