@@ -321,10 +321,11 @@ bool RmsDeviation(const CKelImage& image, const Window& w, SampleSet set, int pl
     return true;
 }
 
-bool MeanDeviation(const CKelImage& image, const Window& w, SampleSet set, int plane, double& mean, double& deviation)
+bool MeanDeviation(const CKelImage& image, const Window& w, SampleSet set, int plane, double& mean, double& deviation,
+                   long long keptBytes)
 {
     const long long bytes = static_cast<long long>(w.Width()) * w.Height() * static_cast<long long>(sizeof(float));
-    if (set != SampleSet::Plane && !w.Empty() && bytes <= kKeptBytes && RowBandsParallel()) {
+    if (set != SampleSet::Plane && !w.Empty() && bytes <= keptBytes && RowBandsParallel()) {
         const auto kept = AllocateZeroed(static_cast<std::size_t>(bytes));
         if (kept) {
             std::vector<const float*> rows;
