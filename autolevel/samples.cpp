@@ -49,6 +49,24 @@ void ForWindowBands(const Window& w, const F& f)
     });
 }
 
+/// Computes the luminance (`set`) of the window's row y into out; returns
+/// out, or null where the image has no such row.
+const float* MakeRow(const CKelImage& image, const Window& w, SampleSet set, const DisplayLuma& luma, int y, float* out)
+{
+    const float* r = image.GetImageAdr(w.left, y, 0, 1, nullptr);
+    const float* g = image.GetImageAdr(w.left, y, 1, 1, nullptr);
+    const float* b = image.GetImageAdr(w.left, y, 2, 1, nullptr);
+    if (!(r && g && b)) {
+        return nullptr;
+    }
+    if (set == SampleSet::Luma256) {
+        luma.To256(r, g, b, w.Width(), out);
+    } else {
+        luma.ToRaw(r, g, b, w.Width(), out);
+    }
+    return out;
+}
+
 /// Adds the values of the window to `sum` in window order: plane rows as
 /// they are, computed values made row by row where the sum reduces them,
 /// a slab of rows at a time.
@@ -69,21 +87,7 @@ void AddWindow(const CKelImage& image, const Window& w, SampleSet set, int plane
     const DisplayLuma luma(image);
     const int slabRows = static_cast<int>(std::clamp<long long>(kSlabValues / width, 1, w.Height()));
     for (int top = w.top; top < w.bottom; top += slabRows) {
-        const auto row = [&](int i, float* out) -> const float* {
-            const int y = top + i;
-            const float* r = image.GetImageAdr(w.left, y, 0, 1, nullptr);
-            const float* g = image.GetImageAdr(w.left, y, 1, 1, nullptr);
-            const float* b = image.GetImageAdr(w.left, y, 2, 1, nullptr);
-            if (!(r && g && b)) {
-                return nullptr;
-            }
-            if (set == SampleSet::Luma256) {
-                luma.To256(r, g, b, width, out);
-            } else {
-                luma.ToRaw(r, g, b, width, out);
-            }
-            return out;
-        };
+        const auto row = [&](int i, float* out) { return MakeRow(image, w, set, luma, top + i, out); };
         sum.AddRows(row, std::min(slabRows, w.bottom - top), width);
     }
 }
@@ -98,19 +102,8 @@ void MakeRows(const CKelImage& image, const Window& w, SampleSet set, float* val
     const DisplayLuma luma(image);
     ForRowBands(w.top, w.bottom, [&](int begin, int end) {
         for (int y = begin; y < end; ++y) {
-            const float* r = image.GetImageAdr(w.left, y, 0, 1, nullptr);
-            const float* g = image.GetImageAdr(w.left, y, 1, 1, nullptr);
-            const float* b = image.GetImageAdr(w.left, y, 2, 1, nullptr);
-            if (!(r && g && b)) {
-                continue;
-            }
             float* out = values + static_cast<std::size_t>(y - w.top) * static_cast<std::size_t>(width);
-            if (set == SampleSet::Luma256) {
-                luma.To256(r, g, b, width, out);
-            } else {
-                luma.ToRaw(r, g, b, width, out);
-            }
-            rows[static_cast<std::size_t>(y - w.top)] = out;
+            rows[static_cast<std::size_t>(y - w.top)] = MakeRow(image, w, set, luma, y, out);
         }
     });
 }
