@@ -46,7 +46,9 @@
 // by one in order. Adding right after each group keeps only a few
 // additions waiting on the sequential chain, so the next group's arithmetic
 // finds the schedulers free; summing a stored run afterwards leaves the
-// whole run's additions waiting and stalls it.
+// whole run's additions waiting and stalls it. For the same reason the
+// proven route computes two vectors side by side: each vector's work is one
+// long chain of dependent steps, and two chains keep twice the units busy.
 #include <algorithm>
 
 #include "autolevel/lumakernels.h"
@@ -177,52 +179,70 @@ struct SumSink {
     void PutOne(float v) { count += AddOne<kSquares>(v, center, sum); }
 };
 
-template <bool kRaw, class Sink>
-HWY_INLINE void ProvenLuma(const float* r, const float* g, const float* b, int n, const LumaLevels& lv, Sink& sink)
+/// One vector of values: each plane's display value bracketed by lo and hi,
+/// then the luminance; ok tells whether the proof held in every lane.
+template <bool kRaw>
+HWY_INLINE VF ProvenVector(const float* r, const float* g, const float* b, const LumaLevels& lv, bool& ok)
 {
     const D d;
     const DF df;
-    const V wr = hn::Set(d, 0.299);
-    const V wg = hn::Set(d, 0.587);
-    const V wb = hn::Set(d, 0.114);
     const V min0 = hn::Set(d, lv.min[0]);
-    const V min1 = hn::Set(d, lv.min[1]);
-    const V min2 = hn::Set(d, lv.min[2]);
-    const V range0 = hn::Set(d, lv.range[0]);
-    const V below0 = hn::Set(d, lv.below[0]);
-    const V below1 = hn::Set(d, lv.below[1]);
-    const V below2 = hn::Set(d, lv.below[2]);
-    const V above0 = hn::Set(d, lv.above[0]);
-    const V above1 = hn::Set(d, lv.above[1]);
-    const V above2 = hn::Set(d, lv.above[2]);
-    const int lanes = static_cast<int>(hn::Lanes(d));
-    HWY_ALIGN float exact[kMaxLanes];
-    int i = 0;
-    for (; i + lanes <= n; i += lanes) {
-        // Each plane's display value, bracketed by lo and hi.
-        const V dr = hn::Sub(hn::PromoteTo(d, hn::LoadU(df, r + i)), min0);
-        const V dg = hn::Sub(hn::PromoteTo(d, hn::LoadU(df, g + i)), min1);
-        const V db = hn::Sub(hn::PromoteTo(d, hn::LoadU(df, b + i)), min2);
-        const VF rlo = hn::DemoteTo(df, hn::Mul(dr, below0));
-        const VF rhi = hn::DemoteTo(df, hn::Mul(dr, above0));
-        const VF glo = hn::DemoteTo(df, hn::Mul(dg, below1));
-        const VF ghi = hn::DemoteTo(df, hn::Mul(dg, above1));
-        const VF blo = hn::DemoteTo(df, hn::Mul(db, below2));
-        const VF bhi = hn::DemoteTo(df, hn::Mul(db, above2));
-        const auto ok = hn::And(hn::And(hn::Eq(rlo, rhi), hn::Eq(glo, ghi)), hn::Eq(blo, bhi));
-        const V y = hn::Add(hn::Add(hn::Mul(wg, hn::PromoteTo(d, glo)), hn::Mul(wr, hn::PromoteTo(d, rlo))),
-                            hn::Mul(wb, hn::PromoteTo(d, blo)));
-        VF v = hn::DemoteTo(df, y);
-        if constexpr (kRaw) {
-            const V q = DivideBy255Vector(d, hn::PromoteTo(d, v));
-            v = hn::DemoteTo(df, hn::Add(hn::Mul(q, range0), min0));
-        }
-        if (!hn::AllTrue(df, ok)) {
-            Divided<kRaw>(r + i, g + i, b + i, lanes, exact, lv);
-            v = hn::Load(df, exact);
-        }
-        sink.Put(df, v);
+    const V dr = hn::Sub(hn::PromoteTo(d, hn::LoadU(df, r)), min0);
+    const V dg = hn::Sub(hn::PromoteTo(d, hn::LoadU(df, g)), hn::Set(d, lv.min[1]));
+    const V db = hn::Sub(hn::PromoteTo(d, hn::LoadU(df, b)), hn::Set(d, lv.min[2]));
+    const VF rlo = hn::DemoteTo(df, hn::Mul(dr, hn::Set(d, lv.below[0])));
+    const VF rhi = hn::DemoteTo(df, hn::Mul(dr, hn::Set(d, lv.above[0])));
+    const VF glo = hn::DemoteTo(df, hn::Mul(dg, hn::Set(d, lv.below[1])));
+    const VF ghi = hn::DemoteTo(df, hn::Mul(dg, hn::Set(d, lv.above[1])));
+    const VF blo = hn::DemoteTo(df, hn::Mul(db, hn::Set(d, lv.below[2])));
+    const VF bhi = hn::DemoteTo(df, hn::Mul(db, hn::Set(d, lv.above[2])));
+    ok = hn::AllTrue(df, hn::And(hn::And(hn::Eq(rlo, rhi), hn::Eq(glo, ghi)), hn::Eq(blo, bhi)));
+    const V y = hn::Add(
+        hn::Add(hn::Mul(hn::Set(d, 0.587), hn::PromoteTo(d, glo)), hn::Mul(hn::Set(d, 0.299), hn::PromoteTo(d, rlo))),
+        hn::Mul(hn::Set(d, 0.114), hn::PromoteTo(d, blo)));
+    VF v = hn::DemoteTo(df, y);
+    if constexpr (kRaw) {
+        const V q = DivideBy255Vector(d, hn::PromoteTo(d, v));
+        v = hn::DemoteTo(df, hn::Add(hn::Mul(q, hn::Set(d, lv.range[0])), min0));
     }
+    return v;
+}
+
+/// Hands one vector of values at r, g, b on to sink: v where its proof held
+/// (ok), else the values divided as written.
+template <bool kRaw, class Sink>
+HWY_INLINE void PutProven(const float* r, const float* g, const float* b, VF v, bool ok, const LumaLevels& lv,
+                          Sink& sink)
+{
+    const DF df;
+    if (!ok) {
+        HWY_ALIGN float exact[kMaxLanes];
+        Divided<kRaw>(r, g, b, static_cast<int>(hn::Lanes(df)), exact, lv);
+        v = hn::Load(df, exact);
+    }
+    sink.Put(df, v);
+}
+
+template <bool kRaw, class Sink>
+HWY_INLINE void ProvenLuma(const float* r, const float* g, const float* b, int n, const LumaLevels& lv, Sink& sink)
+{
+    const int lanes = static_cast<int>(hn::Lanes(DF()));
+    int i = 0;
+    // Two vectors at a time (see the head of this file), handed on in order.
+    for (; i + 2 * lanes <= n; i += 2 * lanes) {
+        const int j = i + lanes;
+        bool ok0, ok1;
+        const VF v0 = ProvenVector<kRaw>(r + i, g + i, b + i, lv, ok0);
+        const VF v1 = ProvenVector<kRaw>(r + j, g + j, b + j, lv, ok1);
+        PutProven<kRaw>(r + i, g + i, b + i, v0, ok0, lv, sink);
+        PutProven<kRaw>(r + j, g + j, b + j, v1, ok1, lv, sink);
+    }
+    for (; i + lanes <= n; i += lanes) {
+        bool ok;
+        const VF v = ProvenVector<kRaw>(r + i, g + i, b + i, lv, ok);
+        PutProven<kRaw>(r + i, g + i, b + i, v, ok, lv, sink);
+    }
+    float exact[kMaxLanes] = {};
     Divided<kRaw>(r + i, g + i, b + i, n - i, exact, lv);
     for (int j = 0; j < n - i; ++j) {
         sink.PutOne(exact[j]);

@@ -149,6 +149,29 @@ int Grid(const float* v, int n, double center, double scale, double& plus, doubl
     std::uint64_t tieWord = 0;
     std::uint64_t oddWord = 0;
     int i = 0;
+    if constexpr (!kBits) {
+        // Two vectors side by side, on sums of their own: integer sums of one
+        // sign are exact in any order below 2^53 (and stay at least 2^53
+        // beyond it, as above).
+        auto pos1 = pos;
+        auto neg1 = neg;
+        auto tie1 = tie;
+        auto odd1 = odd;
+        for (; i + 2 * lanes <= n; i += 2 * lanes) {
+            const auto x0 = hn::PromoteTo(d, hn::LoadU(df, v + i));
+            const auto x1 = hn::PromoteTo(d, hn::LoadU(df, v + i + lanes));
+            if constexpr (kSkipNaN) {
+                nan = hn::Or(nan, hn::Or(hn::IsNaN(x0), hn::IsNaN(x1)));
+            }
+            OnGrid<!kSquares>(d, TermsOf<kSquares, kSkipNaN, decltype(d)>(x0, c), s, pos, neg, wrong, tie, odd);
+            OnGrid<!kSquares>(d, TermsOf<kSquares, kSkipNaN, decltype(d)>(x1, c), s, pos1, neg1, wrong, tie1, odd1);
+            if (!hn::AllFalse(d, hn::Or(tie, tie1))) {
+                return 2;
+            }
+        }
+        pos = hn::Add(pos, pos1);
+        neg = hn::Add(neg, neg1);
+    }
     for (; i + lanes <= n; i += lanes) {
         const auto x = hn::PromoteTo(d, hn::LoadU(df, v + i));
         if constexpr (kSkipNaN) {
