@@ -4,8 +4,10 @@
 #include "autolevel/samples.h"
 
 using orbimg::detail::ClipWindow;
-using orbimg::detail::MeanDeviation;
+using orbimg::detail::RmsDeviation;
 using orbimg::detail::SampleSet;
+using orbimg::detail::Sum;
+using orbimg::detail::SumValues;
 using orbimg::detail::Window;
 
 namespace {
@@ -22,7 +24,11 @@ struct Stats {
 Stats Measure(const CKelImage& image, const Window& w, SampleSet set, int plane)
 {
     Stats s;
-    s.valid = MeanDeviation(image, w, set, plane, s.mean, s.sigma);
+    const Sum sum = SumValues(image, w, set, plane);
+    if (sum.count > 0) {
+        s.mean = sum.value / static_cast<double>(sum.count);
+        s.valid = RmsDeviation(image, w, set, plane, s.mean, s.sigma);
+    }
     return s;
 }
 

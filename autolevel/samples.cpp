@@ -9,7 +9,6 @@
 #include <mutex>
 
 #include "platform/orderedsum.h"
-#include "platform/pages.h"
 #include "platform/rowbands.h"
 
 namespace orbimg::detail {
@@ -23,7 +22,6 @@ Window ClipWindow(CKelImage& image, CRect* rect)
 
 namespace {
 
-using orbimg::platform::AllocateZeroed;
 using orbimg::platform::ForRowBands;
 using orbimg::platform::OrderedSum;
 using orbimg::platform::RowBandsParallel;
@@ -49,24 +47,6 @@ void ForWindowBands(const Window& w, const F& f)
     });
 }
 
-/// Computes the luminance (`set`) of the window's row y into out; returns
-/// out, or null where the image has no such row.
-const float* MakeRow(const CKelImage& image, const Window& w, SampleSet set, const DisplayLuma& luma, int y, float* out)
-{
-    const float* r = image.GetImageAdr(w.left, y, 0, 1, nullptr);
-    const float* g = image.GetImageAdr(w.left, y, 1, 1, nullptr);
-    const float* b = image.GetImageAdr(w.left, y, 2, 1, nullptr);
-    if (!(r && g && b)) {
-        return nullptr;
-    }
-    if (set == SampleSet::Luma256) {
-        luma.To256(r, g, b, w.Width(), out);
-    } else {
-        luma.ToRaw(r, g, b, w.Width(), out);
-    }
-    return out;
-}
-
 /// Adds the values of the window to `sum` in window order: plane rows as
 /// they are, computed values made row by row where the sum reduces them,
 /// a slab of rows at a time.
@@ -87,25 +67,23 @@ void AddWindow(const CKelImage& image, const Window& w, SampleSet set, int plane
     const DisplayLuma luma(image);
     const int slabRows = static_cast<int>(std::clamp<long long>(kSlabValues / width, 1, w.Height()));
     for (int top = w.top; top < w.bottom; top += slabRows) {
-        const auto row = [&](int i, float* out) { return MakeRow(image, w, set, luma, top + i, out); };
+        const auto row = [&](int i, float* out) -> const float* {
+            const int y = top + i;
+            const float* r = image.GetImageAdr(w.left, y, 0, 1, nullptr);
+            const float* g = image.GetImageAdr(w.left, y, 1, 1, nullptr);
+            const float* b = image.GetImageAdr(w.left, y, 2, 1, nullptr);
+            if (!(r && g && b)) {
+                return nullptr;
+            }
+            if (set == SampleSet::Luma256) {
+                luma.To256(r, g, b, width, out);
+            } else {
+                luma.ToRaw(r, g, b, width, out);
+            }
+            return out;
+        };
         sum.AddRows(row, std::min(slabRows, w.bottom - top), width);
     }
-}
-
-/// Computes the window's luminance (`set`) into `values`, row after row, in
-/// parallel; rows[i] points at row i of the window, or is null where the
-/// image has no row.
-void MakeRows(const CKelImage& image, const Window& w, SampleSet set, float* values, std::vector<const float*>& rows)
-{
-    const int width = w.Width();
-    rows.assign(static_cast<std::size_t>(w.Height()), nullptr);
-    const DisplayLuma luma(image);
-    ForRowBands(w.top, w.bottom, [&](int begin, int end) {
-        for (int y = begin; y < end; ++y) {
-            float* out = values + static_cast<std::size_t>(y - w.top) * static_cast<std::size_t>(width);
-            rows[static_cast<std::size_t>(y - w.top)] = MakeRow(image, w, set, luma, y, out);
-        }
-    });
 }
 
 /// Running extremes in kLanes independent lanes (value i goes to lane
@@ -311,40 +289,6 @@ bool RmsDeviation(const CKelImage& image, const Window& w, SampleSet set, int pl
         return false;
     }
     deviation = std::sqrt(sq.value / static_cast<double>(sq.count));
-    return true;
-}
-
-bool MeanDeviation(const CKelImage& image, const Window& w, SampleSet set, int plane, double& mean, double& deviation,
-                   long long keptBytes)
-{
-    const long long bytes = static_cast<long long>(w.Width()) * w.Height() * static_cast<long long>(sizeof(float));
-    if (set != SampleSet::Plane && !w.Empty() && bytes <= keptBytes && RowBandsParallel()) {
-        const auto kept = AllocateZeroed(static_cast<std::size_t>(bytes));
-        if (kept) {
-            std::vector<const float*> rows;
-            MakeRows(image, w, set, reinterpret_cast<float*>(kept.get()), rows);
-            OrderedSum sum(SumTerms{});
-            sum.AddRows(rows.data(), w.Height(), w.Width());
-            if (sum.Count() == 0) {
-                return false;
-            }
-            const double center = sum.Value() / static_cast<double>(sum.Count());
-            OrderedSum squares(SumTerms{center, true, true});
-            squares.AddRows(rows.data(), w.Height(), w.Width());
-            mean = center;
-            deviation = std::sqrt(squares.Value() / static_cast<double>(squares.Count()));
-            return true;
-        }
-    }
-    const Sum sum = SumValues(image, w, set, plane);
-    if (sum.count == 0) {
-        return false;
-    }
-    const double center = sum.value / static_cast<double>(sum.count);
-    if (!RmsDeviation(image, w, set, plane, center, deviation)) {
-        return false;
-    }
-    mean = center;
     return true;
 }
 

@@ -122,15 +122,6 @@ Sum SumSquares(const CKelImage& image, const Window& w, SampleSet set, int plane
 /// sqrt(SumSquares / count): the root-mean-square deviation from center;
 /// false (deviation untouched) when there is no value.
 bool RmsDeviation(const CKelImage& image, const Window& w, SampleSet set, int plane, double center, double& deviation);
-/// The most bytes of computed values MeanDeviation keeps between its passes:
-/// the luminance of a 67 MP window.
-constexpr long long kKeptBytes = 256LL << 20;
-/// The mean (SumValues / count) and the root-mean-square deviation from it,
-/// as SumValues and RmsDeviation give them; false (both untouched) when
-/// there is no value. Computed values of the first pass are kept for the
-/// second when they fit keptBytes and the passes run in parallel.
-bool MeanDeviation(const CKelImage& image, const Window& w, SampleSet set, int plane, double& mean, double& deviation,
-                   long long keptBytes = kKeptBytes);
 
 /// The value at index size / 2 of the values in ascending order (the upper
 /// middle one for an even size); values holds no NaN and is not empty. The

@@ -5,7 +5,6 @@
 #include <random>
 #include <utility>
 
-#include "autolevel/samples.h"
 #include "autolevel_support.h"
 
 namespace orbimg::test {
@@ -47,7 +46,6 @@ CImgAutoLevel Samples(int planes)
 }
 
 using AutoLevelParallel = SwapSizeReset<Pass>;
-using AutoLevelParallelLuma = SwapSizeReset<int>;
 
 TEST_P(AutoLevelParallel, SameLevelsAsTheSerialLoop)
 {
@@ -66,23 +64,6 @@ TEST_P(AutoLevelParallel, SameLevelsAsTheSerialLoop)
         EXPECT_TRUE(SameBits(got[0].first, got[1].first) && SameBits(got[0].second, got[1].second)) << planes;
         EXPECT_NE(result[0].GetLevelMax(0), source.GetLevelMax(0)) << "nothing measured";
     }
-}
-
-// The mean and deviation of the luminance: kept between the passes, made
-// again in the second one, and the serial loop.
-TEST_F(AutoLevelParallelLuma, KeptAndMadeAgainAsTheSerialLoop)
-{
-    using orbimg::detail::SampleSet;
-    const CImgAutoLevel img = Samples(3);
-    const orbimg::detail::Window w{3, 20, 90, 280};
-    double mean[3] = {}, sigma[3] = {};
-    for (const long long kept : {orbimg::detail::kKeptBytes, 0LL, -1LL}) {
-        const int k = kept == -1 ? 2 : (kept == 0 ? 1 : 0);
-        CVmManager::SetCurrentSwapSize(kept == -1 ? 1 : 0);
-        ASSERT_TRUE(orbimg::detail::MeanDeviation(img, w, SampleSet::LumaRaw, 0, mean[k], sigma[k], kept));
-    }
-    EXPECT_TRUE(SameBits(mean[0], mean[2]) && SameBits(mean[1], mean[2])) << mean[0] << " " << mean[1];
-    EXPECT_TRUE(SameBits(sigma[0], sigma[2]) && SameBits(sigma[1], sigma[2])) << sigma[0] << " " << sigma[1];
 }
 
 INSTANTIATE_TEST_SUITE_P(Passes, AutoLevelParallel, ::testing::ValuesIn(kPasses),

@@ -78,9 +78,6 @@ public:
     // ---- mean ----
     /// Levels mean - sigma x low and sigma x high + mean of the window's
     /// samples (population sigma, two passes, double sums in window order).
-    /// In luminance mode the window's luminance is kept between the passes
-    /// in a temporary buffer when it takes at most 256 MB (a 67 MP window);
-    /// a larger window is computed again in the second pass.
     void DoByMean(double low, double high, int perPlane, CRect* rect);
     /// low = (mean - level min(0)) / sigma, high = (level max(0) - mean) /
     /// sigma, over the same samples DoByMean measures in luminance mode.
