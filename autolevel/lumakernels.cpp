@@ -48,7 +48,8 @@
 // finds the schedulers free; summing a stored run afterwards leaves the
 // whole run's additions waiting and stalls it. For the same reason the
 // proven route computes two vectors side by side: each vector's work is one
-// long chain of dependent steps, and two chains keep twice the units busy.
+// long chain of dependent steps, and a second chain in the same loop body
+// gives the core independent work while the first one waits.
 #include <algorithm>
 
 #include "autolevel/lumakernels.h"
